@@ -1,0 +1,257 @@
+#include "app/form1.h"
+
+#include "app/cursor_file.h"
+
+#include <convert/output_options.h>
+#include <joblist/file_list_view.h>
+#include <shell/dialogs.h>
+#include <shell/failure.h>
+#include <shell/failure_report.h>
+#include <shell/paths.h>
+#include <shell/progress_bar.h>
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+namespace app {
+
+namespace {
+
+constexpr int kTwipsPerPixel = 15;
+
+int px(int twips) {
+    return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel;
+}
+
+// Places a control from its twips rectangle (left, top, width, height).
+void place(QWidget* w, int left, int top, int width, int height) {
+    w->setGeometry(px(left), px(top), px(width), px(height));
+}
+
+constexpr const char* kListToolTip =
+    "Drag and drop files here. Double-click item to remove it. Move | line to right and out of "
+    "window to reveal full names.";
+
+}  // namespace
+
+Form1::Form1(shell::Dialogs* dialogs, QWidget* parent)
+    : QWidget(parent), m_dialogs(dialogs), m_pointer(this) {
+    if (m_dialogs == nullptr) {
+        m_ownDialogs = std::make_unique<shell::QtDialogs>(this);
+        m_dialogs = m_ownDialogs.get();
+    }
+    m_closeAction = [] {
+        std::fflush(nullptr);
+        std::_Exit(0);
+    };
+    buildControls();
+    m_outputOptions = std::make_unique<convert::OutputOptions>(Option1, Option2, Frame4, Text1);
+
+    connect(PushButton1, &QPushButton::clicked, this, &Form1::PushButton1_Click);
+    connect(PushButton2, &QPushButton::clicked, this, &Form1::PushButton2_Click);
+    connect(PushButton4, &QPushButton::clicked, this, &Form1::PushButton4_Click);
+    connect(PushButton6, &QPushButton::clicked, this, &Form1::PushButton6_Click);
+    connect(PushButton7, &QPushButton::clicked, this, &Form1::PushButton7_Click);
+    connect(PushButton9, &QPushButton::clicked, this, &Form1::PushButton9_Click);
+    connect(Option1, &QRadioButton::clicked, this, &Form1::Option1_Click);
+    connect(Option2, &QRadioButton::clicked, this, &Form1::Option2_Click);
+    connect(Text1, &QLineEdit::textChanged, this, &Form1::Text1_Change);
+}
+
+Form1::~Form1() = default;
+
+void Form1::buildControls() {
+    setObjectName(QStringLiteral("Form1"));
+    setFixedSize(kClientWidth, kClientHeight);
+    QFont windowFont(QStringLiteral("Arial"), 9, QFont::Bold);
+    setFont(windowFont);
+    QFont buttonFont(QStringLiteral("Arial"));
+    buttonFont.setBold(true);
+    buttonFont.setPointSizeF(11.25);
+
+    auto button = [&](const char* name, const char* caption, QWidget* parent) {
+        auto* b = new QPushButton(QString::fromLatin1(caption), parent);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setFont(buttonFont);
+        return b;
+    };
+
+    ListView1 = new joblist::FileListView(this);
+    ListView1->setObjectName(QStringLiteral("ListView1"));
+    ListView1->setFont(windowFont);
+    ListView1->setToolTip(QString::fromLatin1(kListToolTip));
+    place(ListView1, 120, 120, 7800, 2535);
+
+    PushButton1 = button("PushButton1", "Add MSG File(s)", this);
+    place(PushButton1, 120, 2750, 3840, 405);
+    PushButton4 = button("PushButton4", "Add All MSG File(s) In Folder", this);
+    place(PushButton4, 4080, 2750, 3840, 405);
+    PushButton6 = button("PushButton6", "Clear List", this);
+    place(PushButton6, 120, 3260, 3840, 405);
+    PushButton7 = button("PushButton7", "Load Sample/Example Files", this);
+    place(PushButton7, 4080, 3260, 3840, 405);
+
+    Frame1 = new QGroupBox(QStringLiteral("Save Option"), this);
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    place(Frame1, 120, 3710, 7800, 1815);
+
+    Option1 = new QRadioButton(QStringLiteral("Save results to this folder:"), Frame1);
+    Option1->setObjectName(QStringLiteral("Option1"));
+    place(Option1, 240, 300, 3615, 255);
+    Option1->setChecked(true);
+
+    Frame4 = new QGroupBox(Frame1);
+    Frame4->setObjectName(QStringLiteral("Frame4"));
+    place(Frame4, 480, 510, 6840, 810);
+
+    Text1 = new QLineEdit(Frame4);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    place(Text1, 240, 300, 5670, 345);
+
+    PushButton9 = button("PushButton9", "...", Frame4);
+    place(PushButton9, 6000, 300, 600, 345);
+
+    Option2 = new QRadioButton(QStringLiteral("Save results in folder of original file"), Frame1);
+    Option2->setObjectName(QStringLiteral("Option2"));
+    place(Option2, 240, 1410, 3615, 255);
+
+    PushButton2 = button("PushButton2", "Start Converting", this);
+    place(PushButton2, 120, 5660, 7800, 405);
+
+    ProgressBar1 = new shell::ProgressBar(this);
+    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    ProgressBar1->setText(QStringLiteral("Progress Bar"));
+    place(ProgressBar1, 120, 6180, 7800, 405);
+
+    // Tab order: ListView1, ProgressBar1, PushButton1, PushButton4,
+    // PushButton2, PushButton6, PushButton7, Frame1, Frame4, Text1,
+    // PushButton9, Option1, Option2 (frames and the bar take no focus).
+    ProgressBar1->setFocusPolicy(Qt::NoFocus);
+    QWidget* order[] = {ListView1,   PushButton1, PushButton4, PushButton2, PushButton6,
+                        PushButton7, Text1,       PushButton9, Option1,     Option2};
+    for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
+        setTabOrder(order[i], order[i + 1]);
+    }
+
+    // Pointer feedback: the buttons show the hand, the window surface and the
+    // frames the default pointer.
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{this, Frame1, Frame4, PushButton1, PushButton4,
+                                         PushButton2, PushButton6, PushButton7, PushButton9}) {
+        w->setMouseTracking(true);
+        if (w != this) {
+            w->installEventFilter(this);
+        }
+    }
+    installEventFilter(this);
+}
+
+void Form1::Form_Load() {
+    shell::StepRunner runner(*m_dialogs, QString::fromLatin1(shell::location::kFormLoad));
+    runner.step(100, [&] { ApplySkin(); });
+    if (runner.test(102, [&] {
+            return shell::FileExists(shell::ApplicationFolder() + QStringLiteral("/HAND-M.CUR"));
+        })) {
+        runner.step(104, [&] { loadHandPointer(); });
+    }
+    runner.step(130, [&] {
+        setWindowTitle(QString::fromLatin1(shell::kDisplayName));
+        setWindowIcon(QIcon(QStringLiteral(":/icons/orvaline.png")));
+        shell::SetApplicationTitle();
+    });
+    runner.step(132, [&] {
+        ListView1->setColumnCount(1);
+        ListView1->setHeaderLabels({QStringLiteral("MSG File(s)")});
+    });
+    runner.step(134, [&] { ListView1->header()->resizeSection(0, px(7000)); });
+    m_outputOptions->restore(runner);
+    // [148] The window's coordinates are pixels from here on; Qt's always are.
+    runner.step(148, [] {});
+}
+
+void Form1::ApplySkin() {
+    const QString skin = shell::ApplicationFolder() + QStringLiteral("/x/o.cjs");
+    QFile file(skin);
+    if (!QFileInfo::exists(skin)) {
+        return;
+    }
+    const QColor face = palette().color(QPalette::Button);
+    auto paint = [&](QWidget* w) {
+        QPalette p = w->palette();
+        p.setColor(QPalette::Window, face);
+        w->setPalette(p);
+        w->setAutoFillBackground(true);
+    };
+    paint(this);
+    for (QWidget* w : findChildren<QWidget*>()) {
+        if (qobject_cast<QRadioButton*>(w) || qobject_cast<QCheckBox*>(w) ||
+            qobject_cast<QGroupBox*>(w) || qobject_cast<QLabel*>(w)) {
+            paint(w);
+        }
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        throw shell::Failure::fromErrno(EACCES);
+    }
+    setStyleSheet(QString::fromUtf8(file.readAll()));
+}
+
+void Form1::loadHandPointer() {
+    const QString path = shell::ApplicationFolder() + QStringLiteral("/HAND-M.CUR");
+    auto cursor = LoadCursorFile(path);
+    if (!cursor) {
+        throw shell::Failure(QStringLiteral("Invalid picture"), 481);
+    }
+    m_pointer.setCustomCursor(*cursor);
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseMove && !m_pointer.busy()) {
+        if (watched == this || watched == Frame1 || watched == Frame4) {
+            m_pointer.set(shell::WindowPointer::kDefault);
+        } else if (qobject_cast<QPushButton*>(watched) != nullptr) {
+            m_pointer.set(shell::WindowPointer::kCustom);
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+    event->accept();
+    if (m_closeAction) {
+        m_closeAction();
+    }
+}
+
+void Form1::Option1_Click() {
+    m_outputOptions->optionClicked();
+}
+
+void Form1::Option2_Click() {
+    m_outputOptions->optionClicked();
+}
+
+void Form1::Text1_Change() {
+    m_outputOptions->textChanged(Text1->text());
+}
+
+// Commands handled by the job list, the folder scan and the conversion run.
+void Form1::PushButton1_Click() {}
+void Form1::PushButton2_Click() {}
+void Form1::PushButton4_Click() {}
+void Form1::PushButton6_Click() {}
+void Form1::PushButton7_Click() {}
+void Form1::PushButton9_Click() {}
+
+}  // namespace app
