@@ -18,6 +18,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
 
@@ -222,6 +223,11 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
             m_pointer.set(shell::WindowPointer::kDefault);
         } else if (qobject_cast<QPushButton*>(watched) != nullptr) {
             m_pointer.set(shell::WindowPointer::kCustom);
+            // A button ignores plain moves, which would then reach its frame
+            // and reset the pointer: the move ends here.
+            if (static_cast<QMouseEvent*>(event)->buttons() == Qt::NoButton) {
+                return true;
+            }
         }
     }
     return QWidget::eventFilter(watched, event);
