@@ -2,6 +2,8 @@
 
 #include "app/cursor_file.h"
 
+#include <convert/conversion_run.h>
+#include <convert/deployment.h>
 #include <convert/output_options.h>
 #include <joblist/file_list_view.h>
 #include <shell/dialogs.h>
@@ -47,7 +49,9 @@ constexpr const char* kListToolTip =
 
 }  // namespace
 
-Form1::Form1(shell::Dialogs* dialogs, QWidget* parent)
+Form1::Form1(shell::Dialogs* dialogs, QWidget* parent) : Form1(dialogs, nullptr, parent) {}
+
+Form1::Form1(shell::Dialogs* dialogs, const convert::ToolSource* tools, QWidget* parent)
     : QWidget(parent), m_dialogs(dialogs), m_pointer(this) {
     if (m_dialogs == nullptr) {
         m_ownDialogs = std::make_unique<shell::QtDialogs>(this);
@@ -59,6 +63,14 @@ Form1::Form1(shell::Dialogs* dialogs, QWidget* parent)
     };
     buildControls();
     m_outputOptions = std::make_unique<convert::OutputOptions>(Option1, Option2, Frame4, Text1);
+    if (tools == nullptr) {
+        m_ownTools = std::make_unique<convert::EmbeddedTools>();
+        tools = m_ownTools.get();
+    }
+    m_conversionRun = std::make_unique<convert::ConversionRun>(
+        convert::ConversionRun::Controls{ListView1, Option1, Option2, Text1, ProgressBar1,
+                                         &m_pointer, m_dialogs},
+        *tools);
 
     connect(PushButton1, &QPushButton::clicked, this, &Form1::PushButton1_Click);
     connect(PushButton2, &QPushButton::clicked, this, &Form1::PushButton2_Click);
@@ -254,10 +266,15 @@ void Form1::Text1_Change() {
 
 // Commands handled by the job list, the folder scan and the conversion run.
 void Form1::PushButton1_Click() {}
-void Form1::PushButton2_Click() {}
+void Form1::PushButton2_Click() {
+    m_conversionRun->start();
+}
+
 void Form1::PushButton4_Click() {}
 void Form1::PushButton6_Click() {}
 void Form1::PushButton7_Click() {}
-void Form1::PushButton9_Click() {}
+void Form1::PushButton9_Click() {
+    m_outputOptions->browse(*m_dialogs);
+}
 
 }  // namespace app

@@ -1,5 +1,6 @@
 #include "convert/output_options.h"
 
+#include <shell/dialogs.h>
 #include <shell/failure.h>
 #include <shell/failure_report.h>
 #include <shell/paths.h>
@@ -80,6 +81,25 @@ void OutputOptions::textChanged(const QString& text) {
     } catch (const shell::Failure& failure) {
         std::fprintf(stderr, "orvaline: settings not saved: %s\n", failure.what());
     }
+}
+
+void OutputOptions::browse(shell::Dialogs& dialogs) {
+    shell::StepRunner runner(dialogs, QString::fromLatin1(shell::location::kBrowseOutput));
+    QString chosen;
+    runner.step(100, [&] {
+        const QString start =
+            shell::ReadSetting(QString::fromLatin1(shell::key::kLastFolderDot), QString());
+        chosen = dialogs.pickFolder(QStringLiteral("Please select folder:"), start);
+    });
+    if (runner.test(102, [&] { return chosen.isEmpty(); })) {
+        return;
+    }
+    runner.step(
+        104, [&] { shell::WriteSetting(QString::fromLatin1(shell::key::kLastFolderDot), chosen); });
+    runner.step(106, [&] {
+        const QChar separator = shell::Separator();
+        m_text1->setText(chosen.endsWith(separator) ? chosen : chosen + separator);
+    });
 }
 
 }  // namespace convert

@@ -19,6 +19,7 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+#include <qt_print.h>
 
 #include <cstring>
 

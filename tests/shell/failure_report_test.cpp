@@ -3,6 +3,7 @@
 #include <shell/failure_report.h>
 
 #include <gtest/gtest.h>
+#include <qt_print.h>
 
 #include <stdexcept>
 #include <vector>

@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+#include <qt_print.h>
 
 #include <sys/stat.h>
 

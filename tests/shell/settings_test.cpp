@@ -5,6 +5,7 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+#include <qt_print.h>
 
 namespace {
 

@@ -23,8 +23,10 @@ class Dialogs;
 class ProgressBar;
 }  // namespace shell
 namespace convert {
+class ConversionRun;
 class OutputOptions;
-}
+class ToolSource;
+}  // namespace convert
 
 namespace app {
 
@@ -34,6 +36,9 @@ public:
     // Builds the controls at their places. `dialogs` (not owned) replaces the
     // real dialogs, for tests; null means the real ones.
     explicit Form1(shell::Dialogs* dialogs = nullptr, QWidget* parent = nullptr);
+    // As above, converting with `tools` (not owned) instead of the converter
+    // built into the executable.
+    Form1(shell::Dialogs* dialogs, const convert::ToolSource* tools, QWidget* parent = nullptr);
     ~Form1() override;
 
     // The window's load: skin, pointers, caption, list column, output options.
@@ -41,6 +46,7 @@ public:
 
     shell::WindowPointer& pointer() { return m_pointer; }
     shell::Dialogs& dialogs() { return *m_dialogs; }
+    convert::ConversionRun& conversionRun() { return *m_conversionRun; }
 
     // What closing the window does; by default the process ends at once.
     void setCloseAction(std::function<void()> action) { m_closeAction = std::move(action); }
@@ -88,6 +94,8 @@ private:
     shell::Dialogs* m_dialogs;
     shell::WindowPointer m_pointer;
     std::unique_ptr<convert::OutputOptions> m_outputOptions;
+    std::unique_ptr<convert::ToolSource> m_ownTools;
+    std::unique_ptr<convert::ConversionRun> m_conversionRun;
     std::function<void()> m_closeAction;
 };
 

@@ -12,6 +12,7 @@ ProgressBar::ProgressBar(QWidget* parent) : QProgressBar(parent) {
 void ProgressBar::setText(const QString& text) {
     m_text = text;
     update();
+    emit textSet(text);
 }
 
 }  // namespace shell

@@ -12,8 +12,9 @@ class QLineEdit;
 class QWidget;
 
 namespace shell {
+class Dialogs;
 class StepRunner;
-}
+}  // namespace shell
 
 namespace convert {
 
@@ -31,6 +32,9 @@ public:
     void optionClicked();
     // Text1 changed, typed or set by the program.
     void textChanged(const QString& text);
+
+    // "...": picks the output folder, starting where the last pick ended.
+    void browse(shell::Dialogs& dialogs);
 
     // Sets an option button's state; unlike a click, false is allowed even
     // for the chosen button, so that neither may be chosen.

@@ -14,6 +14,10 @@ public:
     QString text() const override { return m_text; }
     void setText(const QString& text);
 
+signals:
+    // Emitted by every setText, even with an unchanged text.
+    void textSet(const QString& text);
+
 private:
     QString m_text;
 };

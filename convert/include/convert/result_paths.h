@@ -1,0 +1,34 @@
+#pragma once
+// Where the image of one source message goes.
+
+#include <shell/paths.h>
+
+#include <QHash>
+#include <QString>
+
+namespace convert {
+
+// The result path of `source`: the output folder (`text1`) when `option1` is
+// chosen, otherwise the source's own folder; then the separator, the source's
+// name without its extension, ".jpg"; passed through NormalizePath.
+QString ResultPath(const QString& source, bool option1, const QString& text1,
+                   shell::PathStyle style = shell::kNativeStyle);
+
+// The image file names the converter writes for a result path: the path
+// itself for one page; for several, the path without its final ".jpg"
+// (compared exactly), "_", the page number from 1, ".jpg".
+QString PageImagePath(const QString& resultPath, int pageNumber);
+
+// Keeps the result paths of one run apart: a second, different source that
+// maps to a path already given out gets " (2)", " (3)", ... before ".jpg".
+// The same source listed twice keeps its one path.
+class ResultPathClaims {
+public:
+    QString claim(const QString& source, const QString& resultPath);
+
+private:
+    QHash<QString, QString> m_sourceOfPath;  // result path -> source
+    QHash<QString, QString> m_pathOfSource;  // source -> result path
+};
+
+}  // namespace convert

@@ -1,0 +1,187 @@
+#include "convert/conversion_run.h"
+
+#include "convert/deployment.h"
+
+#include <joblist/file_list_view.h>
+#include <shell/application.h>
+#include <shell/dialogs.h>
+#include <shell/failure.h>
+#include <shell/failure_report.h>
+#include <shell/paths.h>
+#include <shell/progress_bar.h>
+
+#include <QAbstractButton>
+#include <QDateTime>
+#include <QFileInfo>
+#include <QLineEdit>
+
+namespace convert {
+
+namespace {
+
+QString firstLine(const QByteArray& text) {
+    const QString all = QString::fromUtf8(text).trimmed();
+    const qsizetype end = all.indexOf(QLatin1Char('\n'));
+    return (end < 0 ? all : all.left(end)).trimmed();
+}
+
+// True when the converter wrote the image(s) of `resultPath` since `since`.
+bool imageWritten(const QString& resultPath, const QDateTime& since) {
+    for (const QString& path : {resultPath, PageImagePath(resultPath, 1)}) {
+        const QFileInfo info(path);
+        if (info.isFile() && info.lastModified() >= since) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+QString DoneMessage(const std::vector<FileOutcome>& outcomes) {
+    QString message = QStringLiteral("Done.");
+    qsizetype failed = 0;
+    for (const auto& outcome : outcomes) {
+        failed += outcome.converted() ? 0 : 1;
+    }
+    if (failed == 0) {
+        return message;
+    }
+    message += QStringLiteral("\r\r%1 of %2 file(s) could not be converted:")
+                   .arg(failed)
+                   .arg(outcomes.size());
+    for (const auto& outcome : outcomes) {
+        if (!outcome.converted()) {
+            message += QLatin1Char('\r') + shell::FileNameOf(outcome.source) +
+                       QStringLiteral(": ") + outcome.reason;
+        }
+    }
+    return message;
+}
+
+ConversionRun::ConversionRun(const Controls& controls, const ToolSource& tools,
+                             RunAndWaitOptions waitOptions)
+    : m_controls(controls), m_tools(tools), m_waitOptions(waitOptions) {}
+
+FileOutcome ConversionRun::convertOne(const QString& source, const QString& resultPath, int count) {
+    FileOutcome outcome{source, resultPath, 0, {}};
+    if (resultPath.isEmpty()) {
+        outcome.reason = QStringLiteral("no result path");
+        return outcome;
+    }
+    const QString temp = TempFolder();
+    CommandLine command{temp + QLatin1Char('/') + QString::fromLatin1(kToolFileName),
+                        {source, resultPath}};
+    // Whole seconds: some file systems keep no finer modification times.
+    const QDateTime started = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch());
+    QByteArray errors;
+    RunAndWaitOptions options = m_waitOptions;
+    options.standardError = &errors;
+    auto* bar = m_controls.progressBar;
+    outcome.status = RunAndWait(command, 0, bar, bar->text(), bar->value(), count, options);
+    if (outcome.status < 0 && outcome.status != -1) {
+        outcome.reason = QStringLiteral("the converter could not be started");
+    } else if (outcome.status != 0) {
+        outcome.reason = firstLine(errors);
+        if (outcome.reason.isEmpty()) {
+            outcome.reason =
+                outcome.status == -1
+                    ? QStringLiteral("the converter crashed")
+                    : QStringLiteral("the converter ended with status %1").arg(outcome.status);
+        }
+    } else if (!imageWritten(resultPath, started)) {
+        outcome.reason = QStringLiteral("no image was written");
+    }
+    return outcome;
+}
+
+void ConversionRun::start() {
+    shell::StepRunner runner(*m_controls.dialogs,
+                             QString::fromLatin1(shell::location::kStartConverting));
+    auto* list = m_controls.list;
+    auto* bar = m_controls.progressBar;
+    auto* pointer = m_controls.pointer;
+    auto* dialogs = m_controls.dialogs;
+
+    if (runner.test(100, [&] { return m_converting; })) {
+        return;
+    }
+    runner.step(102, [&] { m_converting = true; });
+
+    bool refused = false;
+    if (runner.test(104, [&] { return list->count() == 0; })) {
+        runner.step(160, [&] { dialogs->message(QStringLiteral("No files added.")); });
+        refused = true;
+    } else if (!runner.test(106, [&] {
+                   return shell::IsFolder(m_controls.text1->text()).value_or(false) ||
+                          m_controls.option2->isChecked();
+               })) {
+        runner.step(158, [&] {
+            dialogs->message(
+                QStringLiteral("Folder does not exist. Please select another folder."));
+        });
+        refused = true;
+    }
+
+    if (!refused) {
+        runner.step(108, [&] { pointer->set(shell::WindowPointer::kHourglass); });
+        QByteArray converterBytes;
+        QByteArray rendererBytes;
+        runner.step(110, [&] { converterBytes = m_tools.converter(); });
+        runner.step(112, [&] {
+            DeployFile(converterBytes,
+                       TempFolder() + QLatin1Char('/') + QString::fromLatin1(kToolFileName), true);
+        });
+        runner.step(114, [&] { rendererBytes = m_tools.renderer(); });
+        runner.step(116, [&] {
+            DeployFile(rendererBytes,
+                       TempFolder() + QLatin1Char('/') + QString::fromLatin1(kRendererFileName),
+                       false);
+        });
+
+        m_outcomes.clear();
+        ResultPathClaims claims;
+        int n = 0;
+        runner.step(118, [&] { n = list->count(); });
+        for (int i = 1; i <= n; ++i) {
+            QString source;
+            QString resultPath;
+            runner.step(120, [&] { source = list->itemText(i); });
+            runner.step(122, [&] {
+                bar->setValue(RoundHalfEven(static_cast<double>(i) / list->count() * 100.0));
+            });
+            runner.step(124, [&] {
+                bar->setText(QStringLiteral("Processing: ") + shell::FileNameOf(source));
+            });
+            runner.step(126, [&] { shell::PumpEvents(); });
+            runner.step(128, [&] { pointer->set(shell::WindowPointer::kHourglass); });
+            // The options are read anew for each file. When neither reads as
+            // chosen, the image goes beside its source.
+            if (runner.test(130, [&] { return m_controls.option1->isChecked(); })) {
+                runner.step(
+                    132, [&] { resultPath = ResultPath(source, true, m_controls.text1->text()); });
+            } else {
+                runner.step(136, [&] { resultPath = ResultPath(source, false, QString()); });
+            }
+            runner.step(138, [&] { resultPath = claims.claim(source, resultPath); });
+            runner.step(
+                142, [&] { m_outcomes.push_back(convertOne(source, resultPath, list->count())); });
+        }
+
+        runner.step(146, [&] {
+            shell::DeleteFileQuietly(TempFolder() + QLatin1Char('/') +
+                                     QString::fromLatin1(kToolFileName));
+        });
+        runner.step(148, [&] {
+            shell::DeleteFileQuietly(TempFolder() + QLatin1Char('/') +
+                                     QString::fromLatin1(kRendererFileName));
+        });
+        runner.step(150, [&] { pointer->set(shell::WindowPointer::kDefault); });
+        runner.step(152, [&] { bar->setValue(0); });
+        runner.step(154, [&] { bar->setText(QStringLiteral("Progress Bar")); });
+        runner.step(156, [&] { dialogs->message(DoneMessage(m_outcomes)); });
+    }
+    runner.step(162, [&] { m_converting = false; });
+}
+
+}  // namespace convert
