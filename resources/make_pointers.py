@@ -1,0 +1,126 @@
+#!/usr/bin/env python3
+"""Draws the application's pointer files from the pixel art below.
+
+HAND-M.CUR  the hand shown over buttons (hot spot at the finger tip)
+drag.ico    the list's pointer while an entry is being moved
+
+Run: python3 resources/make_pointers.py resources/app
+"""
+import struct
+import sys
+
+HAND = """
+.....##.........................
+....#..#........................
+....#..#........................
+....#..#........................
+....#..#........................
+....#..###......................
+....#..#..###...................
+....#..#..#..##.................
+.##.#..#..#..#.#................
+#..##..#..#..#..#...............
+#...#.........#..#..............
+.#..#............#..............
+..#..............#..............
+..#..............#..............
+...#.............#..............
+...#............#...............
+....#...........#...............
+....#..........#................
+.....#.........#................
+.....#.........#................
+.....###########................
+................................
+"""
+
+DRAG = """
+.......#........
+......###.......
+.....#####......
+....#######.....
+.......#........
+.......#........
+..###########...
+..#.........#...
+..###########...
+.......#........
+.......#........
+....#######.....
+.....#####......
+......###.......
+.......#........
+................
+"""
+
+
+def rows(art, size):
+    lines = [l for l in art.strip("\n").split("\n")]
+    grid = [[" "] * size for _ in range(size)]
+    for y, line in enumerate(lines[:size]):
+        for x, ch in enumerate(line[:size]):
+            grid[y][x] = ch
+    return grid
+
+
+def fill_inside(grid):
+    """Marks the pixels enclosed by the outline '#' as 'o' (flood from the border)."""
+    size = len(grid)
+    outside = [[False] * size for _ in range(size)]
+    stack = [(x, y) for x in range(size) for y in (0, size - 1)] + \
+            [(x, y) for y in range(size) for x in (0, size - 1)]
+    while stack:
+        x, y = stack.pop()
+        if not (0 <= x < size and 0 <= y < size) or outside[y][x] or grid[y][x] == "#":
+            continue
+        outside[y][x] = True
+        stack += [(x + 1, y), (x - 1, y), (x, y + 1), (x, y - 1)]
+    for y in range(size):
+        for x in range(size):
+            if grid[y][x] != "#" and not outside[y][x]:
+                grid[y][x] = "o"
+    return grid
+
+
+def dib(grid, outline, inside):
+    size = len(grid)
+    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0, 0, 0, 0, 0, 0)
+    pixels = b""
+    for y in reversed(range(size)):  # bottom-up
+        for x in range(size):
+            ch = grid[y][x]
+            if ch == "#":
+                b, g, r = outline
+                pixels += bytes((b, g, r, 255))
+            elif ch == "o":
+                b, g, r = inside
+                pixels += bytes((b, g, r, 255))
+            else:
+                pixels += bytes((0, 0, 0, 0))
+    mask_row = (size + 31) // 32 * 4
+    mask = b""
+    for y in reversed(range(size)):
+        bits = 0
+        row = bytearray(mask_row)
+        for x in range(size):
+            if grid[y][x] not in "#o":
+                row[x // 8] |= 0x80 >> (x % 8)
+        mask += bytes(row)
+    return header + pixels + mask
+
+
+def write(path, kind, grid, hot, outline, inside):
+    data = dib(grid, outline, inside)
+    size = len(grid)
+    field1, field2 = (hot if kind == 2 else (1, 32))
+    entry = struct.pack("<BBBBHHII", size, size, 0, 0, field1, field2, len(data), 6 + 16)
+    with open(path, "wb") as f:
+        f.write(struct.pack("<HHH", 0, kind, 1) + entry + data)
+
+
+if __name__ == "__main__":
+    out = sys.argv[1] if len(sys.argv) > 1 else "."
+    hand = fill_inside(rows(HAND, 32))
+    write(f"{out}/HAND-M.CUR", 2, hand, (6, 0), (0, 0, 0), (255, 255, 255))
+    drag = fill_inside(rows(DRAG, 16))
+    write(f"{out}/drag.ico", 1, drag, (0, 0), (120, 60, 20), (230, 200, 160))
