@@ -1,0 +1,172 @@
+#include <tool/clzf.h>
+
+#include <common/byte_reader.h>
+
+#include <array>
+#include <stdexcept>
+#include <string>
+
+namespace tool {
+namespace {
+
+constexpr std::array<std::uint32_t, 256> makeCrcTable() {
+    std::array<std::uint32_t, 256> table{};
+    for (std::uint32_t i = 0; i < 256; ++i) {
+        std::uint32_t c = i;
+        for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+        table[i] = c;
+    }
+    return table;
+}
+
+constexpr std::array<std::uint32_t, 256> CRC32_TABLE = makeCrcTable();
+
+using common::FormatError;
+
+}  // namespace
+
+std::uint32_t CLZF::getU32(std::span<const std::uint8_t> buf, std::size_t offset) {
+    if (offset > buf.size() || buf.size() - offset < 4) {
+        throw std::out_of_range("getU32 at " + std::to_string(offset) + " past " +
+                                std::to_string(buf.size()) + " bytes");
+    }
+    return static_cast<std::uint32_t>(buf[offset]) | (static_cast<std::uint32_t>(buf[offset + 1]) << 8) |
+           (static_cast<std::uint32_t>(buf[offset + 2]) << 16) |
+           (static_cast<std::uint32_t>(buf[offset + 3]) << 24);
+}
+
+std::uint8_t CLZF::getU8(std::span<const std::uint8_t> buf, std::size_t offset) {
+    if (offset >= buf.size()) {
+        throw std::out_of_range("getU8 at " + std::to_string(offset) + " past " +
+                                std::to_string(buf.size()) + " bytes");
+    }
+    return buf[offset];
+}
+
+std::uint32_t CLZF::calculateCRC32(std::span<const std::uint8_t> buf, std::size_t off,
+                                   std::size_t len) {
+    if (off > buf.size() || len > buf.size() - off) {
+        throw std::out_of_range("calculateCRC32 range past the buffer");
+    }
+    std::uint32_t crc = 0;
+    for (std::size_t i = off; i < off + len; ++i) {
+        crc = CRC32_TABLE[(crc ^ buf[i]) & 0xFF] ^ (crc >> 8);
+    }
+    return crc;
+}
+
+std::vector<std::uint8_t> CLZF::decompressRTF(std::span<const std::uint8_t> src) {
+    if (src.size() < kHeaderSize) {
+        throw FormatError("Invalid compressed-RTF header", 0);
+    }
+    const auto compSize = static_cast<std::int32_t>(getU32(src, 0));
+    const auto rawSize = static_cast<std::int32_t>(getU32(src, 4));
+    const auto compType = static_cast<std::int32_t>(getU32(src, 8));
+    const std::uint32_t crc = getU32(src, 12);
+
+    if (compSize < 0 || static_cast<std::size_t>(compSize) != src.size() - 4) {
+        throw FormatError("compressed-RTF data size mismatch", 0);
+    }
+    if (static_cast<std::uint32_t>(compType) != MAGIC_UNCOMPRESSED &&
+        calculateCRC32(src, kHeaderSize, src.size() - kHeaderSize) != crc) {
+        throw FormatError("compressed-RTF CRC32 failed", 12);
+    }
+    if (static_cast<std::uint32_t>(compType) != MAGIC_UNCOMPRESSED &&
+        static_cast<std::uint32_t>(compType) != MAGIC_COMPRESSED) {
+        throw FormatError(
+            "Unknown compression type (magic number " + std::to_string(compType) + ")", 8);
+    }
+    if (rawSize < 0) {
+        throw FormatError("compressed RTF: negative RAWSIZE " + std::to_string(rawSize), 4);
+    }
+    const auto raw = static_cast<std::size_t>(rawSize);
+    const std::size_t payload = src.size() - kHeaderSize;
+
+    if (static_cast<std::uint32_t>(compType) == MAGIC_UNCOMPRESSED) {
+        if (raw > payload) {
+            throw FormatError("compressed RTF: uncompressed RAWSIZE " + std::to_string(raw) +
+                                  " exceeds the " + std::to_string(payload) + " stored bytes",
+                              4);
+        }
+        return std::vector<std::uint8_t>(src.begin() + kHeaderSize,
+                                         src.begin() + static_cast<std::ptrdiff_t>(kHeaderSize + raw));
+    }
+
+    // One control byte and eight two-byte references give 8 * 17 bytes from
+    // 17 input bytes: no input byte yields more than 8.5 output bytes.
+    if (raw / 17 > payload / 2) {
+        throw FormatError("compressed RTF: RAWSIZE " + std::to_string(raw) +
+                              " cannot come from " + std::to_string(payload) +
+                              " bytes of compressed data",
+                          4);
+    }
+
+    const std::size_t end = prebuf.size() + raw;
+    std::vector<std::uint8_t> out(end);
+    std::copy(prebuf.begin(), prebuf.end(), out.begin());
+    std::size_t wp = prebuf.size();
+    std::size_t rp = kHeaderSize;
+    const std::uint8_t* in = src.data();
+    const std::size_t inSize = src.size();
+    std::uint8_t* o = out.data();
+    unsigned control = 0;
+    int bits = 0;
+    while (wp < end) {
+        if (bits == 0) {
+            if (rp >= inSize) {
+                throw FormatError("compressed RTF ends at offset " + std::to_string(rp) + " after " +
+                                      std::to_string(wp - prebuf.size()) + " of " +
+                                      std::to_string(raw) + " bytes",
+                                  rp);
+            }
+            control = in[rp++];
+            bits = 8;
+        }
+        const bool reference = control & 1u;
+        control >>= 1;
+        --bits;
+        if (!reference) {
+            if (rp >= inSize) {
+                throw FormatError("compressed RTF ends at offset " + std::to_string(rp) + " after " +
+                                      std::to_string(wp - prebuf.size()) + " of " +
+                                      std::to_string(raw) + " bytes",
+                                  rp);
+            }
+            o[wp++] = in[rp++];
+            continue;
+        }
+        if (inSize - rp < 2) {
+            throw FormatError("compressed RTF ends at offset " + std::to_string(rp) +
+                                  " inside a reference, after " +
+                                  std::to_string(wp - prebuf.size()) + " of " +
+                                  std::to_string(raw) + " bytes",
+                              rp);
+        }
+        const unsigned b1 = in[rp];
+        const unsigned b2 = in[rp + 1];
+        const std::size_t offset = (b1 << 4) | (b2 >> 4);
+        const std::size_t length = (b2 & 0x0Fu) + 2;
+        std::size_t source = (wp & ~(kDictionarySize - 1)) + offset;
+        if (source >= wp) {
+            if (source < kDictionarySize) {
+                throw FormatError("compressed RTF: reference at offset " + std::to_string(rp) +
+                                      " points before the start of the output",
+                                  rp);
+            }
+            source -= kDictionarySize;
+        }
+        if (length > end - wp) {
+            throw FormatError("compressed RTF: reference at offset " + std::to_string(rp) +
+                                  " copies " + std::to_string(length) + " bytes past RAWSIZE " +
+                                  std::to_string(raw),
+                              rp);
+        }
+        rp += 2;
+        // Byte by byte: a copy may read what it has just written.
+        for (std::size_t k = 0; k < length; ++k) o[wp++] = o[source++];
+    }
+    out.erase(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(prebuf.size()));
+    return out;
+}
+
+}  // namespace tool
