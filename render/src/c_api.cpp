@@ -19,6 +19,7 @@
 
 struct orv_document {
     std::vector<render::InlineImage> images;
+    QByteArray encoding;
     std::optional<render::PagedDocument> paged;
 };
 
@@ -87,7 +88,7 @@ void load(orv_document* doc, std::span<const std::uint8_t> bytes) {
         throw render::RenderError("the document is already loaded");
     }
     ensureApplication();
-    doc->paged.emplace(render::PagedDocument::load(bytes, doc->images));
+    doc->paged.emplace(render::PagedDocument::load(bytes, doc->images, doc->encoding));
     doc->images.clear();
 }
 
@@ -166,6 +167,17 @@ int orv_document_add_image(orv_document* doc, const char* content_id, const char
             image.data.assign(data, data + size);
         }
         doc->images.push_back(std::move(image));
+        return 0;
+    });
+}
+
+int orv_document_set_encoding(orv_document* doc, const char* name) {
+    return guarded([&] {
+        requireDocument(doc);
+        if (doc->paged) {
+            throw render::RenderError("the encoding must be set before the document is loaded");
+        }
+        doc->encoding = QByteArray(name != nullptr ? name : "");
         return 0;
     });
 }

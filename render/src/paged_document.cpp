@@ -26,6 +26,7 @@
 #include <array>
 #include <cmath>
 #include <map>
+#include <optional>
 
 namespace render {
 
@@ -89,12 +90,26 @@ QString decodeWindows1252(QByteArrayView data) {
     return out;
 }
 
-QString decodeWith(const QByteArray& encodingName, QByteArrayView data) {
-    QStringDecoder decoder(encodingName.constData());
-    if (decoder.isValid()) {
-        return decoder.decode(data);
+// Decodes with a named encoding; nothing when the name is unknown.
+std::optional<QString> decodeWith(const QByteArray& encodingName, QByteArrayView data) {
+    if (encodingName.isEmpty()) {
+        return std::nullopt;
     }
-    return decodeWindows1252(data);
+    QStringDecoder decoder(encodingName.constData());
+    if (!decoder.isValid()) {
+        return std::nullopt;
+    }
+    return decoder.decode(data);
+}
+
+// UTF-8 when the bytes are valid UTF-8, else Windows-1252.
+QString decodeGuessing(QByteArrayView data) {
+    return isValidUtf8(data) ? QString::fromUtf8(data) : decodeWindows1252(data);
+}
+
+bool hasByteOrderMark(QByteArrayView data) {
+    return data.startsWith("\xEF\xBB\xBF") || data.startsWith("\xFF\xFE") ||
+           data.startsWith("\xFE\xFF");
 }
 
 QString lowerAsciiPrefix(std::span<const std::uint8_t> bytes, std::size_t limit) {
@@ -121,17 +136,17 @@ QByteArray htmlCharset(std::span<const std::uint8_t> bytes) {
     return head.mid(begin, end - begin).toLatin1();
 }
 
-QString decodeHtml(std::span<const std::uint8_t> bytes) {
+// HTML: a byte-order mark, else the charset its <meta> names, else the
+// encoding the caller knows, else a guess.
+QString decodeHtml(std::span<const std::uint8_t> bytes, const QByteArray& encoding) {
     const QByteArrayView data = view(bytes);
-    if (data.startsWith("\xEF\xBB\xBF") || data.startsWith("\xFF\xFE") ||
-        data.startsWith("\xFE\xFF")) {
+    if (hasByteOrderMark(data)) {
         return decodeText(bytes);
     }
-    const QByteArray named = htmlCharset(bytes);
-    if (!named.isEmpty() && named != "utf-8" && named != "utf8") {
-        return decodeWith(named, data);
+    if (auto named = decodeWith(htmlCharset(bytes), data)) {
+        return *named;
     }
-    return decodeText(bytes);
+    return decodeText(bytes, encoding);
 }
 
 QString cutText(QString text, std::vector<std::string>& warnings) {
@@ -388,7 +403,7 @@ SourceFormat detectFormat(std::span<const std::uint8_t> bytes) {
     return SourceFormat::Text;
 }
 
-QString decodeText(std::span<const std::uint8_t> bytes) {
+QString decodeText(std::span<const std::uint8_t> bytes, const QByteArray& encoding) {
     const QByteArrayView data = view(bytes);
     if (data.startsWith("\xEF\xBB\xBF")) {
         return QString::fromUtf8(data.sliced(3));
@@ -399,10 +414,10 @@ QString decodeText(std::span<const std::uint8_t> bytes) {
     if (data.startsWith("\xFE\xFF")) {
         return QStringDecoder(QStringDecoder::Utf16BE).decode(data.sliced(2));
     }
-    if (isValidUtf8(data)) {
-        return QString::fromUtf8(data);
+    if (auto known = decodeWith(encoding, data)) {
+        return *known;
     }
-    return decodeWindows1252(data);
+    return decodeGuessing(data);
 }
 
 struct PagedDocument::State {
@@ -423,7 +438,8 @@ PagedDocument& PagedDocument::operator=(PagedDocument&&) noexcept = default;
 PagedDocument::~PagedDocument() = default;
 
 PagedDocument PagedDocument::load(std::span<const std::uint8_t> bytes,
-                                  const std::vector<InlineImage>& images) {
+                                  const std::vector<InlineImage>& images,
+                                  const QByteArray& encoding) {
     if (bytes.size() > kMaxInputBytes) {
         throw RenderError("document is " + std::to_string(bytes.size()) +
                           " bytes; the renderer accepts at most " + std::to_string(kMaxInputBytes));
@@ -471,9 +487,9 @@ PagedDocument PagedDocument::load(std::span<const std::uint8_t> bytes,
     doc.setParent(state->guard.get());
     doc.documentLayout()->setPaintDevice(layoutDevice());
     if (state->format == SourceFormat::Html) {
-        doc.setHtml(cutText(decodeHtml(bytes), state->warnings));
+        doc.setHtml(cutText(decodeHtml(bytes, encoding), state->warnings));
     } else if (state->format == SourceFormat::Text) {
-        doc.setPlainText(cutText(decodeText(bytes), state->warnings));
+        doc.setPlainText(cutText(decodeText(bytes, encoding), state->warnings));
     }
     doc.setDocumentMargin(0);
     QTextOption option = doc.defaultTextOption();

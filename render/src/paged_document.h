@@ -35,9 +35,10 @@ enum class SourceFormat { Rtf, Html, Text };
 // <!DOCTYPE html>, <head> or <body> tag is HTML; anything else is text.
 SourceFormat detectFormat(std::span<const std::uint8_t> bytes);
 
-// Decodes text bytes: a UTF-8 or UTF-16 byte-order mark decides; else valid
-// UTF-8 is UTF-8; else Windows-1252. Never fails.
-QString decodeText(std::span<const std::uint8_t> bytes);
+// Decodes text bytes: a UTF-8 or UTF-16 byte-order mark decides; else the
+// named encoding, when given and known (an ICU name such as "windows-1251");
+// else valid UTF-8 is UTF-8; else Windows-1252. Never fails.
+QString decodeText(std::span<const std::uint8_t> bytes, const QByteArray& encoding = {});
 
 // A picture the message carries beside its body, found by HTML "cid:" links
 // (contentId, without angle brackets) or by its file name.
@@ -63,8 +64,11 @@ public:
     // kMaxInputBytes, for RTF when the build has no RTF reader, and for the RTF
     // reader's own failures. Everything the engine recovers from (a picture it
     // cannot decode, a page size out of range, a cut text) is in warnings().
+    // `encoding` names the encoding of text or HTML that does not declare its
+    // own (no byte-order mark, no <meta> charset); empty: guess.
     static PagedDocument load(std::span<const std::uint8_t> bytes,
-                              const std::vector<InlineImage>& images = {});
+                              const std::vector<InlineImage>& images = {},
+                              const QByteArray& encoding = {});
 
     PagedDocument(PagedDocument&&) noexcept;
     PagedDocument& operator=(PagedDocument&&) noexcept;

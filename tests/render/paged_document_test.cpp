@@ -107,6 +107,18 @@ TEST(FormatDetection, HtmlUsesTheCharsetItsMetaTagNames) {
     EXPECT_EQ(doc.document().toPlainText().trimmed(), QStringLiteral("Привет"));
 }
 
+TEST(FormatDetection, CallersEncodingAppliesOnlyWhereTheContentNamesNone) {
+    const std::string cyrillic = "\xCF\xF0\xE8\xE2\xE5\xF2";
+    const auto text = PagedDocument::load(bytesOf(cyrillic), {}, "windows-1251");
+    EXPECT_EQ(text.document().toPlainText(), QStringLiteral("Привет"));
+    const auto html = PagedDocument::load(
+        bytesOf("<html><head><meta charset=\"utf-8\"></head><body>caf\xC3\xA9</body></html>"), {},
+        "windows-1251");
+    EXPECT_EQ(html.document().toPlainText().trimmed(), QStringLiteral("caf\u00E9"));
+    const auto unknown = PagedDocument::load(bytesOf("caf\xE9"), {}, "no-such-encoding");
+    EXPECT_EQ(unknown.document().toPlainText(), QStringLiteral("caf\u00E9"));
+}
+
 // ---------------------------------------------------------------------------
 
 TEST(Pagination, EmptyOrBlankInputIsOneBlankPage) {

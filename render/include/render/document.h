@@ -65,6 +65,7 @@ public:
         bind(create, "orv_document_create", path);
         bind(destroy, "orv_document_destroy", path);
         bind(addImage, "orv_document_add_image", path);
+        bind(setEncoding, "orv_document_set_encoding", path);
         bind(loadFile, "orv_document_load_file", path);
         bind(loadMemory, "orv_document_load_memory", path);
         bind(pageCount, "orv_document_page_count", path);
@@ -102,6 +103,7 @@ public:
     void (*destroy)(orv_document*) = nullptr;
     int (*addImage)(orv_document*, const char*, const char*, const unsigned char*,
                     std::size_t) = nullptr;
+    int (*setEncoding)(orv_document*, const char*) = nullptr;
     int (*loadFile)(orv_document*, const char*) = nullptr;
     int (*loadMemory)(orv_document*, const unsigned char*, std::size_t) = nullptr;
     int (*pageCount)(orv_document*) = nullptr;
@@ -128,17 +130,19 @@ private:
 class Document {
 public:
     // Loads a document from a file, or from bytes in memory; the format (RTF,
-    // HTML, text) is recognised from the content. Throws RenderError.
+    // HTML, text) is recognised from the content. `encoding` names the
+    // encoding of text or HTML that does not declare its own ("" to guess).
+    // Throws RenderError.
     Document(const Library& library, const std::string& fileName,
-             const std::vector<InlineImage>& images = {})
-        : Document(library, images) {
+             const std::vector<InlineImage>& images = {}, const std::string& encoding = {})
+        : Document(library, images, encoding) {
         if (m_library.loadFile(m_doc, fileName.c_str()) != 0) {
             fail("cannot load \"" + fileName + "\"");
         }
     }
     Document(const Library& library, std::span<const std::uint8_t> bytes,
-             const std::vector<InlineImage>& images = {})
-        : Document(library, images) {
+             const std::vector<InlineImage>& images = {}, const std::string& encoding = {})
+        : Document(library, images, encoding) {
         if (m_library.loadMemory(m_doc, bytes.data(), bytes.size()) != 0) {
             fail("cannot load the document");
         }
@@ -167,10 +171,15 @@ public:
     }
 
 private:
-    Document(const Library& library, const std::vector<InlineImage>& images)
+    Document(const Library& library, const std::vector<InlineImage>& images,
+             const std::string& encoding)
         : m_library(library), m_doc(library.create()) {
         if (m_doc == nullptr) {
             m_library.fail("cannot create a document");
+        }
+        if (m_library.setEncoding(m_doc, encoding.c_str()) != 0) {
+            m_library.destroy(m_doc);
+            m_library.fail("cannot set the encoding \"" + encoding + "\"");
         }
         for (const InlineImage& image : images) {
             if (m_library.addImage(m_doc, image.contentId.c_str(), image.fileName.c_str(),

@@ -55,6 +55,12 @@ ORV_RENDER_EXPORT int orv_document_add_image(orv_document* doc, const char* cont
                                              const char* file_name, const unsigned char* data,
                                              size_t size);
 
+/* Names the encoding of text or HTML content that does not declare its own
+ * (no byte-order mark, no <meta> charset), before loading: an ICU name such
+ * as "windows-1251" or "shift_jis". Unknown names fall back to guessing
+ * (UTF-8 if valid, else Windows-1252). NULL or "": guess. Returns 0, or -1. */
+ORV_RENDER_EXPORT int orv_document_set_encoding(orv_document* doc, const char* name);
+
 /* Loads and lays out the document from a file (UTF-8 path) or from memory
  * (the bytes are copied). A document loads once. Returns 0, or -1. */
 ORV_RENDER_EXPORT int orv_document_load_file(orv_document* doc, const char* path);
