@@ -199,21 +199,16 @@ QImage decodeImage(QByteArrayView data) {
 // read from the file system or the network on behalf of a document.
 class ResourceStore {
 public:
+    // Pictures are decoded when the document first asks for them, so a
+    // message with many attachments pays only for those its body shows.
     explicit ResourceStore(const std::vector<InlineImage>& images) {
         for (const InlineImage& image : images) {
-            const QImage decoded =
-                decodeImage(QByteArrayView(reinterpret_cast<const char*>(image.data.data()),
-                                           static_cast<qsizetype>(image.data.size())));
-            if (decoded.isNull()) {
-                m_warnings.push_back("inline picture \"" + image.fileName +
-                                     "\" could not be decoded");
-                continue;
-            }
+            auto shared = std::make_shared<const InlineImage>(image);
             if (!image.contentId.empty()) {
-                m_byKey.emplace(cidKey(QString::fromStdString(image.contentId)), decoded);
+                m_pending.emplace(cidKey(QString::fromStdString(image.contentId)), shared);
             }
             if (!image.fileName.empty()) {
-                m_byKey.emplace(nameKey(QString::fromStdString(image.fileName)), decoded);
+                m_pending.emplace(nameKey(QString::fromStdString(image.fileName)), shared);
             }
         }
     }
@@ -230,6 +225,18 @@ public:
             }
         } else {
             key = nameKey(url.fileName());
+        }
+        if (const auto pending = m_pending.find(key); pending != m_pending.end()) {
+            const InlineImage& image = *pending->second;
+            QImage decoded =
+                decodeImage(QByteArrayView(reinterpret_cast<const char*>(image.data.data()),
+                                           static_cast<qsizetype>(image.data.size())));
+            if (decoded.isNull()) {
+                m_warnings.push_back("inline picture \"" + image.fileName +
+                                     "\" could not be decoded");
+            }
+            m_byKey.emplace(key, std::move(decoded));
+            m_pending.erase(pending);
         }
         const auto found = m_byKey.find(key);
         if (found != m_byKey.end() && !found->second.isNull()) {
@@ -267,6 +274,7 @@ private:
         return decodeImage(bytes);
     }
 
+    std::map<QString, std::shared_ptr<const InlineImage>> m_pending;
     std::map<QString, QImage> m_byKey;
     QImage m_placeholder;
     std::vector<std::string> m_warnings;
