@@ -78,7 +78,9 @@ def main():
                 rtf = tmp / (msg.stem + ".rtf")
                 dumped = subprocess.run([str(args.bin / "dump_body"), str(msg), str(rtf)],
                                         capture_output=True)
-                if dumped.returncode == 0 and rtf.exists():
+                # Only messages whose body is RTF: the comparison is on RTF.
+                if dumped.returncode == 0 and rtf.exists() and \
+                        rtf.read_bytes().lstrip().startswith(b"{\\rtf"):
                     jobs.append((msg, rtf))
         for index, (source, rtf) in enumerate(jobs):
             work = tmp / f"job{index}"
