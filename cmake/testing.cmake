@@ -16,6 +16,10 @@ set(ORVALINE_TEST_ENV
     "ORVALINE_CORPUS=${PROJECT_SOURCE_DIR}/../shared/corpus"
     "ORVALINE_BIN=${ORVALINE_OUTPUT_DIR}"
     "ORVALINE_SOURCE=${PROJECT_SOURCE_DIR}")
+# gtest_discover_tests splits a list given as a property value into separate
+# arguments, so only the first variable would reach the tests. The variables
+# are set by running each test binary through `cmake -E env` instead.
+set(ORVALINE_TEST_LAUNCHER ${CMAKE_COMMAND} -E env ${ORVALINE_TEST_ENV})
 file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/test-home/runtime)
 file(CHMOD ${CMAKE_BINARY_DIR}/test-home/runtime
      DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
@@ -25,10 +29,11 @@ function(orvaline_add_gtest name)
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
     project_set_warnings(${name})
-    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests
+        CROSSCOMPILING_EMULATOR "${ORVALINE_TEST_LAUNCHER}")
     gtest_discover_tests(${name}
         DISCOVERY_TIMEOUT 60
-        PROPERTIES ENVIRONMENT "${ORVALINE_TEST_ENV}" TIMEOUT 300)
+        PROPERTIES TIMEOUT 300)
 endfunction()
 
 function(orvaline_add_qt_gtest name)
@@ -37,9 +42,10 @@ function(orvaline_add_qt_gtest name)
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} qt_gtest_main GTest::gtest Qt6::Test)
     project_set_warnings(${name})
     project_qt_target(${name})
-    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests
+        CROSSCOMPILING_EMULATOR "${ORVALINE_TEST_LAUNCHER}")
     gtest_discover_tests(${name}
         DISCOVERY_TIMEOUT 60
         DISCOVERY_MODE PRE_TEST
-        PROPERTIES ENVIRONMENT "${ORVALINE_TEST_ENV}" TIMEOUT 300)
+        PROPERTIES TIMEOUT 300)
 endfunction()

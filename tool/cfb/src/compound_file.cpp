@@ -649,12 +649,9 @@ void MemoryStorage::copyFrom(const Storage& source) {
 }
 
 // ---------------------------------------------------------------------------
-// Writer: version 3, 512-byte sectors.
+// Writer: version 3 (512-byte sectors) or 4 (4096-byte sectors).
 
 namespace {
-
-constexpr std::uint32_t kOutSectorSize = 512;
-constexpr std::uint32_t kFatPerSector = kOutSectorSize / 4;
 
 struct OutEntry {
     std::u16string name;
@@ -730,7 +727,13 @@ const std::vector<std::uint8_t>* Flattener::streamData(const MemoryStorage& s,
     return s.streamContent(name).get();
 }
 
-std::vector<std::uint8_t> MemoryCompoundFile::save() const {
+std::vector<std::uint8_t> MemoryCompoundFile::save(int majorVersion) const {
+    if (majorVersion != 3 && majorVersion != 4) {
+        throw std::invalid_argument("compound-file version " + std::to_string(majorVersion) +
+                                    " is neither 3 nor 4");
+    }
+    const std::uint32_t kOutSectorSize = majorVersion == 3 ? 512 : 4096;
+    const std::uint32_t kFatPerSector = kOutSectorSize / 4;
     Flattener flat;
     OutEntry rootEntry;
     rootEntry.name = u"Root Entry";
@@ -772,7 +775,7 @@ std::vector<std::uint8_t> MemoryCompoundFile::save() const {
     const std::uint64_t totalSectors = fixed + fatSectors + difatSectors;
     if (totalSectors >= kMaxRegSect) throw std::length_error("compound file too large");
 
-    std::vector<std::uint8_t> out(kHeaderSize + totalSectors * kOutSectorSize, 0);
+    std::vector<std::uint8_t> out((totalSectors + 1) * kOutSectorSize, 0);
     std::vector<std::uint32_t> fat(fatSectors * kFatPerSector, kFreeSect);
     std::uint32_t next = 0;
     auto chain = [&](std::uint64_t count) {
@@ -782,7 +785,7 @@ std::vector<std::uint8_t> MemoryCompoundFile::save() const {
         }
         return count == 0 ? kEndOfChain : first;
     };
-    auto sectorAt = [](std::uint32_t id) { return kHeaderSize + std::size_t{id} * kOutSectorSize; };
+    auto sectorAt = [&](std::uint32_t id) { return (std::size_t{id} + 1) * kOutSectorSize; };
 
     const std::uint32_t miniStreamStart = chain(miniStreamSectors);
     entries[0].start = miniStreamStart;
@@ -842,10 +845,12 @@ std::vector<std::uint8_t> MemoryCompoundFile::save() const {
     // Header.
     std::copy(kSignature.begin(), kSignature.end(), out.begin());
     put16(out, 0x18, 0x003E);
-    put16(out, 0x1A, 3);
+    put16(out, 0x1A, static_cast<std::uint16_t>(majorVersion));
     put16(out, 0x1C, 0xFFFE);
-    put16(out, 0x1E, 9);
+    put16(out, 0x1E, majorVersion == 3 ? 9 : 12);
     put16(out, 0x20, 6);
+    // Version 3 leaves the directory sector count 0 ([MS-CFB] 2.2).
+    put32(out, 0x28, majorVersion == 3 ? 0 : static_cast<std::uint32_t>(dirSectors));
     put32(out, 0x2C, static_cast<std::uint32_t>(fatSectors));
     put32(out, 0x30, dirStart);
     put32(out, 0x38, static_cast<std::uint32_t>(kMiniStreamCutoff));

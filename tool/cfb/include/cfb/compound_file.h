@@ -11,8 +11,8 @@
 // no single place). Nothing is allocated that the file's size cannot back.
 //
 // Writing: MemoryStorage is a tree of storages and streams held in memory;
-// MemoryCompoundFile::save() lays it out as a version 3 compound file
-// (512-byte sectors) that other readers open.
+// MemoryCompoundFile::save() lays it out as a version 3 (or 4) compound file
+// that other readers open.
 //
 // Both kinds of storage implement Storage, so a storage read from a file can
 // be copied into a MemoryStorage recursively (copyFrom). Element names are
@@ -134,8 +134,10 @@ public:
     const MemoryStorage& root() const { return *m_root; }
     std::shared_ptr<const MemoryStorage> rootHandle() const { return m_root; }
 
-    // The file as version 3 compound-file bytes (the "commit").
-    std::vector<std::uint8_t> save() const;
+    // The file as compound-file bytes (the "commit"): version 3 (512-byte
+    // sectors, the default) or 4 (4096-byte sectors); std::invalid_argument
+    // for any other version.
+    std::vector<std::uint8_t> save(int majorVersion = 3) const;
 
 private:
     std::shared_ptr<MemoryStorage> m_root = std::make_shared<MemoryStorage>();
