@@ -18,9 +18,9 @@
 #include <vector>
 
 struct orv_document {
-    std::vector<render::InlineImage> images;
+    std::vector<render::engine::InlineImage> images;
     QByteArray encoding;
-    std::optional<render::PagedDocument> paged;
+    std::optional<render::engine::PagedDocument> paged;
 };
 
 namespace {
@@ -35,7 +35,7 @@ void quietMessageHandler(QtMsgType, const QMessageLogContext&, const QString&) {
 void ensureApplication() {
     if (QCoreApplication::instance() != nullptr) {
         if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr) {
-            throw render::RenderError(
+            throw render::engine::RenderError(
                 "the process has a QCoreApplication; the renderer needs a QGuiApplication");
         }
         return;
@@ -71,24 +71,24 @@ int guarded(F&& body) {
 
 void requireDocument(const orv_document* doc) {
     if (doc == nullptr) {
-        throw render::RenderError("no document given");
+        throw render::engine::RenderError("no document given");
     }
 }
 
 void requireLoaded(const orv_document* doc) {
     requireDocument(doc);
     if (!doc->paged) {
-        throw render::RenderError("the document is not loaded");
+        throw render::engine::RenderError("the document is not loaded");
     }
 }
 
 void load(orv_document* doc, std::span<const std::uint8_t> bytes) {
     requireDocument(doc);
     if (doc->paged) {
-        throw render::RenderError("the document is already loaded");
+        throw render::engine::RenderError("the document is already loaded");
     }
     ensureApplication();
-    doc->paged.emplace(render::PagedDocument::load(bytes, doc->images, doc->encoding));
+    doc->paged.emplace(render::engine::PagedDocument::load(bytes, doc->images, doc->encoding));
     doc->images.clear();
 }
 
@@ -96,30 +96,30 @@ void load(orv_document* doc, std::span<const std::uint8_t> bytes) {
 // (a device, a pipe) is refused without reading it all.
 std::vector<std::uint8_t> readFile(const char* path) {
     if (path == nullptr) {
-        throw render::RenderError("no file name given");
+        throw render::engine::RenderError("no file name given");
     }
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path, "rb"), &std::fclose);
     if (!file) {
-        throw render::RenderError("cannot open \"" + std::string(path) +
-                                  "\": " + std::strerror(errno));
+        throw render::engine::RenderError("cannot open \"" + std::string(path) +
+                                          "\": " + std::strerror(errno));
     }
     std::vector<std::uint8_t> bytes;
     std::uint8_t chunk[65536];
-    while (bytes.size() <= render::kMaxInputBytes) {
+    while (bytes.size() <= render::engine::kMaxInputBytes) {
         const std::size_t got = std::fread(chunk, 1, sizeof chunk, file.get());
         bytes.insert(bytes.end(), chunk, chunk + got);
         if (got < sizeof chunk) {
             if (std::ferror(file.get())) {
-                throw render::RenderError("cannot read \"" + std::string(path) +
-                                          "\": " + std::strerror(errno));
+                throw render::engine::RenderError("cannot read \"" + std::string(path) +
+                                                  "\": " + std::strerror(errno));
             }
             break;
         }
     }
-    if (bytes.size() > render::kMaxInputBytes) {
-        throw render::RenderError("\"" + std::string(path) +
-                                  "\" is larger than the renderer accepts (" +
-                                  std::to_string(render::kMaxInputBytes) + " bytes)");
+    if (bytes.size() > render::engine::kMaxInputBytes) {
+        throw render::engine::RenderError(
+            "\"" + std::string(path) + "\" is larger than the renderer accepts (" +
+            std::to_string(render::engine::kMaxInputBytes) + " bytes)");
     }
     return bytes;
 }
@@ -155,12 +155,13 @@ int orv_document_add_image(orv_document* doc, const char* content_id, const char
     return guarded([&] {
         requireDocument(doc);
         if (doc->paged) {
-            throw render::RenderError("pictures must be given before the document is loaded");
+            throw render::engine::RenderError(
+                "pictures must be given before the document is loaded");
         }
         if (data == nullptr && size != 0) {
-            throw render::RenderError("picture data missing");
+            throw render::engine::RenderError("picture data missing");
         }
-        render::InlineImage image;
+        render::engine::InlineImage image;
         image.contentId = content_id != nullptr ? content_id : "";
         image.fileName = file_name != nullptr ? file_name : "";
         if (size != 0) {
@@ -175,7 +176,8 @@ int orv_document_set_encoding(orv_document* doc, const char* name) {
     return guarded([&] {
         requireDocument(doc);
         if (doc->paged) {
-            throw render::RenderError("the encoding must be set before the document is loaded");
+            throw render::engine::RenderError(
+                "the encoding must be set before the document is loaded");
         }
         doc->encoding = QByteArray(name != nullptr ? name : "");
         return 0;
@@ -194,7 +196,7 @@ int orv_document_load_file(orv_document* doc, const char* path) {
 int orv_document_load_memory(orv_document* doc, const unsigned char* data, size_t size) {
     return guarded([&] {
         if (data == nullptr && size != 0) {
-            throw render::RenderError("document data missing");
+            throw render::engine::RenderError("document data missing");
         }
         load(doc, std::span<const std::uint8_t>(data, size));
         return 0;
@@ -213,11 +215,11 @@ int orv_document_save_jpeg(orv_document* doc, int page_index, int page_count, co
     return guarded([&] {
         requireLoaded(doc);
         if (page_count != 1) {
-            throw render::RenderError("a JPEG image holds one page; page count " +
-                                      std::to_string(page_count) + " asked");
+            throw render::engine::RenderError("a JPEG image holds one page; page count " +
+                                              std::to_string(page_count) + " asked");
         }
         if (file_name == nullptr || *file_name == '\0') {
-            throw render::RenderError("no image file name given");
+            throw render::engine::RenderError("no image file name given");
         }
         doc->paged->savePageAsJpeg(page_index, QString::fromUtf8(file_name), jpeg_quality);
         return 0;

@@ -28,7 +28,7 @@
 #include <map>
 #include <optional>
 
-namespace render {
+namespace render::engine {
 
 namespace {
 
@@ -371,6 +371,23 @@ void fitImages(QTextDocument& doc, QSizeF body) {
     }
 }
 
+// Pages after the last one that shows any text or picture: a document that
+// ends in a page or section break would otherwise end in an empty page.
+int pagesWithContent(const QTextDocument& doc, double pageHeight) {
+    int last = 0;
+    const QAbstractTextDocumentLayout* layout = doc.documentLayout();
+    for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
+        if (block.text().trimmed().isEmpty() || block.layout() == nullptr ||
+            block.layout()->lineCount() == 0) {
+            continue;
+        }
+        const QTextLine line = block.layout()->lineAt(block.layout()->lineCount() - 1);
+        const double top = layout->blockBoundingRect(block).top() + line.y();
+        last = std::max(last, static_cast<int>(std::floor((top + 0.5) / pageHeight)));
+    }
+    return last + 1;
+}
+
 QFont defaultBodyFont() {
     QFont font(QStringLiteral("Calibri"));
     font.setStyleHint(QFont::SansSerif);
@@ -537,7 +554,8 @@ PagedDocument PagedDocument::load(std::span<const std::uint8_t> bytes,
     for (std::string& warning : state->guard->takeWarnings()) {
         state->warnings.push_back(std::move(warning));
     }
-    state->laidOutPages = std::max(1, state->laidOutPages);
+    state->laidOutPages = std::clamp(pagesWithContent(doc, state->layoutPage.height()), 1,
+                                     std::max(1, state->laidOutPages));
     return PagedDocument(std::move(state));
 }
 
@@ -662,4 +680,4 @@ void PagedDocument::savePageAsJpeg(int pageIndex, const QString& fileName, int q
     }
 }
 
-}  // namespace render
+}  // namespace render::engine

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-namespace render {
+namespace render::engine {
 
 // A failure that ends the work on a document: input refused, page out of
 // range, image not written. The text says what and where.
@@ -107,4 +107,4 @@ private:
     std::unique_ptr<State> m_state;
 };
 
-}  // namespace render
+}  // namespace render::engine

@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-namespace render {
+namespace render::engine {
 
 // Largest document the engine accepts, in bytes (file or memory). Larger input
 // is refused with a text naming both sizes.
@@ -36,4 +36,4 @@ inline constexpr long long kMaxImagePixels = 25'000'000;
 // this factor; beyond it the right-hand side is cut at the paper edge.
 inline constexpr double kMinFitScale = 0.4;
 
-}  // namespace render
+}  // namespace render::engine

@@ -3,6 +3,8 @@
 // images are decoded back.
 #include "tool/converter.h"
 
+#include "paged_document.h"
+
 #include <cfb/compound_file.h>
 
 #include <QDir>
@@ -186,6 +188,41 @@ TEST_F(ConverterTest, AUsersMsgTempRtfInTheWorkingFolderIsLeftAlone) {
     EXPECT_EQ(filesIn(m_cwd.path()), QStringList{QStringLiteral("msg_temp.rtf")});
     ASSERT_TRUE(user.open(QIODevice::ReadOnly));
     EXPECT_EQ(user.readAll(), QByteArray("the user's own file"));
+}
+
+// Pixels that differ clearly between two page images of the same size.
+int differingPixels(const QImage& a, const QImage& b) {
+    int count = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            count += std::abs(qGray(a.pixel(x, y)) - qGray(b.pixel(x, y))) > 64 ? 1 : 0;
+        }
+    }
+    return count;
+}
+
+TEST_F(ConverterTest, NonAsciiRtfBytesReachTheRendererIntact) {
+    const std::string head =
+        "{\\rtf1\\ansi\\ansicpg1251\\deff0{\\fonttbl{\\f0\\fcharset204 Arial;}}\\fs48 ";
+    const QString msg = writeMessage(
+        path("m.msg"), {{"10090102", uncompressedRtf(head + "\xCF\xF0\xE8\xE2\xE5\xF2\\par}")}});
+    const ToolRun run = runTool({msg, path("out.jpg")}, m_cwd.path());
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    const QImage converted(path("out.jpg"));
+
+    // The same word written with ASCII-only escapes, and the word as the old
+    // converter passed it on: six question marks.
+    auto rendered = [&](const std::string& rtf) {
+        const auto doc = render::engine::PagedDocument::load(bytes(rtf));
+        doc.savePageAsJpeg(0, path("expected.jpg"), tool::kJpegQuality);
+        return QImage(path("expected.jpg"));
+    };
+    const QImage cyrillic =
+        rendered(head + "\\u1055?\\u1088?\\u1080?\\u1074?\\u1077?\\u1090?\\par}");
+    const QImage mangled = rendered(head + "??????\\par}");
+    ASSERT_EQ(converted.size(), cyrillic.size());
+    EXPECT_LT(differingPixels(converted, cyrillic), 20);
+    EXPECT_GT(differingPixels(converted, mangled), 200);
 }
 
 TEST_F(ConverterTest, HtmlOrPlainBodyWithoutRtfIsRenderedNotBlank) {

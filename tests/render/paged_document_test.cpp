@@ -19,14 +19,15 @@
 
 namespace {
 
-using render::PagedDocument;
-using render::SourceFormat;
+using render::engine::PagedDocument;
+using render::engine::SourceFormat;
 
 std::span<const std::uint8_t> bytesOf(const std::string& s) {
     return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
 }
 
-PagedDocument loadText(const std::string& s, const std::vector<render::InlineImage>& images = {}) {
+PagedDocument loadText(const std::string& s,
+                       const std::vector<render::engine::InlineImage>& images = {}) {
     return PagedDocument::load(bytesOf(s), images);
 }
 
@@ -77,25 +78,28 @@ bool isRed(QRgb p) {
 // ---------------------------------------------------------------------------
 
 TEST(FormatDetection, RecognisesRtfAfterByteOrderMarkAndWhiteSpace) {
-    EXPECT_EQ(render::detectFormat(bytesOf("{\\rtf1\\ansi hello}")), SourceFormat::Rtf);
-    EXPECT_EQ(render::detectFormat(bytesOf("\xEF\xBB\xBF \r\n{\\rtf1 x}")), SourceFormat::Rtf);
-    EXPECT_EQ(render::detectFormat(bytesOf("{\\RTF1 x}")), SourceFormat::Text);
+    EXPECT_EQ(render::engine::detectFormat(bytesOf("{\\rtf1\\ansi hello}")), SourceFormat::Rtf);
+    EXPECT_EQ(render::engine::detectFormat(bytesOf("\xEF\xBB\xBF \r\n{\\rtf1 x}")),
+              SourceFormat::Rtf);
+    EXPECT_EQ(render::engine::detectFormat(bytesOf("{\\RTF1 x}")), SourceFormat::Text);
 }
 
 TEST(FormatDetection, RecognisesHtmlDocumentsButNotTextThatStartsWithAngleBracket) {
-    EXPECT_EQ(render::detectFormat(bytesOf("<!DOCTYPE html><p>x")), SourceFormat::Html);
-    EXPECT_EQ(render::detectFormat(bytesOf("\n  <HTML><BODY>x</BODY></HTML>")), SourceFormat::Html);
-    EXPECT_EQ(render::detectFormat(bytesOf("<john@example.com> wrote:\nhi")), SourceFormat::Text);
-    EXPECT_EQ(render::detectFormat(bytesOf("Plain <html> mention")), SourceFormat::Text);
+    EXPECT_EQ(render::engine::detectFormat(bytesOf("<!DOCTYPE html><p>x")), SourceFormat::Html);
+    EXPECT_EQ(render::engine::detectFormat(bytesOf("\n  <HTML><BODY>x</BODY></HTML>")),
+              SourceFormat::Html);
+    EXPECT_EQ(render::engine::detectFormat(bytesOf("<john@example.com> wrote:\nhi")),
+              SourceFormat::Text);
+    EXPECT_EQ(render::engine::detectFormat(bytesOf("Plain <html> mention")), SourceFormat::Text);
     const std::string utf16Html("\xFF\xFE<\0h\0t\0m\0l\0>\0", 14);
-    EXPECT_EQ(render::detectFormat(bytesOf(utf16Html)), SourceFormat::Html);
+    EXPECT_EQ(render::engine::detectFormat(bytesOf(utf16Html)), SourceFormat::Html);
 }
 
 TEST(FormatDetection, DecodesTextByByteOrderMarkThenUtf8ThenWindows1252) {
-    EXPECT_EQ(render::decodeText(bytesOf("caf\xC3\xA9")), QStringLiteral("caf\u00E9"));
-    EXPECT_EQ(render::decodeText(bytesOf("\x93quoted\x94 \x80")),
+    EXPECT_EQ(render::engine::decodeText(bytesOf("caf\xC3\xA9")), QStringLiteral("caf\u00E9"));
+    EXPECT_EQ(render::engine::decodeText(bytesOf("\x93quoted\x94 \x80")),
               QStringLiteral("\u201Cquoted\u201D \u20AC"));
-    EXPECT_EQ(render::decodeText(bytesOf(std::string("\xFF\xFE\x1F\x04\x40\x04", 6))),
+    EXPECT_EQ(render::engine::decodeText(bytesOf(std::string("\xFF\xFE\x1F\x04\x40\x04", 6))),
               QStringLiteral("\u041F\u0440"));
 }
 
@@ -181,6 +185,25 @@ TEST(Pagination, HtmlPageBreakStartsANewPage) {
     EXPECT_EQ(pageOfText(doc, QStringLiteral("Second page")), 1);
 }
 
+TEST(Pagination, RtfPageBreakGivesTwoPagesAndATrailingBreakNoEmptyThird) {
+    const auto doc = loadText("{\\rtf1\\ansi First page\\par\\page Second page\\par\\page\\par}");
+    EXPECT_EQ(doc.format(), SourceFormat::Rtf);
+    EXPECT_EQ(doc.pageCount(), 2);
+    EXPECT_EQ(pageOfText(doc, QStringLiteral("First page")), 0);
+    EXPECT_EQ(pageOfText(doc, QStringLiteral("Second page")), 1);
+}
+
+TEST(Pagination, LongTableRunsOverPagesAndKeepsItsLastRows) {
+    std::string html = "<html><body><table border=1>";
+    for (int i = 1; i <= 150; ++i) {
+        html += "<tr><td>Row " + std::to_string(i) + "</td><td>cell</td></tr>";
+    }
+    html += "</table></body></html>";
+    const auto doc = loadText(html);
+    EXPECT_GE(doc.pageCount(), 3);
+    EXPECT_EQ(pageOfText(doc, QStringLiteral("Row 150")), doc.pageCount() - 1);
+}
+
 // ---------------------------------------------------------------------------
 
 TEST(PageImage, JpegIsLetterAt96DpiWithTextInsideTheMargins) {
@@ -196,6 +219,26 @@ TEST(PageImage, JpegIsLetterAt96DpiWithTextInsideTheMargins) {
     // Nothing in the 1.25 inch left margin or the 1 inch top margin.
     EXPECT_EQ(countPixels(page, QRect(0, 0, 816, 90), isDark), 0);
     EXPECT_EQ(countPixels(page, QRect(0, 0, 114, 1056), isDark), 0);
+}
+
+TEST(PageImage, RtfPaperSizeAndMarginsApplyToEveryPage) {
+    // 8000 x 6000 twips paper, 720-twip (48-pixel) margins all round.
+    std::string rtf =
+        "{\\rtf1\\ansi\\paperw8000\\paperh6000\\margl720\\margr720\\margt720\\margb720 ";
+    for (int i = 0; i < 60; ++i) {
+        rtf += "Line " + std::to_string(i) + "\\par ";
+    }
+    rtf += "}";
+    const auto doc = loadText(rtf);
+    ASSERT_GE(doc.pageCount(), 2);
+    for (const int index : {0, doc.pageCount() - 1}) {
+        const QImage page = doc.renderPage(index);
+        EXPECT_EQ(page.size(), QSize(533, 400));
+        EXPECT_EQ(countPixels(page, QRect(0, 0, 533, 44), isDark), 0) << index;
+        EXPECT_EQ(countPixels(page, QRect(0, 0, 44, 400), isDark), 0) << index;
+        EXPECT_EQ(countPixels(page, QRect(0, 400 - 44, 533, 44), isDark), 0) << index;
+        EXPECT_GT(countPixels(page, QRect(48, 48, 100, 20), isDark), 10) << index;
+    }
 }
 
 TEST(PageImage, EveryPageRendersItsOwnSliceOnly) {
@@ -218,9 +261,9 @@ TEST(PageImage, OutOfRangePageAndBadQualityAreRefusedAndLeaveExistingFileAlone) 
         existing.write("user data");
     }
     const auto doc = loadText("one page");
-    EXPECT_THROW(doc.savePageAsJpeg(1, file, 80), render::RenderError);
-    EXPECT_THROW(doc.savePageAsJpeg(-1, file, 80), render::RenderError);
-    EXPECT_THROW(doc.savePageAsJpeg(0, file, 101), render::RenderError);
+    EXPECT_THROW(doc.savePageAsJpeg(1, file, 80), render::engine::RenderError);
+    EXPECT_THROW(doc.savePageAsJpeg(-1, file, 80), render::engine::RenderError);
+    EXPECT_THROW(doc.savePageAsJpeg(0, file, 101), render::engine::RenderError);
     QFile existing(file);
     ASSERT_TRUE(existing.open(QIODevice::ReadOnly));
     EXPECT_EQ(existing.readAll(), QByteArray("user data"));
@@ -231,7 +274,7 @@ TEST(PageImage, UnwritableTargetIsAFailureNamingThePath) {
     try {
         doc.savePageAsJpeg(0, QStringLiteral("/nonexistent-folder/x.jpg"), 80);
         FAIL() << "no failure";
-    } catch (const render::RenderError& e) {
+    } catch (const render::engine::RenderError& e) {
         EXPECT_NE(std::string(e.what()).find("/nonexistent-folder/x.jpg"), std::string::npos);
     }
 }
@@ -240,7 +283,7 @@ TEST(PageImage, UnwritableTargetIsAFailureNamingThePath) {
 
 TEST(Pictures, HtmlFindsInlinePicturesByContentIdAndFitsLargeOnesToTheBody) {
     const QByteArray png = pngOf(Qt::red, QSize(3000, 200));
-    render::InlineImage image{"logo@1", "logo.png", {png.begin(), png.end()}};
+    render::engine::InlineImage image{"logo@1", "logo.png", {png.begin(), png.end()}};
     const auto doc = loadText("<html><body><img src=\"cid:logo@1\"></body></html>", {image});
     const QImage page = doc.renderPage(0);
     // Drawn scaled to the 576-pixel body: red from margin to margin, none
@@ -275,36 +318,37 @@ TEST(Pictures, MissingPictureShowsAPlaceholderBox) {
 // ---------------------------------------------------------------------------
 
 TEST(Limits, InputOverTheSizeCapIsRefusedWithBothSizes) {
-    const std::string big(render::kMaxInputBytes + 1, 'a');
+    const std::string big(render::engine::kMaxInputBytes + 1, 'a');
     try {
         loadText(big);
         FAIL() << "no failure";
-    } catch (const render::RenderError& e) {
-        EXPECT_NE(std::string(e.what()).find(std::to_string(render::kMaxInputBytes + 1)),
+    } catch (const render::engine::RenderError& e) {
+        EXPECT_NE(std::string(e.what()).find(std::to_string(render::engine::kMaxInputBytes + 1)),
                   std::string::npos);
     }
 }
 
 TEST(Limits, PagesBeyondTheCapAreCutWithAVisibleNote) {
-    const auto doc = loadText(numberedLines(render::kMaxPages * 50));
-    EXPECT_EQ(doc.pageCount(), render::kMaxPages);
-    EXPECT_GT(doc.laidOutPageCount(), render::kMaxPages);
-    const QImage last = doc.renderPage(render::kMaxPages - 1);
+    const auto doc = loadText(numberedLines(render::engine::kMaxPages * 50));
+    EXPECT_EQ(doc.pageCount(), render::engine::kMaxPages);
+    EXPECT_GT(doc.laidOutPageCount(), render::engine::kMaxPages);
+    const QImage last = doc.renderPage(render::engine::kMaxPages - 1);
     EXPECT_GT(countPixels(last, QRect(0, 1056 - 96, 816, 96),
                           [](QRgb p) { return qRed(p) > 120 && qGreen(p) < 100; }),
               20);
-    const QImage earlier = doc.renderPage(render::kMaxPages - 2);
+    const QImage earlier = doc.renderPage(render::engine::kMaxPages - 2);
     EXPECT_EQ(countPixels(earlier, QRect(0, 1056 - 96, 816, 96), isDark), 0);
 }
 
 TEST(Limits, OverlongTextIsCutWithANoteAtItsEnd) {
-    std::string text(static_cast<std::size_t>(render::kMaxTextCharacters) + 10, 'x');
+    std::string text(static_cast<std::size_t>(render::engine::kMaxTextCharacters) + 10, 'x');
     for (std::size_t i = 80; i < text.size(); i += 80) {
         text[i] = '\n';
     }
     const auto doc = loadText(text);
-    EXPECT_TRUE(doc.document().toPlainText().endsWith(
-        QStringLiteral("of which the first %1 are shown.]").arg(render::kMaxTextCharacters)));
+    EXPECT_TRUE(
+        doc.document().toPlainText().endsWith(QStringLiteral("of which the first %1 are shown.]")
+                                                  .arg(render::engine::kMaxTextCharacters)));
     EXPECT_FALSE(doc.warnings().empty());
 }
 
