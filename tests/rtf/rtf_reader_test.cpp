@@ -344,6 +344,12 @@ TEST(RtfPictures, NonShapePictureFallbackIsNotShownTwice) {
     EXPECT_EQ(allText(*r.document).count(QChar::ObjectReplacementCharacter), 1);
 }
 
+TEST(RtfErrors, HeaderlessFragmentIsReadWholeWithAWarning) {
+    auto r = read("{\\pard one\\par}\n{\\pard\\b two\\par}");
+    EXPECT_EQ(allText(*r.document), QStringLiteral("one\ntwo\n"));
+    EXPECT_EQ(r.warnings.size(), 1u);
+}
+
 // ---- Errors and limits ---------------------------------------------------
 
 TEST(RtfErrors, InputThatIsNotRtfIsRejectedWithItsOffset) {

@@ -6,6 +6,28 @@ int codePageForCharset(int charset) {
     switch (charset) {
         case 77:
             return 10000;
+        case 78:
+            return 10001;
+        case 79:
+            return 10003;
+        case 80:
+            return 10008;
+        case 81:
+            return 10002;
+        case 83:
+            return 10005;
+        case 84:
+            return 10004;
+        case 85:
+            return 10006;
+        case 86:
+            return 10081;
+        case 87:
+            return 10021;
+        case 88:
+            return 10029;
+        case 89:
+            return 10007;
         case 128:
             return 932;
         case 129:
@@ -111,6 +133,20 @@ QString CodePages::decode(int codePage, std::string_view bytes, bool* unknown) {
                 break;
             case 10000:
                 names[3] = "macintosh";
+                break;
+            // Mac CJK code pages differ from their Windows relatives only in
+            // a few vendor characters.
+            case 10001:
+                names[3] = "Shift_JIS";
+                break;
+            case 10002:
+                names[3] = "Big5";
+                break;
+            case 10003:
+                names[3] = "EUC-KR";
+                break;
+            case 10008:
+                names[3] = "GB2312";
                 break;
             case 10007:
                 names[3] = "x-mac-cyrillic";

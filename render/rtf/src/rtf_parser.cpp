@@ -560,6 +560,7 @@ private:
     [[noreturn]] void fail(const std::string& text, std::size_t offset);
 
     // Tokens
+    void onToken(const Token& token);
     void onGroupStart(const Token& token);
     void onGroupEnd();
     void onControlWord(const Token& token);
@@ -567,6 +568,7 @@ private:
     void onText(std::span<const std::uint8_t> bytes);
     void onByte(std::uint8_t byte);
     void skipGroup();
+    void topGroupClosed();
     bool consumeSkippedCharacter();
 
     // Document and formats
@@ -604,6 +606,7 @@ private:
 
     std::vector<Group> m_stack;
     bool m_starPending = false;
+    bool m_headerless = false;
     bool m_done = false;
     int m_skipCharacters = 0;
 
@@ -659,58 +662,64 @@ void Parser::run() {
         fail("not RTF: the input does not begin with \"{\\rtf\"", first.offset);
     }
     m_stack.push_back(Group{});
+    const Token second = m_tokens.next();
+    m_headerless = second.kind != TokenKind::ControlWord || second.word != "rtf";
+    onToken(second);
     while (!m_done) {
-        const Token token = m_tokens.next();
-        switch (token.kind) {
-            case TokenKind::End:
-                if (!m_stack.empty()) {
-                    warn("RTF ends inside " + std::to_string(m_stack.size()) + " open group(s)");
-                }
-                m_done = true;
-                break;
-            case TokenKind::GroupStart:
-                onGroupStart(token);
-                break;
-            case TokenKind::GroupEnd:
-                onGroupEnd();
-                break;
-            case TokenKind::ControlWord:
-                if (consumeSkippedCharacter()) {
-                    break;
-                }
-                onControlWord(token);
-                break;
-            case TokenKind::ControlSymbol:
-                if (consumeSkippedCharacter()) {
-                    break;
-                }
-                onControlSymbol(token);
-                break;
-            case TokenKind::HexByte:
-                if (consumeSkippedCharacter()) {
-                    break;
-                }
-                onByte(token.byte);
-                break;
-            case TokenKind::Binary:
-                if (consumeSkippedCharacter()) {
-                    break;
-                }
-                if (state().dest == Dest::Picture && !m_picture.tooLarge) {
-                    if (token.bytes.size() > kMaxPictureBytes - m_picture.data.size()) {
-                        m_picture.tooLarge = true;
-                    } else {
-                        m_picture.data.insert(m_picture.data.end(), token.bytes.begin(),
-                                              token.bytes.end());
-                    }
-                }
-                break;
-            case TokenKind::Text:
-                onText(token.bytes);
-                break;
-        }
+        onToken(m_tokens.next());
     }
     finish();
+}
+
+void Parser::onToken(const Token& token) {
+    switch (token.kind) {
+        case TokenKind::End:
+            if (m_stack.size() > (m_headerless ? 1u : 0u)) {
+                warn("RTF ends inside " + std::to_string(m_stack.size()) + " open group(s)");
+            }
+            m_done = true;
+            break;
+        case TokenKind::GroupStart:
+            onGroupStart(token);
+            break;
+        case TokenKind::GroupEnd:
+            onGroupEnd();
+            break;
+        case TokenKind::ControlWord:
+            if (consumeSkippedCharacter()) {
+                break;
+            }
+            onControlWord(token);
+            break;
+        case TokenKind::ControlSymbol:
+            if (consumeSkippedCharacter()) {
+                break;
+            }
+            onControlSymbol(token);
+            break;
+        case TokenKind::HexByte:
+            if (consumeSkippedCharacter()) {
+                break;
+            }
+            onByte(token.byte);
+            break;
+        case TokenKind::Binary:
+            if (consumeSkippedCharacter()) {
+                break;
+            }
+            if (state().dest == Dest::Picture && !m_picture.tooLarge) {
+                if (token.bytes.size() > kMaxPictureBytes - m_picture.data.size()) {
+                    m_picture.tooLarge = true;
+                } else {
+                    m_picture.data.insert(m_picture.data.end(), token.bytes.begin(),
+                                          token.bytes.end());
+                }
+            }
+            break;
+        case TokenKind::Text:
+            onText(token.bytes);
+            break;
+    }
 }
 
 bool Parser::consumeSkippedCharacter() {
@@ -750,8 +759,17 @@ void Parser::onGroupEnd() {
         m_fields.pop_back();
     }
     if (m_stack.empty()) {
-        m_done = true;  // text after the closing brace of the document is ignored
+        topGroupClosed();
     }
+}
+
+void Parser::topGroupClosed() {
+    if (m_headerless) {
+        // A headerless fragment is a sequence of groups: read them all.
+        m_stack.push_back(Group{});
+        return;
+    }
+    m_done = true;  // text after the closing brace of the document is ignored
 }
 
 void Parser::skipGroup() {
@@ -773,7 +791,7 @@ void Parser::skipGroup() {
     m_stack.pop_back();
     m_starPending = false;
     if (m_stack.empty()) {
-        m_done = true;
+        topGroupClosed();
     }
 }
 
