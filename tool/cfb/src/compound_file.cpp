@@ -568,7 +568,7 @@ void checkName(std::string_view name) {
                                     "\" must have 1 to 31 UTF-16 code units");
     }
     for (char16_t c : units) {
-        if (c == u'/' || c == u'\\' || c == u':' || c == u'!' || c == 0) {
+        if (c == u'/' || c == u'\\' || c == u':' || c == u'!') {
             throw std::invalid_argument("element name \"" + std::string(name) +
                                         "\" holds a character not allowed in names");
         }
@@ -640,6 +640,12 @@ MemoryStorage* MemoryStorage::storage(std::string_view name) {
 
 void MemoryStorage::copyFrom(const Storage& source) {
     for (const Element& e : source.elements()) {
+        try {
+            checkName(e.name);
+        } catch (const std::invalid_argument& bad) {
+            // A name another writer let through but the format forbids.
+            throw FormatError(std::string("cannot copy: ") + bad.what(), 0);
+        }
         if (e.type == ElementType::Storage) {
             createStorage(e.name).copyFrom(*source.openStorage(e.name));
         } else {

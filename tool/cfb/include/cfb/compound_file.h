@@ -112,7 +112,8 @@ public:
     // The direct sub-storage of that name, or nullptr.
     MemoryStorage* storage(std::string_view name);
     // Copies every element of source into this storage, recursively
-    // (elements of the same name are replaced).
+    // (elements of the same name are replaced). FormatError when source
+    // cannot be read or holds a name this writer cannot store.
     void copyFrom(const Storage& source);
     // The content of a direct stream without copying it, or nullptr.
     std::shared_ptr<const std::vector<std::uint8_t>> streamContent(std::string_view name) const;

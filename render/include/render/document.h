@@ -1,0 +1,205 @@
+#pragma once
+// The rendering library as the converter tool sees it: a header-only C++
+// wrapper that loads "Aspose.Words.dll" with dlopen and calls its C interface
+// (render/render_api.h). Standard library and POSIX only; no Qt, no link-time
+// dependency on the library.
+//
+//   render::Library library(render::Library::besideExecutable());
+//   render::Document doc(library, rtfBytes);
+//   render::ImageOptions options;
+//   options.JpegQuality = 80;
+//   for (int i = 0; i < doc.PageCount(); ++i) doc.SaveToImage(i, 1, name(i), options);
+//
+// Every failure throws render::RenderError with the library's text. A Library
+// must outlive its Documents.
+
+#include "render/render_api.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace render {
+
+inline constexpr const char* kLibraryFileName = "Aspose.Words.dll";
+
+class RenderError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Options for SaveToImage. JpegQuality: 0..100.
+struct ImageOptions {
+    int JpegQuality = 80;
+};
+
+// A picture the message carries, for HTML bodies that link to it by
+// "cid:" + contentId or by file name.
+struct InlineImage {
+    std::string contentId;
+    std::string fileName;
+    std::vector<std::uint8_t> data;
+};
+
+class Library {
+public:
+    // Loads the library file. Throws RenderError naming the path when it is
+    // missing, is not a loadable library, or lacks an entry point or the ABI
+    // version this header was written for.
+    explicit Library(const std::string& path) {
+        // RTLD_NODELETE: Qt, once started, is never unloaded under its feet.
+        m_handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+        if (m_handle == nullptr) {
+            const char* why = dlerror();
+            throw RenderError("rendering library \"" + path +
+                              "\" cannot be loaded: " + (why != nullptr ? why : "unknown reason"));
+        }
+        bind(abiVersion, "orv_render_abi_version", path);
+        bind(lastError, "orv_render_last_error", path);
+        bind(create, "orv_document_create", path);
+        bind(destroy, "orv_document_destroy", path);
+        bind(addImage, "orv_document_add_image", path);
+        bind(setEncoding, "orv_document_set_encoding", path);
+        bind(loadFile, "orv_document_load_file", path);
+        bind(loadMemory, "orv_document_load_memory", path);
+        bind(pageCount, "orv_document_page_count", path);
+        bind(saveJpeg, "orv_document_save_jpeg", path);
+        bind(shutdown, "orv_render_shutdown", path);
+        if (abiVersion() != ORV_RENDER_ABI_VERSION) {
+            throw RenderError("rendering library \"" + path + "\" has interface version " +
+                              std::to_string(abiVersion()) + ", expected " +
+                              std::to_string(ORV_RENDER_ABI_VERSION));
+        }
+    }
+    ~Library() {
+        if (shutdown != nullptr) {
+            shutdown();
+        }
+    }
+    Library(const Library&) = delete;
+    Library& operator=(const Library&) = delete;
+
+    // The library file in the folder of the running executable.
+    static std::string besideExecutable() {
+        std::string buffer(4096, '\0');
+        const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
+        if (length <= 0 || static_cast<std::size_t>(length) >= buffer.size()) {
+            throw RenderError("cannot find the converter's own folder (/proc/self/exe)");
+        }
+        buffer.resize(static_cast<std::size_t>(length));
+        return buffer.substr(0, buffer.rfind('/') + 1) + kLibraryFileName;
+    }
+
+    // Entry points, bound at construction.
+    int (*abiVersion)() = nullptr;
+    const char* (*lastError)() = nullptr;
+    orv_document* (*create)() = nullptr;
+    void (*destroy)(orv_document*) = nullptr;
+    int (*addImage)(orv_document*, const char*, const char*, const unsigned char*,
+                    std::size_t) = nullptr;
+    int (*setEncoding)(orv_document*, const char*) = nullptr;
+    int (*loadFile)(orv_document*, const char*) = nullptr;
+    int (*loadMemory)(orv_document*, const unsigned char*, std::size_t) = nullptr;
+    int (*pageCount)(orv_document*) = nullptr;
+    int (*saveJpeg)(orv_document*, int, int, const char*, int) = nullptr;
+    void (*shutdown)() = nullptr;
+
+    [[noreturn]] void fail(const std::string& context) const {
+        throw RenderError(context + ": " + lastError());
+    }
+
+private:
+    template <typename Fn>
+    void bind(Fn& target, const char* name, const std::string& path) {
+        void* symbol = dlsym(m_handle, name);
+        if (symbol == nullptr) {
+            throw RenderError("rendering library \"" + path + "\" lacks " + name);
+        }
+        target = reinterpret_cast<Fn>(symbol);
+    }
+
+    void* m_handle = nullptr;
+};
+
+class Document {
+public:
+    // Loads a document from a file, or from bytes in memory; the format (RTF,
+    // HTML, text) is recognised from the content. `encoding` names the
+    // encoding of text or HTML that does not declare its own ("" to guess).
+    // Throws RenderError.
+    Document(const Library& library, const std::string& fileName,
+             const std::vector<InlineImage>& images = {}, const std::string& encoding = {})
+        : Document(library, images, encoding) {
+        if (m_library.loadFile(m_doc, fileName.c_str()) != 0) {
+            fail("cannot load \"" + fileName + "\"");
+        }
+    }
+    Document(const Library& library, std::span<const std::uint8_t> bytes,
+             const std::vector<InlineImage>& images = {}, const std::string& encoding = {})
+        : Document(library, images, encoding) {
+        if (m_library.loadMemory(m_doc, bytes.data(), bytes.size()) != 0) {
+            fail("cannot load the document");
+        }
+    }
+    ~Document() { m_library.destroy(m_doc); }
+    Document(const Document&) = delete;
+    Document& operator=(const Document&) = delete;
+
+    // Pages of the laid-out document, at least 1.
+    int PageCount() const {
+        const int count = m_library.pageCount(m_doc);
+        if (count < 0) {
+            m_library.fail("cannot count pages");
+        }
+        return count;
+    }
+
+    // Writes page pageIndex (from 0) as a JPEG image; pageCount must be 1.
+    void SaveToImage(int pageIndex, int pageCount, const std::string& fileName,
+                     const ImageOptions& options) const {
+        if (m_library.saveJpeg(m_doc, pageIndex, pageCount, fileName.c_str(),
+                               options.JpegQuality) != 0) {
+            m_library.fail("cannot save page " + std::to_string(pageIndex + 1) + " to \"" +
+                           fileName + "\"");
+        }
+    }
+
+private:
+    Document(const Library& library, const std::vector<InlineImage>& images,
+             const std::string& encoding)
+        : m_library(library), m_doc(library.create()) {
+        if (m_doc == nullptr) {
+            m_library.fail("cannot create a document");
+        }
+        if (m_library.setEncoding(m_doc, encoding.c_str()) != 0) {
+            m_library.destroy(m_doc);
+            m_library.fail("cannot set the encoding \"" + encoding + "\"");
+        }
+        for (const InlineImage& image : images) {
+            if (m_library.addImage(m_doc, image.contentId.c_str(), image.fileName.c_str(),
+                                   image.data.data(), image.data.size()) != 0) {
+                const std::string context = "cannot add picture \"" + image.fileName + "\"";
+                m_library.destroy(m_doc);
+                m_library.fail(context);
+            }
+        }
+    }
+
+    void fail(const std::string& context) {
+        const std::string text = context + ": " + m_library.lastError();
+        m_library.destroy(m_doc);
+        m_doc = nullptr;
+        throw RenderError(text);
+    }
+
+    const Library& m_library;
+    orv_document* m_doc = nullptr;
+};
+
+}  // namespace render

@@ -1,0 +1,87 @@
+#ifndef ORVALINE_RENDER_API_H
+#define ORVALINE_RENDER_API_H
+/* The rendering library's C interface. The library is deployed as
+ * "Aspose.Words.dll" beside the converter tool, which loads it with dlopen and
+ * calls only these functions (see render/document.h for the C++ wrapper).
+ *
+ * A document is created empty, may be given the message's inline pictures,
+ * is loaded once (from a file or from memory; RTF, HTML or plain text,
+ * recognised from the content), and then reports its page count and writes
+ * pages as JPEG images at 96 dpi.
+ *
+ * Every function that can fail returns a negative value (or NULL) and leaves a
+ * text in orv_render_last_error(); no exception crosses this interface.
+ * The library creates a QGuiApplication on the "offscreen" platform on first
+ * use when the process has none; it never needs a display. Single-threaded:
+ * call from the thread that made the first call.
+ *
+ * Limits: input over 64 MiB is refused; at most 500 pages are rendered (the
+ * last one then says the document was cut); plain text and HTML over 2 million
+ * characters are cut with a visible note. */
+
+#include <stddef.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define ORV_RENDER_ABI_VERSION 1
+
+#if defined(__GNUC__)
+#define ORV_RENDER_EXPORT __attribute__((visibility("default")))
+#else
+#define ORV_RENDER_EXPORT
+#endif
+
+typedef struct orv_document orv_document;
+
+/* ORV_RENDER_ABI_VERSION of the library; a caller built for another version
+ * must not use it. */
+ORV_RENDER_EXPORT int orv_render_abi_version(void);
+
+/* The text of the last failure on this thread ("" if none). Valid until the
+ * next call into the library. */
+ORV_RENDER_EXPORT const char* orv_render_last_error(void);
+
+/* An empty document, or NULL on failure. Owned by the caller: release it with
+ * orv_document_destroy. */
+ORV_RENDER_EXPORT orv_document* orv_document_create(void);
+ORV_RENDER_EXPORT void orv_document_destroy(orv_document* doc);
+
+/* Hands the document a picture the message carries, before loading. HTML
+ * finds it by "cid:" + content_id or by file_name; either may be NULL or
+ * empty. The bytes are copied. Returns 0, or -1. */
+ORV_RENDER_EXPORT int orv_document_add_image(orv_document* doc, const char* content_id,
+                                             const char* file_name, const unsigned char* data,
+                                             size_t size);
+
+/* Names the encoding of text or HTML content that does not declare its own
+ * (no byte-order mark, no <meta> charset), before loading: an ICU name such
+ * as "windows-1251" or "shift_jis". Unknown names fall back to guessing
+ * (UTF-8 if valid, else Windows-1252). NULL or "": guess. Returns 0, or -1. */
+ORV_RENDER_EXPORT int orv_document_set_encoding(orv_document* doc, const char* name);
+
+/* Loads and lays out the document from a file (UTF-8 path) or from memory
+ * (the bytes are copied). A document loads once. Returns 0, or -1. */
+ORV_RENDER_EXPORT int orv_document_load_file(orv_document* doc, const char* path);
+ORV_RENDER_EXPORT int orv_document_load_memory(orv_document* doc, const unsigned char* data,
+                                               size_t size);
+
+/* Pages of the loaded document (at least 1), or -1. */
+ORV_RENDER_EXPORT int orv_document_page_count(orv_document* doc);
+
+/* Writes page_index (from 0) as a JPEG image of the given quality (0..100) to
+ * file_name (UTF-8 path), replacing a file of that name only once the image
+ * is complete. page_count must be 1: a JPEG holds one page. Returns 0, or -1. */
+ORV_RENDER_EXPORT int orv_document_save_jpeg(orv_document* doc, int page_index, int page_count,
+                                             const char* file_name, int jpeg_quality);
+
+/* Deletes the QGuiApplication the library created, if any. Call once, after
+ * every document is destroyed, before the library is unloaded. */
+ORV_RENDER_EXPORT void orv_render_shutdown(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,102 @@
+#pragma once
+// The RTF reader of the rendering engine: RTF bytes in, a QTextDocument out,
+// ready for the engine to paginate and paint.
+//
+// Units: every length the reader puts into the document (indents, spacing,
+// tab stops, table widths, image sizes) is in pixels at 96 dots per inch,
+// i.e. twips / 15. Font sizes are in points. The document's own margin is 0:
+// page margins are the caller's to apply (PageSetup).
+//
+// Input is untrusted. Every loop and allocation is bounded by the input's
+// size and by the limits below; crossing a limit that would make the result
+// unusable throws RtfError, crossing one that only loses detail (table
+// size, picture size) truncates visibly and adds a warning.
+
+#include <QTextDocument>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace rtf {
+
+// Deepest nesting of { } groups accepted; deeper input throws.
+inline constexpr int kMaxGroupDepth = 1024;
+// Largest input accepted (bytes); larger input throws.
+inline constexpr std::size_t kMaxInputBytes = 64u * 1024 * 1024;
+// Most characters of text the document may hold; the rest is cut off with a
+// visible "[... text truncated ...]" line and a warning.
+inline constexpr std::size_t kMaxTextChars = 8u * 1024 * 1024;
+// Largest data of one picture (bytes) and of all pictures together; larger
+// pictures become placeholder boxes.
+inline constexpr std::size_t kMaxPictureBytes = 32u * 1024 * 1024;
+inline constexpr std::size_t kMaxTotalPictureBytes = 128u * 1024 * 1024;
+// Largest decoded picture (pixels); larger become placeholder boxes.
+inline constexpr std::int64_t kMaxPicturePixels = 40'000'000;
+// Columns per table row (the format's own maximum is 63) and table cells per
+// document; cells beyond them are written as tab-separated paragraphs.
+inline constexpr int kMaxTableColumns = 63;
+inline constexpr int kMaxTableCells = 20000;
+// Deepest table nesting turned into nested tables; deeper levels are flattened.
+inline constexpr int kMaxTableNesting = 16;
+
+// Page size and margins in twips; defaults: Letter, 1800 left/right, 1440 top/bottom.
+struct PageSetup {
+    int paperWidth = 12240, paperHeight = 15840;
+    int marginLeft = 1800, marginRight = 1800, marginTop = 1440, marginBottom = 1440;
+};
+
+// What the RTF wraps: \fromhtml1 (HTML per [MS-OXRTFEX]), \fromtext (plain text).
+enum class Encapsulation { None, Html, Text };
+
+// A picture the message carries as an attachment, for cid: references in
+// encapsulated HTML. contentId and fileName are compared as readRtf describes.
+struct InlineImage {
+    std::string contentId;
+    std::string fileName;
+    std::vector<std::uint8_t> data;
+};
+
+struct ReadResult {
+    std::unique_ptr<QTextDocument> document;  // ready to lay out; page size not yet set
+    PageSetup page;
+    Encapsulation encapsulation = Encapsulation::None;
+    std::vector<std::string> warnings;  // recoverable problems (unknown picture format, ...)
+};
+
+// Input that is not RTF at all, or that exceeds a hard limit. offset() is the
+// byte offset in the input where it was found.
+class RtfError : public std::runtime_error {
+public:
+    RtfError(const std::string& what, std::size_t offset)
+        : std::runtime_error(what), m_offset(offset) {}
+    std::size_t offset() const { return m_offset; }
+
+private:
+    std::size_t m_offset;
+};
+
+// Reads RTF bytes: "{\rtf..." after optional white space; a group opening
+// with another control word ("{\pard...", a headerless fragment) is read
+// too, with a warning.
+// \fromhtml1 input is de-encapsulated and laid out as HTML (images of
+// "cid:" references come from `images`: content ids are compared without
+// NULs, blanks and <>, case-insensitively, falling back to the file name;
+// no other resource is ever loaded, remote images become placeholder boxes).
+// \fromtext input is read as the plain text it wraps. Must run in the thread
+// that owns the QGuiApplication (the document and its images are Qt GUI
+// objects). Throws RtfError as described above; the returned document is
+// owned by the caller.
+ReadResult readRtf(std::span<const std::uint8_t> bytes,
+                   const std::vector<InlineImage>& images = {});
+
+// De-encapsulates HTML from \fromhtml1 RTF per [MS-OXRTFEX] and returns it as
+// UTF-8 text (\'hh bytes decoded with the code page in force). Throws
+// RtfError for input that is not RTF or not \fromhtml1.
+std::string extractHtml(std::span<const std::uint8_t> bytes);
+
+}  // namespace rtf

@@ -1,0 +1,522 @@
+// HTML and text wrapped in RTF ([MS-OXRTFEX]) and the HTML layout of mail.
+
+#include "code_pages.h"
+#include "pictures.h"
+#include "reader.h"
+#include "tokenizer.h"
+
+#include <QRegularExpression>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextFragment>
+#include <QTextImageFormat>
+
+#include <algorithm>
+#include <map>
+
+namespace rtf::detail {
+
+QVariant ResourceDocument::loadResource(int, const QUrl&) {
+    // Everything this document shows was added with addResource(); nothing
+    // else is ever read from files or the network.
+    return {};
+}
+
+void requireRtfSignature(std::span<const std::uint8_t> bytes) {
+    std::size_t i = 0;
+    while (i < bytes.size() &&
+           (bytes[i] == ' ' || bytes[i] == '\t' || bytes[i] == '\r' || bytes[i] == '\n')) {
+        ++i;
+    }
+    // "{\rtf" normally; a group that opens with any control word is RTF
+    // without its header (fragments some writers produce) and is read too.
+    const bool group = bytes.size() - i >= 3 && bytes[i] == '{' && bytes[i + 1] == '\\' &&
+                       ((bytes[i + 2] >= 'a' && bytes[i + 2] <= 'z') || bytes[i + 2] == '*');
+    if (!group) {
+        throw RtfError("not RTF: the input does not begin with \"{\\rtf\"", i);
+    }
+    if (bytes.size() > kMaxInputBytes) {
+        throw RtfError("RTF of " + std::to_string(bytes.size()) + " bytes exceeds the limit of " +
+                           std::to_string(kMaxInputBytes) + " bytes",
+                       kMaxInputBytes);
+    }
+}
+
+qreal textWidthPixels(const PageSetup& page) {
+    const int twips = page.paperWidth - page.marginLeft - page.marginRight;
+    return std::max(48.0, twips / 15.0);
+}
+
+Encapsulation detectEncapsulation(std::span<const std::uint8_t> bytes) {
+    // The markers are document-level control words; they come in the header,
+    // before the first text. Look only that far.
+    Tokenizer tokens(bytes);
+    int depth = 0;
+    for (int n = 0; n < 4096; ++n) {
+        const Token t = tokens.next();
+        switch (t.kind) {
+            case TokenKind::End:
+                return Encapsulation::None;
+            case TokenKind::GroupStart:
+                ++depth;
+                break;
+            case TokenKind::GroupEnd:
+                if (--depth <= 0) {
+                    return Encapsulation::None;
+                }
+                break;
+            case TokenKind::ControlWord:
+                if (depth == 1) {
+                    if (t.word == "fromhtml") {
+                        return Encapsulation::Html;
+                    }
+                    if (t.word == "fromtext") {
+                        return Encapsulation::Text;
+                    }
+                    if (t.word == "par" || t.word == "pard") {
+                        return Encapsulation::None;
+                    }
+                }
+                break;
+            case TokenKind::Text:
+                if (depth == 1 && std::any_of(t.bytes.begin(), t.bytes.end(), [](std::uint8_t c) {
+                        return c != ' ' && c != '\t';
+                    })) {
+                    return Encapsulation::None;
+                }
+                break;
+            default:
+                break;
+        }
+    }
+    return Encapsulation::None;
+}
+
+namespace {
+
+enum class HtmlDest { Body, Tag, FontTable, Skip };
+
+struct HtmlGroup {
+    HtmlDest dest = HtmlDest::Body;
+    bool htmlrtf = false;
+    int font = -1;
+    int unicodeSkip = 1;
+};
+
+// [MS-OXRTFEX] 2.1.3: text outside \htmlrtf and the content of \*\htmltag
+// destinations make up the HTML; \par and \tab outside \htmlrtf stand for
+// CR LF and tab.
+class HtmlExtractor {
+public:
+    explicit HtmlExtractor(std::span<const std::uint8_t> bytes) : m_tokens(bytes) {}
+
+    QString run() {
+        Token first = m_tokens.next();
+        if (first.kind != TokenKind::GroupStart) {
+            throw RtfError("not RTF: the input does not begin with \"{\\rtf\"", first.offset);
+        }
+        m_stack.push_back(HtmlGroup{});
+        while (!m_stack.empty()) {
+            const Token t = m_tokens.next();
+            if (t.kind == TokenKind::End) {
+                break;
+            }
+            if (t.kind == TokenKind::GroupStart) {
+                flush();
+                m_skip = 0;
+                if (m_stack.size() >= static_cast<std::size_t>(kMaxGroupDepth)) {
+                    throw RtfError("RTF groups nested deeper than " +
+                                       std::to_string(kMaxGroupDepth) + " at byte " +
+                                       std::to_string(t.offset),
+                                   t.offset);
+                }
+                m_stack.push_back(m_stack.back());
+                m_star = false;
+                continue;
+            }
+            if (t.kind == TokenKind::GroupEnd) {
+                flush();
+                m_skip = 0;
+                if (m_stack.back().dest == HtmlDest::FontTable && m_fontIndex >= 0) {
+                    m_fontIndex = -1;
+                }
+                m_stack.pop_back();
+                continue;
+            }
+            if (m_skip > 0 && t.kind != TokenKind::Text) {
+                --m_skip;
+                continue;
+            }
+            HtmlGroup& g = m_stack.back();
+            if (g.dest == HtmlDest::Skip) {
+                continue;
+            }
+            const bool copying =
+                g.dest == HtmlDest::Tag || (g.dest == HtmlDest::Body && !g.htmlrtf);
+            switch (t.kind) {
+                case TokenKind::ControlWord:
+                    onWord(t, g, copying);
+                    break;
+                case TokenKind::ControlSymbol:
+                    onSymbol(t, g, copying);
+                    break;
+                case TokenKind::HexByte:
+                    if (copying) {
+                        addByte(t.byte, g);
+                    }
+                    break;
+                case TokenKind::Text: {
+                    auto bytes = t.bytes;
+                    while (!bytes.empty() && m_skip > 0) {
+                        bytes = bytes.subspan(1);
+                        --m_skip;
+                    }
+                    if (copying) {
+                        for (const std::uint8_t c : bytes) {
+                            addByte(c, g);
+                        }
+                    }
+                    break;
+                }
+                default:
+                    break;
+            }
+            if (static_cast<std::size_t>(m_out.size()) > kMaxTextChars * 2) {
+                throw RtfError("encapsulated HTML exceeds the text limit", t.offset);
+            }
+        }
+        flush();
+        return m_out;
+    }
+
+private:
+    int codePage(const HtmlGroup& g) const {
+        auto it = m_fontCodePages.find(g.font);
+        return it != m_fontCodePages.end() && it->second != 0 ? it->second : m_ansiCodePage;
+    }
+
+    void addByte(std::uint8_t byte, const HtmlGroup& g) {
+        const int cp = codePage(g);
+        if (!m_bytes.empty() && cp != m_bytesCodePage) {
+            flush();
+        }
+        m_bytesCodePage = cp;
+        m_bytes.push_back(static_cast<char>(byte));
+    }
+
+    void add(const QString& text) {
+        flush();
+        m_out += text;
+    }
+
+    void flush() {
+        if (!m_bytes.empty()) {
+            m_out += m_codePages.decode(m_bytesCodePage, m_bytes);
+            m_bytes.clear();
+        }
+    }
+
+    void onSymbol(const Token& t, HtmlGroup& g, bool copying) {
+        if (t.symbol == '*') {
+            m_star = true;
+            return;
+        }
+        if (!copying) {
+            return;
+        }
+        switch (t.symbol) {
+            case '\\':
+            case '{':
+            case '}':
+                addByte(static_cast<std::uint8_t>(t.symbol), g);
+                break;
+            case '~':
+                add(QString(QChar(0x00A0)));
+                break;
+            case '_':
+                add(QString(QChar(0x2011)));
+                break;
+            case '\r':
+            case '\n':
+                add(QStringLiteral("\r\n"));
+                break;
+            default:
+                break;
+        }
+    }
+
+    void onWord(const Token& t, HtmlGroup& g, bool copying) {
+        const std::string_view w = t.word;
+        const bool star = m_star;
+        m_star = false;
+        const int param = t.hasParam ? t.param : 0;
+        if (star) {
+            if (w == "htmltag") {
+                flush();
+                g.dest = HtmlDest::Tag;
+            } else {
+                g.dest = HtmlDest::Skip;
+            }
+            return;
+        }
+        if (g.dest == HtmlDest::FontTable) {
+            if (w == "f") {
+                m_fontIndex = param;
+                m_fontCodePages[param] = 0;
+            } else if (w == "fcharset" && m_fontIndex >= 0) {
+                m_fontCodePages[m_fontIndex] = codePageForCharset(param);
+            } else if (w == "cpg" && m_fontIndex >= 0 && param > 0) {
+                m_fontCodePages[m_fontIndex] = param;
+            }
+            return;
+        }
+        if (w == "htmlrtf") {
+            g.htmlrtf = !t.hasParam || param != 0;
+            return;
+        }
+        if (w == "f") {
+            flush();
+            g.font = param;
+            return;
+        }
+        if (w == "ansicpg" && param > 0) {
+            m_ansiCodePage = param;
+            return;
+        }
+        if (w == "uc") {
+            g.unicodeSkip = std::clamp(param, 0, 16);
+            return;
+        }
+        if (w == "fonttbl") {
+            g.dest = HtmlDest::FontTable;
+            return;
+        }
+        if (w == "colortbl" || w == "stylesheet" || w == "pict" || w == "info" ||
+            w == "listtable" || w == "listoverridetable") {
+            g.dest = HtmlDest::Skip;
+            return;
+        }
+        if (w == "u") {
+            if (copying) {
+                const int code = param < 0 ? param + 65536 : param;
+                if (code > 0 && code < 65536) {
+                    add(QString(QChar(static_cast<char16_t>(code))));
+                }
+            }
+            m_skip = g.unicodeSkip;
+            return;
+        }
+        if (!copying) {
+            return;
+        }
+        if (w == "par" || w == "line") {
+            add(QStringLiteral("\r\n"));
+        } else if (w == "tab") {
+            add(QStringLiteral("\t"));
+        } else if (w == "lquote") {
+            add(QString(QChar(0x2018)));
+        } else if (w == "rquote") {
+            add(QString(QChar(0x2019)));
+        } else if (w == "ldblquote") {
+            add(QString(QChar(0x201C)));
+        } else if (w == "rdblquote") {
+            add(QString(QChar(0x201D)));
+        } else if (w == "emdash") {
+            add(QString(QChar(0x2014)));
+        } else if (w == "endash") {
+            add(QString(QChar(0x2013)));
+        } else if (w == "bullet") {
+            add(QString(QChar(0x2022)));
+        }
+    }
+
+    Tokenizer m_tokens;
+    std::vector<HtmlGroup> m_stack;
+    bool m_star = false;
+    int m_skip = 0;
+    int m_ansiCodePage = 1252;
+    int m_fontIndex = -1;
+    std::map<int, int> m_fontCodePages;
+    CodePages m_codePages;
+    std::string m_bytes;
+    int m_bytesCodePage = 1252;
+    QString m_out;
+};
+
+QString attribute(const QString& tag, const QString& name) {
+    const QRegularExpression re(
+        QStringLiteral("\\b%1\\s*=\\s*(?:\"([^\"]*)\"|'([^']*)'|([^\\s>]+))").arg(name),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = re.match(tag);
+    if (!m.hasMatch()) {
+        return {};
+    }
+    for (int i = 1; i <= 3; ++i) {
+        if (m.capturedStart(i) >= 0) {
+            return m.captured(i);
+        }
+    }
+    return {};
+}
+
+QString normalisedId(QString id) {
+    // Content ids arrive with NULs, blanks and angle brackets around them.
+    while (!id.isEmpty() &&
+           (id.front() == QChar(0) || id.front().isSpace() || id.front() == u'<')) {
+        id.remove(0, 1);
+    }
+    while (!id.isEmpty() && (id.back() == QChar(0) || id.back().isSpace() || id.back() == u'>')) {
+        id.chop(1);
+    }
+    return id.toLower();
+}
+
+const InlineImage* findImage(const std::vector<InlineImage>& images, const QString& cid) {
+    const QString wanted = normalisedId(cid);
+    for (const InlineImage& image : images) {
+        if (normalisedId(QString::fromUtf8(image.contentId.data(),
+                                           static_cast<qsizetype>(image.contentId.size()))) ==
+            wanted) {
+            return &image;
+        }
+    }
+    // Fall back to the file name: "image001.png@01D..." names "image001.png".
+    const QString name = wanted.section(u'@', 0, 0);
+    for (const InlineImage& image : images) {
+        const QString file = normalisedId(QString::fromUtf8(
+            image.fileName.data(), static_cast<qsizetype>(image.fileName.size())));
+        if (!file.isEmpty() && (file == wanted || file == name)) {
+            return &image;
+        }
+    }
+    return nullptr;
+}
+
+int lengthAttribute(const QString& tag, const QString& name) {
+    const QString value = attribute(tag, name);
+    bool ok = false;
+    const int v = value.endsWith(QStringLiteral("px"), Qt::CaseInsensitive)
+                      ? value.chopped(2).toInt(&ok)
+                      : value.toInt(&ok);
+    return ok && v > 0 ? std::min(v, 10000) : 0;
+}
+
+QString escapeAttribute(QString text) {
+    return text.toHtmlEscaped();
+}
+
+}  // namespace
+
+QString extractHtmlText(std::span<const std::uint8_t> bytes) {
+    return HtmlExtractor(bytes).run();
+}
+
+void loadHtml(QTextDocument& document, const QString& source,
+              const std::vector<InlineImage>& images, qreal textWidth,
+              std::vector<std::string>& warnings) {
+    QString html = source;
+    // Word's conditional comments hold office XML and VML for its own use.
+    static const QRegularExpression kConditional(
+        QStringLiteral("<!--\\[if[^\\]]*\\]>.*?<!\\[endif\\]-->"),
+        QRegularExpression::DotMatchesEverythingOption | QRegularExpression::CaseInsensitiveOption);
+    html.remove(kConditional);
+    // Downlevel-revealed markers (<![if !supportLists]>) wrap content that
+    // every other reader shows: drop the markers, keep the content.
+    static const QRegularExpression kRevealed(QStringLiteral("<!\\[(?:if[^\\]]*|endif)\\]>"),
+                                              QRegularExpression::CaseInsensitiveOption);
+    html.remove(kRevealed);
+    // <o:p> is an Office paragraph marker; its content (a no-break space
+    // holding an empty line open) stays.
+    static const QRegularExpression kOfficeP(QStringLiteral("</?o:p\\s*>"),
+                                             QRegularExpression::CaseInsensitiveOption);
+    html.remove(kOfficeP);
+
+    // Every image is replaced by one of our own resources: a cid: picture of
+    // the message, or a placeholder box. Nothing is fetched.
+    static const QRegularExpression kImg(QStringLiteral("<img\\b[^>]*>"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    QString out;
+    out.reserve(html.size());
+    qsizetype last = 0;
+    int count = 0;
+    auto it = kImg.globalMatch(html);
+    while (it.hasNext()) {
+        const QRegularExpressionMatch m = it.next();
+        out += QStringView(html).mid(last, m.capturedStart() - last);
+        last = m.capturedEnd();
+        const QString tag = m.captured();
+        const QString src = attribute(tag, QStringLiteral("src")).trimmed();
+        QString alt = attribute(tag, QStringLiteral("alt"));
+        int width = lengthAttribute(tag, QStringLiteral("width"));
+        int height = lengthAttribute(tag, QStringLiteral("height"));
+        QImage image;
+        if (src.startsWith(QStringLiteral("cid:"), Qt::CaseInsensitive)) {
+            const InlineImage* found = findImage(images, src.mid(4));
+            if (found != nullptr) {
+                std::string why;
+                image = decodeImage(found->data, &why);
+                if (image.isNull()) {
+                    warnings.push_back("inline image " + src.toStdString() + ": " + why);
+                }
+            } else {
+                warnings.push_back("inline image " + src.toStdString() + " is not attached");
+            }
+        }
+        if (!image.isNull()) {
+            if (width == 0 && height == 0) {
+                width = image.width();
+                height = image.height();
+            } else if (width == 0) {
+                width = std::max(1, image.width() * height / std::max(1, image.height()));
+            } else if (height == 0) {
+                height = std::max(1, image.height() * width / std::max(1, image.width()));
+            }
+        } else {
+            if (width == 0) {
+                width = 160;
+            }
+            if (height == 0) {
+                height = 40;
+            }
+            if (alt.isEmpty()) {
+                alt = QStringLiteral("[image]");
+            }
+            image = placeholderImage(width, height, alt);
+        }
+        if (width > textWidth) {
+            height = static_cast<int>(height * textWidth / width);
+            width = static_cast<int>(textWidth);
+        }
+        const QString name = QStringLiteral("html-image:%1").arg(++count);
+        document.addResource(QTextDocument::ImageResource, QUrl(name), image);
+        out += QStringLiteral("<img src=\"%1\" width=\"%2\" height=\"%3\" alt=\"%4\">")
+                   .arg(name)
+                   .arg(std::max(1, width))
+                   .arg(std::max(1, height))
+                   .arg(escapeAttribute(alt));
+    }
+    out += QStringView(html).mid(last);
+    document.setHtml(out);
+
+    // Images sized by style sheets can still be too wide: fit them.
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        for (auto f = block.begin(); !f.atEnd(); ++f) {
+            const QTextFragment fragment = f.fragment();
+            QTextImageFormat format = fragment.charFormat().toImageFormat();
+            if (!format.isValid() || format.width() <= textWidth) {
+                continue;
+            }
+            const qreal scale = textWidth / format.width();
+            format.setWidth(textWidth);
+            if (format.height() > 0) {
+                format.setHeight(format.height() * scale);
+            }
+            QTextCursor c(&document);
+            c.setPosition(fragment.position());
+            c.setPosition(fragment.position() + fragment.length(), QTextCursor::KeepAnchor);
+            c.setCharFormat(format);
+        }
+    }
+}
+
+}  // namespace rtf::detail

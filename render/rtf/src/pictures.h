@@ -1,0 +1,34 @@
+#pragma once
+// Pictures of \pict groups and of encapsulated HTML: decoding with a pixel
+// limit, the bitmap a WMF/EMF metafile embeds, placeholder boxes.
+
+#include <QImage>
+#include <QString>
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace rtf::detail {
+
+enum class PictureFormat { Unknown, Png, Jpeg, Emf, Wmf, Dib, Ddb };
+
+// Decodes PNG, JPEG, BMP (and whatever else Qt reads from its content) without
+// ever allocating more than kMaxPicturePixels pixels. A null image and a
+// reason in `why` on failure.
+QImage decodeImage(std::span<const std::uint8_t> data, std::string* why);
+
+// The largest device-independent bitmap a WMF or EMF metafile draws, as the
+// bytes of a BMP file; empty when it draws none. Reads every record with
+// bounds checks; a malformed metafile simply yields nothing.
+std::vector<std::uint8_t> metafileBitmap(PictureFormat format, std::span<const std::uint8_t> data);
+
+// A packed DIB (BITMAPINFO + bits, as \dibitmap holds) as a BMP file; empty
+// when the header is malformed.
+std::vector<std::uint8_t> dibToBmp(std::span<const std::uint8_t> dib);
+
+// A neat grey box of the given size (pixels) with `label` centred in it.
+QImage placeholderImage(int width, int height, const QString& label);
+
+}  // namespace rtf::detail

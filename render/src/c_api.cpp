@@ -1,0 +1,234 @@
+// The exported C functions: each one turns exceptions into a -1 and a text.
+#include "render/render_api.h"
+
+#include "paged_document.h"
+#include "render_limits.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QImageReader>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct orv_document {
+    std::vector<render::engine::InlineImage> images;
+    QByteArray encoding;
+    std::optional<render::engine::PagedDocument> paged;
+};
+
+namespace {
+
+thread_local std::string g_lastError;
+QGuiApplication* g_application = nullptr;
+
+// Qt's own diagnostics (font fallbacks and the like) are not the tool's
+// output: the converter prints nothing on success.
+void quietMessageHandler(QtMsgType, const QMessageLogContext&, const QString&) {}
+
+void ensureApplication() {
+    if (QCoreApplication::instance() != nullptr) {
+        if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr) {
+            throw render::engine::RenderError(
+                "the process has a QCoreApplication; the renderer needs a QGuiApplication");
+        }
+        return;
+    }
+    // argv must outlive the application object.
+    static char arg0[] = "orvaline-render";
+    static char arg1[] = "-platform";
+    static char arg2[] = "offscreen";
+    static char* argv[] = {arg0, arg1, arg2, nullptr};
+    static int argc = 3;
+    if (qEnvironmentVariableIsEmpty("ORVALINE_RENDER_DEBUG")) {
+        qInstallMessageHandler(quietMessageHandler);
+    }
+    g_application = new QGuiApplication(argc, argv);
+    // No picture may make the image reader allocate more than this (MiB).
+    QImageReader::setAllocationLimit(256);
+}
+
+template <typename F>
+int guarded(F&& body) {
+    try {
+        g_lastError.clear();
+        return body();
+    } catch (const std::bad_alloc&) {
+        g_lastError = "out of memory while rendering";
+    } catch (const std::exception& e) {
+        g_lastError = e.what();
+    } catch (...) {
+        g_lastError = "unknown failure in the renderer";
+    }
+    return -1;
+}
+
+void requireDocument(const orv_document* doc) {
+    if (doc == nullptr) {
+        throw render::engine::RenderError("no document given");
+    }
+}
+
+void requireLoaded(const orv_document* doc) {
+    requireDocument(doc);
+    if (!doc->paged) {
+        throw render::engine::RenderError("the document is not loaded");
+    }
+}
+
+void load(orv_document* doc, std::span<const std::uint8_t> bytes) {
+    requireDocument(doc);
+    if (doc->paged) {
+        throw render::engine::RenderError("the document is already loaded");
+    }
+    ensureApplication();
+    doc->paged.emplace(render::engine::PagedDocument::load(bytes, doc->images, doc->encoding));
+    doc->images.clear();
+}
+
+// Reads at most kMaxInputBytes + 1 bytes, so an oversized or endless file
+// (a device, a pipe) is refused without reading it all.
+std::vector<std::uint8_t> readFile(const char* path) {
+    if (path == nullptr) {
+        throw render::engine::RenderError("no file name given");
+    }
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path, "rb"), &std::fclose);
+    if (!file) {
+        throw render::engine::RenderError("cannot open \"" + std::string(path) +
+                                          "\": " + std::strerror(errno));
+    }
+    std::vector<std::uint8_t> bytes;
+    std::uint8_t chunk[65536];
+    while (bytes.size() <= render::engine::kMaxInputBytes) {
+        const std::size_t got = std::fread(chunk, 1, sizeof chunk, file.get());
+        bytes.insert(bytes.end(), chunk, chunk + got);
+        if (got < sizeof chunk) {
+            if (std::ferror(file.get())) {
+                throw render::engine::RenderError("cannot read \"" + std::string(path) +
+                                                  "\": " + std::strerror(errno));
+            }
+            break;
+        }
+    }
+    if (bytes.size() > render::engine::kMaxInputBytes) {
+        throw render::engine::RenderError(
+            "\"" + std::string(path) + "\" is larger than the renderer accepts (" +
+            std::to_string(render::engine::kMaxInputBytes) + " bytes)");
+    }
+    return bytes;
+}
+
+}  // namespace
+
+extern "C" {
+
+int orv_render_abi_version(void) {
+    return ORV_RENDER_ABI_VERSION;
+}
+
+const char* orv_render_last_error(void) {
+    return g_lastError.c_str();
+}
+
+orv_document* orv_document_create(void) {
+    try {
+        g_lastError.clear();
+        return new orv_document;
+    } catch (...) {
+        g_lastError = "out of memory while creating a document";
+        return nullptr;
+    }
+}
+
+void orv_document_destroy(orv_document* doc) {
+    delete doc;
+}
+
+int orv_document_add_image(orv_document* doc, const char* content_id, const char* file_name,
+                           const unsigned char* data, size_t size) {
+    return guarded([&] {
+        requireDocument(doc);
+        if (doc->paged) {
+            throw render::engine::RenderError(
+                "pictures must be given before the document is loaded");
+        }
+        if (data == nullptr && size != 0) {
+            throw render::engine::RenderError("picture data missing");
+        }
+        render::engine::InlineImage image;
+        image.contentId = content_id != nullptr ? content_id : "";
+        image.fileName = file_name != nullptr ? file_name : "";
+        if (size != 0) {
+            image.data.assign(data, data + size);
+        }
+        doc->images.push_back(std::move(image));
+        return 0;
+    });
+}
+
+int orv_document_set_encoding(orv_document* doc, const char* name) {
+    return guarded([&] {
+        requireDocument(doc);
+        if (doc->paged) {
+            throw render::engine::RenderError(
+                "the encoding must be set before the document is loaded");
+        }
+        doc->encoding = QByteArray(name != nullptr ? name : "");
+        return 0;
+    });
+}
+
+int orv_document_load_file(orv_document* doc, const char* path) {
+    return guarded([&] {
+        requireDocument(doc);
+        const std::vector<std::uint8_t> bytes = readFile(path);
+        load(doc, bytes);
+        return 0;
+    });
+}
+
+int orv_document_load_memory(orv_document* doc, const unsigned char* data, size_t size) {
+    return guarded([&] {
+        if (data == nullptr && size != 0) {
+            throw render::engine::RenderError("document data missing");
+        }
+        load(doc, std::span<const std::uint8_t>(data, size));
+        return 0;
+    });
+}
+
+int orv_document_page_count(orv_document* doc) {
+    return guarded([&] {
+        requireLoaded(doc);
+        return doc->paged->pageCount();
+    });
+}
+
+int orv_document_save_jpeg(orv_document* doc, int page_index, int page_count, const char* file_name,
+                           int jpeg_quality) {
+    return guarded([&] {
+        requireLoaded(doc);
+        if (page_count != 1) {
+            throw render::engine::RenderError("a JPEG image holds one page; page count " +
+                                              std::to_string(page_count) + " asked");
+        }
+        if (file_name == nullptr || *file_name == '\0') {
+            throw render::engine::RenderError("no image file name given");
+        }
+        doc->paged->savePageAsJpeg(page_index, QString::fromUtf8(file_name), jpeg_quality);
+        return 0;
+    });
+}
+
+void orv_render_shutdown(void) {
+    delete g_application;
+    g_application = nullptr;
+}
+
+}  // extern "C"

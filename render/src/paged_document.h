@@ -1,0 +1,110 @@
+#pragma once
+// PagedDocument: the engine behind the rendering library. It recognises a
+// document's format from its bytes (RTF, HTML or plain text), lays it out in
+// pages of the document's own paper size and margins, and paints or saves one
+// page as an image at 96 dots per inch.
+//
+// Needs a QGuiApplication (the library's C entry points create one on the
+// offscreen platform). Not thread-safe; one document per thread.
+
+#include <QImage>
+#include <QSizeF>
+#include <QString>
+#include <QTextDocument>
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace render::engine {
+
+// A failure that ends the work on a document: input refused, page out of
+// range, image not written. The text says what and where.
+class RenderError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+enum class SourceFormat { Rtf, Html, Text };
+
+// Recognises the format from the content alone: "{\rtf" (after an optional
+// byte-order mark and white space) is RTF; markup that opens with an <html>,
+// <!DOCTYPE html>, <head> or <body> tag is HTML; anything else is text.
+SourceFormat detectFormat(std::span<const std::uint8_t> bytes);
+
+// Decodes text bytes: a UTF-8 or UTF-16 byte-order mark decides; else the
+// named encoding, when given and known (an ICU name such as "windows-1251");
+// else valid UTF-8 is UTF-8; else Windows-1252. Never fails.
+QString decodeText(std::span<const std::uint8_t> bytes, const QByteArray& encoding = {});
+
+// A picture the message carries beside its body, found by HTML "cid:" links
+// (contentId, without angle brackets) or by its file name.
+struct InlineImage {
+    std::string contentId;
+    std::string fileName;
+    std::vector<std::uint8_t> data;
+};
+
+// Paper and margins in twips (1/1440 inch). Defaults: Letter, 1800/1440.
+struct PageGeometry {
+    int paperWidth = 12240;
+    int paperHeight = 15840;
+    int marginLeft = 1800;
+    int marginRight = 1800;
+    int marginTop = 1440;
+    int marginBottom = 1440;
+};
+
+class PagedDocument {
+public:
+    // Loads and lays out a document. Throws RenderError for input over
+    // kMaxInputBytes, for RTF when the build has no RTF reader, and for the RTF
+    // reader's own failures. Everything the engine recovers from (a picture it
+    // cannot decode, a page size out of range, a cut text) is in warnings().
+    // `encoding` names the encoding of text or HTML that does not declare its
+    // own (no byte-order mark, no <meta> charset); empty: guess.
+    static PagedDocument load(std::span<const std::uint8_t> bytes,
+                              const std::vector<InlineImage>& images = {},
+                              const QByteArray& encoding = {});
+
+    PagedDocument(PagedDocument&&) noexcept;
+    PagedDocument& operator=(PagedDocument&&) noexcept;
+    ~PagedDocument();
+
+    // Pages to render: at least 1 (an empty document is one blank page), at
+    // most kMaxPages.
+    int pageCount() const;
+    // Pages the whole document lays out to; above pageCount() when truncated.
+    int laidOutPageCount() const;
+    bool truncated() const { return laidOutPageCount() > pageCount(); }
+
+    // One page as a white 24-bit image of the paper's size at 96 dpi. Throws
+    // RenderError for an index outside [0, pageCount()).
+    QImage renderPage(int pageIndex) const;
+    // renderPage() written as JPEG of the given quality (0..100). The file is
+    // replaced only when the whole image has been written; on failure an
+    // existing file of that name is left as it was. Throws RenderError.
+    void savePageAsJpeg(int pageIndex, const QString& fileName, int quality) const;
+
+    SourceFormat format() const;
+    PageGeometry geometry() const;
+    // The page in pixels at 96 dpi.
+    QSize pagePixelSize() const;
+    // The laid-out document, for inspection; one page of it is
+    // layoutPageHeight() tall in layout units.
+    const QTextDocument& document() const;
+    double layoutPageHeight() const;
+    // The page on which the line holding character position `position` lies.
+    int pageOfPosition(int position) const;
+    const std::vector<std::string>& warnings() const;
+
+private:
+    struct State;
+    explicit PagedDocument(std::unique_ptr<State> state);
+    std::unique_ptr<State> m_state;
+};
+
+}  // namespace render::engine

@@ -1,0 +1,39 @@
+#pragma once
+// Limits of the rendering engine. Each one keeps a hostile or absurd body from
+// hanging the converter or exhausting the machine; docs/formats/rendering.md
+// says what happens when one is reached.
+
+#include <cstddef>
+
+namespace render::engine {
+
+// Largest document the engine accepts, in bytes (file or memory). Larger input
+// is refused with a text naming both sizes.
+inline constexpr std::size_t kMaxInputBytes = 64u * 1024u * 1024u;
+
+// Plain text and HTML longer than this many characters are cut, and a visible
+// note at the end of the text says so.
+inline constexpr int kMaxTextCharacters = 2'000'000;
+
+// Pages rendered at most. A longer document renders this many pages; the last
+// one carries a visible note with the real page count.
+inline constexpr int kMaxPages = 500;
+
+// Paper edge, in twips, accepted from the document (1/2 inch to 22 inches).
+// A size outside this range falls back to Letter, with a warning.
+inline constexpr int kMinPaperTwips = 720;
+inline constexpr int kMaxPaperTwips = 31680;
+
+// The text body keeps at least this much of the paper, in twips, whatever the
+// margins ask for.
+inline constexpr int kMinBodyTwips = 720;
+
+// A picture decodes to at most this many pixels; a larger one is decoded
+// scaled down (the drawn size does not change).
+inline constexpr long long kMaxImagePixels = 25'000'000;
+
+// Content wider than the paper is shrunk to the body width, but never below
+// this factor; beyond it the right-hand side is cut at the paper edge.
+inline constexpr double kMinFitScale = 0.4;
+
+}  // namespace render::engine

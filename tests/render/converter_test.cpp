@@ -1,0 +1,358 @@
+// The converter tool "Kestrune.exe", run as the application runs it: one
+// process per message, on corpus messages and on messages built here. Its
+// images are decoded back.
+#include "tool/converter.h"
+
+#include "paged_document.h"
+
+#include <cfb/compound_file.h>
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+QString binDir() {
+    const QByteArray bin = qgetenv("ORVALINE_BIN");
+    return bin.isEmpty() ? QStringLiteral(ORVALINE_BIN_DIR) : QString::fromLocal8Bit(bin);
+}
+
+QString corpus(const QString& name) {
+    const QByteArray root = qgetenv("ORVALINE_CORPUS");
+    return (root.isEmpty() ? QStringLiteral(ORVALINE_CORPUS_DIR) : QString::fromLocal8Bit(root)) +
+           QStringLiteral("/msg/") + name;
+}
+
+struct ToolRun {
+    int exitCode = -1;
+    bool crashed = false;
+    QString out;
+    QString err;
+};
+
+ToolRun runTool(const QStringList& args, const QString& workingDir,
+                const QString& program = binDir() + QStringLiteral("/Kestrune.exe")) {
+    QProcess process;
+    process.setWorkingDirectory(workingDir);
+    process.start(program, args);
+    process.waitForFinished(180000);
+    ToolRun run;
+    run.crashed = process.exitStatus() != QProcess::NormalExit;
+    run.exitCode = process.exitCode();
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+QStringList filesIn(const QString& dir) {
+    return QDir(dir).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+}
+
+bool hasDarkPixels(const QImage& image) {
+    for (int y = 0; y < image.height(); y += 2) {
+        for (int x = 0; x < image.width(); x += 2) {
+            if (qGray(image.pixel(x, y)) < 128) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+std::vector<std::uint8_t> utf16le(const std::u16string& text) {
+    std::vector<std::uint8_t> out;
+    for (const char16_t c : text) {
+        out.push_back(static_cast<std::uint8_t>(c & 0xFF));
+        out.push_back(static_cast<std::uint8_t>(c >> 8));
+    }
+    return out;
+}
+
+std::vector<std::uint8_t> bytes(const std::string& s) {
+    return {s.begin(), s.end()};
+}
+
+// Compressed RTF of the uncompressed kind ("MELA", [MS-OXRTFCP] 2.1.3.1.1):
+// the header, then the bytes as they are.
+std::vector<std::uint8_t> uncompressedRtf(const std::string& rtf) {
+    std::vector<std::uint8_t> out;
+    auto u32 = [&](std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) {
+            out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+        }
+    };
+    u32(static_cast<std::uint32_t>(rtf.size() + 12));
+    u32(static_cast<std::uint32_t>(rtf.size()));
+    u32(0x414C454D);
+    u32(0);
+    out.insert(out.end(), rtf.begin(), rtf.end());
+    return out;
+}
+
+// A message file with the given property streams ("1000001F" -> bytes).
+QString writeMessage(const QString& path,
+                     const std::vector<std::pair<std::string, std::vector<std::uint8_t>>>& props) {
+    cfb::MemoryCompoundFile file;
+    file.root().writeStream("__properties_version1.0", std::vector<std::uint8_t>(32, 0));
+    for (const auto& [name, value] : props) {
+        file.root().writeStream("__substg1.0_" + name, value);
+    }
+    const std::vector<std::uint8_t> data = file.save();
+    QFile out(path);
+    out.open(QIODevice::WriteOnly);
+    out.write(reinterpret_cast<const char*>(data.data()), static_cast<qint64>(data.size()));
+    return path;
+}
+
+std::u16string longText(int lines) {
+    std::u16string text;
+    for (int i = 1; i <= lines; ++i) {
+        text +=
+            u"This is line " + QString::number(i).toStdU16String() + u" of a long plain body.\r\n";
+    }
+    return text;
+}
+
+class ConverterTest : public ::testing::Test {
+protected:
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+    QTemporaryDir m_dir;
+    QTemporaryDir m_cwd;  // the tool's working folder: must stay empty
+};
+
+// --- the command line -------------------------------------------------------
+
+TEST_F(ConverterTest, FewerThanTwoArgumentsPrintTheUsageLineAndTouchNothing) {
+    for (const QStringList& args : {QStringList{}, QStringList{path("x.msg")}}) {
+        const ToolRun run = runTool(args, m_cwd.path());
+        EXPECT_EQ(run.exitCode, 0);
+        EXPECT_EQ(run.out, QStringLiteral("Usage: Veltrane.exe <msg_file> <output_file>\n"));
+        EXPECT_TRUE(run.err.isEmpty());
+    }
+    EXPECT_TRUE(filesIn(m_cwd.path()).isEmpty());
+    EXPECT_TRUE(filesIn(m_dir.path()).isEmpty());
+}
+
+TEST_F(ConverterTest, OnePageGoesToTheOutputPathItselfAndFurtherArgumentsAreIgnored) {
+    const QString msg = writeMessage(path("m.msg"), {{"1000001F", utf16le(u"Hello plain body")}});
+    const ToolRun run = runTool(
+        {msg, path("Out.jpg"), QStringLiteral("ignored"), QStringLiteral("x")}, m_cwd.path());
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.out.isEmpty());
+    EXPECT_EQ(filesIn(m_dir.path()), (QStringList{"Out.jpg", "m.msg"}));
+    const QImage page(path("Out.jpg"));
+    EXPECT_EQ(page.size(), QSize(816, 1056));
+    EXPECT_TRUE(hasDarkPixels(page));
+}
+
+TEST_F(ConverterTest, SeveralPagesAreNumberedFromOneAndOnlyTheFinalLowerCaseJpgIsReplaced) {
+    const QString msg = writeMessage(path("long.msg"), {{"1000001F", utf16le(longText(500))}});
+    struct Case {
+        QString output;
+        QString firstPage;
+    } cases[] = {{path("photo.jpg.jpg"), path("photo.jpg_1.jpg")},
+                 {path("Report.JPG"), path("Report.JPG_1.jpg")}};
+    for (const Case& c : cases) {
+        const ToolRun run = runTool({msg, c.output}, m_cwd.path());
+        ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+        EXPECT_FALSE(QFile::exists(c.output));
+        EXPECT_TRUE(QFile::exists(c.firstPage));
+    }
+    // Pages 1..n without leading zeros, each a page image with text.
+    const QStringList pages = QDir(m_dir.path()).entryList({QStringLiteral("photo.jpg_*.jpg")});
+    ASSERT_GE(pages.size(), 10);
+    for (int n = 1; n <= pages.size(); ++n) {
+        const QImage page(path(QStringLiteral("photo.jpg_%1.jpg").arg(n)));
+        ASSERT_FALSE(page.isNull()) << n;
+        EXPECT_TRUE(hasDarkPixels(page)) << n;
+    }
+    EXPECT_FALSE(QFile::exists(path("photo.jpg_01.jpg")));
+}
+
+// --- the faults the converter does not have ----------------------------------
+
+TEST_F(ConverterTest, AUsersMsgTempRtfInTheWorkingFolderIsLeftAlone) {
+    QFile user(m_cwd.filePath(QStringLiteral("msg_temp.rtf")));
+    ASSERT_TRUE(user.open(QIODevice::WriteOnly));
+    user.write("the user's own file");
+    user.close();
+    const QString msg = writeMessage(path("m.msg"), {{"10090102", uncompressedRtf("{\\rtf1 x}")}});
+    runTool({msg, path("out.jpg")}, m_cwd.path());
+    EXPECT_EQ(filesIn(m_cwd.path()), QStringList{QStringLiteral("msg_temp.rtf")});
+    ASSERT_TRUE(user.open(QIODevice::ReadOnly));
+    EXPECT_EQ(user.readAll(), QByteArray("the user's own file"));
+}
+
+// Pixels that differ clearly between two page images of the same size.
+int differingPixels(const QImage& a, const QImage& b) {
+    int count = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            count += std::abs(qGray(a.pixel(x, y)) - qGray(b.pixel(x, y))) > 64 ? 1 : 0;
+        }
+    }
+    return count;
+}
+
+TEST_F(ConverterTest, NonAsciiRtfBytesReachTheRendererIntact) {
+    const std::string head =
+        "{\\rtf1\\ansi\\ansicpg1251\\deff0{\\fonttbl{\\f0\\fcharset204 Arial;}}\\fs48 ";
+    const QString msg = writeMessage(
+        path("m.msg"), {{"10090102", uncompressedRtf(head + "\xCF\xF0\xE8\xE2\xE5\xF2\\par}")}});
+    const ToolRun run = runTool({msg, path("out.jpg")}, m_cwd.path());
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    const QImage converted(path("out.jpg"));
+
+    // The same word written with ASCII-only escapes, and the word as the old
+    // converter passed it on: six question marks.
+    auto rendered = [&](const std::string& rtf) {
+        const auto doc = render::engine::PagedDocument::load(bytes(rtf));
+        doc.savePageAsJpeg(0, path("expected.jpg"), tool::kJpegQuality);
+        return QImage(path("expected.jpg"));
+    };
+    const QImage cyrillic =
+        rendered(head + "\\u1055?\\u1088?\\u1080?\\u1074?\\u1077?\\u1090?\\par}");
+    const QImage mangled = rendered(head + "??????\\par}");
+    ASSERT_EQ(converted.size(), cyrillic.size());
+    EXPECT_LT(differingPixels(converted, cyrillic), 20);
+    EXPECT_GT(differingPixels(converted, mangled), 200);
+}
+
+TEST_F(ConverterTest, HtmlOrPlainBodyWithoutRtfIsRenderedNotBlank) {
+    const QString html = writeMessage(
+        path("html.msg"),
+        {{"1013001F", utf16le(u"<html><body><p>Привет, HTML body</p></body></html>")}});
+    const QString cp1251 = corpus(QStringLiteral("poi__HTMLBodyBinary_CP1251.msg"));
+    const QString plain = corpus(QStringLiteral("poi__simple_test_msg.msg"));
+    for (const QString& msg : {html, cp1251, plain}) {
+        const ToolRun run = runTool({msg, path("out.jpg")}, m_cwd.path());
+        ASSERT_EQ(run.exitCode, 0) << msg.toStdString() << ": " << run.err.toStdString();
+        EXPECT_TRUE(hasDarkPixels(QImage(path("out.jpg")))) << msg.toStdString();
+    }
+}
+
+TEST_F(ConverterTest, AMessageWithNoBodyIsOneBlankPage) {
+    const ToolRun run =
+        runTool({corpus(QStringLiteral("poi__blank.msg")), path("blank.jpg")}, m_cwd.path());
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    const QImage page(path("blank.jpg"));
+    EXPECT_EQ(page.size(), QSize(816, 1056));
+    EXPECT_FALSE(hasDarkPixels(page));
+}
+
+TEST_F(ConverterTest, FailuresPrintTheirTextAndExitWithOneLeavingNoFile) {
+    struct Case {
+        QString msg;
+        QString text;
+    } cases[] = {
+        {corpus(QStringLiteral("mprs__bad_outlook.msg")),
+         QStringLiteral("The provided stream is not a valid IStorage")},
+        {path("absent.msg"), path("absent.msg")},
+    };
+    for (const Case& c : cases) {
+        const ToolRun run = runTool({c.msg, path("out.jpg")}, m_cwd.path());
+        EXPECT_FALSE(run.crashed);
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_TRUE(run.err.contains(c.text)) << run.err.toStdString();
+        EXPECT_TRUE(run.out.isEmpty());
+    }
+    EXPECT_TRUE(filesIn(m_cwd.path()).isEmpty());
+    EXPECT_TRUE(filesIn(m_dir.path()).isEmpty());
+}
+
+TEST_F(ConverterTest, AMissingRenderingLibraryIsNamed) {
+    const QString lonely = path("Kestrune.exe");
+    ASSERT_TRUE(QFile::copy(binDir() + QStringLiteral("/Kestrune.exe"), lonely));
+    const QString msg = writeMessage(path("m.msg"), {{"1000001F", utf16le(u"text")}});
+    const ToolRun run = runTool({msg, path("out.jpg")}, m_cwd.path(), lonely);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("Aspose.Words.dll"))) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains(QStringLiteral("missing"))) << run.err.toStdString();
+    EXPECT_FALSE(QFile::exists(path("out.jpg")));
+}
+
+// --- choosing the body --------------------------------------------------------
+
+TEST(ConverterBody, RtfBodyReachesTheRendererByteForByte) {
+    const std::string rtf = "{\\rtf1\\ansi\\ansicpg1251 \xCF\xF0\xE8\xE2\xE5\xF2 \x80\xFF}";
+    cfb::MemoryCompoundFile file;
+    file.root().writeStream("__properties_version1.0", std::vector<std::uint8_t>(32, 0));
+    file.root().writeStream("__substg1.0_10090102", uncompressedRtf(rtf));
+    file.root().writeStream("__substg1.0_1000001F", utf16le(u"plain"));
+    const tool::Message message(std::span<const std::uint8_t>(file.save()));
+    const tool::RenderBody body = tool::selectBody(message);
+    EXPECT_EQ(body.kind, tool::RenderBody::Kind::Rtf);
+    EXPECT_EQ(body.bytes, bytes(rtf));
+}
+
+TEST(ConverterBody, EightBitBodiesCarryTheirCodePageAndUnicodeOnesAByteOrderMark) {
+    cfb::MemoryCompoundFile file;
+    std::vector<std::uint8_t> props(32, 0);
+    // Property stream entry: PR_MESSAGE_CODEPAGE (3FFD, PT_LONG) = 1251.
+    const std::uint8_t entry[16] = {0x03, 0x00, 0xFD, 0x3F, 0x06, 0, 0, 0,
+                                    0xE3, 0x04, 0,    0,    0,    0, 0, 0};
+    props.insert(props.end(), std::begin(entry), std::end(entry));
+    file.root().writeStream("__properties_version1.0", props);
+    file.root().writeStream("__substg1.0_1000001E", bytes("\xCF\xF0\xE8\xE2\xE5\xF2"));
+    const tool::Message eightBit(std::span<const std::uint8_t>(file.save()));
+    const tool::RenderBody text = tool::selectBody(eightBit);
+    EXPECT_EQ(text.kind, tool::RenderBody::Kind::Text);
+    EXPECT_EQ(text.encoding, "windows-1251");
+
+    file.root().destroyElement("__substg1.0_1000001E");
+    file.root().writeStream("__substg1.0_1013001F", utf16le(u"<html>x</html>"));
+    file.root().writeStream("__substg1.0_1000001F", utf16le(u"plain"));
+    const tool::Message unicode(std::span<const std::uint8_t>(file.save()));
+    const tool::RenderBody html = tool::selectBody(unicode);
+    EXPECT_EQ(html.kind, tool::RenderBody::Kind::Html);
+    ASSERT_GE(html.bytes.size(), 2u);
+    EXPECT_EQ(html.bytes[0], 0xFF);
+    EXPECT_EQ(html.bytes[1], 0xFE);
+}
+
+TEST(ConverterNames, PageNamesFollowTheOutputPath) {
+    EXPECT_EQ(tool::pageFileName("/out/Report.jpg", 1), "/out/Report_1.jpg");
+    EXPECT_EQ(tool::pageFileName("/out/Report.jpg", 12), "/out/Report_12.jpg");
+    EXPECT_EQ(tool::pageFileName("/out/photo.jpg.jpg", 2), "/out/photo.jpg_2.jpg");
+    EXPECT_EQ(tool::pageFileName("/out/Report.JPG", 3), "/out/Report.JPG_3.jpg");
+    EXPECT_EQ(tool::pageFileName("/out.jpg/Report", 1), "/out.jpg/Report_1.jpg");
+    EXPECT_EQ(tool::pageFileName(".jpg", 1), "_1.jpg");
+}
+
+// --- the corpus ----------------------------------------------------------------
+
+TEST_F(ConverterTest, EveryCorpusMessageConvertsOrFailsWithAText) {
+    const QDir dir(corpus(QString()));
+    const QStringList messages = dir.entryList({QStringLiteral("*.msg")}, QDir::Files, QDir::Name);
+    ASSERT_GT(messages.size(), 50);
+    int converted = 0;
+    for (const QString& name : messages) {
+        const QString out = path(QStringLiteral("result.jpg"));
+        const ToolRun run = runTool({dir.filePath(name), out}, m_cwd.path());
+        ASSERT_FALSE(run.crashed) << name.toStdString();
+        if (run.exitCode == 0) {
+            ++converted;
+            const QString first = QFile::exists(out) ? out : path(QStringLiteral("result_1.jpg"));
+            const QImage page(first);
+            EXPECT_FALSE(page.isNull()) << name.toStdString();
+        } else {
+            EXPECT_EQ(run.exitCode, 1) << name.toStdString();
+            EXPECT_FALSE(run.err.trimmed().isEmpty()) << name.toStdString();
+        }
+        for (const QString& f : filesIn(m_dir.path())) {
+            QFile::remove(path(f));
+        }
+    }
+    EXPECT_TRUE(filesIn(m_cwd.path()).isEmpty());
+    std::printf("%d of %d corpus messages converted\n", converted,
+                static_cast<int>(messages.size()));
+}
+
+}  // namespace

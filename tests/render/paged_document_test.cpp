@@ -1,0 +1,365 @@
+// The engine: format recognition, pagination, page images and limits. Runs
+// with a QApplication on the offscreen platform.
+#include "paged_document.h"
+#include "render_limits.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QBuffer>
+#include <QFile>
+#include <QImage>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextLayout>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+using render::engine::PagedDocument;
+using render::engine::SourceFormat;
+
+std::span<const std::uint8_t> bytesOf(const std::string& s) {
+    return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
+}
+
+PagedDocument loadText(const std::string& s,
+                       const std::vector<render::engine::InlineImage>& images = {}) {
+    return PagedDocument::load(bytesOf(s), images);
+}
+
+std::string numberedLines(int count) {
+    std::string text;
+    for (int i = 1; i <= count; ++i) {
+        text += "Line number " + std::to_string(i) + "\n";
+    }
+    return text;
+}
+
+int pageOfText(const PagedDocument& doc, const QString& needle) {
+    const QTextCursor found = doc.document().find(needle);
+    if (found.isNull()) {
+        return -1;
+    }
+    return doc.pageOfPosition(found.selectionStart());
+}
+
+bool isDark(QRgb pixel) {
+    return qGray(pixel) < 128;
+}
+
+int countPixels(const QImage& image, const QRect& area, bool (*test)(QRgb)) {
+    int count = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            count += test(image.pixel(x, y)) ? 1 : 0;
+        }
+    }
+    return count;
+}
+
+QByteArray pngOf(const QColor& colour, QSize size) {
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(colour);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return png;
+}
+
+bool isRed(QRgb p) {
+    return qRed(p) > 180 && qGreen(p) < 90 && qBlue(p) < 90;
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(FormatDetection, RecognisesRtfAfterByteOrderMarkAndWhiteSpace) {
+    EXPECT_EQ(render::engine::detectFormat(bytesOf("{\\rtf1\\ansi hello}")), SourceFormat::Rtf);
+    EXPECT_EQ(render::engine::detectFormat(bytesOf("\xEF\xBB\xBF \r\n{\\rtf1 x}")),
+              SourceFormat::Rtf);
+    EXPECT_EQ(render::engine::detectFormat(bytesOf("{\\RTF1 x}")), SourceFormat::Text);
+}
+
+TEST(FormatDetection, RecognisesHtmlDocumentsButNotTextThatStartsWithAngleBracket) {
+    EXPECT_EQ(render::engine::detectFormat(bytesOf("<!DOCTYPE html><p>x")), SourceFormat::Html);
+    EXPECT_EQ(render::engine::detectFormat(bytesOf("\n  <HTML><BODY>x</BODY></HTML>")),
+              SourceFormat::Html);
+    EXPECT_EQ(render::engine::detectFormat(bytesOf("<john@example.com> wrote:\nhi")),
+              SourceFormat::Text);
+    EXPECT_EQ(render::engine::detectFormat(bytesOf("Plain <html> mention")), SourceFormat::Text);
+    const std::string utf16Html("\xFF\xFE<\0h\0t\0m\0l\0>\0", 14);
+    EXPECT_EQ(render::engine::detectFormat(bytesOf(utf16Html)), SourceFormat::Html);
+}
+
+TEST(FormatDetection, DecodesTextByByteOrderMarkThenUtf8ThenWindows1252) {
+    EXPECT_EQ(render::engine::decodeText(bytesOf("caf\xC3\xA9")), QStringLiteral("caf\u00E9"));
+    EXPECT_EQ(render::engine::decodeText(bytesOf("\x93quoted\x94 \x80")),
+              QStringLiteral("\u201Cquoted\u201D \u20AC"));
+    EXPECT_EQ(render::engine::decodeText(bytesOf(std::string("\xFF\xFE\x1F\x04\x40\x04", 6))),
+              QStringLiteral("\u041F\u0440"));
+}
+
+TEST(FormatDetection, HtmlUsesTheCharsetItsMetaTagNames) {
+    const auto doc = loadText(
+        "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+        "charset=windows-1251\"></head><body>\xCF\xF0\xE8\xE2\xE5\xF2</body></html>");
+    EXPECT_EQ(doc.format(), SourceFormat::Html);
+    EXPECT_EQ(doc.document().toPlainText().trimmed(), QStringLiteral("Привет"));
+}
+
+TEST(FormatDetection, CallersEncodingAppliesOnlyWhereTheContentNamesNone) {
+    const std::string cyrillic = "\xCF\xF0\xE8\xE2\xE5\xF2";
+    const auto text = PagedDocument::load(bytesOf(cyrillic), {}, "windows-1251");
+    EXPECT_EQ(text.document().toPlainText(), QStringLiteral("Привет"));
+    const auto html = PagedDocument::load(
+        bytesOf("<html><head><meta charset=\"utf-8\"></head><body>caf\xC3\xA9</body></html>"), {},
+        "windows-1251");
+    EXPECT_EQ(html.document().toPlainText().trimmed(), QStringLiteral("caf\u00E9"));
+    const auto unknown = PagedDocument::load(bytesOf("caf\xE9"), {}, "no-such-encoding");
+    EXPECT_EQ(unknown.document().toPlainText(), QStringLiteral("caf\u00E9"));
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(Pagination, EmptyOrBlankInputIsOneBlankPage) {
+    for (const std::string input : {"", "\r\n", "  \n\t \n"}) {
+        const auto doc = loadText(input);
+        ASSERT_EQ(doc.pageCount(), 1);
+        const QImage page = doc.renderPage(0);
+        EXPECT_EQ(countPixels(page, page.rect(), [](QRgb p) { return qGray(p) < 250; }), 0);
+    }
+}
+
+TEST(Pagination, LongTextFlowsOntoFurtherPagesInOrder) {
+    const auto doc = loadText(numberedLines(200));
+    EXPECT_GE(doc.pageCount(), 3);
+    EXPECT_EQ(pageOfText(doc, QStringLiteral("Line number 1\n").trimmed()), 0);
+    EXPECT_EQ(pageOfText(doc, QStringLiteral("Line number 200")), doc.pageCount() - 1);
+    int previous = 0;
+    for (int i = 1; i <= 200; i += 7) {
+        const int page = pageOfText(doc, QStringLiteral("Line number %1").arg(i));
+        EXPECT_GE(page, previous);
+        previous = page;
+    }
+}
+
+TEST(Pagination, NoLineIsSplitAcrossAPageBoundary) {
+    std::string text;
+    for (int i = 0; i < 60; ++i) {
+        text +=
+            "A paragraph that wraps over several lines of the page because it is long, "
+            "repeated to fill the page body many times over. ";
+        if (i % 3 == 0) {
+            text += "\n";
+        }
+    }
+    const auto doc = loadText(text);
+    ASSERT_GE(doc.pageCount(), 2);
+    const double pageHeight = doc.layoutPageHeight();
+    int lines = 0;
+    for (QTextBlock block = doc.document().begin(); block.isValid(); block = block.next()) {
+        const double blockTop = doc.document().documentLayout()->blockBoundingRect(block).top();
+        for (int i = 0; i < block.layout()->lineCount(); ++i) {
+            const QTextLine line = block.layout()->lineAt(i);
+            const double top = blockTop + line.y();
+            const double bottom = top + line.height();
+            EXPECT_EQ(static_cast<int>(top / pageHeight),
+                      static_cast<int>((bottom - 0.01) / pageHeight))
+                << "line at " << top;
+            ++lines;
+        }
+    }
+    EXPECT_GT(lines, 60);
+}
+
+TEST(Pagination, HtmlPageBreakStartsANewPage) {
+    const auto doc = loadText(
+        "<html><body><p>First page</p>"
+        "<p style=\"page-break-before: always\">Second page</p></body></html>");
+    EXPECT_EQ(doc.pageCount(), 2);
+    EXPECT_EQ(pageOfText(doc, QStringLiteral("First page")), 0);
+    EXPECT_EQ(pageOfText(doc, QStringLiteral("Second page")), 1);
+}
+
+TEST(Pagination, RtfPageBreakGivesTwoPagesAndATrailingBreakNoEmptyThird) {
+    const auto doc = loadText("{\\rtf1\\ansi First page\\par\\page Second page\\par\\page\\par}");
+    EXPECT_EQ(doc.format(), SourceFormat::Rtf);
+    EXPECT_EQ(doc.pageCount(), 2);
+    EXPECT_EQ(pageOfText(doc, QStringLiteral("First page")), 0);
+    EXPECT_EQ(pageOfText(doc, QStringLiteral("Second page")), 1);
+}
+
+TEST(Pagination, LongTableRunsOverPagesAndKeepsItsLastRows) {
+    std::string html = "<html><body><table border=1>";
+    for (int i = 1; i <= 150; ++i) {
+        html += "<tr><td>Row " + std::to_string(i) + "</td><td>cell</td></tr>";
+    }
+    html += "</table></body></html>";
+    const auto doc = loadText(html);
+    EXPECT_GE(doc.pageCount(), 3);
+    EXPECT_EQ(pageOfText(doc, QStringLiteral("Row 150")), doc.pageCount() - 1);
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(PageImage, JpegIsLetterAt96DpiWithTextInsideTheMargins) {
+    QTemporaryDir dir;
+    const auto doc = loadText("Hello, this is the body of a message.\nSecond line.");
+    const QString file = dir.filePath(QStringLiteral("page.jpg"));
+    doc.savePageAsJpeg(0, file, 80);
+
+    QImage page(file);
+    ASSERT_FALSE(page.isNull());
+    EXPECT_EQ(page.size(), QSize(816, 1056));  // 8.5 x 11 inches
+    EXPECT_GT(countPixels(page, QRect(120, 96, 576, 60), isDark), 50);
+    // Nothing in the 1.25 inch left margin or the 1 inch top margin.
+    EXPECT_EQ(countPixels(page, QRect(0, 0, 816, 90), isDark), 0);
+    EXPECT_EQ(countPixels(page, QRect(0, 0, 114, 1056), isDark), 0);
+}
+
+TEST(PageImage, RtfPaperSizeAndMarginsApplyToEveryPage) {
+    // 8000 x 6000 twips paper, 720-twip (48-pixel) margins all round.
+    std::string rtf =
+        "{\\rtf1\\ansi\\paperw8000\\paperh6000\\margl720\\margr720\\margt720\\margb720 ";
+    for (int i = 0; i < 60; ++i) {
+        rtf += "Line " + std::to_string(i) + "\\par ";
+    }
+    rtf += "}";
+    const auto doc = loadText(rtf);
+    ASSERT_GE(doc.pageCount(), 2);
+    for (const int index : {0, doc.pageCount() - 1}) {
+        const QImage page = doc.renderPage(index);
+        EXPECT_EQ(page.size(), QSize(533, 400));
+        EXPECT_EQ(countPixels(page, QRect(0, 0, 533, 44), isDark), 0) << index;
+        EXPECT_EQ(countPixels(page, QRect(0, 0, 44, 400), isDark), 0) << index;
+        EXPECT_EQ(countPixels(page, QRect(0, 400 - 44, 533, 44), isDark), 0) << index;
+        EXPECT_GT(countPixels(page, QRect(48, 48, 100, 20), isDark), 10) << index;
+    }
+}
+
+TEST(PageImage, EveryPageRendersItsOwnSliceOnly) {
+    const auto doc = loadText(numberedLines(120));
+    ASSERT_GE(doc.pageCount(), 2);
+    const QImage first = doc.renderPage(0);
+    const QImage last = doc.renderPage(doc.pageCount() - 1);
+    // The bottom margin of a full page stays empty: the next page's first
+    // line is not drawn there.
+    EXPECT_EQ(countPixels(first, QRect(0, 1056 - 90, 816, 90), isDark), 0);
+    EXPECT_GT(countPixels(last, QRect(120, 96, 576, 30), isDark), 20);
+}
+
+TEST(PageImage, OutOfRangePageAndBadQualityAreRefusedAndLeaveExistingFileAlone) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("keep.jpg"));
+    {
+        QFile existing(file);
+        ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
+        existing.write("user data");
+    }
+    const auto doc = loadText("one page");
+    EXPECT_THROW(doc.savePageAsJpeg(1, file, 80), render::engine::RenderError);
+    EXPECT_THROW(doc.savePageAsJpeg(-1, file, 80), render::engine::RenderError);
+    EXPECT_THROW(doc.savePageAsJpeg(0, file, 101), render::engine::RenderError);
+    QFile existing(file);
+    ASSERT_TRUE(existing.open(QIODevice::ReadOnly));
+    EXPECT_EQ(existing.readAll(), QByteArray("user data"));
+}
+
+TEST(PageImage, UnwritableTargetIsAFailureNamingThePath) {
+    const auto doc = loadText("text");
+    try {
+        doc.savePageAsJpeg(0, QStringLiteral("/nonexistent-folder/x.jpg"), 80);
+        FAIL() << "no failure";
+    } catch (const render::engine::RenderError& e) {
+        EXPECT_NE(std::string(e.what()).find("/nonexistent-folder/x.jpg"), std::string::npos);
+    }
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(Pictures, HtmlFindsInlinePicturesByContentIdAndFitsLargeOnesToTheBody) {
+    const QByteArray png = pngOf(Qt::red, QSize(3000, 200));
+    render::engine::InlineImage image{"logo@1", "logo.png", {png.begin(), png.end()}};
+    const auto doc = loadText("<html><body><img src=\"cid:logo@1\"></body></html>", {image});
+    const QImage page = doc.renderPage(0);
+    // Drawn scaled to the 576-pixel body: red from margin to margin, none
+    // beyond.
+    EXPECT_GT(countPixels(page, QRect(130, 98, 550, 30), isRed), 550 * 30 * 9 / 10);
+    EXPECT_EQ(countPixels(page, QRect(700, 0, 116, 1056), isRed), 0);
+}
+
+TEST(Pictures, LocalFilesNamedByTheDocumentAreNeverRead) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("secret.png"));
+    QFile out(file);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(pngOf(Qt::red, QSize(200, 200)));
+    out.close();
+    for (const QString& src : {file, QUrl::fromLocalFile(file).toString()}) {
+        const std::string html = "<html><body><img src=\"" + src.toStdString() +
+                                 "\" width=200 height=200></body></html>";
+        const QImage page = loadText(html).renderPage(0);
+        EXPECT_EQ(countPixels(page, page.rect(), isRed), 0) << src.toStdString();
+    }
+}
+
+TEST(Pictures, MissingPictureShowsAPlaceholderBox) {
+    const QImage page =
+        loadText("<html><body><img src=\"cid:absent\" width=100 height=80></body></html>")
+            .renderPage(0);
+    EXPECT_GT(countPixels(page, QRect(120, 96, 100, 80), [](QRgb p) { return qGray(p) < 240; }),
+              100);
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(Limits, InputOverTheSizeCapIsRefusedWithBothSizes) {
+    const std::string big(render::engine::kMaxInputBytes + 1, 'a');
+    try {
+        loadText(big);
+        FAIL() << "no failure";
+    } catch (const render::engine::RenderError& e) {
+        EXPECT_NE(std::string(e.what()).find(std::to_string(render::engine::kMaxInputBytes + 1)),
+                  std::string::npos);
+    }
+}
+
+TEST(Limits, PagesBeyondTheCapAreCutWithAVisibleNote) {
+    const auto doc = loadText(numberedLines(render::engine::kMaxPages * 50));
+    EXPECT_EQ(doc.pageCount(), render::engine::kMaxPages);
+    EXPECT_GT(doc.laidOutPageCount(), render::engine::kMaxPages);
+    const QImage last = doc.renderPage(render::engine::kMaxPages - 1);
+    EXPECT_GT(countPixels(last, QRect(0, 1056 - 96, 816, 96),
+                          [](QRgb p) { return qRed(p) > 120 && qGreen(p) < 100; }),
+              20);
+    const QImage earlier = doc.renderPage(render::engine::kMaxPages - 2);
+    EXPECT_EQ(countPixels(earlier, QRect(0, 1056 - 96, 816, 96), isDark), 0);
+}
+
+TEST(Limits, OverlongTextIsCutWithANoteAtItsEnd) {
+    std::string text(static_cast<std::size_t>(render::engine::kMaxTextCharacters) + 10, 'x');
+    for (std::size_t i = 80; i < text.size(); i += 80) {
+        text[i] = '\n';
+    }
+    const auto doc = loadText(text);
+    EXPECT_TRUE(
+        doc.document().toPlainText().endsWith(QStringLiteral("of which the first %1 are shown.]")
+                                                  .arg(render::engine::kMaxTextCharacters)));
+    EXPECT_FALSE(doc.warnings().empty());
+}
+
+TEST(Limits, ContentWiderThanThePaperIsShrunkToFit) {
+    const auto doc = loadText(
+        "<html><body><table width=\"1200\" border=\"1\"><tr><td>left</td>"
+        "<td align=\"right\">RIGHTMOST</td></tr></table></body></html>");
+    const QImage page = doc.renderPage(0);
+    // The right cell's text is on the paper, inside the right margin.
+    EXPECT_GT(countPixels(page, QRect(560, 96, 190, 20), isDark), 10);
+    EXPECT_FALSE(doc.warnings().empty());
+}
+
+}  // namespace

@@ -1,0 +1,127 @@
+#include "test_util.h"
+
+#include <QPainter>
+
+#include <gtest/gtest.h>
+
+using namespace rtftest;
+
+namespace {
+
+// An Outlook-style \fromhtml1 body: HTML tags in \*\htmltag, the RTF
+// rendition of the same text inside \htmlrtf, shared text outside both.
+const std::string kOutlookBody =
+    "{\\rtf1\\ansi\\ansicpg1251\\fromhtml1 \\deff0{\\fonttbl{\\f0\\fswiss\\fcharset204 Arial;}}\r\n"
+    "{\\*\\htmltag19 <html>}{\\*\\htmltag34 <head>}"
+    "{\\*\\htmltag241 <style><!-- p.MsoNormal \\{margin:0cm;font-family:\"Calibri\"\\} --></style>}"
+    "{\\*\\htmltag241 <!--[if gte mso 9]><xml><o:shapedefaults v:ext=\"edit\"/></xml><![endif]-->}"
+    "{\\*\\htmltag41 </head>}{\\*\\htmltag2 \\par }"
+    "{\\*\\htmltag50 <body>}\\htmlrtf {\\htmlrtf0 "
+    "{\\*\\htmltag64 <p class=MsoNormal>}\\htmlrtf {\\htmlrtf0 \\'cf\\'f0\\'e8\\'e2\\'e5\\'f2 world"
+    "{\\*\\htmltag84 <o:p>}{\\*\\htmltag84 &nbsp;}{\\*\\htmltag92 </o:p>}"
+    "\\htmlrtf\\par}\\htmlrtf0 {\\*\\htmltag72 </p>}"
+    "{\\*\\htmltag64 <p>}\\htmlrtf {\\htmlrtf0 line\\par two\\tab x"
+    "{\\*\\htmltag84 <img src=\"cid:Image001.PNG@01D0\" alt=\"logo\">}"
+    "{\\*\\htmltag84 <img src=\"https://tracker.example/pixel.gif\" width=120 height=30 "
+    "alt=\"remote pic\">}"
+    "\\htmlrtf }\\htmlrtf0 {\\*\\htmltag72 </p>}"
+    "{\\*\\htmltag58 </body>}{\\*\\htmltag27 </html>}}}";
+
+}  // namespace
+
+TEST(HtmlExtraction, TagsAndSharedTextComeOutRtfOnlyPartsDoNot) {
+    const std::string html = rtf::extractHtml(bytesOf(kOutlookBody));
+    const QString text = QString::fromStdString(html);
+    EXPECT_TRUE(text.startsWith(QStringLiteral("<html><head><style>")));
+    EXPECT_TRUE(
+        text.contains(QStringLiteral(u"<p class=MsoNormal>Привет world<o:p>&nbsp;</o:p></p>")));
+    // \par and \tab outside \htmlrtf are CR LF and tab.
+    EXPECT_TRUE(text.contains(QStringLiteral("line\r\ntwo\tx")));
+    EXPECT_TRUE(text.contains(QStringLiteral("margin:0cm;font-family:\"Calibri\"}")));
+    EXPECT_FALSE(text.contains(QStringLiteral("htmlrtf")));
+}
+
+TEST(HtmlExtraction, RejectsRtfThatWrapsNoHtml) {
+    EXPECT_THROW(rtf::extractHtml(bytesOf("{\\rtf1 plain}")), rtf::RtfError);
+    EXPECT_THROW(rtf::extractHtml(bytesOf("<html></html>")), rtf::RtfError);
+}
+
+TEST(HtmlLayout, StylesCommentsAndOfficeTagsNeverShowAsText) {
+    auto r = read(kOutlookBody);
+    EXPECT_EQ(r.encapsulation, rtf::Encapsulation::Html);
+    const QString text = allText(*r.document);
+    EXPECT_TRUE(text.contains(QStringLiteral(u"Привет world")));
+    EXPECT_EQ(text.count(QStringLiteral("world")), 1);
+    for (const char* leak : {"margin", "Calibri", "o:p", "shapedefaults", "endif", "<", "{"}) {
+        EXPECT_FALSE(text.contains(QString::fromLatin1(leak))) << leak;
+    }
+}
+
+TEST(HtmlLayout, CidImageIsResolvedByContentIdIgnoringCaseAndBrackets) {
+    QImage green(30, 10, QImage::Format_RGB32);
+    green.fill(Qt::green);
+    std::vector<rtf::InlineImage> images{
+        {std::string("\0 <image001.png@01d0> ", 22), "other.png", encodeImage(green, "PNG")}};
+    auto r = read(kOutlookBody, images);
+    std::vector<QImage> shown;
+    for (QTextBlock b = r.document->begin(); b.isValid(); b = b.next()) {
+        for (auto it = b.begin(); !it.atEnd(); ++it) {
+            const QTextImageFormat f = it.fragment().charFormat().toImageFormat();
+            if (f.isValid()) {
+                shown.push_back(r.document->resource(QTextDocument::ImageResource, QUrl(f.name()))
+                                    .value<QImage>());
+            }
+        }
+    }
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0].size(), QSize(30, 10));
+    EXPECT_EQ(shown[0].pixelColor(3, 3), QColor(Qt::green));
+    // The remote picture is a placeholder of its declared size, never fetched.
+    EXPECT_EQ(shown[1].size(), QSize(120, 30));
+    EXPECT_NE(shown[1].pixelColor(60, 15), QColor(Qt::green));
+}
+
+TEST(HtmlLayout, CidImageFallsBackToTheFileName) {
+    QImage blue(8, 8, QImage::Format_RGB32);
+    blue.fill(Qt::blue);
+    std::vector<rtf::InlineImage> images{{"", "IMAGE001.png", encodeImage(blue, "PNG")}};
+    auto r = read(kOutlookBody, images);
+    EXPECT_TRUE(std::none_of(r.warnings.begin(), r.warnings.end(), [](const std::string& w) {
+        return w.find("not attached") != std::string::npos;
+    }));
+}
+
+TEST(HtmlLayout, WideImagesAreScaledToTheTextWidth) {
+    QImage wide(2000, 100, QImage::Format_RGB32);
+    wide.fill(Qt::gray);
+    const std::string body =
+        "{\\rtf1\\ansi\\fromhtml1 {\\*\\htmltag <html><body><img src=\"cid:w\"></body></html>}}";
+    auto r = read(body, {{"w", "w.png", encodeImage(wide, "PNG")}});
+    auto f = formatOf(*r.document, QString(QChar::ObjectReplacementCharacter));
+    ASSERT_TRUE(f);
+    EXPECT_DOUBLE_EQ(f->toImageFormat().width(), 576.0);
+    EXPECT_DOUBLE_EQ(f->toImageFormat().height(), 28.0);
+}
+
+TEST(HtmlLayout, LocalFileImagesAreNeverRead) {
+    const std::string body =
+        "{\\rtf1\\ansi\\fromhtml1 {\\*\\htmltag <html><body><img src=\"file:///etc/hostname\">"
+        "<table background=\"/etc/passwd\"><tr><td>x</td></tr></table></body></html>}}";
+    auto r = read(body);
+    EXPECT_FALSE(
+        r.document
+            ->resource(QTextDocument::ImageResource, QUrl(QStringLiteral("file:///etc/hostname")))
+            .isValid());
+    EXPECT_FALSE(
+        r.document->resource(QTextDocument::ImageResource, QUrl(QStringLiteral("/etc/passwd")))
+            .isValid());
+}
+
+TEST(TextEncapsulation, FromTextKeepsItsLineBreaks) {
+    auto r = read(
+        "{\\rtf1\\ansi\\fromtext \\deff0{\\fonttbl{\\f0\\fmodern Courier New;}}\\f0 first "
+        "line\\par\n"
+        "second line\\par\\par after blank\\par}");
+    EXPECT_EQ(r.encapsulation, rtf::Encapsulation::Text);
+    EXPECT_EQ(allText(*r.document), QStringLiteral("first line\nsecond line\n\nafter blank\n"));
+}

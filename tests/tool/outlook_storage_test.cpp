@@ -1,0 +1,364 @@
+// The message model over files built by the fixture: the two lookup stages,
+// text decoding, recipients, attachments and embedded messages, saving, and
+// the failures loading can meet.
+
+#include <msg_fixture/msg_fixture.h>
+#include <tool/outlook_storage.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+using msg_fixture::Bytes;
+using msg_fixture::MessageSpec;
+using tool::Message;
+using tool::OutlookStorage;
+using tool::RecipientType;
+
+template <typename E>
+std::string errorOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const E& e) {
+        return e.what();
+    }
+    return "(no error)";
+}
+
+// --- Property lookup --------------------------------------------------------
+
+TEST(PropertyLookup, FirstElementInListingOrderWinsWhenBoth8BitAndUnicodeExist) {
+    MessageSpec m;
+    m.unicode(0x0037, "from the Unicode element").string8(0x0037, "from the 8-bit element");
+    const Message msg(m.build());
+    // "...001E" lists before "...001F".
+    EXPECT_EQ(msg.Subject(), "from the 8-bit element");
+}
+
+TEST(PropertyLookup, EightBitTextThatIsNotUtf8DecodesToReplacementCharacters) {
+    MessageSpec m;
+    m.string8(0x0037, "caf\xE9 ok").string8(0x0C1A, "Z\xC3\xBCrich");
+    const Message msg(m.build());
+    EXPECT_EQ(msg.Subject(), "caf\xEF\xBF\xBD ok");
+    EXPECT_EQ(msg.From(), "Z\xC3\xBCrich");
+}
+
+TEST(PropertyLookup, UnicodeTextIncludingSurrogatePairsDecodes) {
+    MessageSpec m;
+    m.unicode(0x1000, "body \xF0\x9F\x98\x80 \xE4\xB8\xAD");
+    EXPECT_EQ(Message(m.build()).BodyText(), "body \xF0\x9F\x98\x80 \xE4\xB8\xAD");
+}
+
+TEST(PropertyLookup, PropertyStreamGivesSigned16And32BitValuesAtTheHeaderOffset) {
+    MessageSpec m;
+    m.int16(0x0017, -2).int32(0x0E07, -100000).int32(0x3FFD, 1252).int32(0x3FDE, 65001);
+    const Message msg(m.build());
+    EXPECT_EQ(msg.GetMapiPropertyInt16("0017"), -2);
+    EXPECT_EQ(msg.GetMapiPropertyInt32("0E07"), -100000);
+    EXPECT_EQ(msg.MessageCodepage(), 1252u);
+    EXPECT_EQ(msg.InternetCodepage(), 65001u);
+    EXPECT_THROW(msg.GetMapiPropertyInt32("0017"), tool::PropertyError);  // 16-bit, not 32
+    EXPECT_THROW(msg.GetMapiPropertyInt32("0E08"), tool::PropertyError);  // absent
+}
+
+TEST(PropertyLookup, UnsupportedTypesAreRefusedWithTheFixedText) {
+    MessageSpec m;
+    m.entry(0x000B, 0x0E1F, 1);                                // PT_BOOLEAN entry
+    m.stream("__substg1.0_00390040", Bytes(8, 1));             // PT_SYSTIME element
+    const Message msg(m.build());
+    const std::string text = "MAPI property has an unsupported type and can not be retrieved.";
+    EXPECT_EQ(errorOf<common::FormatError>([&] { msg.GetMapiProperty("0E1F"); }), text);
+    EXPECT_EQ(errorOf<common::FormatError>([&] { msg.GetMapiProperty("0039"); }), text);
+}
+
+TEST(PropertyLookup, ElementStageHidesThePropertyStream) {
+    MessageSpec m;
+    m.binary(0x0E07, {1, 2}).int32(0x0E07, 5);
+    const Message msg(m.build());
+    EXPECT_EQ(msg.GetMapiPropertyBytes("0E07"), (Bytes{1, 2}));
+    EXPECT_THROW(msg.GetMapiPropertyInt32("0E07"), tool::PropertyError);
+}
+
+TEST(PropertyLookup, StreamAsStringHonoursAByteOrderMark) {
+    MessageSpec m;
+    m.stream("plain", msg_fixture::toBytes("abc"));
+    m.stream("bom16", Bytes{0xFF, 0xFE, 'h', 0, 'i', 0});
+    const Message msg(m.build());
+    EXPECT_EQ(msg.GetStreamAsString("plain", OutlookStorage::Encoding::Utf8), "abc");
+    EXPECT_EQ(msg.GetStreamAsString("bom16", OutlookStorage::Encoding::Utf8), "hi");
+}
+
+// --- Bodies -----------------------------------------------------------------
+
+TEST(MessageBodies, RtfBodyKeepsBytesExactlyAndTheLegacyFormTurnsHighBytesIntoQuestionMarks) {
+    const std::string rtf = "{\\rtf1\\ansi\\ansicpg1252 caf\xE9 \\'e9}";
+    MessageSpec m;
+    m.rtfBody(rtf);
+    const Message msg(m.build());
+    const auto bytes = msg.BodyRTFBytes();
+    ASSERT_TRUE(bytes);
+    EXPECT_EQ(std::string(bytes->begin(), bytes->end()), rtf);
+    EXPECT_EQ(msg.BodyRTF(), "{\\rtf1\\ansi\\ansicpg1252 caf? \\'e9}");
+}
+
+TEST(MessageBodies, ZeroLengthRtfPropertyMeansNoBodyAndNoDecompression) {
+    MessageSpec m;
+    m.binary(0x1009, {});
+    const Message msg(m.build());
+    EXPECT_FALSE(msg.BodyRTF());
+    EXPECT_FALSE(msg.BodyRTFBytes());
+}
+
+TEST(MessageBodies, DamagedRtfBodyFailsWhenRead) {
+    Bytes rtf = msg_fixture::compressRTF("{\\rtf1 x}");
+    rtf.back() ^= 0x55;
+    MessageSpec m;
+    m.binary(0x1009, rtf);
+    const Message msg(m.build());  // opening does not touch the body
+    EXPECT_EQ(errorOf<common::FormatError>([&] { msg.BodyRTF(); }), "compressed-RTF CRC32 failed");
+}
+
+TEST(MessageBodies, HtmlBodyIsHandedOverAsStoredWithItsType) {
+    MessageSpec m;
+    m.binary(0x1013, msg_fixture::toBytes("<p>caf\xE9</p>"));
+    const auto html = Message(m.build()).BodyHTML();
+    ASSERT_TRUE(html);
+    EXPECT_EQ(html->type, OutlookStorage::NativeMethods::PT_BINARY);
+    EXPECT_EQ(html->bytes, msg_fixture::toBytes("<p>caf\xE9</p>"));
+}
+
+// --- Recipients and attachments ----------------------------------------------
+
+TEST(MessageParts, RecipientTypesAndEmailFallback) {
+    MessageSpec m;
+    m.addRecipient().unicode(0x3001, "To person").unicode(0x39FE, "to@example.org").int32(0x0C15, 1);
+    m.addRecipient().unicode(0x3001, "Cc person").unicode(0x39FE, "").unicode(0x403E, "cc@example.org").int32(0x0C15, 2);
+    m.addRecipient().unicode(0x3001, "Bcc person").int32(0x0C15, 3);
+    const Message msg(m.build());
+    ASSERT_EQ(msg.Recipients().size(), 3u);
+    EXPECT_EQ(msg.Recipients()[0]->Type(), RecipientType::To);
+    EXPECT_EQ(msg.Recipients()[0]->Email(), "to@example.org");
+    EXPECT_EQ(msg.Recipients()[1]->Type(), RecipientType::CC);
+    EXPECT_EQ(msg.Recipients()[1]->Email(), "cc@example.org");
+    EXPECT_EQ(msg.Recipients()[2]->Type(), RecipientType::Unknown);
+    EXPECT_EQ(msg.Recipients()[2]->DisplayName(), "Bcc person");
+}
+
+TEST(MessageParts, RecipientWithoutPropertyStreamLoadsButHasNoType) {
+    MessageSpec m;
+    m.addRecipient().unicode(0x3001, "Nameless").withoutPropertyStream();
+    const Message msg(m.build());
+    ASSERT_EQ(msg.Recipients().size(), 1u);
+    EXPECT_EQ(msg.Recipients()[0]->DisplayName(), "Nameless");
+    EXPECT_EQ(errorOf<tool::PropertyError>([&] { msg.Recipients()[0]->Type(); }), "property 0C15 is absent");
+}
+
+TEST(MessageParts, AttachmentFileNameFallsBackOverEmptyAndAbsentNames) {
+    MessageSpec m;
+    m.addAttachment().int32(0x3705, 1).unicode(0x3707, "long.txt").unicode(0x3704, "SHORT.TXT");
+    m.addAttachment().int32(0x3705, 1).unicode(0x3707, "").unicode(0x3704, "SHORT.TXT");
+    m.addAttachment().int32(0x3705, 1).unicode(0x3704, "").unicode(0x3001, "Display");
+    m.addAttachment().int32(0x3705, 1);
+    const Message msg(m.build());
+    ASSERT_EQ(msg.Attachments().size(), 4u);
+    EXPECT_EQ(msg.Attachments()[0]->Filename(), "long.txt");
+    EXPECT_EQ(msg.Attachments()[1]->Filename(), "SHORT.TXT");
+    EXPECT_EQ(msg.Attachments()[2]->Filename(), "Display");
+    EXPECT_FALSE(msg.Attachments()[3]->Filename());
+}
+
+TEST(MessageParts, AttachmentGivesWhatCidImagesNeed) {
+    const Bytes png = {0x89, 'P', 'N', 'G', 0, 1, 2};
+    MessageSpec m;
+    m.addAttachment().int32(0x3705, 1).binary(0x3701, png).unicode(0x3712, "img1@host").unicode(0x370E, "image/png");
+    const Message msg(m.build());
+    const auto& a = *msg.Attachments().at(0);
+    EXPECT_EQ(a.Data(), png);
+    EXPECT_EQ(a.ContentId(), "img1@host");
+    EXPECT_EQ(a.MimeTag(), "image/png");
+}
+
+TEST(MessageParts, AttachmentWithoutAttachMethodMakesLoadingFail) {
+    MessageSpec m;
+    m.addAttachment().unicode(0x3707, "x.txt").withoutPropertyStream();
+    EXPECT_EQ(errorOf<tool::PropertyError>([&] { Message msg(m.build()); }), "property 3705 is absent");
+}
+
+TEST(MessageParts, OtherSubStoragesAreOpenedAndIgnored) {
+    MessageSpec m;
+    m.storage("__unexpected_storage").unicode(0x0037, "s");
+    const Message msg(m.build());
+    EXPECT_TRUE(msg.Recipients().empty());
+    EXPECT_TRUE(msg.Attachments().empty());
+    EXPECT_TRUE(msg.Messages().empty());
+    EXPECT_EQ(msg.Subject(), "s");
+}
+
+// --- Embedded messages -------------------------------------------------------
+
+MessageSpec nestedTwice() {
+    MessageSpec top;
+    top.unicode(0x0037, "top").int32(0x0E07, 11);
+    top.addAttachment().int32(0x3705, 1).unicode(0x3707, "plain.txt").binary(0x3701, {1, 2, 3});
+    auto& level1 = top.addAttachment().int32(0x3705, 5).embedded();
+    level1.unicode(0x0037, "level 1").int32(0x0E07, 22).rtfBody("{\\rtf1 one}");
+    level1.addRecipient().unicode(0x3001, "Inner").int32(0x0C15, 2);
+    level1.addAttachment().int32(0x3705, 1).unicode(0x3707, "inner.bin");
+    auto& level2 = level1.addAttachment().int32(0x3705, 5).embedded();
+    level2.unicode(0x0037, "level 2").int32(0x0E07, 33);
+    return top;
+}
+
+TEST(EmbeddedMessages, NestedTwiceEachWithHeader24AndTheFileAsTopParent) {
+    const Message top(nestedTwice().build());
+    ASSERT_EQ(top.Attachments().size(), 1u);
+    ASSERT_EQ(top.Messages().size(), 1u);
+    const Message& one = *top.Messages()[0];
+    EXPECT_EQ(one.Subject(), "level 1");
+    EXPECT_EQ(one.PropHeaderSize(), 24);
+    EXPECT_EQ(one.GetMapiPropertyInt32("0E07"), 22);  // read at the 24-byte header
+    EXPECT_EQ(&one.TopParent(), &top);
+    EXPECT_FALSE(one.IsTopParent());
+    EXPECT_EQ(one.Recipients().size(), 1u);
+    EXPECT_EQ(one.Attachments().size(), 1u);
+    EXPECT_EQ(one.BodyRTF(), "{\\rtf1 one}");
+    ASSERT_EQ(one.Messages().size(), 1u);
+    const Message& two = *one.Messages()[0];
+    EXPECT_EQ(two.Subject(), "level 2");
+    EXPECT_EQ(two.GetMapiPropertyInt32("0E07"), 33);
+    EXPECT_EQ(&two.TopParent(), &top);
+    EXPECT_EQ(two.ParentMessage(), &one);
+}
+
+TEST(EmbeddedMessages, AttachMethod5WithBinaryDataFailsLoading) {
+    MessageSpec m;
+    m.addAttachment().int32(0x3705, 5).binary(0x3701, {1, 2});
+    EXPECT_THROW(Message msg(m.build()), common::FormatError);
+}
+
+TEST(EmbeddedMessages, NestingBeyondTheLimitIsRefused) {
+    MessageSpec top;
+    MessageSpec* current = &top;
+    for (int i = 0; i < OutlookStorage::kMaxEmbeddingDepth + 2; ++i) {
+        current = &current->addAttachment().int32(0x3705, 5).embedded();
+    }
+    EXPECT_EQ(errorOf<common::FormatError>([&] { Message msg(top.build()); }),
+              "embedded messages nest deeper than 32 levels");
+}
+
+// --- Saving -----------------------------------------------------------------
+
+std::vector<std::string> tree(const cfb::Storage& s, const std::string& prefix = "") {
+    std::vector<std::string> out;
+    for (const auto& e : s.elements()) {
+        const std::string path = prefix + "/" + e.name;
+        if (e.type == cfb::ElementType::Storage) {
+            out.push_back(path);
+            for (auto& line : tree(*s.openStorage(e.name), path)) out.push_back(line);
+        } else {
+            const Bytes b = s.readStream(e.name);
+            out.push_back(path + " " + std::to_string(b.size()) + " " + std::string(b.begin(), b.end()));
+        }
+    }
+    return out;
+}
+
+TEST(SavingMessages, TopLevelMessageIsWrittenUnchanged) {
+    const Bytes original = nestedTwice().build();
+    const Message top(original);
+    std::stringstream out;
+    top.Save(out);
+    const std::string saved = out.str();
+    const auto reread = cfb::CompoundFile::open(Bytes(saved.begin(), saved.end()));
+    EXPECT_EQ(tree(*reread.root()), tree(*cfb::CompoundFile::open(original).root()));
+}
+
+TEST(SavingMessages, EmbeddedMessageBecomesAStandaloneFile) {
+    const Message top(nestedTwice().build());
+    const Message& one = *top.Messages()[0];
+    const fs::path file = fs::temp_directory_path() / ("orvaline-embedded-" + std::to_string(::getpid()) + ".msg");
+    one.Save(file.string());
+    const Message standalone(file.string());
+    fs::remove(file);
+
+    EXPECT_EQ(standalone.Subject(), "level 1");
+    EXPECT_EQ(standalone.PropHeaderSize(), 32);
+    EXPECT_EQ(standalone.GetMapiPropertyInt32("0E07"), 22);
+    EXPECT_EQ(standalone.Messages().size(), 1u);
+    EXPECT_EQ(standalone.Recipients().size(), 1u);
+    // Header grown by 8 zero bytes at offset 24; entries unchanged after it.
+    const Bytes before = one.GetStreamBytes(OutlookStorage::PROPERTIES_STREAM);
+    const Bytes after = standalone.GetStreamBytes(OutlookStorage::PROPERTIES_STREAM);
+    ASSERT_EQ(after.size(), before.size() + 8);
+    EXPECT_TRUE(std::equal(before.begin(), before.begin() + 24, after.begin()));
+    EXPECT_EQ(Bytes(after.begin() + 24, after.begin() + 32), Bytes(8, 0));
+    EXPECT_TRUE(std::equal(before.begin() + 24, before.end(), after.begin() + 32));
+    // The named-property map comes from the top-level message.
+    const auto nameid = standalone.Storage()->openStorage(OutlookStorage::NAMEID_STORAGE);
+    EXPECT_EQ(tree(*nameid), tree(*top.Storage()->openStorage(OutlookStorage::NAMEID_STORAGE)));
+}
+
+// --- Opening and disposal ------------------------------------------------------
+
+TEST(OpeningMessages, NonCompoundInputIsRefusedWithTheArgumentNamed) {
+    const Bytes text = msg_fixture::toBytes(std::string(600, 'x'));
+    try {
+        Message msg(text);
+        ADD_FAILURE() << "opened";
+    } catch (const tool::ArgumentError& e) {
+        EXPECT_STREQ(e.what(), "The provided stream is not a valid IStorage");
+        EXPECT_EQ(e.paramName(), "storageStream");
+    }
+    const fs::path file = fs::temp_directory_path() / ("orvaline-text-" + std::to_string(::getpid()) + ".msg");
+    std::ofstream(file) << "hello";
+    try {
+        Message msg(file.string());
+        ADD_FAILURE() << "opened";
+    } catch (const tool::ArgumentError& e) {
+        EXPECT_STREQ(e.what(), "The provided file is not a valid IStorage");
+        EXPECT_EQ(e.paramName(), "storageFilePath");
+    }
+    fs::remove(file);
+}
+
+TEST(OpeningMessages, OpensFromAStream) {
+    MessageSpec m;
+    m.unicode(0x0037, "streamed");
+    const Bytes bytes = m.build();
+    std::istringstream in(std::string(bytes.begin(), bytes.end()));
+    EXPECT_EQ(Message(in).Subject(), "streamed");
+}
+
+TEST(OpeningMessages, DisposeReleasesEveryStorageOnceAndOnlyOnce) {
+    auto& registry = OutlookStorage::ReferenceManager::Instance();
+    const std::size_t before = registry.Count();
+    {
+        Message top(nestedTwice().build());
+        EXPECT_GT(registry.Count(), before);
+        const Message& one = *top.Messages()[0];
+        top.Dispose();
+        EXPECT_TRUE(one.IsDisposed());
+        EXPECT_EQ(registry.Count(), before);
+        top.Dispose();
+        EXPECT_THROW(top.Subject(), std::logic_error);
+    }
+    EXPECT_EQ(registry.Count(), before);
+}
+
+TEST(OpeningMessages, FailedOpenLeavesNothingRegistered) {
+    auto& registry = OutlookStorage::ReferenceManager::Instance();
+    const std::size_t before = registry.Count();
+    MessageSpec m;
+    m.addRecipient().int32(0x0C15, 1);
+    m.addAttachment().withoutPropertyStream();
+    EXPECT_THROW(Message msg(m.build()), tool::PropertyError);
+    EXPECT_EQ(registry.Count(), before);
+}
+
+}  // namespace
