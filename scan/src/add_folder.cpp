@@ -177,17 +177,20 @@ bool hasHiddenName(const QString& path) {
     return shell::FileNameOf(trimmed).startsWith(QLatin1Char('.'));
 }
 
-// Opens `name` inside the open folder `dirFd` (or a path when dirFd is
-// AT_FDCWD) and tells whether it is a regular file that can be read.
-bool canOpenAt(int dirFd, const char* name) {
-    const int fd = ::openat(dirFd, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
+// Whether `name` inside the folder `dirFd` (or a path when dirFd is AT_FDCWD)
+// is a regular file that open() would accept for reading. The permission
+// check stands in for opening: it asks the kernel the same question (with
+// the effective user, as open() does) without creating an open file, which
+// keeps a search of a hundred thousand files cheap. `knownRegular` skips the
+// type check when the directory listing already gave the type.
+bool canOpenAt(int dirFd, const char* name, bool knownRegular = false) {
+    if (!knownRegular) {
+        struct stat info {};
+        if (::fstatat(dirFd, name, &info, 0) != 0 || !S_ISREG(info.st_mode)) {
+            return false;
+        }
     }
-    struct stat info {};
-    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-    ::close(fd);
-    return regular;
+    return ::faccessat(dirFd, name, R_OK, AT_EACCESS) == 0;
 }
 
 // Whether a listed entry is a folder, and whether it is a symbolic link.
@@ -231,6 +234,8 @@ EntryKind kindOf(int dirFd, const dirent* entry, bool followLinks) {
     kind.folder = S_ISDIR(info.st_mode);
     return kind;
 }
+
+bool qualifiesAsFolder(const QString& path);
 
 // The outcome of listing one folder's direct sub-folders.
 enum class Listing { Done, Unreadable, Ended };
@@ -286,7 +291,7 @@ void scanLevel(QStringList& level, QStringList& next, shell::StepRunner& runner,
                 return;
             }
             pump();
-            descend = IsQualifyingFolder(entry);
+            descend = qualifiesAsFolder(entry);
         });
         if (!descend) {
             ++i;
@@ -352,6 +357,20 @@ bool CanOpenFile(const QString& path) {
 }
 
 bool MatchesWildcard(const QString& name, const QString& pattern) {
+    auto sameLetter = [](QChar a, QChar b) {
+        if (a == b) {
+            return true;
+        }
+        const char16_t x = a.unicode();
+        const char16_t y = b.unicode();
+        if (x < 0x80 && y < 0x80) {
+            auto lower = [](char16_t c) {
+                return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + (u'a' - u'A')) : c;
+            };
+            return lower(x) == lower(y);
+        }
+        return a.toCaseFolded() == b.toCaseFolded();
+    };
     // Iterative matching with one back-tracking point per "*": linear in
     // practice, at worst name length times pattern length.
     auto match = [&](qsizetype patternEnd) {
@@ -363,9 +382,8 @@ bool MatchesWildcard(const QString& name, const QString& pattern) {
             if (p < patternEnd && pattern.at(p) == QLatin1Char('*')) {
                 starP = p++;
                 starN = n;
-            } else if (p < patternEnd &&
-                       (pattern.at(p) == QLatin1Char('?') ||
-                        pattern.at(p).toCaseFolded() == name.at(n).toCaseFolded())) {
+            } else if (p < patternEnd && (pattern.at(p) == QLatin1Char('?') ||
+                                          sameLetter(pattern.at(p), name.at(n)))) {
                 ++p;
                 ++n;
             } else if (starP >= 0) {
@@ -430,11 +448,12 @@ FileNameArray GetFilesInFolder(QString folder, QString pattern) {
             if (!MatchesWildcard(name, pattern)) {
                 continue;
             }
-            const EntryKind kind = kindOf(dir.fd(), entry, true);
-            if (kind.known && kind.folder) {
-                continue;
-            }
-            if (canOpenAt(dir.fd(), entry->d_name)) {
+#ifdef _DIRENT_HAVE_D_TYPE
+            const bool regular = entry->d_type == DT_REG;
+#else
+            const bool regular = false;
+#endif
+            if (canOpenAt(dir.fd(), entry->d_name, regular)) {
                 result.add(name);
             }
         }
@@ -443,10 +462,10 @@ FileNameArray GetFilesInFolder(QString folder, QString pattern) {
     return result;
 }
 
-bool IsQualifyingFolder(const QString& path) {
-    if (!shell::IsFolder(path).value_or(false)) {
-        return false;
-    }
+namespace {
+
+// The attribute and root rule for a path already known to be a folder.
+bool qualifiesAsFolder(const QString& path) {
     if (isRootFolder(path)) {
         return true;
     }
@@ -455,6 +474,12 @@ bool IsQualifyingFolder(const QString& path) {
         return false;
     }
     return *attributes != kHiddenSystemFolder && *attributes != kHiddenSystemReparseFolder;
+}
+
+}  // namespace
+
+bool IsQualifyingFolder(const QString& path) {
+    return shell::IsFolder(path).value_or(false) && qualifiesAsFolder(path);
 }
 
 void GetSubDirectories2016(QStringList& folderList, bool recurse, shell::Dialogs& dialogs) {
@@ -486,7 +511,7 @@ void GetSubDirectories2016(QStringList& folderList, bool recurse, shell::Dialogs
                     return;
                 }
                 pump();
-                if (IsQualifyingFolder(folder)) {
+                if (qualifiesAsFolder(folder)) {
                     folderList.append(folder);
                 }
             });
@@ -503,11 +528,29 @@ QString BrowseFolder(shell::Dialogs& dialogs, const QString& prompt, const QStri
 }
 
 bool IsListableFile(const QString& path) {
-    if (!CanOpenFile(path)) {
+    if (path.isEmpty()) {
         return false;
     }
-    const std::optional<int> attributes = FileAttributes(path);
-    return attributes.has_value() && *attributes != kSkippedFileAttributes;
+    // One lstat gives both the type and the attributes; the target is read
+    // only for links.
+    const QByteArray native = QFile::encodeName(path);
+    struct stat own {};
+    if (::lstat(native.constData(), &own) != 0) {
+        return false;
+    }
+    struct stat target {};
+    const struct stat* followed = nullptr;
+    if (S_ISLNK(own.st_mode)) {
+        if (::stat(native.constData(), &target) != 0) {
+            return false;
+        }
+        followed = &target;
+    }
+    const struct stat& effective = followed != nullptr ? *followed : own;
+    if (!S_ISREG(effective.st_mode) || !canOpenAt(AT_FDCWD, native.constData(), true)) {
+        return false;
+    }
+    return attributesOf(own, followed, hasHiddenName(path)) != kSkippedFileAttributes;
 }
 
 }  // namespace scan
