@@ -52,8 +52,9 @@ std::optional<int> FileAttributes(const QString& path);
 bool HasUnsafeNameChars(std::string_view nativeName);
 
 // True when `path` is an existing regular file (symbolic links followed) that
-// open() accepts for reading. Folders, devices, pipes and sockets give false.
-// Never blocks and never throws.
+// the running user may open for reading, by the kernel's own permission check
+// (the one open() makes). Folders, devices, pipes and sockets give false.
+// Never opens the file, so it never blocks; never throws.
 bool CanOpenFile(const QString& path);
 
 // True when `name` matches the wildcard `pattern`: "*" any run of characters,
