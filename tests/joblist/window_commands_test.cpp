@@ -10,11 +10,15 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 
 using testtree::Tree;
@@ -114,4 +118,49 @@ TEST_F(Window, FolderDroppedOnTheListIsAdded) {
     QApplication::sendEvent(viewport, &drop);
     ASSERT_TRUE(handled.wait(10000));
     EXPECT_EQ(form->ListView1->itemText(1), tree.path(QStringLiteral("box/a.msg")));
+}
+
+// The real dialogs: the extension prompt and the folder picker are answered
+// by a timer that finds them as the active modal widgets.
+TEST(RealWindow, AddAllThroughTheRealDialogs) {
+    QTemporaryDir settingsDir;
+    shell::UseSettingsFile(settingsDir.filePath(QStringLiteral("settings.ini")));
+    Tree tree;
+    tree.folder(QByteArray("sub"));
+    tree.file(QByteArray("a.msg"));
+    tree.file(QByteArray("sub/b.MSG"));
+    tree.file(QByteArray("sub/c.txt"));
+
+    app::Form1 form;
+    form.setCloseAction([] {});
+    form.Form_Load();
+    form.show();
+    QStringList seen;
+    QTimer answerer;
+    QObject::connect(&answerer, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* input = qobject_cast<QInputDialog*>(modal)) {
+            seen.append(QStringLiteral("input:") + input->textValue());
+            input->setTextValue(QStringLiteral("msg"));
+            input->accept();
+        } else if (auto* picker = qobject_cast<QFileDialog*>(modal)) {
+            seen.append(QStringLiteral("folder"));
+            picker->setDirectory(tree.root());
+            picker->selectFile(tree.root());
+            QMetaObject::invokeMethod(picker, "accept");
+        } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            seen.append(QStringLiteral("box:") + box->text());
+            box->accept();
+        }
+    });
+    answerer.start(50);
+    form.PushButton4->click();
+    answerer.stop();
+    EXPECT_EQ(seen, (QStringList{QStringLiteral("input:msg"), QStringLiteral("folder")}));
+    ASSERT_EQ(form.ListView1->count(), 2);
+    EXPECT_EQ(form.ListView1->itemText(1), tree.path(QStringLiteral("a.msg")));
+    EXPECT_EQ(form.ListView1->itemText(2), tree.path(QStringLiteral("sub/b.MSG")));
+    EXPECT_EQ(shell::ReadSetting(QString::fromLatin1(shell::key::kLastFolder), QString()),
+              tree.root());
+    shell::UseSettingsFile(QString());
 }
