@@ -6,6 +6,8 @@
 #include <convert/deployment.h>
 #include <convert/output_options.h>
 #include <joblist/file_list_view.h>
+#include <joblist/list_commands.h>
+#include <scan/add_all.h>
 #include <shell/dialogs.h>
 #include <shell/failure.h>
 #include <shell/failure_report.h>
@@ -62,6 +64,7 @@ Form1::Form1(shell::Dialogs* dialogs, const convert::ToolSource* tools, QWidget*
         std::_Exit(0);
     };
     buildControls();
+    ListView1->attach(&m_pointer, m_dialogs);
     m_outputOptions = std::make_unique<convert::OutputOptions>(Option1, Option2, Frame4, Text1);
     if (tools == nullptr) {
         m_ownTools = std::make_unique<convert::EmbeddedTools>();
@@ -265,14 +268,28 @@ void Form1::Text1_Change() {
 }
 
 // Commands handled by the job list, the folder scan and the conversion run.
-void Form1::PushButton1_Click() {}
+void Form1::PushButton1_Click() {
+    joblist::AddFilesCommand(*ListView1, *m_dialogs).run();
+}
+
 void Form1::PushButton2_Click() {
     m_conversionRun->start();
 }
 
-void Form1::PushButton4_Click() {}
-void Form1::PushButton6_Click() {}
-void Form1::PushButton7_Click() {}
+void Form1::PushButton4_Click() {
+    scan::AddAllCommand(*m_dialogs, m_pointer, [this](const QString& path) {
+        ListView1->appendItem(path);
+    }).run();
+}
+
+void Form1::PushButton6_Click() {
+    joblist::ClearListCommand(*ListView1, m_pointer, *m_dialogs).run();
+}
+
+void Form1::PushButton7_Click() {
+    joblist::LoadSamplesCommand(*ListView1, *m_dialogs).run();
+}
+
 void Form1::PushButton9_Click() {
     m_outputOptions->browse(*m_dialogs);
 }
