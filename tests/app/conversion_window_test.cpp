@@ -74,18 +74,17 @@ TEST_F(ConversionWindowTest, SamplesBecomeJpegPages) {
     EXPECT_TRUE(m_dialogs.of(QStringLiteral("warning")).empty());
 
     const QStringList images = QDir(m_out.path()).entryList({QStringLiteral("*.jpg")});
-    EXPECT_EQ(images,
-              (QStringList{QStringLiteral("Formatted letter with table.jpg"),
-                           QStringLiteral("HTML message with picture.jpg"),
-                           QStringLiteral("Non-Latin scripts.jpg"),
-                           QStringLiteral("Plain text message.jpg"),
-                           QStringLiteral("Two-page minutes_1.jpg"),
-                           QStringLiteral("Two-page minutes_2.jpg")}));
+    EXPECT_EQ(images, (QStringList{QStringLiteral("Formatted letter with table.jpg"),
+                                   QStringLiteral("HTML message with picture.jpg"),
+                                   QStringLiteral("Non-Latin scripts.jpg"),
+                                   QStringLiteral("Plain text message.jpg"),
+                                   QStringLiteral("Two-page minutes_1.jpg"),
+                                   QStringLiteral("Two-page minutes_2.jpg")}));
     for (const QString& name : images) {
         QImage page(m_out.filePath(name), "JPEG");
         ASSERT_FALSE(page.isNull()) << name.toStdString();
         EXPECT_EQ(page.size(), QSize(816, 1056)) << name.toStdString();  // Letter at 96 dpi
-        EXPECT_GT(darkPixels(page), 200)  // text was drawn
+        EXPECT_GT(darkPixels(page), 200)                                 // text was drawn
             << name.toStdString();
     }
     EXPECT_TRUE(QDir(m_temp.path()).entryList(QDir::Files).isEmpty());
