@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
@@ -145,8 +146,10 @@ TEST(RealWindow, AddAllThroughTheRealDialogs) {
             input->accept();
         } else if (auto* picker = qobject_cast<QFileDialog*>(modal)) {
             seen.append(QStringLiteral("folder"));
-            picker->setDirectory(tree.root());
-            picker->selectFile(tree.root());
+            // Typed into the dialog's own name field, as a user would.
+            auto* nameField = picker->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            ASSERT_NE(nameField, nullptr);
+            nameField->setText(tree.root());
             QMetaObject::invokeMethod(picker, "accept");
         } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
             seen.append(QStringLiteral("box:") + box->text());
