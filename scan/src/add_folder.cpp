@@ -12,7 +12,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
-#include <cstring>
 #include <deque>
 #include <utility>
 
@@ -193,46 +192,32 @@ bool canOpenAt(int dirFd, const char* name, bool knownRegular = false) {
     return ::faccessat(dirFd, name, R_OK, AT_EACCESS) == 0;
 }
 
-// Whether a listed entry is a folder, and whether it is a symbolic link.
+// Whether a listed entry is a folder, and whether it is a symbolic link (not
+// followed).
 struct EntryKind {
     bool folder = false;
     bool link = false;
     bool known = false;
 };
 
-EntryKind kindOf(int dirFd, const dirent* entry, bool followLinks) {
-    EntryKind kind;
+EntryKind kindOf(int dirFd, const dirent* entry) {
 #ifdef _DIRENT_HAVE_D_TYPE
-    if (entry->d_type == DT_DIR) {
-        return {true, false, true};
-    }
-    if (entry->d_type == DT_REG) {
-        return {false, false, true};
-    }
-    if (entry->d_type == DT_LNK && !followLinks) {
-        return {false, true, true};
+    switch (entry->d_type) {
+        case DT_DIR:
+            return {true, false, true};
+        case DT_LNK:
+            return {false, true, true};
+        case DT_UNKNOWN:
+            break;
+        default:
+            return {false, false, true};
     }
 #endif
     struct stat info {};
     if (::fstatat(dirFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
-        return kind;
+        return {};
     }
-    kind.known = true;
-    kind.link = S_ISLNK(info.st_mode);
-    if (kind.link) {
-        if (!followLinks) {
-            return kind;
-        }
-        struct stat target {};
-        if (::fstatat(dirFd, entry->d_name, &target, 0) != 0) {
-            kind.known = false;
-            return kind;
-        }
-        kind.folder = S_ISDIR(target.st_mode);
-        return kind;
-    }
-    kind.folder = S_ISDIR(info.st_mode);
-    return kind;
+    return {S_ISDIR(info.st_mode), S_ISLNK(info.st_mode), true};
 }
 
 bool qualifiesAsFolder(const QString& path);
@@ -254,7 +239,7 @@ Listing listSubFolders(const QString& parent, QStringList& levelList, Pump& pump
         if (isDotOrDotDot(entry->d_name)) {
             continue;
         }
-        const EntryKind kind = kindOf(dir.fd(), entry, false);
+        const EntryKind kind = kindOf(dir.fd(), entry);
         // Symbolic links to folders are not descended into: they may loop.
         if (!kind.known || !kind.folder || kind.link) {
             continue;
@@ -412,13 +397,15 @@ QString FileNameArray::at(int index) const {
 }
 
 void FileNameArray::add(QString name) {
+    // The capacity follows the documented rule, but the storage grows
+    // geometrically: growing it by 50 entries at a time would copy a folder
+    // of n files n / 50 times.
     if (m_capacity == 0) {
         m_capacity = kInitialCapacity;
         m_names.reserve(m_capacity);
     }
     if (m_names.size() == m_capacity) {
         m_capacity += kCapacityStep;
-        m_names.reserve(m_capacity);
     }
     m_names.push_back(std::move(name));
 }
