@@ -1,5 +1,6 @@
 #include "convert/output_options.h"
 
+#include <scan/add_folder.h>
 #include <shell/dialogs.h>
 #include <shell/failure.h>
 #include <shell/failure_report.h>
@@ -89,7 +90,7 @@ void OutputOptions::browse(shell::Dialogs& dialogs) {
     runner.step(100, [&] {
         const QString start =
             shell::ReadSetting(QString::fromLatin1(shell::key::kLastFolderDot), QString());
-        chosen = dialogs.pickFolder(QStringLiteral("Please select folder:"), start);
+        chosen = scan::BrowseFolder(dialogs, QStringLiteral("Please select folder:"), start);
     });
     if (runner.test(102, [&] { return chosen.isEmpty(); })) {
         return;
