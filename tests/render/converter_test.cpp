@@ -15,6 +15,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <functional>
+
 #include <string>
 
 namespace {
@@ -38,9 +42,13 @@ struct ToolRun {
 };
 
 ToolRun runTool(const QStringList& args, const QString& workingDir,
-                const QString& program = binDir() + QStringLiteral("/Kestrune.exe")) {
+                const QString& program = binDir() + QStringLiteral("/Kestrune.exe"),
+                const std::function<void()>& childSetup = {}) {
     QProcess process;
     process.setWorkingDirectory(workingDir);
+    if (childSetup) {
+        process.setChildProcessModifier(childSetup);
+    }
     process.start(program, args);
     process.waitForFinished(180000);
     ToolRun run;
@@ -276,6 +284,19 @@ TEST_F(ConverterTest, AMissingRenderingLibraryIsNamed) {
     EXPECT_TRUE(run.err.contains(QStringLiteral("Aspose.Words.dll"))) << run.err.toStdString();
     EXPECT_TRUE(run.err.contains(QStringLiteral("missing"))) << run.err.toStdString();
     EXPECT_FALSE(QFile::exists(path("out.jpg")));
+}
+
+TEST_F(ConverterTest, RunningOutOfProcessorTimeEndsWithATextNotAHang) {
+    const QString msg = writeMessage(path("huge.msg"), {{"1000001F", utf16le(longText(40000))}});
+    // The parent's limit is lower than the converter's own, so it is kept.
+    const ToolRun run = runTool({msg, path("out.jpg")}, m_cwd.path(),
+                                binDir() + QStringLiteral("/Kestrune.exe"), [] {
+                                    rlimit limit{1, 5};
+                                    setrlimit(RLIMIT_CPU, &limit);
+                                });
+    EXPECT_FALSE(run.crashed);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("processor time"))) << run.err.toStdString();
 }
 
 // --- choosing the body --------------------------------------------------------
