@@ -401,6 +401,51 @@ int lengthAttribute(const QString& tag, const QString& name) {
     return ok && v > 0 ? std::min(v, 10000) : 0;
 }
 
+// Qt's style sheets take margins and paddings in px only and font sizes in
+// px or pt; Word's mail writes cm and pt everywhere ("p.MsoNormal
+// {margin:0cm}"), and a length Qt cannot read drops the rule, leaving Qt's
+// default paragraph margins. Lengths inside <style> blocks and style=""
+// attributes are rewritten (font sizes in pt, everything else in px at 96
+// dots per inch); the text of the mail is not touched.
+QString withQtUnits(const QString& html) {
+    static const QRegularExpression kStyleParts(
+        QStringLiteral("<style\\b[^>]*>.*?</style\\s*>|\\bstyle\\s*=\\s*(?:\"[^\"]*\"|'[^']*')"),
+        QRegularExpression::DotMatchesEverythingOption | QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression kLength(
+        QStringLiteral("(font-size\\s*:\\s*)?(-?\\d*\\.?\\d+)(cm|mm|in|pt)\\b"),
+        QRegularExpression::CaseInsensitiveOption);
+    QString out;
+    out.reserve(html.size());
+    qsizetype last = 0;
+    auto parts = kStyleParts.globalMatch(html);
+    while (parts.hasNext()) {
+        const QRegularExpressionMatch part = parts.next();
+        out += QStringView(html).mid(last, part.capturedStart() - last);
+        last = part.capturedEnd();
+        const QString css = part.captured();
+        qsizetype done = 0;
+        auto lengths = kLength.globalMatch(css);
+        while (lengths.hasNext()) {
+            const QRegularExpressionMatch m = lengths.next();
+            out += QStringView(css).mid(done, m.capturedStart() - done);
+            done = m.capturedEnd();
+            const bool fontSize = m.capturedStart(1) >= 0;
+            const QString unit = m.captured(3).toLower();
+            const double points =
+                m.captured(2).toDouble() * (unit == QStringLiteral("cm")   ? 72.0 / 2.54
+                                            : unit == QStringLiteral("mm") ? 72.0 / 25.4
+                                            : unit == QStringLiteral("in") ? 72.0
+                                                                           : 1.0);
+            out += m.captured(1);
+            out += fontSize ? QString::number(points, 'f', 2) + QStringLiteral("pt")
+                            : QString::number(points * 96.0 / 72.0, 'f', 2) + QStringLiteral("px");
+        }
+        out += QStringView(css).mid(done);
+    }
+    out += QStringView(html).mid(last);
+    return out;
+}
+
 QString escapeAttribute(QString text) {
     return text.toHtmlEscaped();
 }
@@ -430,6 +475,7 @@ void loadHtml(QTextDocument& document, const QString& source,
     static const QRegularExpression kOfficeP(QStringLiteral("</?o:p\\s*>"),
                                              QRegularExpression::CaseInsensitiveOption);
     html.remove(kOfficeP);
+    html = withQtUnits(html);
 
     // Every image is replaced by one of our own resources: a cid: picture of
     // the message, or a placeholder box. Nothing is fetched.
