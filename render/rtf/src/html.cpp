@@ -373,6 +373,9 @@ QString normalisedId(QString id) {
 
 const InlineImage* findImage(const std::vector<InlineImage>& images, const QString& cid) {
     const QString wanted = normalisedId(cid);
+    if (wanted.isEmpty()) {
+        return nullptr;
+    }
     for (const InlineImage& image : images) {
         if (normalisedId(QString::fromUtf8(image.contentId.data(),
                                            static_cast<qsizetype>(image.contentId.size()))) ==
@@ -485,6 +488,7 @@ void loadHtml(QTextDocument& document, const QString& source,
     out.reserve(html.size());
     qsizetype last = 0;
     int count = 0;
+    PixelBudget pixels{kMaxTotalPicturePixels};
     auto it = kImg.globalMatch(html);
     while (it.hasNext()) {
         const QRegularExpressionMatch m = it.next();
@@ -500,7 +504,7 @@ void loadHtml(QTextDocument& document, const QString& source,
             const InlineImage* found = findImage(images, src.mid(4));
             if (found != nullptr) {
                 std::string why;
-                image = decodeImage(found->data, &why);
+                image = decodeImage(found->data, &why, pixels);
                 if (image.isNull()) {
                     warnings.push_back("inline image " + src.toStdString() + ": " + why);
                 }
@@ -527,7 +531,7 @@ void loadHtml(QTextDocument& document, const QString& source,
             if (alt.isEmpty()) {
                 alt = QStringLiteral("[image]");
             }
-            image = placeholderImage(width, height, alt);
+            image = placeholderImage(width, height, alt, pixels);
         }
         if (width > textWidth) {
             height = static_cast<int>(height * textWidth / width);
