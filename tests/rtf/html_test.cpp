@@ -117,6 +117,18 @@ TEST(HtmlLayout, LocalFileImagesAreNeverRead) {
             .isValid());
 }
 
+TEST(HtmlLayout, WordStyleLengthsInCentimetresApplyAndBodyTextKeepsItsUnits) {
+    const std::string body =
+        "{\\rtf1\\ansi\\fromhtml1 {\\*\\htmltag <html><head><style>p.MsoNormal \\{margin:0cm;\\}"
+        "</style></head><body><p class=MsoNormal>first</p><p class=MsoNormal "
+        "style='margin-left:2.54cm'>second is 5cm long</p></body></html>}}";
+    auto r = read(body);
+    const QTextBlockFormat second = blockWith(*r.document, QStringLiteral("second"))->blockFormat();
+    EXPECT_DOUBLE_EQ(second.topMargin(), 0.0);
+    EXPECT_NEAR(second.leftMargin(), 96.0, 0.5);
+    EXPECT_TRUE(allText(*r.document).contains(QStringLiteral("5cm long")));
+}
+
 TEST(TextEncapsulation, FromTextKeepsItsLineBreaks) {
     auto r = read(
         "{\\rtf1\\ansi\\fromtext \\deff0{\\fonttbl{\\f0\\fmodern Courier New;}}\\f0 first "

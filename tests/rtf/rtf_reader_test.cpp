@@ -414,6 +414,32 @@ TEST(RtfLimits, HugeNumbersAndTableSizesAreBounded) {
     EXPECT_EQ(allText(*t.document).count(u'c'), 200);  // nothing silently lost
 }
 
+TEST(RtfLimits, ManyPicturesShareOnePixelBudget) {
+    // A few bytes each, a full-width box each: memory must not grow with them.
+    std::string many = "{\\rtf1";
+    const int count = 3000;
+    for (int i = 0; i < count; ++i) {
+        many += "{\\pict\\wmetafile8\\picwgoal24000\\pichgoal24000 00}";
+    }
+    many += "}";
+    auto r = read(many);
+    std::int64_t pixels = 0;
+    int shown = 0;
+    for (auto it = r.document->begin().begin(); !it.atEnd(); ++it) {
+        const QTextImageFormat f = it.fragment().charFormat().toImageFormat();
+        if (!f.isValid()) {
+            continue;
+        }
+        ++shown;
+        EXPECT_DOUBLE_EQ(f.width(), 576.0);  // still shown at its size
+        const QImage image =
+            r.document->resource(QTextDocument::ImageResource, QUrl(f.name())).value<QImage>();
+        pixels += std::int64_t{image.width()} * image.height();
+    }
+    EXPECT_EQ(shown, count);
+    EXPECT_LE(pixels, rtf::kMaxTotalPicturePixels + std::int64_t{count} * 4096);
+}
+
 TEST(RtfLimits, TableCellBudgetFlattensTheRestVisibly) {
     std::string many = "{\\rtf1";
     for (int i = 0; i < rtf::kMaxTableCells + 10; ++i) {

@@ -640,6 +640,7 @@ private:
     std::vector<Field> m_fields;
     PictureState m_picture;
     std::size_t m_pictureBytes = 0;
+    PixelBudget m_pixels{kMaxTotalPicturePixels};
     int m_imageCount = 0;
 };
 
@@ -1943,11 +1944,11 @@ void Parser::finishPicture() {
             case PictureFormat::Png:
             case PictureFormat::Jpeg:
             case PictureFormat::Unknown:
-                image = decodeImage(pict.data, &why);
+                image = decodeImage(pict.data, &why, m_pixels);
                 break;
             case PictureFormat::Dib: {
                 const std::vector<std::uint8_t> bmp = dibToBmp(pict.data);
-                image = bmp.empty() ? QImage() : decodeImage(bmp, &why);
+                image = bmp.empty() ? QImage() : decodeImage(bmp, &why, m_pixels);
                 if (bmp.empty()) {
                     why = "device-independent bitmap header is malformed";
                 }
@@ -1957,7 +1958,7 @@ void Parser::finishPicture() {
             case PictureFormat::Wmf: {
                 const std::vector<std::uint8_t> bmp = metafileBitmap(pict.format, pict.data);
                 if (!bmp.empty()) {
-                    image = decodeImage(bmp, &why);
+                    image = decodeImage(bmp, &why, m_pixels);
                 } else {
                     why = "metafile picture without an embedded bitmap is shown as a box";
                 }
@@ -1982,7 +1983,8 @@ void Parser::finishPicture() {
     }
     if (image.isNull()) {
         warn(why);
-        image = placeholderImage(static_cast<int>(width), static_cast<int>(height), QString());
+        image = placeholderImage(static_cast<int>(width), static_cast<int>(height), QString(),
+                                 m_pixels);
     }
     insertImage(image, width, height);
 }

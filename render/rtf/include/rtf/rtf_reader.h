@@ -35,8 +35,11 @@ inline constexpr std::size_t kMaxTextChars = 8u * 1024 * 1024;
 // pictures become placeholder boxes.
 inline constexpr std::size_t kMaxPictureBytes = 32u * 1024 * 1024;
 inline constexpr std::size_t kMaxTotalPictureBytes = 128u * 1024 * 1024;
-// Largest decoded picture (pixels); larger become placeholder boxes.
-inline constexpr std::int64_t kMaxPicturePixels = 40'000'000;
+// Largest decoded picture, and all pictures and placeholder boxes of one
+// document together (pixels); beyond them pictures become placeholder boxes,
+// drawn at a reduced resolution once the total is spent.
+inline constexpr std::int64_t kMaxPicturePixels = 16'000'000;
+inline constexpr std::int64_t kMaxTotalPicturePixels = 32'000'000;
 // Columns per table row (the format's own maximum is 63) and table cells per
 // document; cells beyond them are written as tab-separated paragraphs.
 inline constexpr int kMaxTableColumns = 63;
