@@ -210,6 +210,20 @@ TEST_F(ConverterTest, NonAsciiRtfBytesReachTheRendererIntact) {
     EXPECT_GT(differingPixels(converted, mangled), 200);
 }
 
+TEST_F(ConverterTest, TheMessageFileIsNeverReplacedByItsOwnImage) {
+    // A message file whose name is the output path the application derives.
+    const QString msg = plainMessage(path("Report.jpg"), "body");
+    QFile original(msg);
+    ASSERT_TRUE(original.open(QIODevice::ReadOnly));
+    const QByteArray before = original.readAll();
+    original.close();
+    const ToolRun run = runTool({msg, path("Report.jpg")}, m_cwd.path());
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("message file itself"))) << run.err.toStdString();
+    ASSERT_TRUE(original.open(QIODevice::ReadOnly));
+    EXPECT_EQ(original.readAll(), before);
+}
+
 TEST_F(ConverterTest, HtmlOrPlainBodyWithoutRtfIsRenderedNotBlank) {
     msg_fixture::MessageSpec htmlSpec;
     htmlSpec.unicode(0x1013, "<html><body><p>Привет, HTML body</p></body></html>");
