@@ -134,19 +134,6 @@ TEST(Pagination, EmptyOrBlankInputIsOneBlankPage) {
     }
 }
 
-TEST(Pagination, LongTextFlowsOntoFurtherPagesInOrder) {
-    const auto doc = loadText(numberedLines(200));
-    EXPECT_GE(doc.pageCount(), 3);
-    EXPECT_EQ(pageOfText(doc, QStringLiteral("Line number 1\n").trimmed()), 0);
-    EXPECT_EQ(pageOfText(doc, QStringLiteral("Line number 200")), doc.pageCount() - 1);
-    int previous = 0;
-    for (int i = 1; i <= 200; i += 7) {
-        const int page = pageOfText(doc, QStringLiteral("Line number %1").arg(i));
-        EXPECT_GE(page, previous);
-        previous = page;
-    }
-}
-
 TEST(Pagination, NoLineIsSplitAcrossAPageBoundary) {
     std::string text;
     for (int i = 0; i < 60; ++i) {
