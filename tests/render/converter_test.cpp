@@ -329,21 +329,26 @@ TEST(ConverterBody, EightBitBodiesCarryTheirCodePageAndUnicodeOnesAByteOrderMark
 }
 
 TEST(ConverterBody, AttachmentsWithAContentIdGoAlongAsInlinePictures) {
-    msg_fixture::MessageSpec spec;
-    spec.unicode(0x1013, "<html><img src=\"cid:logo@x\"></html>");
-    spec.addAttachment()
-        .int32(0x3705, 1)
-        .unicode(0x3712, "logo@x")
-        .unicode(0x3707, "logo.png")
-        .binary(0x3701, bytes("PNGDATA"));
-    spec.addAttachment()
-        .int32(0x3705, 1)
-        .unicode(0x3707, "report.pdf")
-        .binary(0x3701, bytes("PDF"));
-    const tool::RenderBody body = bodyOf(spec);
-    ASSERT_EQ(body.images.size(), 1u);
-    EXPECT_EQ(body.images[0].contentId, "logo@x");
-    EXPECT_EQ(body.images[0].data, bytes("PNGDATA"));
+    // HTML bodies, and HTML wrapped in RTF, link to pictures by content id.
+    msg_fixture::MessageSpec html;
+    html.unicode(0x1013, "<html><img src=\"cid:logo@x\"></html>");
+    msg_fixture::MessageSpec rtf;
+    rtf.rtfBody("{\\rtf1\\ansi\\fromhtml1 {\\*\\htmltag <img src=\"cid:logo@x\">}}");
+    for (msg_fixture::MessageSpec* spec : {&html, &rtf}) {
+        spec->addAttachment()
+            .int32(0x3705, 1)
+            .unicode(0x3712, "logo@x")
+            .unicode(0x3707, "logo.png")
+            .binary(0x3701, bytes("PNGDATA"));
+        spec->addAttachment()
+            .int32(0x3705, 1)
+            .unicode(0x3707, "report.pdf")
+            .binary(0x3701, bytes("PDF"));
+        const tool::RenderBody body = bodyOf(*spec);
+        ASSERT_EQ(body.images.size(), 1u);
+        EXPECT_EQ(body.images[0].contentId, "logo@x");
+        EXPECT_EQ(body.images[0].data, bytes("PNGDATA"));
+    }
 }
 
 TEST(ConverterNames, PageNamesFollowTheOutputPath) {

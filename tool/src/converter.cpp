@@ -167,9 +167,8 @@ RenderBody selectBody(const Message& message) {
         const auto codePage = message.MessageCodepage();
         takeText(*text, codePage.value_or(message.InternetCodepage().value_or(0)), body);
     }
-    if (body.kind != Kind::Rtf) {
-        body.images = inlineImages(message);
-    }
+    // HTML bodies, and HTML wrapped in RTF (\fromhtml1), link to these.
+    body.images = inlineImages(message);
     return body;
 }
 
