@@ -510,7 +510,6 @@ PagedDocument PagedDocument::load(std::span<const std::uint8_t> bytes,
     // Set before any content is parsed, so that no stylesheet or picture link
     // ever reaches the file system.
     doc.setParent(state->guard.get());
-    doc.documentLayout()->setPaintDevice(layoutDevice());
     if (state->format == SourceFormat::Html) {
         doc.setHtml(cutText(decodeHtml(bytes, encoding), state->warnings));
     } else if (state->format == SourceFormat::Text) {
@@ -535,7 +534,11 @@ PagedDocument PagedDocument::load(std::span<const std::uint8_t> bytes,
     const PageGeometry& g = state->geometry;
     const QSizeF body(toPixels(g.paperWidth - g.marginLeft - g.marginRight),
                       toPixels(g.paperHeight - g.marginTop - g.marginBottom));
+    // Before the layout exists (documentLayout() creates it and lays out at
+    // once): sizes beyond what the layout's fixed-point arithmetic holds must
+    // never reach it.
     fitImages(doc, body);
+    doc.documentLayout()->setPaintDevice(layoutDevice());
     doc.setPageSize(body);
     state->layoutPage = body;
     state->laidOutPages = doc.pageCount();

@@ -339,6 +339,25 @@ TEST(Limits, OverlongTextIsCutWithANoteAtItsEnd) {
     EXPECT_FALSE(doc.warnings().empty());
 }
 
+// A fuzzer find: pictures 143 million pixels tall hung the layout, whose
+// fixed-point lengths overflow; they must be fitted before the first layout.
+TEST(Limits, PictureTallerThanTheLayoutCanHoldIsFittedBeforeLayout) {
+    QFile file(QStringLiteral(ORVALINE_RENDER_REGRESS "/picture_taller_than_layout_limit.rtf"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray data = file.readAll();
+    const auto doc = PagedDocument::load({reinterpret_cast<const std::uint8_t*>(data.constData()),
+                                          static_cast<std::size_t>(data.size())});
+    EXPECT_GE(doc.pageCount(), 1);
+    for (QTextBlock block = doc.document().begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextCharFormat format = it.fragment().charFormat();
+            if (format.isImageFormat()) {
+                EXPECT_LE(format.toImageFormat().height(), doc.layoutPageHeight());
+            }
+        }
+    }
+}
+
 TEST(Limits, ContentWiderThanThePaperIsShrunkToFit) {
     const auto doc = loadText(
         "<html><body><table width=\"1200\" border=\"1\"><tr><td>left</td>"
