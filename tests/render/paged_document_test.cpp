@@ -11,7 +11,9 @@
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <QTextFrame>
 #include <QTextLayout>
+#include <QTextTable>
 
 #include <gtest/gtest.h>
 
@@ -356,6 +358,41 @@ TEST(Limits, PictureTallerThanTheLayoutCanHoldIsFittedBeforeLayout) {
             }
         }
     }
+}
+
+int tableDepth(const QTextFrame* frame) {
+    int deepest = 0;
+    for (const QTextFrame* child : frame->childFrames()) {
+        const int below = tableDepth(child) + (qobject_cast<const QTextTable*>(child) ? 1 : 0);
+        deepest = std::max(deepest, below);
+    }
+    return deepest;
+}
+
+// Layout cost doubles with each level of table nesting (a fuzzer find: an
+// RTF with \itap20 took minutes). Deeper tables become their text.
+TEST(Limits, TablesNestedTooDeepAreShownAsText) {
+    std::string html = "<html><body>";
+    for (int i = 0; i < 30; ++i) {
+        html += "<table border=1><tr><td>level" + std::to_string(i);
+    }
+    html += " innermost";
+    for (int i = 0; i < 30; ++i) {
+        html += "</td><td>side</td></tr></table>";
+    }
+    html += "</body></html>";
+    const auto doc = loadText(html);
+    EXPECT_EQ(tableDepth(doc.document().rootFrame()), render::engine::kMaxTableNesting);
+    EXPECT_GE(pageOfText(doc, QStringLiteral("level29 innermost")), 0);
+    EXPECT_FALSE(doc.warnings().empty());
+
+    QFile file(QStringLiteral(ORVALINE_RENDER_REGRESS "/rtf_tables_nested_twenty_deep.rtf"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray rtf = file.readAll();
+    const auto fromRtf =
+        PagedDocument::load({reinterpret_cast<const std::uint8_t*>(rtf.constData()),
+                             static_cast<std::size_t>(rtf.size())});
+    EXPECT_LE(tableDepth(fromRtf.document().rootFrame()), render::engine::kMaxTableNesting);
 }
 
 TEST(Limits, ContentWiderThanThePaperIsShrunkToFit) {
