@@ -418,4 +418,43 @@ TEST(CompoundFileDamage, BadSectorShiftAndFatCountAreRefused) {
                   std::to_string((b.size() - 512) / 512) + " sectors");
 }
 
+// --- Fuzzer findings ----------------------------------------------------------
+
+Bytes regressionInput(const std::string& name) {
+    std::ifstream in(fs::path(sourceDir()) / "fuzz/core/regress/fuzz_cfb" / name, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+TEST(CompoundFileFuzzFindings, StreamSizeNearTwoToThe64IsRefusedNotAllocated) {
+    // A 4096-byte-sector size field of almost 2^64 once wrapped the sector
+    // count to a small number and reached reserve() with the huge size.
+    const Bytes input = regressionInput("version4_stream_size_near_2_64.cfb");
+    ASSERT_FALSE(input.empty());
+    cfb::MemoryCompoundFile f;
+    f.root().writeStream("regular", pattern(5000, 2));
+    Bytes b = f.save(4);
+    setU32(b, entryOffset(b, "regular") + 120, 0xFFFFFFFFu);
+    setU32(b, entryOffset(b, "regular") + 124, 0xFFFFFFFFu);
+    const auto file = cfb::CompoundFile::open(b);
+    EXPECT_NE(errorOf([&] { file.root()->readStream("regular"); }).find("declares 18446744073709551615 bytes"),
+              std::string::npos);
+    try {
+        const auto found = cfb::CompoundFile::open(input);
+        std::function<void(const cfb::Storage&)> walk = [&](const cfb::Storage& s) {
+            for (const auto& e : s.elements()) {
+                try {
+                    if (e.type == cfb::ElementType::Storage) {
+                        walk(*s.openStorage(e.name));
+                    } else {
+                        (void)s.readStream(e.name);
+                    }
+                } catch (const cfb::FormatError&) {
+                }
+            }
+        };
+        walk(*found.root());
+    } catch (const cfb::FormatError&) {
+    }
+}
+
 }  // namespace

@@ -21,6 +21,18 @@ constexpr std::array<std::uint32_t, 256> makeCrcTable() {
 
 constexpr std::array<std::uint32_t, 256> CRC32_TABLE = makeCrcTable();
 
+// Slicing-by-8 tables: table k advances a byte that lies k bytes further on.
+constexpr std::array<std::array<std::uint32_t, 256>, 8> makeSlicingTables() {
+    std::array<std::array<std::uint32_t, 256>, 8> t{};
+    t[0] = CRC32_TABLE;
+    for (std::size_t k = 1; k < 8; ++k) {
+        for (std::size_t i = 0; i < 256; ++i) t[k][i] = (t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFF];
+    }
+    return t;
+}
+
+constexpr auto kSlices = makeSlicingTables();
+
 using common::FormatError;
 
 }  // namespace
@@ -49,9 +61,17 @@ std::uint32_t CLZF::calculateCRC32(std::span<const std::uint8_t> buf, std::size_
         throw std::out_of_range("calculateCRC32 range past the buffer");
     }
     std::uint32_t crc = 0;
-    for (std::size_t i = off; i < off + len; ++i) {
-        crc = CRC32_TABLE[(crc ^ buf[i]) & 0xFF] ^ (crc >> 8);
+    const std::uint8_t* p = buf.data() + off;
+    std::size_t n = len;
+    for (; n >= 8; n -= 8, p += 8) {
+        const std::uint32_t one = crc ^ (static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+                                         (static_cast<std::uint32_t>(p[2]) << 16) |
+                                         (static_cast<std::uint32_t>(p[3]) << 24));
+        crc = kSlices[7][one & 0xFF] ^ kSlices[6][(one >> 8) & 0xFF] ^ kSlices[5][(one >> 16) & 0xFF] ^
+              kSlices[4][one >> 24] ^ kSlices[3][p[4]] ^ kSlices[2][p[5]] ^ kSlices[1][p[6]] ^
+              kSlices[0][p[7]];
     }
+    for (; n > 0; --n, ++p) crc = CRC32_TABLE[(crc ^ *p) & 0xFF] ^ (crc >> 8);
     return crc;
 }
 
@@ -112,6 +132,32 @@ std::vector<std::uint8_t> CLZF::decompressRTF(std::span<const std::uint8_t> src)
     unsigned control = 0;
     int bits = 0;
     while (wp < end) {
+        // A whole group of eight tokens needs at most 17 input bytes and
+        // writes at most 8 * 17 bytes: when both fit, no bound is checked
+        // inside the group except the reference's start.
+        if (bits == 0 && inSize - rp >= 17 && end - wp >= 8 * 17) {
+            unsigned group = in[rp++];
+            for (int k = 0; k < 8; ++k, group >>= 1) {
+                if (!(group & 1u)) {
+                    o[wp++] = in[rp++];
+                    continue;
+                }
+                const std::size_t off = (static_cast<std::size_t>(in[rp]) << 4) | (in[rp + 1] >> 4);
+                const std::size_t len = (in[rp + 1] & 0x0Fu) + 2;
+                std::size_t from = (wp & ~(kDictionarySize - 1)) + off;
+                if (from >= wp) {
+                    if (from < kDictionarySize) {
+                        throw FormatError("compressed RTF: reference at offset " + std::to_string(rp) +
+                                              " points before the start of the output",
+                                          rp);
+                    }
+                    from -= kDictionarySize;
+                }
+                rp += 2;
+                for (std::size_t i = 0; i < len; ++i) o[wp++] = o[from++];
+            }
+            continue;
+        }
         if (bits == 0) {
             if (rp >= inSize) {
                 throw FormatError("compressed RTF ends at offset " + std::to_string(rp) + " after " +

@@ -107,15 +107,12 @@ OutlookStorage::ReferenceManager& OutlookStorage::ReferenceManager::Instance() {
 void OutlookStorage::ReferenceManager::AddItem(const StorageHandle& handle) {
     if (!handle) return;
     std::lock_guard<std::mutex> guard(m_lock);
-    if (std::find(trackingObjects.begin(), trackingObjects.end(), handle) == trackingObjects.end()) {
-        trackingObjects.push_back(handle);
-    }
+    trackingObjects.insert(handle);
 }
 
 void OutlookStorage::ReferenceManager::RemoveItem(const StorageHandle& handle) {
     std::lock_guard<std::mutex> guard(m_lock);
-    const auto it = std::find(trackingObjects.begin(), trackingObjects.end(), handle);
-    if (it != trackingObjects.end()) trackingObjects.erase(it);
+    trackingObjects.erase(handle);
 }
 
 std::size_t OutlookStorage::ReferenceManager::Count() const {
@@ -360,19 +357,26 @@ OutlookStorage::Message::Message(const std::string& msgfile) {
     std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
                                     std::istreambuf_iterator<char>());
     if (in.bad()) throw std::runtime_error("cannot read \"" + msgfile + "\"");
-    openBytes(std::move(bytes), "The provided file is not a valid IStorage", "storageFilePath");
+    openBytes(std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes)),
+              "The provided file is not a valid IStorage", "storageFilePath");
 }
 
 OutlookStorage::Message::Message(std::istream& storageStream) {
     std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(storageStream)),
                                     std::istreambuf_iterator<char>());
     if (storageStream.bad()) throw std::runtime_error("cannot read the message stream");
-    openBytes(std::move(bytes), "The provided stream is not a valid IStorage", "storageStream");
+    openBytes(std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes)),
+              "The provided stream is not a valid IStorage", "storageStream");
 }
 
 OutlookStorage::Message::Message(std::span<const std::uint8_t> storageBytes) {
-    openBytes(std::vector<std::uint8_t>(storageBytes.begin(), storageBytes.end()),
+    openBytes(std::make_shared<const std::vector<std::uint8_t>>(storageBytes.begin(), storageBytes.end()),
               "The provided stream is not a valid IStorage", "storageStream");
+}
+
+OutlookStorage::Message::Message(std::shared_ptr<const std::vector<std::uint8_t>> storageBytes) {
+    if (!storageBytes) throw ArgumentError("The provided stream is not a valid IStorage", "storageStream");
+    openBytes(std::move(storageBytes), "The provided stream is not a valid IStorage", "storageStream");
 }
 
 OutlookStorage::Message::Message(StorageHandle storageToLoad, const Message* parent, int depth)
@@ -383,9 +387,9 @@ OutlookStorage::Message::Message(StorageHandle storageToLoad, const Message* par
 
 OutlookStorage::Message::~Message() { Dispose(); }
 
-void OutlookStorage::Message::openBytes(std::vector<std::uint8_t> bytes, const char* message,
-                                        const char* paramName) {
-    if (!cfb::CompoundFile::isCompoundFile(bytes)) throw ArgumentError(message, paramName);
+void OutlookStorage::Message::openBytes(std::shared_ptr<const std::vector<std::uint8_t>> bytes,
+                                        const char* message, const char* paramName) {
+    if (!cfb::CompoundFile::isCompoundFile(*bytes)) throw ArgumentError(message, paramName);
     try {
         LoadStorage(cfb::CompoundFile::open(std::move(bytes)).root());
     } catch (...) {

@@ -37,6 +37,10 @@ constexpr std::uint8_t kTypeRoot = 5;
 
 std::string num(std::uint64_t v) { return std::to_string(v); }
 
+// Sectors needed for n bytes, without the overflow of (n + size - 1) / size
+// when n comes from the file and may be close to 2^64.
+std::uint64_t sectorsFor(std::uint64_t n, std::uint64_t size) { return n / size + (n % size != 0); }
+
 std::string sectorName(std::uint32_t id) {
     switch (id) {
         case kDifSect: return "DIFSECT";
@@ -53,6 +57,12 @@ char16_t upperUnit(char16_t c) {
     return c;
 }
 
+// Orders upper-cased keys: length first, then unit by unit.
+int compareKeys(const std::u16string& a, const std::u16string& b) {
+    if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
+    return a.compare(b);
+}
+
 int compareUnits(std::u16string_view a, std::u16string_view b) {
     if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
     for (std::size_t i = 0; i < a.size(); ++i) {
@@ -66,6 +76,19 @@ int compareUnits(std::u16string_view a, std::u16string_view b) {
 }  // namespace
 
 int compareNames(std::string_view a, std::string_view b) {
+    const auto ascii = [](std::string_view s) {
+        return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    };
+    if (ascii(a) && ascii(b)) {
+        // One byte is one UTF-16 unit: compare without converting.
+        if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            const char16_t x = upperUnit(static_cast<char16_t>(a[i]));
+            const char16_t y = upperUnit(static_cast<char16_t>(b[i]));
+            if (x != y) return x < y ? -1 : 1;
+        }
+        return 0;
+    }
     return compareUnits(common::utf8ToUtf16(a), common::utf8ToUtf16(b));
 }
 
@@ -74,7 +97,7 @@ int compareNames(std::string_view a, std::string_view b) {
 
 struct DirEntry {
     std::string name;
-    std::u16string name16;
+    std::u16string key;  // the UTF-16 name upper-cased, for ordering and lookup
     std::uint8_t type = 0;
     std::uint32_t left = kNoStream;
     std::uint32_t right = kNoStream;
@@ -84,7 +107,8 @@ struct DirEntry {
 };
 
 struct CompoundFile::Impl {
-    std::vector<std::uint8_t> bytes;
+    std::shared_ptr<const std::vector<std::uint8_t>> owner;
+    std::span<const std::uint8_t> bytes;
     int major = 3;
     std::uint32_t sectorSize = 512;
     std::uint32_t sectorCount = 0;
@@ -110,7 +134,7 @@ struct CompoundFile::Impl {
                                   num(bytes.size()) + " bytes)",
                               std::min(off, bytes.size()));
         }
-        return std::span<const std::uint8_t>(bytes).subspan(off, n);
+        return bytes.subspan(off, n);
     }
 
     // Follows a FAT chain from start. Stops after maxSectors sectors when
@@ -202,7 +226,7 @@ struct CompoundFile::Impl {
             }
             return out;
         }
-        const std::uint64_t count = (size + sectorSize - 1) / sectorSize;
+        const std::uint64_t count = sectorsFor(size, sectorSize);
         if (count > sectorCount) {
             throw FormatError(what + " declares " + num(size) + " bytes, more than the file's " +
                                   num(sectorCount) + " sectors can hold",
@@ -357,7 +381,7 @@ void CompoundFile::Impl::parse() {
     const DirEntry& rootEntry = entries[0];
     if (rootEntry.size > 0 && !miniFat.empty()) {
         try {
-            const std::uint64_t count = (rootEntry.size + sectorSize - 1) / sectorSize;
+            const std::uint64_t count = sectorsFor(rootEntry.size, sectorSize);
             miniStreamSectors = fatChain(rootEntry.start, "the mini stream",
                                          static_cast<std::size_t>(std::min<std::uint64_t>(
                                              count, sectorCount)));
@@ -386,16 +410,21 @@ void CompoundFile::Impl::parseDirectory(std::uint32_t start) {
         DirEntry& e = entries[i];
         const auto nameBytes = d.readBytes(64);
         std::size_t nameLen = d.readU16();
+        e.type = d.readU8();
+        if (i > 0 && e.type != kTypeStorage && e.type != kTypeStream) {
+            continue;  // unused: never part of the tree, its fields are not read
+        }
         // The length counts the terminating NUL ([MS-CFB] 2.6.1); a damaged
         // length is clamped to the 64-byte field. Units before the terminator
         // are kept as they are, NULs included.
         nameLen = std::min<std::size_t>(nameLen, 64) / 2;
+        std::u16string name16;
         for (std::size_t k = 0; k + 1 < nameLen; ++k) {
-            e.name16.push_back(
-                static_cast<char16_t>(nameBytes[2 * k] | (nameBytes[2 * k + 1] << 8)));
+            name16.push_back(static_cast<char16_t>(nameBytes[2 * k] | (nameBytes[2 * k + 1] << 8)));
         }
-        e.name = common::utf16ToUtf8(e.name16);
-        e.type = d.readU8();
+        e.name = common::utf16ToUtf8(name16);
+        e.key = std::move(name16);
+        std::transform(e.key.begin(), e.key.end(), e.key.begin(), upperUnit);
         d.skip(1);  // colour
         e.left = d.readU32();
         e.right = d.readU32();
@@ -403,8 +432,10 @@ void CompoundFile::Impl::parseDirectory(std::uint32_t start) {
         d.skip(16 + 4 + 8 + 8);  // CLSID, state bits, times
         e.start = d.readU32();
         e.size = d.readU64();
-        if (major == 3) {
-            // Version 3 writers may leave garbage in the high half ([MS-CFB] 2.6.3).
+        if (sectorSize == 512) {
+            // Version 3 writers may leave garbage in the high half ([MS-CFB]
+            // 2.6.3); the sector size, not the version field, says which
+            // layout the file really has.
             e.size &= 0xFFFFFFFFu;
         }
         if (e.type == kTypeStorage || e.type == kTypeRoot) e.size = 0;
@@ -418,7 +449,7 @@ void CompoundFile::Impl::parseDirectory(std::uint32_t start) {
             common::ByteReader s(sectorBytes(sector, off + kDirEntrySize, "directory").subspan(off));
             s.seek(120);
             e.size = s.readU64();
-            if (major == 3) e.size &= 0xFFFFFFFFu;
+            if (sectorSize == 512) e.size &= 0xFFFFFFFFu;
         }
     }
 }
@@ -434,33 +465,38 @@ void CompoundFile::Impl::buildTree() {
     while (!storages.empty()) {
         const std::uint32_t parent = storages.back();
         storages.pop_back();
-        std::vector<std::uint32_t> pending;
-        if (entries[parent].child != kNoStream) pending.push_back(entries[parent].child);
         std::vector<std::uint32_t>& kids = children[parent];
-        while (!pending.empty()) {
-            const std::uint32_t id = pending.back();
-            pending.pop_back();
-            if (id >= entries.size()) {
-                // A link past the directory leads nowhere; what it would have
-                // held cannot be read, so the rest of the tree stays usable.
-                continue;
+        // In-order walk of the siblings' tree: a well-formed tree yields the
+        // names already sorted. The stack only holds entries reached for the
+        // first time, so it is bounded by the number of entries.
+        std::vector<std::uint32_t> stack;
+        auto usable = [&](std::uint32_t id) {
+            // A link past the directory leads nowhere, and an unused (or
+            // unknown) entry is not part of the tree (its links are often
+            // zeros); neither is followed, the rest of the tree stays usable.
+            return id < entries.size() &&
+                   (entries[id].type == kTypeStorage || entries[id].type == kTypeStream);
+        };
+        auto descend = [&](std::uint32_t id) {
+            while (usable(id)) {
+                const DirEntry& e = entries[id];
+                if (reached[id]) {
+                    throw FormatError("directory: entry " + num(id) + " (\"" + e.name +
+                                          "\") is reached twice; the tree under storage " +
+                                          num(parent) + " loops",
+                                      0);
+                }
+                reached[id] = true;
+                stack.push_back(id);
+                id = e.left;
             }
-            const DirEntry& e = entries[id];
-            if (e.type != kTypeStorage && e.type != kTypeStream) {
-                // An unused (or unknown) entry is not part of the tree; its
-                // links are often zeros and are not followed.
-                continue;
-            }
-            if (reached[id]) {
-                throw FormatError("directory: entry " + num(id) + " (\"" + e.name +
-                                      "\") is reached twice; the tree under storage " +
-                                      num(parent) + " loops",
-                                  0);
-            }
-            reached[id] = true;
-            if (e.left != kNoStream) pending.push_back(e.left);
-            if (e.right != kNoStream) pending.push_back(e.right);
+        };
+        descend(entries[parent].child);
+        while (!stack.empty()) {
+            const std::uint32_t id = stack.back();
+            stack.pop_back();
             kids.push_back(id);
+            const DirEntry& e = entries[id];
             if (e.type == kTypeStorage) {
                 if (depth[parent] + 1 > kMaxStorageDepth) {
                     throw FormatError("directory: storage " + num(id) + " (\"" + e.name +
@@ -471,10 +507,14 @@ void CompoundFile::Impl::buildTree() {
                 depth[id] = depth[parent] + 1;
                 storages.push_back(id);
             }
+            descend(e.right);
         }
-        std::stable_sort(kids.begin(), kids.end(), [this](std::uint32_t a, std::uint32_t b) {
-            return compareUnits(entries[a].name16, entries[b].name16) < 0;
-        });
+        const auto byKey = [this](std::uint32_t a, std::uint32_t b) {
+            return compareKeys(entries[a].key, entries[b].key) < 0;
+        };
+        if (!std::is_sorted(kids.begin(), kids.end(), byKey)) {
+            std::stable_sort(kids.begin(), kids.end(), byKey);
+        }
     }
 }
 
@@ -510,10 +550,18 @@ public:
 
 private:
     std::uint32_t find(std::string_view name, std::uint8_t type, const char* kind) const {
-        const std::u16string wanted = common::utf8ToUtf16(name);
-        for (std::uint32_t id : m_file->children[m_entry]) {
-            const DirEntry& e = m_file->entries[id];
-            if (e.type == type && compareUnits(e.name16, wanted) == 0) return id;
+        std::u16string wanted = common::utf8ToUtf16(name);
+        std::transform(wanted.begin(), wanted.end(), wanted.begin(), upperUnit);
+        // Children are sorted by their keys, so the name is found by
+        // bisection; equal names (a damaged file) are scanned for the type.
+        const auto& kids = m_file->children[m_entry];
+        const auto& entries = m_file->entries;
+        auto it = std::lower_bound(kids.begin(), kids.end(), wanted,
+                                   [&](std::uint32_t id, const std::u16string& w) {
+                                       return compareKeys(entries[id].key, w) < 0;
+                                   });
+        for (; it != kids.end() && entries[*it].key == wanted; ++it) {
+            if (entries[*it].type == type) return *it;
         }
         throw FormatError(std::string("no ") + kind + " \"" + std::string(name) + "\" in storage \"" +
                               m_file->entries[m_entry].name + "\"",
@@ -531,8 +579,14 @@ bool CompoundFile::isCompoundFile(std::span<const std::uint8_t> bytes) {
 }
 
 CompoundFile CompoundFile::open(std::vector<std::uint8_t> bytes) {
+    return open(std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes)));
+}
+
+CompoundFile CompoundFile::open(std::shared_ptr<const std::vector<std::uint8_t>> bytes) {
+    if (!bytes) throw std::invalid_argument("CompoundFile::open: no bytes");
     auto impl = std::make_shared<Impl>();
-    impl->bytes = std::move(bytes);
+    impl->owner = std::move(bytes);
+    impl->bytes = std::span<const std::uint8_t>(*impl->owner);
     impl->parse();
     return CompoundFile(std::move(impl));
 }

@@ -36,6 +36,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <variant>
 #include <vector>
 
@@ -114,7 +115,8 @@ public:
 
     private:
         mutable std::mutex m_lock;
-        std::vector<StorageHandle> trackingObjects;
+        // Open storage handles, without duplicates.
+        std::unordered_set<StorageHandle> trackingObjects;
     };
 
     // A value as GetMapiProperty finds it: text, bytes, a storage (an object),
@@ -256,6 +258,8 @@ public:
     explicit Message(std::istream& storageStream);
     // From bytes in memory, as from a stream.
     explicit Message(std::span<const std::uint8_t> storageBytes);
+    // From bytes in memory, shared rather than copied.
+    explicit Message(std::shared_ptr<const std::vector<std::uint8_t>> storageBytes);
     ~Message() override;
 
     const std::vector<std::unique_ptr<Recipient>>& Recipients() const { return recipients; }
@@ -292,7 +296,8 @@ protected:
 
 private:
     Message(StorageHandle storageToLoad, const Message* parent, int depth);
-    void openBytes(std::vector<std::uint8_t> bytes, const char* message, const char* paramName);
+    void openBytes(std::shared_ptr<const std::vector<std::uint8_t>> bytes, const char* message,
+                   const char* paramName);
     void LoadAttachmentStorage(StorageHandle attachmentStorage);
 
     std::vector<std::unique_ptr<Recipient>> recipients;
