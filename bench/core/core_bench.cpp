@@ -44,14 +44,16 @@ struct Result {
 };
 
 template <typename T>
-Result measure(const std::vector<T>& blobs, double seconds, const std::function<void(const T&)>& work) {
+Result measure(const std::vector<T>& blobs, double seconds,
+               const std::function<void(const T&)>& work) {
     Result r;
     r.files = blobs.size();
     const auto start = Clock::now();
     double total = 0;
     do {
         const auto passStart = Clock::now();
-        for (const auto& b : blobs) work(b);
+        for (const auto& b : blobs)
+            work(b);
         const double pass = std::chrono::duration<double>(Clock::now() - passStart).count();
         r.best = r.passes == 0 ? pass : std::min(r.best, pass);
         ++r.passes;
@@ -85,8 +87,9 @@ void readAll(const SharedBytes& b) {
 }
 
 bool peerOpens(const fs::path& file) {
-    const std::string cmd = "/usr/bin/python3 -c 'import olefile,sys; olefile.OleFileIO(sys.argv[1])' '" +
-                            file.string() + "' >/dev/null 2>&1";
+    const std::string cmd =
+        "/usr/bin/python3 -c 'import olefile,sys; olefile.OleFileIO(sys.argv[1])' '" +
+        file.string() + "' >/dev/null 2>&1";
     return std::system(cmd.c_str()) == 0;
 }
 
@@ -94,12 +97,11 @@ bool peerOpens(const fs::path& file) {
 
 int main(int argc, char** argv) {
     const char* corpusEnv = std::getenv("ORVALINE_CORPUS");
-    const fs::path dir = argc > 1 ? fs::path(argv[1])
-                                  : fs::path(corpusEnv ? corpusEnv : "../shared/corpus") / "msg";
+    const fs::path dir =
+        argc > 1 ? fs::path(argv[1]) : fs::path(corpusEnv ? corpusEnv : "../shared/corpus") / "msg";
     const double seconds = argc > 2 ? std::atof(argv[2]) : 3.0;
     const fs::path peer = fs::path(__FILE__).parent_path() / "olefile_peer.py";
-    const bool havePeer =
-        std::system("/usr/bin/python3 -c 'import olefile' >/dev/null 2>&1") == 0;
+    const bool havePeer = std::system("/usr/bin/python3 -c 'import olefile' >/dev/null 2>&1") == 0;
 
     std::vector<fs::path> paths;
     std::vector<SharedBytes> blobs;
@@ -107,7 +109,8 @@ int main(int argc, char** argv) {
     std::size_t rtfBytes = 0;
     std::vector<fs::path> all;
     for (const auto& e : fs::directory_iterator(dir)) {
-        if (e.path().extension() == ".msg") all.push_back(e.path());
+        if (e.path().extension() == ".msg")
+            all.push_back(e.path());
     }
     std::sort(all.begin(), all.end());
     for (const auto& p : all) {
@@ -128,7 +131,8 @@ int main(int argc, char** argv) {
         } catch (const std::exception&) {
             continue;  // we cannot load it: left out of both sides
         }
-        if (havePeer && !peerOpens(p)) continue;
+        if (havePeer && !peerOpens(p))
+            continue;
         paths.push_back(p);
         blobs.push_back(b);
     }
@@ -144,8 +148,10 @@ int main(int argc, char** argv) {
     const double mbps = static_cast<double>(rtfBytes) / rtf.best / 1e6;
     (void)produced;
 
-    std::printf("ours  load: %10.0f messages/s (%.1f us each)\n", 1 / load.perFile(), load.perFile() * 1e6);
-    std::printf("ours  all:  %10.0f files/s    (%.1f us each)\n", 1 / every.perFile(), every.perFile() * 1e6);
+    std::printf("ours  load: %10.0f messages/s (%.1f us each)\n", 1 / load.perFile(),
+                load.perFile() * 1e6);
+    std::printf("ours  all:  %10.0f files/s    (%.1f us each)\n", 1 / every.perFile(),
+                every.perFile() * 1e6);
     std::printf("ours  rtf:  %10.1f MB/s of RTF decompressed\n", mbps);
 
     if (!havePeer) {
@@ -153,20 +159,23 @@ int main(int argc, char** argv) {
         return 0;
     }
     std::string cmd = "/usr/bin/python3 '" + peer.string() + "' " + std::to_string(seconds);
-    for (const auto& p : paths) cmd += " '" + p.string() + "'";
+    for (const auto& p : paths)
+        cmd += " '" + p.string() + "'";
     FILE* pipe = popen(cmd.c_str(), "r");
     std::string out;
     char buf[512];
-    while (fgets(buf, sizeof buf, pipe) != nullptr) out += buf;
+    while (fgets(buf, sizeof buf, pipe) != nullptr)
+        out += buf;
     pclose(pipe);
     std::istringstream lines(out);
     for (std::string name; lines >> name;) {
         Result theirs;
         lines >> theirs.files >> theirs.passes >> theirs.best;
         const Result& mine = name == "load" ? load : every;
-        std::printf("olefile %-4s %10.0f files/s    (%.1f us each)  ratio ours/olefile: %.1fx faster\n",
-                    (name + ":").c_str(), 1 / theirs.perFile(), theirs.perFile() * 1e6,
-                    theirs.perFile() / mine.perFile());
+        std::printf(
+            "olefile %-4s %10.0f files/s    (%.1f us each)  ratio ours/olefile: %.1fx faster\n",
+            (name + ":").c_str(), 1 / theirs.perFile(), theirs.perFile() * 1e6,
+            theirs.perFile() / mine.perFile());
     }
     return 0;
 }

@@ -69,8 +69,8 @@ TEST(PropertyLookup, PropertyStreamGivesSigned16And32BitValuesAtTheHeaderOffset)
 
 TEST(PropertyLookup, UnsupportedTypesAreRefusedWithTheFixedText) {
     MessageSpec m;
-    m.entry(0x000B, 0x0E1F, 1);                                // PT_BOOLEAN entry
-    m.stream("__substg1.0_00390040", Bytes(8, 1));             // PT_SYSTIME element
+    m.entry(0x000B, 0x0E1F, 1);                     // PT_BOOLEAN entry
+    m.stream("__substg1.0_00390040", Bytes(8, 1));  // PT_SYSTIME element
     const Message msg(m.build());
     const std::string text = "MAPI property has an unsupported type and can not be retrieved.";
     EXPECT_EQ(errorOf<common::FormatError>([&] { msg.GetMapiProperty("0E1F"); }), text);
@@ -137,8 +137,15 @@ TEST(MessageBodies, HtmlBodyIsHandedOverAsStoredWithItsType) {
 
 TEST(MessageParts, RecipientTypesAndEmailFallback) {
     MessageSpec m;
-    m.addRecipient().unicode(0x3001, "To person").unicode(0x39FE, "to@example.org").int32(0x0C15, 1);
-    m.addRecipient().unicode(0x3001, "Cc person").unicode(0x39FE, "").unicode(0x403E, "cc@example.org").int32(0x0C15, 2);
+    m.addRecipient()
+        .unicode(0x3001, "To person")
+        .unicode(0x39FE, "to@example.org")
+        .int32(0x0C15, 1);
+    m.addRecipient()
+        .unicode(0x3001, "Cc person")
+        .unicode(0x39FE, "")
+        .unicode(0x403E, "cc@example.org")
+        .int32(0x0C15, 2);
     m.addRecipient().unicode(0x3001, "Bcc person").int32(0x0C15, 3);
     const Message msg(m.build());
     ASSERT_EQ(msg.Recipients().size(), 3u);
@@ -156,7 +163,8 @@ TEST(MessageParts, RecipientWithoutPropertyStreamLoadsButHasNoType) {
     const Message msg(m.build());
     ASSERT_EQ(msg.Recipients().size(), 1u);
     EXPECT_EQ(msg.Recipients()[0]->DisplayName(), "Nameless");
-    EXPECT_EQ(errorOf<tool::PropertyError>([&] { msg.Recipients()[0]->Type(); }), "property 0C15 is absent");
+    EXPECT_EQ(errorOf<tool::PropertyError>([&] { msg.Recipients()[0]->Type(); }),
+              "property 0C15 is absent");
 }
 
 TEST(MessageParts, AttachmentFileNameFallsBackOverEmptyAndAbsentNames) {
@@ -176,7 +184,11 @@ TEST(MessageParts, AttachmentFileNameFallsBackOverEmptyAndAbsentNames) {
 TEST(MessageParts, AttachmentGivesWhatCidImagesNeed) {
     const Bytes png = {0x89, 'P', 'N', 'G', 0, 1, 2};
     MessageSpec m;
-    m.addAttachment().int32(0x3705, 1).binary(0x3701, png).unicode(0x3712, "img1@host").unicode(0x370E, "image/png");
+    m.addAttachment()
+        .int32(0x3705, 1)
+        .binary(0x3701, png)
+        .unicode(0x3712, "img1@host")
+        .unicode(0x370E, "image/png");
     const Message msg(m.build());
     const auto& a = *msg.Attachments().at(0);
     EXPECT_EQ(a.Data(), png);
@@ -187,7 +199,8 @@ TEST(MessageParts, AttachmentGivesWhatCidImagesNeed) {
 TEST(MessageParts, AttachmentWithoutAttachMethodMakesLoadingFail) {
     MessageSpec m;
     m.addAttachment().unicode(0x3707, "x.txt").withoutPropertyStream();
-    EXPECT_EQ(errorOf<tool::PropertyError>([&] { Message msg(m.build()); }), "property 3705 is absent");
+    EXPECT_EQ(errorOf<tool::PropertyError>([&] { Message msg(m.build()); }),
+              "property 3705 is absent");
 }
 
 TEST(MessageParts, OtherSubStoragesAreOpenedAndIgnored) {
@@ -260,10 +273,12 @@ std::vector<std::string> tree(const cfb::Storage& s, const std::string& prefix =
         const std::string path = prefix + "/" + e.name;
         if (e.type == cfb::ElementType::Storage) {
             out.push_back(path);
-            for (auto& line : tree(*s.openStorage(e.name), path)) out.push_back(line);
+            for (auto& line : tree(*s.openStorage(e.name), path))
+                out.push_back(line);
         } else {
             const Bytes b = s.readStream(e.name);
-            out.push_back(path + " " + std::to_string(b.size()) + " " + std::string(b.begin(), b.end()));
+            out.push_back(path + " " + std::to_string(b.size()) + " " +
+                          std::string(b.begin(), b.end()));
         }
     }
     return out;
@@ -282,7 +297,8 @@ TEST(SavingMessages, TopLevelMessageIsWrittenUnchanged) {
 TEST(SavingMessages, EmbeddedMessageBecomesAStandaloneFile) {
     const Message top(nestedTwice().build());
     const Message& one = *top.Messages()[0];
-    const fs::path file = fs::temp_directory_path() / ("orvaline-embedded-" + std::to_string(::getpid()) + ".msg");
+    const fs::path file =
+        fs::temp_directory_path() / ("orvaline-embedded-" + std::to_string(::getpid()) + ".msg");
     one.Save(file.string());
     const Message standalone(file.string());
     fs::remove(file);
@@ -315,7 +331,8 @@ TEST(OpeningMessages, NonCompoundInputIsRefusedWithTheArgumentNamed) {
         EXPECT_STREQ(e.what(), "The provided stream is not a valid IStorage");
         EXPECT_EQ(e.paramName(), "storageStream");
     }
-    const fs::path file = fs::temp_directory_path() / ("orvaline-text-" + std::to_string(::getpid()) + ".msg");
+    const fs::path file =
+        fs::temp_directory_path() / ("orvaline-text-" + std::to_string(::getpid()) + ".msg");
     std::ofstream(file) << "hello";
     try {
         Message msg(file.string());
