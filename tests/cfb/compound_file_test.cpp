@@ -156,7 +156,7 @@ std::size_t sectorOffset(const Bytes& b, std::uint32_t id) {
 std::size_t entryOffset(const Bytes& b, const std::string& name) {
     const std::size_t dir = sectorOffset(b, u32(b, 0x30));
     for (std::size_t off = dir; off + 128 <= b.size(); off += 128) {
-        const std::size_t len = b[off + 64] | (b[off + 65] << 8);
+        const auto len = static_cast<std::size_t>(b[off + 64] | (b[off + 65] << 8));
         if (len != (name.size() + 1) * 2)
             continue;
         bool same = true;
