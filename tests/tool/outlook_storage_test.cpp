@@ -85,6 +85,25 @@ TEST(PropertyLookup, ElementStageHidesThePropertyStream) {
     EXPECT_THROW(msg.GetMapiPropertyInt32("0E07"), tool::PropertyError);
 }
 
+TEST(PropertyLookup, TruncatedPropertyStreamEntryIsNamed) {
+    MessageSpec m;
+    m.withoutPropertyStream();
+    Bytes props(32 + 16 + 6);
+    props[32] = 0x03;  // PT_LONG 0E07, whole
+    props[34] = 0x07;
+    props[35] = 0x0E;
+    props[48] = 0x03;  // PT_LONG 0E08, cut after its flags' first two bytes
+    props[50] = 0x08;
+    props[51] = 0x0E;
+    m.stream("__properties_version1.0", props);
+    const Message msg(m.build());
+    EXPECT_EQ(msg.GetMapiPropertyInt32("0E07"), 0);
+    EXPECT_FALSE(msg.GetMapiProperty("0E09"));  // a short entry that is not asked for is passed
+    const std::string err = errorOf<common::FormatError>([&] { msg.GetMapiProperty("0E08"); });
+    EXPECT_EQ(err.rfind("property stream of 54 bytes ends inside the entry for 0E08: ", 0), 0u)
+        << err;
+}
+
 TEST(PropertyLookup, StreamAsStringHonoursAByteOrderMark) {
     MessageSpec m;
     m.stream("plain", msg_fixture::toBytes("abc"));

@@ -210,19 +210,29 @@ std::optional<OutlookStorage::MapiValue> OutlookStorage::GetMapiPropertyFromProp
         return std::nullopt;
     const std::vector<std::uint8_t> bytes = open().readStream(PROPERTIES_STREAM);
     common::ByteReader r(bytes);
-    for (std::size_t off = static_cast<std::size_t>(propHeaderSize); off < bytes.size();
-         off += 16) {
-        r.seek(off);
-        const std::uint16_t type = r.readU16();
-        const std::uint16_t id = r.readU16();
-        if (hex4(id) != propIdentifier)
-            continue;
-        r.skip(4);  // flags
-        if (type == NativeMethods::PT_I2)
-            return MapiValue(static_cast<std::int16_t>(r.readU16()));
-        if (type == NativeMethods::PT_LONG)
-            return MapiValue(static_cast<std::int32_t>(r.readU32()));
-        throw FormatError(kUnsupportedType, off);
+    try {
+        for (std::size_t off = static_cast<std::size_t>(propHeaderSize); off < bytes.size();
+             off += 16) {
+            r.seek(off);
+            const std::uint16_t type = r.readU16();
+            const std::uint16_t id = r.readU16();
+            if (hex4(id) != propIdentifier)
+                continue;
+            r.skip(4);  // flags
+            if (type == NativeMethods::PT_I2)
+                return MapiValue(static_cast<std::int16_t>(r.readU16()));
+            if (type == NativeMethods::PT_LONG)
+                return MapiValue(static_cast<std::int32_t>(r.readU32()));
+            throw FormatError(kUnsupportedType, off);
+        }
+    } catch (const FormatError& e) {
+        if (std::string_view(e.what()) == kUnsupportedType)
+            throw;
+        // Only a short last entry can run past the end: say where.
+        throw FormatError("property stream of " + std::to_string(bytes.size()) +
+                              " bytes ends inside the entry for " + std::string(propIdentifier) +
+                              ": " + e.what(),
+                          e.offset());
     }
     return std::nullopt;
 }
