@@ -132,7 +132,7 @@ struct CompoundFile::Impl {
     std::vector<std::uint32_t> miniFat;
     std::vector<std::uint32_t> miniStreamSectors;  // regular sectors of the mini stream
     std::uint64_t miniStreamSize = 0;
-    std::string miniStreamError;  // why the mini stream cannot be read, if it cannot
+    std::string miniStreamFault;  // why the mini stream ends early, if it does
     std::vector<DirEntry> entries;
     std::vector<std::vector<std::uint32_t>> children;  // per entry, in name order
 
@@ -156,15 +156,38 @@ struct CompoundFile::Impl {
     // Follows a FAT chain from start. Stops after maxSectors sectors when
     // maxSectors is given; otherwise runs to ENDOFCHAIN. Loops and bad ids
     // are errors naming `what`.
+    // With `fault` given, a broken chain is not thrown: the sectors before
+    // the break are returned and *fault says what broke.
     std::vector<std::uint32_t> fatChain(std::uint32_t start, const std::string& what,
-                                        std::size_t maxSectors = SIZE_MAX) const {
+                                        std::size_t maxSectors = SIZE_MAX,
+                                        std::string* fault = nullptr) const {
         std::vector<std::uint32_t> chain;
         std::vector<bool> seen(fat.size());
         std::uint32_t id = start;
         while (id != kEndOfChain && chain.size() < maxSectors) {
+            if (fault != nullptr) {
+                try {
+                    checkLink(id, what, chain.size(), seen);
+                } catch (const FormatError& e) {
+                    *fault = e.what();
+                    return chain;
+                }
+            } else {
+                checkLink(id, what, chain.size(), seen);
+            }
+            seen[id] = true;
+            chain.push_back(id);
+            id = fat[id];
+        }
+        return chain;
+    }
+
+    void checkLink(std::uint32_t id, const std::string& what, std::size_t steps,
+                   const std::vector<bool>& seen) const {
+        {
             if (id > kMaxRegSect) {
                 throw FormatError("FAT chain of " + what + " holds " + sectorName(id) + " after " +
-                                      num(chain.size()) + " sectors",
+                                      num(steps) + " sectors",
                                   0);
             }
             if (id >= fat.size() || id >= sectorCount) {
@@ -177,11 +200,7 @@ struct CompoundFile::Impl {
                 throw FormatError("FAT chain of " + what + " loops at sector " + num(id),
                                   sectorOffset(id));
             }
-            seen[id] = true;
-            chain.push_back(id);
-            id = fat[id];
         }
-        return chain;
     }
 
     std::vector<std::uint32_t> miniChain(std::uint32_t start, const std::string& what,
@@ -200,7 +219,8 @@ struct CompoundFile::Impl {
             }
             if (id >= miniCount) {
                 throw FormatError("mini FAT chain of " + what + ": mini sector " + sectorName(id) +
-                                      " out of range (" + num(miniCount) + " mini sectors)",
+                                      " out of range (" + num(miniCount) + " mini sectors" +
+                                      (miniStreamFault.empty() ? "" : "; " + miniStreamFault) + ")",
                                   0);
             }
             if (seen[id]) {
@@ -221,9 +241,6 @@ struct CompoundFile::Impl {
         if (size == 0)
             return {};
         if (size < kMiniStreamCutoff) {
-            if (!miniStreamError.empty()) {
-                throw FormatError(what + ": the mini stream is unreadable: " + miniStreamError, 0);
-            }
             const std::size_t count = (size + kMiniSectorSize - 1) / kMiniSectorSize;
             const auto chain = miniChain(e.start, what, count);
             std::vector<std::uint8_t> out;
@@ -392,19 +409,17 @@ void CompoundFile::Impl::parse() {
     parseDirectory(dirStart);
 
     // The mini stream is the root entry's stream. A damaged one only matters
-    // to the small streams that live in it, so its fault is kept for them.
+    // to the small streams that live past the damage; the fault is kept for them.
     const DirEntry& rootEntry = entries[0];
     if (rootEntry.size > 0 && !miniFat.empty()) {
-        try {
-            const std::uint64_t count = sectorsFor(rootEntry.size, sectorSize);
-            miniStreamSectors =
-                fatChain(rootEntry.start, "the mini stream",
-                         static_cast<std::size_t>(std::min<std::uint64_t>(count, sectorCount)));
-            miniStreamSize = std::min<std::uint64_t>(
-                rootEntry.size, std::uint64_t{miniStreamSectors.size()} * sectorSize);
-        } catch (const FormatError& e) {
-            miniStreamError = e.what();
-        }
+        // Small streams in the part before a break still read correctly.
+        const std::uint64_t count = sectorsFor(rootEntry.size, sectorSize);
+        miniStreamSectors =
+            fatChain(rootEntry.start, "the mini stream",
+                     static_cast<std::size_t>(std::min<std::uint64_t>(count, sectorCount)),
+                     &miniStreamFault);
+        miniStreamSize = std::min<std::uint64_t>(
+            rootEntry.size, std::uint64_t{miniStreamSectors.size()} * sectorSize);
     }
     buildTree();
 }
