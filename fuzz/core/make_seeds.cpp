@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
     }
     const fs::path out(argv[1]);
 
-    msg_fixture::MessageSpec nested;
+    msg_fixture::MessageBuilder nested;
     nested.unicode(0x0037, "top").string8(0x0037, "top 8-bit").int32(0x3FFD, 1252);
     nested.rtfBody("{\\rtf1\\ansi\\ansicpg1252\\fromhtml1 {\\*\\htmltag <p>}caf\xE9}");
     nested.addRecipient().unicode(0x3001, "To").int32(0x0C15, 1);
@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
     level1.addAttachment().int32(0x3705, 5).embedded().unicode(0x0037, "level 2");
     write(out / "msg" / "generated_nested.msg", nested.build());
 
-    msg_fixture::MessageSpec odd;
+    msg_fixture::MessageBuilder odd;
     odd.binary(0x1009, {}).binary(0x1013, msg_fixture::toBytes("<html>x</html>"));
     odd.addRecipient().unicode(0x3001, "no props").withoutPropertyStream();
     odd.storage("__other_storage");

@@ -62,7 +62,7 @@ Bytes readFile(const fs::path& p) {
 }
 
 TEST(MsgdumpTree, PrintsEveryElementDepthFirstWithTypeSizeAndPath) {
-    msg_fixture::MessageSpec m;
+    msg_fixture::MessageBuilder m;
     m.unicode(0x0037, "Hi").withoutNameid();
     m.addRecipient().int32(0x0C15, 1);
     const fs::path file = writeFile(m.build(), "tree.msg");
@@ -78,7 +78,7 @@ TEST(MsgdumpTree, PrintsEveryElementDepthFirstWithTypeSizeAndPath) {
 
 TEST(MsgdumpRtf, WritesTheBodyByteForByte) {
     const std::string rtf = "{\\rtf1\\ansi\\ansicpg1251 \xC0\xC1\xC2}\r\n";
-    msg_fixture::MessageSpec m;
+    msg_fixture::MessageBuilder m;
     m.rtfBody(rtf);
     const fs::path file = writeFile(m.build(), "rtf.msg");
     const fs::path out = tempPath("body.rtf");
@@ -92,7 +92,7 @@ TEST(MsgdumpRtf, WritesTheBodyByteForByte) {
 TEST(MsgdumpRtf, DamagedBodyExitsOneWithTheFailureText) {
     Bytes body = msg_fixture::compressRTF("{\\rtf1 x}");
     body[0] ^= 1;
-    msg_fixture::MessageSpec m;
+    msg_fixture::MessageBuilder m;
     m.binary(0x1009, body);
     const fs::path file = writeFile(m.build(), "bad.msg");
     const fs::path out = tempPath("never.rtf");
@@ -104,7 +104,7 @@ TEST(MsgdumpRtf, DamagedBodyExitsOneWithTheFailureText) {
 }
 
 TEST(MsgdumpJson, ReportsEncapsulationRecipientsAttachmentsAndEmbeddedMessages) {
-    msg_fixture::MessageSpec m;
+    msg_fixture::MessageBuilder m;
     m.unicode(0x0037, "Quote \" and \\ and \n").rtfBody("{\\rtf1\\ansi\\fromhtml1 \\fbidis x}");
     m.addRecipient().unicode(0x3001, "Bea").int32(0x0C15, 2);
     m.addAttachment()
