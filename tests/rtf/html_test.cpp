@@ -1,6 +1,7 @@
 #include "test_util.h"
 
 #include <QPainter>
+#include <QTextFrame>
 
 #include <gtest/gtest.h>
 
@@ -127,6 +128,30 @@ TEST(HtmlLayout, WordStyleLengthsInCentimetresApplyAndBodyTextKeepsItsUnits) {
     EXPECT_DOUBLE_EQ(second.topMargin(), 0.0);
     EXPECT_NEAR(second.leftMargin(), 96.0, 0.5);
     EXPECT_TRUE(allText(*r.document).contains(QStringLiteral("5cm long")));
+}
+
+TEST(HtmlLayout, DeeplyNestedTablesAreFlattenedBeyondTheLimitAndKeepTheirText) {
+    std::string body = "{\\rtf1\\ansi\\fromhtml1 {\\*\\htmltag <html><body>";
+    for (int i = 0; i < 3000; ++i) {
+        body += "<table><tr><td>";
+    }
+    body += "deep";
+    for (int i = 0; i < 3000; ++i) {
+        body += "</td></tr></table>";
+    }
+    body += "</body></html>}}";
+    auto r = read(body);
+    int tables = 0;
+    for (QTextFrame* frame : r.document->rootFrame()->childFrames()) {
+        for (QTextFrame* f = frame; f != nullptr;
+             f = f->childFrames().isEmpty() ? nullptr : f->childFrames().first()) {
+            ++tables;
+        }
+    }
+    EXPECT_EQ(tables, rtf::kMaxTableNesting);
+    EXPECT_TRUE(allText(*r.document).contains(QStringLiteral("deep")));
+    r.document->setPageSize(QSizeF(576, 864));
+    EXPECT_GE(r.document->pageCount(), 1);  // lays out without exhausting the stack
 }
 
 TEST(TextEncapsulation, FromTextKeepsItsLineBreaks) {
