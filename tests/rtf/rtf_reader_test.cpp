@@ -105,6 +105,14 @@ TEST(RtfParagraphs, PageBreakStartsTheNextBlockOnANewPage) {
                  QTextFormat::PageBreak_AlwaysBefore);
 }
 
+TEST(RtfParagraphs, SectionBreaksThePageUnlessTheNextSectionSaysNone) {
+    auto r = read(R"({\rtf1 one\sect\sectd two\sect\sectd\sbknone three\par})");
+    EXPECT_TRUE(blockWith(*r.document, QStringLiteral("two"))->blockFormat().pageBreakPolicy() &
+                QTextFormat::PageBreak_AlwaysBefore);
+    EXPECT_FALSE(blockWith(*r.document, QStringLiteral("three"))->blockFormat().pageBreakPolicy() &
+                 QTextFormat::PageBreak_AlwaysBefore);
+}
+
 TEST(RtfParagraphs, AlignmentIndentsAndSpacingInPixels) {
     auto r = read(R"({\rtf1\pard\qc\li1440\ri720\fi-360\sb240\sa120 centred\par\pard next\par})");
     const QTextBlockFormat f = blockWith(*r.document, QStringLiteral("centred"))->blockFormat();

@@ -273,6 +273,7 @@ enum class Word {
     Tab,
     Page,
     Sect,
+    SbkNone,
     Cell,
     NestCell,
     Row,
@@ -488,6 +489,8 @@ Word lookup(std::string_view word) {
         {"tab", Word::Tab},
         {"page", Word::Page},
         {"sect", Word::Sect},
+        {"sbknone", Word::SbkNone},
+        {"sbkcol", Word::SbkNone},
         {"cell", Word::Cell},
         {"nestcell", Word::NestCell},
         {"row", Word::Row},
@@ -635,7 +638,6 @@ private:
     BorderTarget m_borderTarget = BorderTarget::None;
     int m_tableCells = 0;
     bool m_breakBefore = false;
-    bool m_sectionBreaksPage = true;
 
     std::vector<Field> m_fields;
     PictureState m_picture;
@@ -1573,10 +1575,15 @@ void Parser::onControlWord(const Token& token) {
         case Word::Sect:
             if (g.dest == Dest::Text) {
                 endParagraph();
-                if (m_sectionBreaksPage && m_tables.empty()) {
+                // The next section starts a page unless its own properties
+                // (\sbknone, \sbkcol, which follow \sect) say otherwise.
+                if (m_tables.empty()) {
                     m_breakBefore = true;
                 }
             }
+            return;
+        case Word::SbkNone:
+            m_breakBefore = false;
             return;
         case Word::Cell:
             endCell(1);
