@@ -154,6 +154,26 @@ TEST(HtmlLayout, DeeplyNestedTablesAreFlattenedBeyondTheLimitAndKeepTheirText) {
     EXPECT_GE(r.document->pageCount(), 1);  // lays out without exhausting the stack
 }
 
+TEST(HtmlBody, MailHtmlWithoutRtfGetsTheSameTreatment) {
+    QImage red(6, 6, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    const QString html = QStringLiteral(
+        "<html><head><!--[if gte mso 9]><xml>settings</xml><![endif]--></head><body>"
+        "<p>Hello<o:p></o:p></p><img src=\"cid:Logo.PNG\" title=\"a > b\"><img "
+        "src=\"http://x/y.png\" "
+        "alt=\"far\">"
+        "</body></html>");
+    auto r = rtf::readHtml(html, {{"<logo.png>", "", encodeImage(red, "PNG")}});
+    EXPECT_EQ(allText(*r.document).count(QChar::ObjectReplacementCharacter), 2);
+    EXPECT_FALSE(allText(*r.document).contains(QStringLiteral("settings")));
+    auto f = formatOf(*r.document, QString(QChar::ObjectReplacementCharacter));
+    ASSERT_TRUE(f);
+    const QImage shown =
+        r.document->resource(QTextDocument::ImageResource, QUrl(f->toImageFormat().name()))
+            .value<QImage>();
+    EXPECT_EQ(shown.pixelColor(2, 2), QColor(Qt::red));
+}
+
 TEST(TextEncapsulation, FromTextKeepsItsLineBreaks) {
     auto r = read(
         "{\\rtf1\\ansi\\fromtext \\deff0{\\fonttbl{\\f0\\fmodern Courier New;}}\\f0 first "

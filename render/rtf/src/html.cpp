@@ -519,7 +519,7 @@ void loadHtml(QTextDocument& document, const QString& source,
 
     // Every image is replaced by one of our own resources: a cid: picture of
     // the message, or a placeholder box. Nothing is fetched.
-    static const QRegularExpression kImg(QStringLiteral("<img\\b[^>]*>"),
+    static const QRegularExpression kImg(QStringLiteral("<img\\b(?:[^>\"']|\"[^\"]*\"|'[^']*')*>"),
                                          QRegularExpression::CaseInsensitiveOption);
     QString out;
     out.reserve(html.size());
