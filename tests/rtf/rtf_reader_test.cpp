@@ -207,6 +207,33 @@ TEST(RtfTables, NestedTableLandsInsideTheOuterCell) {
     EXPECT_EQ(allText(*r.document).count(QStringLiteral("in1")), 1);
 }
 
+TEST(RtfTables, LongTableIsOneTableWithEveryRowInOrder) {
+    std::string rtf = "{\\rtf1";
+    for (int i = 0; i < 100; ++i) {
+        // Row 70 is wider: the table grows a column for it.
+        rtf += i == 70 ? "\\trowd\\cellx1000\\cellx2000\\cellx3000\\pard\\intbl a70\\cell "
+                         "b70\\cell c70\\cell\\row"
+                       : "\\trowd\\cellx1000\\cellx2000\\pard\\intbl a" + std::to_string(i) +
+                             "\\cell b" + std::to_string(i) + "\\cell\\row";
+    }
+    rtf += "\\pard after}";
+    auto r = read(rtf);
+    QTextTable* table = firstTable(*r.document);
+    ASSERT_NE(table, nullptr);
+    EXPECT_EQ(table->rows(), 100);
+    EXPECT_EQ(table->columns(), 3);
+    auto cellText = [&](int row, int col) {
+        QTextCursor c = table->cellAt(row, col).firstCursorPosition();
+        c.setPosition(table->cellAt(row, col).lastCursorPosition().position(),
+                      QTextCursor::KeepAnchor);
+        return c.selectedText();
+    };
+    EXPECT_EQ(cellText(0, 0), QStringLiteral("a0"));
+    EXPECT_EQ(cellText(40, 1), QStringLiteral("b40"));
+    EXPECT_EQ(cellText(70, 2), QStringLiteral("c70"));
+    EXPECT_EQ(cellText(99, 1), QStringLiteral("b99"));
+}
+
 TEST(RtfTables, CellShadingFromColourTable) {
     auto r = read(
         R"({\rtf1{\colortbl;\red0\green128\blue0;}\trowd\clcbpat1\cellx2000\pard\intbl g\cell\row})");
