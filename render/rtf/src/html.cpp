@@ -449,6 +449,42 @@ QString withQtUnits(const QString& html) {
     return out;
 }
 
+// Tables nested deeper than kMaxTableNesting lose their inner table markup
+// (cells become runs separated by blanks, rows by line breaks): Qt lays
+// nested tables out recursively, and hostile mail can nest thousands.
+QString withBoundedTableNesting(const QString& html) {
+    static const QRegularExpression kTableTag(QStringLiteral("<(/?)(table|tr|td|th)\\b[^>]*>"),
+                                              QRegularExpression::CaseInsensitiveOption);
+    QString out;
+    qsizetype last = 0;
+    int depth = 0;
+    bool changed = false;
+    auto it = kTableTag.globalMatch(html);
+    while (it.hasNext()) {
+        const QRegularExpressionMatch m = it.next();
+        const bool closing = !m.captured(1).isEmpty();
+        const bool table = m.captured(2).compare(QStringLiteral("table"), Qt::CaseInsensitive) == 0;
+        const int levelOfTag = table && !closing ? depth + 1 : depth;
+        if (table) {
+            depth = closing ? std::max(0, depth - 1) : depth + 1;
+        }
+        if (levelOfTag <= kMaxTableNesting) {
+            continue;
+        }
+        changed = true;
+        out += QStringView(html).mid(last, m.capturedStart() - last);
+        last = m.capturedEnd();
+        const QString tag = m.captured(2).toLower();
+        out +=
+            tag == QStringLiteral("tr") && closing ? QStringLiteral("<br>") : QStringLiteral(" ");
+    }
+    if (!changed) {
+        return html;
+    }
+    out += QStringView(html).mid(last);
+    return out;
+}
+
 QString escapeAttribute(QString text) {
     return text.toHtmlEscaped();
 }
@@ -479,10 +515,11 @@ void loadHtml(QTextDocument& document, const QString& source,
                                              QRegularExpression::CaseInsensitiveOption);
     html.remove(kOfficeP);
     html = withQtUnits(html);
+    html = withBoundedTableNesting(html);
 
     // Every image is replaced by one of our own resources: a cid: picture of
     // the message, or a placeholder box. Nothing is fetched.
-    static const QRegularExpression kImg(QStringLiteral("<img\\b[^>]*>"),
+    static const QRegularExpression kImg(QStringLiteral("<img\\b(?:[^>\"']|\"[^\"]*\"|'[^']*')*>"),
                                          QRegularExpression::CaseInsensitiveOption);
     QString out;
     out.reserve(html.size());

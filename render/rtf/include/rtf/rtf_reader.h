@@ -97,6 +97,14 @@ private:
 ReadResult readRtf(std::span<const std::uint8_t> bytes,
                    const std::vector<InlineImage>& images = {});
 
+// Lays out mail HTML (a message's HTML body) exactly as readRtf lays out
+// the HTML a \fromhtml1 body wraps: Word's conditional comments and <o:p>
+// removed, cid: pictures from `images`, placeholder boxes for every other
+// picture, nothing loaded from files or the network, tables nested beyond
+// kMaxTableNesting flattened. HTML longer than twice kMaxTextChars is cut
+// (warning). Never throws; `page` of the result is the default PageSetup.
+ReadResult readHtml(const QString& html, const std::vector<InlineImage>& images = {});
+
 // De-encapsulates HTML from \fromhtml1 RTF per [MS-OXRTFEX] and returns it as
 // UTF-8 text (\'hh bytes decoded with the code page in force). Throws
 // RtfError for input that is not RTF or not \fromhtml1.
