@@ -44,7 +44,8 @@ void readAll(const OutlookStorage::Message& m, int depth) {
         guarded([&] { (void)a->MimeTag(); });
         guarded([&] { (void)a->RenderingPosisiton(); });
     }
-    for (const auto& e : m.Messages()) readAll(*e, depth + 1);
+    for (const auto& e : m.Messages())
+        readAll(*e, depth + 1);
     if (depth <= 1) {
         guarded([&] {
             const auto saved = m.SaveToBytes();

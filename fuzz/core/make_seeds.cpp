@@ -19,8 +19,8 @@ using msg_fixture::Bytes;
 
 void write(const fs::path& p, const Bytes& b) {
     fs::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(b.data()),
-                                             static_cast<std::streamsize>(b.size()));
+    std::ofstream(p, std::ios::binary)
+        .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
 }
 
 }  // namespace
@@ -32,24 +32,29 @@ int main(int argc, char** argv) {
     }
     const fs::path out(argv[1]);
 
-    msg_fixture::MessageSpec nested;
+    msg_fixture::MessageBuilder nested;
     nested.unicode(0x0037, "top").string8(0x0037, "top 8-bit").int32(0x3FFD, 1252);
     nested.rtfBody("{\\rtf1\\ansi\\ansicpg1252\\fromhtml1 {\\*\\htmltag <p>}caf\xE9}");
     nested.addRecipient().unicode(0x3001, "To").int32(0x0C15, 1);
     nested.addRecipient().unicode(0x3001, "Bcc").int32(0x0C15, 3);
-    nested.addAttachment().int32(0x3705, 1).unicode(0x3707, "a.png").unicode(0x3712, "cid1").binary(0x3701, Bytes(100, 7));
+    nested.addAttachment()
+        .int32(0x3705, 1)
+        .unicode(0x3707, "a.png")
+        .unicode(0x3712, "cid1")
+        .binary(0x3701, Bytes(100, 7));
     auto& level1 = nested.addAttachment().int32(0x3705, 5).embedded();
     level1.unicode(0x0037, "level 1").rtfBody("{\\rtf1 one}");
     level1.addAttachment().int32(0x3705, 5).embedded().unicode(0x0037, "level 2");
     write(out / "msg" / "generated_nested.msg", nested.build());
 
-    msg_fixture::MessageSpec odd;
+    msg_fixture::MessageBuilder odd;
     odd.binary(0x1009, {}).binary(0x1013, msg_fixture::toBytes("<html>x</html>"));
     odd.addRecipient().unicode(0x3001, "no props").withoutPropertyStream();
     odd.storage("__other_storage");
     write(out / "msg" / "generated_odd.msg", odd.build());
 
-    write(out / "rtf" / "generated_lzfu.bin", msg_fixture::compressRTF("{\\rtf1\\ansi WXYZWXYZWXYZWXYZ hello hello}"));
+    write(out / "rtf" / "generated_lzfu.bin",
+          msg_fixture::compressRTF("{\\rtf1\\ansi WXYZWXYZWXYZWXYZ hello hello}"));
     write(out / "rtf" / "generated_mela.bin", msg_fixture::storeRTF("{\\rtf1 stored}"));
 
     for (int i = 2; i < argc; ++i) {

@@ -16,10 +16,12 @@ int main(int argc, char** argv) {
     std::vector<fs::path> inputs;
     for (int i = 1; i < argc; ++i) {
         const fs::path p(argv[i]);
-        if (!fs::exists(p)) continue;  // an empty regression folder is not checked in
+        if (!fs::exists(p))
+            continue;  // an empty regression folder is not checked in
         if (fs::is_directory(p)) {
             for (const auto& e : fs::directory_iterator(p)) {
-                if (e.is_regular_file()) inputs.push_back(e.path());
+                if (e.is_regular_file())
+                    inputs.push_back(e.path());
             }
         } else {
             inputs.push_back(p);

@@ -25,7 +25,9 @@ struct orv_document {
 
 namespace {
 
-thread_local std::string g_lastError;
+// Not thread_local: the library is single-threaded, and dynamic TLS in a
+// library loaded with dlopen trips up leak checkers.
+std::string g_lastError;
 QGuiApplication* g_application = nullptr;
 
 // Qt's own diagnostics (font fallbacks and the like) are not the tool's

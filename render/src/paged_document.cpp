@@ -13,9 +13,12 @@
 #include <QStringDecoder>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <QTextDocumentFragment>
 #include <QTextFragment>
+#include <QTextFrame>
 #include <QTextImageFormat>
 #include <QTextLayout>
+#include <QTextTable>
 #include <QUrl>
 
 #ifdef ORVALINE_HAVE_RTF
@@ -371,6 +374,47 @@ void fitImages(QTextDocument& doc, QSizeF body) {
     }
 }
 
+// The first table nested more than kMaxTableNesting tables deep, or null.
+// Iterative: frames may nest arbitrarily deep in hostile input.
+QTextTable* tooDeepTable(QTextFrame* root) {
+    std::vector<std::pair<QTextFrame*, int>> pending{{root, 0}};
+    while (!pending.empty()) {
+        const auto [frame, depth] = pending.back();
+        pending.pop_back();
+        for (QTextFrame* child : frame->childFrames()) {
+            auto* table = qobject_cast<QTextTable*>(child);
+            const int childDepth = depth + (table != nullptr ? 1 : 0);
+            if (table != nullptr && childDepth > kMaxTableNesting) {
+                return table;
+            }
+            pending.emplace_back(child, childDepth);
+        }
+    }
+    return nullptr;
+}
+
+// Replaces tables nested too deep by their text, outermost first. Each pass
+// removes one table with everything inside it, so the loop ends.
+void flattenDeepTables(QTextDocument& doc, std::vector<std::string>& warnings) {
+    int flattened = 0;
+    while (QTextTable* table = tooDeepTable(doc.rootFrame())) {
+        QTextCursor cursor(&doc);
+        cursor.setPosition(table->firstPosition());
+        cursor.setPosition(table->lastPosition(), QTextCursor::KeepAnchor);
+        const QString text = cursor.selection().toPlainText();
+        const int at = table->firstPosition() - 1;
+        table->removeRows(0, table->rows());
+        QTextCursor insert(&doc);
+        insert.setPosition(std::clamp(at, 0, doc.characterCount() - 1));
+        insert.insertText(text);
+        ++flattened;
+    }
+    if (flattened > 0) {
+        warnings.push_back(std::to_string(flattened) + " tables nested more than " +
+                           std::to_string(kMaxTableNesting) + " deep are shown as text");
+    }
+}
+
 // Pages after the last one that shows any text or picture: a document that
 // ends in a page or section break would otherwise end in an empty page.
 int pagesWithContent(const QTextDocument& doc, double pageHeight) {
@@ -510,7 +554,6 @@ PagedDocument PagedDocument::load(std::span<const std::uint8_t> bytes,
     // Set before any content is parsed, so that no stylesheet or picture link
     // ever reaches the file system.
     doc.setParent(state->guard.get());
-    doc.documentLayout()->setPaintDevice(layoutDevice());
     if (state->format == SourceFormat::Html) {
         doc.setHtml(cutText(decodeHtml(bytes, encoding), state->warnings));
     } else if (state->format == SourceFormat::Text) {
@@ -535,7 +578,12 @@ PagedDocument PagedDocument::load(std::span<const std::uint8_t> bytes,
     const PageGeometry& g = state->geometry;
     const QSizeF body(toPixels(g.paperWidth - g.marginLeft - g.marginRight),
                       toPixels(g.paperHeight - g.marginTop - g.marginBottom));
+    // Before the layout exists (documentLayout() creates it and lays out at
+    // once): sizes beyond what the layout's fixed-point arithmetic holds must
+    // never reach it.
     fitImages(doc, body);
+    flattenDeepTables(doc, state->warnings);
+    doc.documentLayout()->setPaintDevice(layoutDevice());
     doc.setPageSize(body);
     state->layoutPage = body;
     state->laidOutPages = doc.pageCount();

@@ -32,6 +32,10 @@ inline constexpr int kMinBodyTwips = 720;
 // scaled down (the drawn size does not change).
 inline constexpr long long kMaxImagePixels = 25'000'000;
 
+// Tables nested deeper than this are replaced by their text: the layout's
+// cost doubles with every level of nesting.
+inline constexpr int kMaxTableNesting = 10;
+
 // Content wider than the paper is shrunk to the body width, but never below
 // this factor; beyond it the right-hand side is cut at the paper edge.
 inline constexpr double kMinFitScale = 0.4;

@@ -38,7 +38,8 @@ std::uint32_t zlibCrc32(const Bytes& data) {
     std::uint32_t crc = 0xFFFFFFFFu;
     for (std::uint8_t b : data) {
         crc ^= b;
-        for (int k = 0; k < 8; ++k) crc = (crc & 1) ? 0xEDB88320u ^ (crc >> 1) : crc >> 1;
+        for (int k = 0; k < 8; ++k)
+            crc = (crc & 1) ? 0xEDB88320u ^ (crc >> 1) : crc >> 1;
     }
     return ~crc;
 }
@@ -89,22 +90,28 @@ bool olefileListing(const fs::path& file, bool withCrc, std::vector<std::string>
                             "/tests/cfb/olefile_tree.py' " + (withCrc ? "--hash " : "") + "'" +
                             file.string() + "'";
     FILE* p = popen(cmd.c_str(), "r");
-    if (p == nullptr) return false;
+    if (p == nullptr)
+        return false;
     std::string out;
     char buf[4096];
     std::size_t n = 0;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+        out.append(buf, n);
     const int rc = pclose(p);
-    if (rc != 0) return false;
+    if (rc != 0)
+        return false;
     std::istringstream in(out);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
     return true;
 }
 
 fs::path writeTemp(const Bytes& bytes, const std::string& name) {
-    const fs::path p = fs::temp_directory_path() / ("orvaline-cfb-" + std::to_string(::getpid()) + "-" + name);
-    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                             static_cast<std::streamsize>(bytes.size()));
+    const fs::path p =
+        fs::temp_directory_path() / ("orvaline-cfb-" + std::to_string(::getpid()) + "-" + name);
+    std::ofstream(p, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
     return p;
 }
 
@@ -116,14 +123,17 @@ cfb::MemoryCompoundFile sampleFile() {
     auto& root = f.root();
     const std::array<std::size_t, 8> sizes = {0, 1, 63, 64, 65, 4095, 4096, 20000};
     for (std::size_t i = 0; i < sizes.size(); ++i) {
-        root.writeStream("s" + std::to_string(sizes[i]), pattern(sizes[i], static_cast<std::uint32_t>(i)));
+        root.writeStream("s" + std::to_string(sizes[i]),
+                         pattern(sizes[i], static_cast<std::uint32_t>(i)));
     }
     auto& inner = root.createStorage("Inner");
     inner.writeStream("__substg1.0_0037001F", pattern(40, 99));
     auto& deeper = inner.createStorage("Deeper");
     deeper.writeStream("leaf", pattern(5000, 7));
     auto& many = root.createStorage("many");
-    for (int i = 0; i < 150; ++i) many.writeStream("e" + std::to_string(i), pattern(static_cast<std::size_t>(i), static_cast<std::uint32_t>(i)));
+    for (int i = 0; i < 150; ++i)
+        many.writeStream("e" + std::to_string(i),
+                         pattern(static_cast<std::size_t>(i), static_cast<std::uint32_t>(i)));
     root.createStorage("empty storage");
     return f;
 }
@@ -134,7 +144,8 @@ std::uint32_t u32(const Bytes& b, std::size_t off) {
            (static_cast<std::uint32_t>(b[off + 3]) << 24);
 }
 void setU32(Bytes& b, std::size_t off, std::uint32_t v) {
-    for (std::size_t i = 0; i < 4; ++i) b[off + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    for (std::size_t i = 0; i < 4; ++i)
+        b[off + i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 std::size_t sectorOffset(const Bytes& b, std::uint32_t id) {
     const std::size_t size = std::size_t{1} << (b[0x1E] | (b[0x1F] << 8));
@@ -145,11 +156,14 @@ std::size_t sectorOffset(const Bytes& b, std::uint32_t id) {
 std::size_t entryOffset(const Bytes& b, const std::string& name) {
     const std::size_t dir = sectorOffset(b, u32(b, 0x30));
     for (std::size_t off = dir; off + 128 <= b.size(); off += 128) {
-        const std::size_t len = b[off + 64] | (b[off + 65] << 8);
-        if (len != (name.size() + 1) * 2) continue;
+        const auto len = static_cast<std::size_t>(b[off + 64] | (b[off + 65] << 8));
+        if (len != (name.size() + 1) * 2)
+            continue;
         bool same = true;
-        for (std::size_t k = 0; k < name.size() && same; ++k) same = b[off + 2 * k] == static_cast<std::uint8_t>(name[k]);
-        if (same) return off;
+        for (std::size_t k = 0; k < name.size() && same; ++k)
+            same = b[off + 2 * k] == static_cast<std::uint8_t>(name[k]);
+        if (same)
+            return off;
     }
     ADD_FAILURE() << "no directory entry " << name;
     return 0;
@@ -181,16 +195,19 @@ TEST(CompoundFileRoundTrip, EverySizeClassAndNestingReadsBackUnchanged) {
         const auto original = sampleFile();
         const auto file = cfb::CompoundFile::open(original.save(version));
         EXPECT_EQ(file.majorVersion(), version);
-        EXPECT_EQ(listing(*file.root(), true), listing(original.root(), true)) << "version " << version;
+        EXPECT_EQ(listing(*file.root(), true), listing(original.root(), true))
+            << "version " << version;
     }
 }
 
 TEST(CompoundFileRoundTrip, ListsElementsInDirectoryNameOrder) {
     cfb::MemoryCompoundFile f;
-    for (const char* name : {"bb", "a", "B", "ccc", "Ab"}) f.root().writeStream(name, {1});
+    for (const char* name : {"bb", "a", "B", "ccc", "Ab"})
+        f.root().writeStream(name, {1});
     const auto file = cfb::CompoundFile::open(f.save());
     std::vector<std::string> names;
-    for (const auto& e : file.root()->elements()) names.push_back(e.name);
+    for (const auto& e : file.root()->elements())
+        names.push_back(e.name);
     // Shorter names first, then case-insensitively.
     EXPECT_EQ(names, (std::vector<std::string>{"a", "B", "Ab", "bb", "ccc"}));
 }
@@ -232,7 +249,8 @@ TEST(CompoundFileRoundTrip, CopyFromReplacesAndDestroyRemoves) {
     EXPECT_THROW(copy.root().destroyElement("many"), std::invalid_argument);
     const auto reread = cfb::CompoundFile::open(copy.save());
     auto expected = listing(*source.root(), true);
-    std::erase_if(expected, [](const std::string& l) { return l.find(" many") != std::string::npos; });
+    std::erase_if(expected,
+                  [](const std::string& l) { return l.find(" many") != std::string::npos; });
     EXPECT_EQ(listing(*reread.root(), true), expected);
 }
 
@@ -247,10 +265,12 @@ TEST(CompoundFileRoundTrip, WriterRefusesNamesTheFormatCannotHold) {
 // --- Other readers open what we write ---------------------------------------
 
 TEST(CompoundFileOlefile, OpensOurFilesWithTheSameElementsAndContents) {
-    if (!haveOlefile()) GTEST_SKIP() << "python3-olefile is not installed";
+    if (!haveOlefile())
+        GTEST_SKIP() << "python3-olefile is not installed";
     for (int version : {3, 4}) {
         const auto original = sampleFile();
-        const fs::path p = writeTemp(original.save(version), "v" + std::to_string(version) + ".cfb");
+        const fs::path p =
+            writeTemp(original.save(version), "v" + std::to_string(version) + ".cfb");
         std::vector<std::string> theirs;
         ASSERT_TRUE(olefileListing(p, true, theirs)) << "olefile refused version " << version;
         EXPECT_EQ(theirs, listing(original.root(), true)) << "version " << version;
@@ -258,25 +278,44 @@ TEST(CompoundFileOlefile, OpensOurFilesWithTheSameElementsAndContents) {
     }
 }
 
-TEST(CompoundFileOlefile, CorpusListingsEqualOlefiles) {
-    if (!haveOlefile()) GTEST_SKIP() << "python3-olefile is not installed";
+TEST(CompoundFileOlefile, CorpusListingsAndContentsEqualOlefiles) {
+    if (!haveOlefile())
+        GTEST_SKIP() << "python3-olefile is not installed";
     const char* corpus = std::getenv("ORVALINE_CORPUS");
-    if (corpus == nullptr || !fs::is_directory(fs::path(corpus) / "msg")) GTEST_SKIP() << "no corpus";
+    if (corpus == nullptr || !fs::is_directory(fs::path(corpus) / "msg"))
+        GTEST_SKIP() << "no corpus";
     int compared = 0;
+    int contentsCompared = 0;
     for (const auto& entry : fs::directory_iterator(fs::path(corpus) / "msg")) {
-        if (entry.path().extension() != ".msg") continue;
+        if (entry.path().extension() != ".msg")
+            continue;
         std::vector<std::string> theirs;
-        if (!olefileListing(entry.path(), false, theirs)) continue;
+        if (!olefileListing(entry.path(), false, theirs))
+            continue;
         SCOPED_TRACE(entry.path().filename().string());
         try {
             const auto file = cfb::CompoundFile::openFile(entry.path().string());
             EXPECT_EQ(listing(*file.root(), false), theirs);
             ++compared;
+            // Contents too, where both can read every stream.
+            std::vector<std::string> theirContents;
+            if (olefileListing(entry.path(), true, theirContents)) {
+                try {
+                    EXPECT_EQ(listing(*file.root(), true), theirContents);
+                    ++contentsCompared;
+                } catch (const cfb::FormatError& e) {
+                    // olefile hands out what it finds of a stream whose size
+                    // its chain cannot hold; we refuse such a stream.
+                    EXPECT_NE(std::string(e.what()).find(" declares "), std::string::npos)
+                        << e.what();
+                }
+            }
         } catch (const std::exception& e) {
             ADD_FAILURE() << "olefile opens it, we do not: " << e.what();
         }
     }
     EXPECT_GE(compared, 80);
+    EXPECT_GE(contentsCompared, 80);
 }
 
 // --- Damaged files ---------------------------------------------------------
@@ -284,7 +323,8 @@ TEST(CompoundFileOlefile, CorpusListingsEqualOlefiles) {
 TEST(CompoundFileDamage, NonCompoundBytesAreRefusedAtTheHeader) {
     const Bytes text(600, 'x');
     EXPECT_FALSE(cfb::CompoundFile::isCompoundFile(text));
-    EXPECT_EQ(errorOf([&] { cfb::CompoundFile::open(text); }), "header: no compound-file signature");
+    EXPECT_EQ(errorOf([&] { cfb::CompoundFile::open(text); }),
+              "header: no compound-file signature");
     EXPECT_EQ(errorOf([&] { cfb::CompoundFile::open(Bytes(11, 0)); }),
               "header: file of 11 bytes is shorter than the 512-byte header");
 }
@@ -322,7 +362,8 @@ TEST(CompoundFileDamage, EveryTruncationOfOurFileFailsCleanly) {
 TEST(CompoundFileDamage, EveryTruncationOfARealMessageFailsCleanlyOrReadsTrueData) {
     const char* corpus = std::getenv("ORVALINE_CORPUS");
     const fs::path file = fs::path(corpus ? corpus : "") / "msg" / "eom__html_unsent.msg";
-    if (corpus == nullptr || !fs::exists(file)) GTEST_SKIP() << "no corpus";
+    if (corpus == nullptr || !fs::exists(file))
+        GTEST_SKIP() << "no corpus";
     std::ifstream in(file, std::ios::binary);
     const Bytes whole((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     checkEveryTruncation(whole);
@@ -343,14 +384,17 @@ TEST(CompoundFileDamage, FatLoopIsReportedWithStreamAndSector) {
 
 TEST(CompoundFileDamage, DirectorySiblingLoopIsRefused) {
     cfb::MemoryCompoundFile f;
-    for (const char* name : {"a", "b", "c"}) f.root().writeStream(name, {1});
+    for (const char* name : {"a", "b", "c"})
+        f.root().writeStream(name, {1});
     Bytes b = f.save();
     // The balanced tree has "b" at the top; point "c"'s right link back to "b".
     const std::size_t c = entryOffset(b, "c");
-    const std::uint32_t bId = static_cast<std::uint32_t>((entryOffset(b, "b") - sectorOffset(b, u32(b, 0x30))) / 128);
+    const std::uint32_t bId =
+        static_cast<std::uint32_t>((entryOffset(b, "b") - sectorOffset(b, u32(b, 0x30))) / 128);
     setU32(b, c + 72, bId);
     EXPECT_EQ(errorOf([&] { cfb::CompoundFile::open(b); }),
-              "directory: entry " + std::to_string(bId) + " (\"b\") is reached twice; the tree under storage 0 loops");
+              "directory: entry " + std::to_string(bId) +
+                  " (\"b\") is reached twice; the tree under storage 0 loops");
 }
 
 TEST(CompoundFileDamage, OutOfRangeSectorIsNamed) {
@@ -360,7 +404,8 @@ TEST(CompoundFileDamage, OutOfRangeSectorIsNamed) {
     setU32(b, entryOffset(b, "regular") + 116, 9999);
     const auto file = cfb::CompoundFile::open(b);
     const std::string err = errorOf([&] { file.root()->readStream("regular"); });
-    EXPECT_EQ(err.rfind("FAT chain of stream 1 (\"regular\"): sector 9999 out of range (", 0), 0u) << err;
+    EXPECT_EQ(err.rfind("FAT chain of stream 1 (\"regular\"): sector 9999 out of range (", 0), 0u)
+        << err;
 }
 
 TEST(CompoundFileDamage, AbsurdStreamSizeIsRefusedBeforeAllocating) {
@@ -371,7 +416,8 @@ TEST(CompoundFileDamage, AbsurdStreamSizeIsRefusedBeforeAllocating) {
     const auto file = cfb::CompoundFile::open(b);
     EXPECT_EQ(file.root()->elements()[0].size, 0xFFFFFF00u);
     const std::string err = errorOf([&] { file.root()->readStream("regular"); });
-    EXPECT_NE(err.find("declares 4294967040 bytes, more than the file's"), std::string::npos) << err;
+    EXPECT_NE(err.find("declares 4294967040 bytes, more than the file's"), std::string::npos)
+        << err;
 }
 
 TEST(CompoundFileDamage, StreamLongerThanItsChainIsRefused) {
@@ -400,8 +446,9 @@ TEST(CompoundFileDamage, MiniChainOutOfRangeIsNamed) {
     Bytes b = f.save();
     setU32(b, entryOffset(b, "mini") + 116, 4000);
     const auto file = cfb::CompoundFile::open(b);
-    EXPECT_EQ(errorOf([&] { file.root()->readStream("mini"); }),
-              "mini FAT chain of stream 1 (\"mini\"): mini sector 4000 out of range (5 mini sectors)");
+    EXPECT_EQ(
+        errorOf([&] { file.root()->readStream("mini"); }),
+        "mini FAT chain of stream 1 (\"mini\"): mini sector 4000 out of range (5 mini sectors)");
 }
 
 TEST(CompoundFileDamage, BadSectorShiftAndFatCountAreRefused) {
@@ -410,12 +457,54 @@ TEST(CompoundFileDamage, BadSectorShiftAndFatCountAreRefused) {
     Bytes b = f.save();
     Bytes shift = b;
     shift[0x1E] = 10;
-    EXPECT_EQ(errorOf([&] { cfb::CompoundFile::open(shift); }), "header: sector shift 10 is neither 9 nor 12");
+    EXPECT_EQ(errorOf([&] { cfb::CompoundFile::open(shift); }),
+              "header: sector shift 10 is neither 9 nor 12");
     Bytes fatCount = b;
     setU32(fatCount, 0x2C, 5000);
     EXPECT_EQ(errorOf([&] { cfb::CompoundFile::open(fatCount); }),
               "header: 5000 FAT sectors declared, the file has " +
                   std::to_string((b.size() - 512) / 512) + " sectors");
+}
+
+// --- Fuzzer findings ----------------------------------------------------------
+
+Bytes regressionInput(const std::string& name) {
+    std::ifstream in(fs::path(sourceDir()) / "fuzz/core/regress/fuzz_cfb" / name, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+TEST(CompoundFileFuzzFindings, StreamSizeNearTwoToThe64IsRefusedNotAllocated) {
+    // A 4096-byte-sector size field of almost 2^64 once wrapped the sector
+    // count to a small number and reached reserve() with the huge size.
+    const Bytes input = regressionInput("version4_stream_size_near_2_64.cfb");
+    ASSERT_FALSE(input.empty());
+    cfb::MemoryCompoundFile f;
+    f.root().writeStream("regular", pattern(5000, 2));
+    Bytes b = f.save(4);
+    setU32(b, entryOffset(b, "regular") + 120, 0xFFFFFFFFu);
+    setU32(b, entryOffset(b, "regular") + 124, 0xFFFFFFFFu);
+    const auto file = cfb::CompoundFile::open(b);
+    EXPECT_NE(errorOf([&] {
+                  file.root()->readStream("regular");
+              }).find("declares 18446744073709551615 bytes"),
+              std::string::npos);
+    try {
+        const auto found = cfb::CompoundFile::open(input);
+        std::function<void(const cfb::Storage&)> walk = [&](const cfb::Storage& s) {
+            for (const auto& e : s.elements()) {
+                try {
+                    if (e.type == cfb::ElementType::Storage) {
+                        walk(*s.openStorage(e.name));
+                    } else {
+                        (void)s.readStream(e.name);
+                    }
+                } catch (const cfb::FormatError&) {
+                }
+            }
+        };
+        walk(*found.root());
+    } catch (const cfb::FormatError&) {
+    }
 }
 
 }  // namespace

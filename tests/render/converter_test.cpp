@@ -5,7 +5,7 @@
 
 #include "paged_document.h"
 
-#include <cfb/compound_file.h>
+#include <msg_fixture/msg_fixture.h>
 
 #include <QDir>
 #include <QFile>
@@ -14,6 +14,10 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+#include <functional>
 
 #include <string>
 
@@ -38,9 +42,13 @@ struct ToolRun {
 };
 
 ToolRun runTool(const QStringList& args, const QString& workingDir,
-                const QString& program = binDir() + QStringLiteral("/Kestrune.exe")) {
+                const QString& program = binDir() + QStringLiteral("/Kestrune.exe"),
+                const std::function<void()>& childSetup = {}) {
     QProcess process;
     process.setWorkingDirectory(workingDir);
+    if (childSetup) {
+        process.setChildProcessModifier(childSetup);
+    }
     process.start(program, args);
     process.waitForFinished(180000);
     ToolRun run;
@@ -66,56 +74,34 @@ bool hasDarkPixels(const QImage& image) {
     return false;
 }
 
-std::vector<std::uint8_t> utf16le(const std::u16string& text) {
-    std::vector<std::uint8_t> out;
-    for (const char16_t c : text) {
-        out.push_back(static_cast<std::uint8_t>(c & 0xFF));
-        out.push_back(static_cast<std::uint8_t>(c >> 8));
-    }
-    return out;
-}
-
 std::vector<std::uint8_t> bytes(const std::string& s) {
     return {s.begin(), s.end()};
 }
 
-// Compressed RTF of the uncompressed kind ("MELA", [MS-OXRTFCP] 2.1.3.1.1):
-// the header, then the bytes as they are.
-std::vector<std::uint8_t> uncompressedRtf(const std::string& rtf) {
-    std::vector<std::uint8_t> out;
-    auto u32 = [&](std::uint32_t v) {
-        for (int i = 0; i < 4; ++i) {
-            out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-        }
-    };
-    u32(static_cast<std::uint32_t>(rtf.size() + 12));
-    u32(static_cast<std::uint32_t>(rtf.size()));
-    u32(0x414C454D);
-    u32(0);
-    out.insert(out.end(), rtf.begin(), rtf.end());
-    return out;
-}
-
-// A message file with the given property streams ("1000001F" -> bytes).
-QString writeMessage(const QString& path,
-                     const std::vector<std::pair<std::string, std::vector<std::uint8_t>>>& props) {
-    cfb::MemoryCompoundFile file;
-    file.root().writeStream("__properties_version1.0", std::vector<std::uint8_t>(32, 0));
-    for (const auto& [name, value] : props) {
-        file.root().writeStream("__substg1.0_" + name, value);
-    }
-    const std::vector<std::uint8_t> data = file.save();
+QString saveMessage(const QString& path, const msg_fixture::MessageSpec& spec) {
+    const std::vector<std::uint8_t> data = spec.build();
     QFile out(path);
     out.open(QIODevice::WriteOnly);
     out.write(reinterpret_cast<const char*>(data.data()), static_cast<qint64>(data.size()));
     return path;
 }
 
-std::u16string longText(int lines) {
-    std::u16string text;
+QString plainMessage(const QString& path, const std::string& utf8Body) {
+    msg_fixture::MessageSpec spec;
+    spec.unicode(0x1000, utf8Body);
+    return saveMessage(path, spec);
+}
+
+QString rtfMessage(const QString& path, const std::string& rtf) {
+    msg_fixture::MessageSpec spec;
+    spec.rtfBody(rtf);
+    return saveMessage(path, spec);
+}
+
+std::string longText(int lines) {
+    std::string text;
     for (int i = 1; i <= lines; ++i) {
-        text +=
-            u"This is line " + QString::number(i).toStdU16String() + u" of a long plain body.\r\n";
+        text += "This is line " + std::to_string(i) + " of a long plain body.\r\n";
     }
     return text;
 }
@@ -141,7 +127,7 @@ TEST_F(ConverterTest, FewerThanTwoArgumentsPrintTheUsageLineAndTouchNothing) {
 }
 
 TEST_F(ConverterTest, OnePageGoesToTheOutputPathItselfAndFurtherArgumentsAreIgnored) {
-    const QString msg = writeMessage(path("m.msg"), {{"1000001F", utf16le(u"Hello plain body")}});
+    const QString msg = plainMessage(path("m.msg"), "Hello plain body");
     const ToolRun run = runTool(
         {msg, path("Out.jpg"), QStringLiteral("ignored"), QStringLiteral("x")}, m_cwd.path());
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
@@ -153,7 +139,7 @@ TEST_F(ConverterTest, OnePageGoesToTheOutputPathItselfAndFurtherArgumentsAreIgno
 }
 
 TEST_F(ConverterTest, SeveralPagesAreNumberedFromOneAndOnlyTheFinalLowerCaseJpgIsReplaced) {
-    const QString msg = writeMessage(path("long.msg"), {{"1000001F", utf16le(longText(500))}});
+    const QString msg = plainMessage(path("long.msg"), longText(500));
     struct Case {
         QString output;
         QString firstPage;
@@ -183,7 +169,7 @@ TEST_F(ConverterTest, AUsersMsgTempRtfInTheWorkingFolderIsLeftAlone) {
     ASSERT_TRUE(user.open(QIODevice::WriteOnly));
     user.write("the user's own file");
     user.close();
-    const QString msg = writeMessage(path("m.msg"), {{"10090102", uncompressedRtf("{\\rtf1 x}")}});
+    const QString msg = rtfMessage(path("m.msg"), "{\\rtf1 x}");
     runTool({msg, path("out.jpg")}, m_cwd.path());
     EXPECT_EQ(filesIn(m_cwd.path()), QStringList{QStringLiteral("msg_temp.rtf")});
     ASSERT_TRUE(user.open(QIODevice::ReadOnly));
@@ -204,8 +190,7 @@ int differingPixels(const QImage& a, const QImage& b) {
 TEST_F(ConverterTest, NonAsciiRtfBytesReachTheRendererIntact) {
     const std::string head =
         "{\\rtf1\\ansi\\ansicpg1251\\deff0{\\fonttbl{\\f0\\fcharset204 Arial;}}\\fs48 ";
-    const QString msg = writeMessage(
-        path("m.msg"), {{"10090102", uncompressedRtf(head + "\xCF\xF0\xE8\xE2\xE5\xF2\\par}")}});
+    const QString msg = rtfMessage(path("m.msg"), head + "\xCF\xF0\xE8\xE2\xE5\xF2\\par}");
     const ToolRun run = runTool({msg, path("out.jpg")}, m_cwd.path());
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
     const QImage converted(path("out.jpg"));
@@ -225,10 +210,24 @@ TEST_F(ConverterTest, NonAsciiRtfBytesReachTheRendererIntact) {
     EXPECT_GT(differingPixels(converted, mangled), 200);
 }
 
+TEST_F(ConverterTest, TheMessageFileIsNeverReplacedByItsOwnImage) {
+    // A message file whose name is the output path the application derives.
+    const QString msg = plainMessage(path("Report.jpg"), "body");
+    QFile original(msg);
+    ASSERT_TRUE(original.open(QIODevice::ReadOnly));
+    const QByteArray before = original.readAll();
+    original.close();
+    const ToolRun run = runTool({msg, path("Report.jpg")}, m_cwd.path());
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("message file itself"))) << run.err.toStdString();
+    ASSERT_TRUE(original.open(QIODevice::ReadOnly));
+    EXPECT_EQ(original.readAll(), before);
+}
+
 TEST_F(ConverterTest, HtmlOrPlainBodyWithoutRtfIsRenderedNotBlank) {
-    const QString html = writeMessage(
-        path("html.msg"),
-        {{"1013001F", utf16le(u"<html><body><p>Привет, HTML body</p></body></html>")}});
+    msg_fixture::MessageSpec htmlSpec;
+    htmlSpec.unicode(0x1013, "<html><body><p>Привет, HTML body</p></body></html>");
+    const QString html = saveMessage(path("html.msg"), htmlSpec);
     const QString cp1251 = corpus(QStringLiteral("poi__HTMLBodyBinary_CP1251.msg"));
     const QString plain = corpus(QStringLiteral("poi__simple_test_msg.msg"));
     for (const QString& msg : {html, cp1251, plain}) {
@@ -270,7 +269,7 @@ TEST_F(ConverterTest, FailuresPrintTheirTextAndExitWithOneLeavingNoFile) {
 TEST_F(ConverterTest, AMissingRenderingLibraryIsNamed) {
     const QString lonely = path("Kestrune.exe");
     ASSERT_TRUE(QFile::copy(binDir() + QStringLiteral("/Kestrune.exe"), lonely));
-    const QString msg = writeMessage(path("m.msg"), {{"1000001F", utf16le(u"text")}});
+    const QString msg = plainMessage(path("m.msg"), "text");
     const ToolRun run = runTool({msg, path("out.jpg")}, m_cwd.path(), lonely);
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_TRUE(run.err.contains(QStringLiteral("Aspose.Words.dll"))) << run.err.toStdString();
@@ -278,43 +277,78 @@ TEST_F(ConverterTest, AMissingRenderingLibraryIsNamed) {
     EXPECT_FALSE(QFile::exists(path("out.jpg")));
 }
 
+TEST_F(ConverterTest, RunningOutOfProcessorTimeEndsWithATextNotAHang) {
+    const QString msg = plainMessage(path("huge.msg"), longText(40000));
+    // The parent's limit is lower than the converter's own, so it is kept.
+    const ToolRun run = runTool({msg, path("out.jpg")}, m_cwd.path(),
+                                binDir() + QStringLiteral("/Kestrune.exe"), [] {
+                                    rlimit limit{1, 5};
+                                    setrlimit(RLIMIT_CPU, &limit);
+                                });
+    EXPECT_FALSE(run.crashed);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("processor time"))) << run.err.toStdString();
+}
+
 // --- choosing the body --------------------------------------------------------
+
+tool::RenderBody bodyOf(const msg_fixture::MessageSpec& spec) {
+    const std::vector<std::uint8_t> data = spec.build();
+    const tool::Message message{std::span<const std::uint8_t>(data)};
+    return tool::selectBody(message);
+}
 
 TEST(ConverterBody, RtfBodyReachesTheRendererByteForByte) {
     const std::string rtf = "{\\rtf1\\ansi\\ansicpg1251 \xCF\xF0\xE8\xE2\xE5\xF2 \x80\xFF}";
-    cfb::MemoryCompoundFile file;
-    file.root().writeStream("__properties_version1.0", std::vector<std::uint8_t>(32, 0));
-    file.root().writeStream("__substg1.0_10090102", uncompressedRtf(rtf));
-    file.root().writeStream("__substg1.0_1000001F", utf16le(u"plain"));
-    const tool::Message message(std::span<const std::uint8_t>(file.save()));
-    const tool::RenderBody body = tool::selectBody(message);
+    msg_fixture::MessageSpec spec;
+    spec.rtfBody(rtf).unicode(0x1000, "plain");
+    const tool::RenderBody body = bodyOf(spec);
     EXPECT_EQ(body.kind, tool::RenderBody::Kind::Rtf);
     EXPECT_EQ(body.bytes, bytes(rtf));
 }
 
 TEST(ConverterBody, EightBitBodiesCarryTheirCodePageAndUnicodeOnesAByteOrderMark) {
-    cfb::MemoryCompoundFile file;
-    std::vector<std::uint8_t> props(32, 0);
-    // Property stream entry: PR_MESSAGE_CODEPAGE (3FFD, PT_LONG) = 1251.
-    const std::uint8_t entry[16] = {0x03, 0x00, 0xFD, 0x3F, 0x06, 0, 0, 0,
-                                    0xE3, 0x04, 0,    0,    0,    0, 0, 0};
-    props.insert(props.end(), std::begin(entry), std::end(entry));
-    file.root().writeStream("__properties_version1.0", props);
-    file.root().writeStream("__substg1.0_1000001E", bytes("\xCF\xF0\xE8\xE2\xE5\xF2"));
-    const tool::Message eightBit(std::span<const std::uint8_t>(file.save()));
-    const tool::RenderBody text = tool::selectBody(eightBit);
+    msg_fixture::MessageSpec eightBit;
+    eightBit.int32(0x3FFD, 1251).string8(0x1000, "\xCF\xF0\xE8\xE2\xE5\xF2");
+    const tool::RenderBody text = bodyOf(eightBit);
     EXPECT_EQ(text.kind, tool::RenderBody::Kind::Text);
     EXPECT_EQ(text.encoding, "windows-1251");
+    EXPECT_EQ(text.bytes, bytes("\xCF\xF0\xE8\xE2\xE5\xF2"));
 
-    file.root().destroyElement("__substg1.0_1000001E");
-    file.root().writeStream("__substg1.0_1013001F", utf16le(u"<html>x</html>"));
-    file.root().writeStream("__substg1.0_1000001F", utf16le(u"plain"));
-    const tool::Message unicode(std::span<const std::uint8_t>(file.save()));
-    const tool::RenderBody html = tool::selectBody(unicode);
+    msg_fixture::MessageSpec binaryHtml;
+    binaryHtml.int32(0x3FDE, 936).int32(0x3FFD, 1252).binary(0x1013, bytes("<html>x</html>"));
+    EXPECT_EQ(bodyOf(binaryHtml).encoding, "gbk");
+
+    msg_fixture::MessageSpec unicode;
+    unicode.unicode(0x1013, "<html>x</html>").unicode(0x1000, "plain");
+    const tool::RenderBody html = bodyOf(unicode);
     EXPECT_EQ(html.kind, tool::RenderBody::Kind::Html);
     ASSERT_GE(html.bytes.size(), 2u);
     EXPECT_EQ(html.bytes[0], 0xFF);
     EXPECT_EQ(html.bytes[1], 0xFE);
+}
+
+TEST(ConverterBody, AttachmentsWithAContentIdGoAlongAsInlinePictures) {
+    // HTML bodies, and HTML wrapped in RTF, link to pictures by content id.
+    msg_fixture::MessageSpec html;
+    html.unicode(0x1013, "<html><img src=\"cid:logo@x\"></html>");
+    msg_fixture::MessageSpec rtf;
+    rtf.rtfBody("{\\rtf1\\ansi\\fromhtml1 {\\*\\htmltag <img src=\"cid:logo@x\">}}");
+    for (msg_fixture::MessageSpec* spec : {&html, &rtf}) {
+        spec->addAttachment()
+            .int32(0x3705, 1)
+            .unicode(0x3712, "logo@x")
+            .unicode(0x3707, "logo.png")
+            .binary(0x3701, bytes("PNGDATA"));
+        spec->addAttachment()
+            .int32(0x3705, 1)
+            .unicode(0x3707, "report.pdf")
+            .binary(0x3701, bytes("PDF"));
+        const tool::RenderBody body = bodyOf(*spec);
+        ASSERT_EQ(body.images.size(), 1u);
+        EXPECT_EQ(body.images[0].contentId, "logo@x");
+        EXPECT_EQ(body.images[0].data, bytes("PNGDATA"));
+    }
 }
 
 TEST(ConverterNames, PageNamesFollowTheOutputPath) {

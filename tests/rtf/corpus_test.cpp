@@ -10,6 +10,10 @@ using namespace rtftest;
 
 namespace {
 
+QString messageDir() {
+    return QStringLiteral(RTF_TEST_DATA "/messages");
+}
+
 QString corpusDir() {
     QByteArray dir = qgetenv("ORVALINE_CORPUS");
     if (dir.isEmpty()) {
@@ -98,4 +102,46 @@ TEST(RtfCorpus, EncapsulatedHtmlParsesWithoutCssOrOfficeTagsAsText) {
         ++checked;
     }
     EXPECT_EQ(checked, 3);
+}
+
+// Bodies of real messages (see tests/data/rtf/messages/README.md).
+TEST(RtfMessages, EncapsulatedHtmlBodiesShowTheirTextOnceAndNoMarkup) {
+    struct Case {
+        const char* file;
+        const char16_t* phrase;
+    };
+    const Case cases[] = {
+        {"poi__attachment_msg_inlineImg.rtf",
+         u"Configure SQLite Manager to appear in Firefox main UI"},
+        {"tika__test-outlook.rtf", u"r\u00e9ponse"},
+        {"omp__HTML_mail_with_replyto_and_attachment_and_embedded_image.rtf",
+         u"We should meet up!"},
+    };
+    for (const Case& c : cases) {
+        const std::string bytes = readFile(messageDir() + u'/' + QString::fromLatin1(c.file));
+        ASSERT_FALSE(bytes.empty()) << c.file;
+        const QString html = QString::fromStdString(rtf::extractHtml(bytesOf(bytes)));
+        EXPECT_GE(html.count(u'<'), 2) << c.file;
+        EXPECT_EQ(html.count(u'<'), html.count(u'>')) << c.file;
+        auto r = read(bytes);
+        EXPECT_EQ(r.encapsulation, rtf::Encapsulation::Html) << c.file;
+        const QString text = allText(*r.document);
+        // Text that only the RTF rendition holds must not show a second time.
+        EXPECT_EQ(text.count(QString::fromUtf16(c.phrase)), 1) << c.file;
+        for (const char* leak : {"mso-", "font-family", "o:p", "</", "{\\", "htmlrtf", "endif"}) {
+            EXPECT_FALSE(text.contains(QString::fromLatin1(leak), Qt::CaseInsensitive))
+                << c.file << " shows " << leak;
+        }
+    }
+}
+
+TEST(RtfMessages, EncapsulatedTextKeepsLinesAndCyrillic) {
+    const std::string bytes = readFile(messageDir() + QStringLiteral("/poi__cyrillic_message.rtf"));
+    ASSERT_FALSE(bytes.empty());
+    auto r = read(bytes);
+    EXPECT_EQ(r.encapsulation, rtf::Encapsulation::Text);
+    const QString text = allText(*r.document);
+    EXPECT_TRUE(text.contains(QStringLiteral(
+        u"\u0412\u0430\u0448\u0435 \u0441\u043e\u043e\u0431\u0449\u0435\u043d\u0438\u0435")));
+    EXPECT_TRUE(text.contains(QStringLiteral("10595000.58B\n10595000.56B\n")));
 }

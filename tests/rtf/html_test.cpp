@@ -1,6 +1,7 @@
 #include "test_util.h"
 
 #include <QPainter>
+#include <QTextFrame>
 
 #include <gtest/gtest.h>
 
@@ -115,6 +116,62 @@ TEST(HtmlLayout, LocalFileImagesAreNeverRead) {
     EXPECT_FALSE(
         r.document->resource(QTextDocument::ImageResource, QUrl(QStringLiteral("/etc/passwd")))
             .isValid());
+}
+
+TEST(HtmlLayout, WordStyleLengthsInCentimetresApplyAndBodyTextKeepsItsUnits) {
+    const std::string body =
+        "{\\rtf1\\ansi\\fromhtml1 {\\*\\htmltag <html><head><style>p.MsoNormal \\{margin:0cm;\\}"
+        "</style></head><body><p class=MsoNormal>first</p><p class=MsoNormal "
+        "style='margin-left:2.54cm'>second is 5cm long</p></body></html>}}";
+    auto r = read(body);
+    const QTextBlockFormat second = blockWith(*r.document, QStringLiteral("second"))->blockFormat();
+    EXPECT_DOUBLE_EQ(second.topMargin(), 0.0);
+    EXPECT_NEAR(second.leftMargin(), 96.0, 0.5);
+    EXPECT_TRUE(allText(*r.document).contains(QStringLiteral("5cm long")));
+}
+
+TEST(HtmlLayout, DeeplyNestedTablesAreFlattenedBeyondTheLimitAndKeepTheirText) {
+    std::string body = "{\\rtf1\\ansi\\fromhtml1 {\\*\\htmltag <html><body>";
+    for (int i = 0; i < 3000; ++i) {
+        body += "<table><tr><td>";
+    }
+    body += "deep";
+    for (int i = 0; i < 3000; ++i) {
+        body += "</td></tr></table>";
+    }
+    body += "</body></html>}}";
+    auto r = read(body);
+    int tables = 0;
+    for (QTextFrame* frame : r.document->rootFrame()->childFrames()) {
+        for (QTextFrame* f = frame; f != nullptr;
+             f = f->childFrames().isEmpty() ? nullptr : f->childFrames().first()) {
+            ++tables;
+        }
+    }
+    EXPECT_EQ(tables, rtf::kMaxTableNesting);
+    EXPECT_TRUE(allText(*r.document).contains(QStringLiteral("deep")));
+    r.document->setPageSize(QSizeF(576, 864));
+    EXPECT_GE(r.document->pageCount(), 1);  // lays out without exhausting the stack
+}
+
+TEST(HtmlBody, MailHtmlWithoutRtfGetsTheSameTreatment) {
+    QImage red(6, 6, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    const QString html = QStringLiteral(
+        "<html><head><!--[if gte mso 9]><xml>settings</xml><![endif]--></head><body>"
+        "<p>Hello<o:p></o:p></p><img src=\"cid:Logo.PNG\" title=\"a > b\"><img "
+        "src=\"http://x/y.png\" "
+        "alt=\"far\">"
+        "</body></html>");
+    auto r = rtf::readHtml(html, {{"<logo.png>", "", encodeImage(red, "PNG")}});
+    EXPECT_EQ(allText(*r.document).count(QChar::ObjectReplacementCharacter), 2);
+    EXPECT_FALSE(allText(*r.document).contains(QStringLiteral("settings")));
+    auto f = formatOf(*r.document, QString(QChar::ObjectReplacementCharacter));
+    ASSERT_TRUE(f);
+    const QImage shown =
+        r.document->resource(QTextDocument::ImageResource, QUrl(f->toImageFormat().name()))
+            .value<QImage>();
+    EXPECT_EQ(shown.pixelColor(2, 2), QColor(Qt::red));
 }
 
 TEST(TextEncapsulation, FromTextKeepsItsLineBreaks) {

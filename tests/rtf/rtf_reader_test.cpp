@@ -105,6 +105,14 @@ TEST(RtfParagraphs, PageBreakStartsTheNextBlockOnANewPage) {
                  QTextFormat::PageBreak_AlwaysBefore);
 }
 
+TEST(RtfParagraphs, SectionBreaksThePageUnlessTheNextSectionSaysNone) {
+    auto r = read(R"({\rtf1 one\sect\sectd two\sect\sectd\sbknone three\par})");
+    EXPECT_TRUE(blockWith(*r.document, QStringLiteral("two"))->blockFormat().pageBreakPolicy() &
+                QTextFormat::PageBreak_AlwaysBefore);
+    EXPECT_FALSE(blockWith(*r.document, QStringLiteral("three"))->blockFormat().pageBreakPolicy() &
+                 QTextFormat::PageBreak_AlwaysBefore);
+}
+
 TEST(RtfParagraphs, AlignmentIndentsAndSpacingInPixels) {
     auto r = read(R"({\rtf1\pard\qc\li1440\ri720\fi-360\sb240\sa120 centred\par\pard next\par})");
     const QTextBlockFormat f = blockWith(*r.document, QStringLiteral("centred"))->blockFormat();
@@ -197,6 +205,33 @@ TEST(RtfTables, NestedTableLandsInsideTheOuterCell) {
     ASSERT_NE(inner, nullptr);
     EXPECT_EQ(inner->columns(), 2);
     EXPECT_EQ(allText(*r.document).count(QStringLiteral("in1")), 1);
+}
+
+TEST(RtfTables, LongTableIsOneTableWithEveryRowInOrder) {
+    std::string rtf = "{\\rtf1";
+    for (int i = 0; i < 100; ++i) {
+        // Row 70 is wider: the table grows a column for it.
+        rtf += i == 70 ? "\\trowd\\cellx1000\\cellx2000\\cellx3000\\pard\\intbl a70\\cell "
+                         "b70\\cell c70\\cell\\row"
+                       : "\\trowd\\cellx1000\\cellx2000\\pard\\intbl a" + std::to_string(i) +
+                             "\\cell b" + std::to_string(i) + "\\cell\\row";
+    }
+    rtf += "\\pard after}";
+    auto r = read(rtf);
+    QTextTable* table = firstTable(*r.document);
+    ASSERT_NE(table, nullptr);
+    EXPECT_EQ(table->rows(), 100);
+    EXPECT_EQ(table->columns(), 3);
+    auto cellText = [&](int row, int col) {
+        QTextCursor c = table->cellAt(row, col).firstCursorPosition();
+        c.setPosition(table->cellAt(row, col).lastCursorPosition().position(),
+                      QTextCursor::KeepAnchor);
+        return c.selectedText();
+    };
+    EXPECT_EQ(cellText(0, 0), QStringLiteral("a0"));
+    EXPECT_EQ(cellText(40, 1), QStringLiteral("b40"));
+    EXPECT_EQ(cellText(70, 2), QStringLiteral("c70"));
+    EXPECT_EQ(cellText(99, 1), QStringLiteral("b99"));
 }
 
 TEST(RtfTables, CellShadingFromColourTable) {
@@ -412,6 +447,32 @@ TEST(RtfLimits, HugeNumbersAndTableSizesAreBounded) {
     ASSERT_NE(table, nullptr);
     EXPECT_LE(table->columns(), rtf::kMaxTableColumns);
     EXPECT_EQ(allText(*t.document).count(u'c'), 200);  // nothing silently lost
+}
+
+TEST(RtfLimits, ManyPicturesShareOnePixelBudget) {
+    // A few bytes each, a full-width box each: memory must not grow with them.
+    std::string many = "{\\rtf1";
+    const int count = 3000;
+    for (int i = 0; i < count; ++i) {
+        many += "{\\pict\\wmetafile8\\picwgoal24000\\pichgoal24000 00}";
+    }
+    many += "}";
+    auto r = read(many);
+    std::int64_t pixels = 0;
+    int shown = 0;
+    for (auto it = r.document->begin().begin(); !it.atEnd(); ++it) {
+        const QTextImageFormat f = it.fragment().charFormat().toImageFormat();
+        if (!f.isValid()) {
+            continue;
+        }
+        ++shown;
+        EXPECT_DOUBLE_EQ(f.width(), 576.0);  // still shown at its size
+        const QImage image =
+            r.document->resource(QTextDocument::ImageResource, QUrl(f.name())).value<QImage>();
+        pixels += std::int64_t{image.width()} * image.height();
+    }
+    EXPECT_EQ(shown, count);
+    EXPECT_LE(pixels, rtf::kMaxTotalPicturePixels + std::int64_t{count} * 4096);
 }
 
 TEST(RtfLimits, TableCellBudgetFlattensTheRestVisibly) {

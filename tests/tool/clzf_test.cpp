@@ -27,7 +27,9 @@ Bytes hex(const std::string& text) {
     return out;
 }
 
-std::string asText(const Bytes& b) { return std::string(b.begin(), b.end()); }
+std::string asText(const Bytes& b) {
+    return std::string(b.begin(), b.end());
+}
 
 std::string errorOf(const std::function<void()>& f) {
     try {
@@ -42,7 +44,8 @@ std::string errorOf(const std::function<void()>& f) {
 Bytes framed(std::uint32_t rawSize, std::uint32_t type, const Bytes& payload) {
     Bytes out(16 + payload.size());
     auto put = [&](std::size_t off, std::uint32_t v) {
-        for (std::size_t i = 0; i < 4; ++i) out[off + i] = static_cast<std::uint8_t>(v >> (8 * i));
+        for (std::size_t i = 0; i < 4; ++i)
+            out[off + i] = static_cast<std::uint8_t>(v >> (8 * i));
     };
     put(0, static_cast<std::uint32_t>(payload.size() + 12));
     put(4, rawSize);
@@ -53,7 +56,8 @@ Bytes framed(std::uint32_t rawSize, std::uint32_t type, const Bytes& payload) {
 }
 
 const char* kHelloVector =
-    "2d 00 00 00 2b 00 00 00 4c 5a 46 75 f1 c5 c7 a7 03 00 0a 00 72 63 70 67 31 32 35 42 32 0a f3 20"
+    "2d 00 00 00 2b 00 00 00 4c 5a 46 75 f1 c5 c7 a7 03 00 0a 00 72 63 70 67 31 32 35 42 32 0a f3 "
+    "20"
     "68 65 6c 09 00 20 62 77 05 b0 6c 64 7d 0a 80 0f a0";
 const char* kOverlapVector =
     "1a 00 00 00 1c 00 00 00 4c 5a 46 75 e2 d4 4b 51 41 00 04 20 57 58 59 5a 0d 6e 7d 01 0e b0";
@@ -174,7 +178,8 @@ TEST(CompressedRtfRoundTrip, LongVariedTextSpanningManyDictionaryBlocks) {
     std::uint32_t x = 1;
     for (int i = 0; i < 40000; ++i) {
         x = x * 1103515245u + 12345u;
-        rtf += static_cast<char>((i % 97 == 0) ? '\x80' + static_cast<char>(x % 64) : 'a' + static_cast<char>((x >> 16) % 7));
+        rtf += static_cast<char>((i % 97 == 0) ? '\x80' + static_cast<char>(x % 64)
+                                               : 'a' + static_cast<char>((x >> 16) % 7));
     }
     rtf += "}";
     EXPECT_EQ(asText(CLZF::decompressRTF(msg_fixture::compressRTF(rtf))), rtf);

@@ -16,7 +16,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using msg_fixture::Bytes;
-using msg_fixture::MessageSpec;
+using msg_fixture::MessageBuilder;
 using tool::Message;
 using tool::OutlookStorage;
 using tool::RecipientType;
@@ -34,7 +34,7 @@ std::string errorOf(const std::function<void()>& f) {
 // --- Property lookup --------------------------------------------------------
 
 TEST(PropertyLookup, FirstElementInListingOrderWinsWhenBoth8BitAndUnicodeExist) {
-    MessageSpec m;
+    MessageBuilder m;
     m.unicode(0x0037, "from the Unicode element").string8(0x0037, "from the 8-bit element");
     const Message msg(m.build());
     // "...001E" lists before "...001F".
@@ -42,7 +42,7 @@ TEST(PropertyLookup, FirstElementInListingOrderWinsWhenBoth8BitAndUnicodeExist) 
 }
 
 TEST(PropertyLookup, EightBitTextThatIsNotUtf8DecodesToReplacementCharacters) {
-    MessageSpec m;
+    MessageBuilder m;
     m.string8(0x0037, "caf\xE9 ok").string8(0x0C1A, "Z\xC3\xBCrich");
     const Message msg(m.build());
     EXPECT_EQ(msg.Subject(), "caf\xEF\xBF\xBD ok");
@@ -50,13 +50,13 @@ TEST(PropertyLookup, EightBitTextThatIsNotUtf8DecodesToReplacementCharacters) {
 }
 
 TEST(PropertyLookup, UnicodeTextIncludingSurrogatePairsDecodes) {
-    MessageSpec m;
+    MessageBuilder m;
     m.unicode(0x1000, "body \xF0\x9F\x98\x80 \xE4\xB8\xAD");
     EXPECT_EQ(Message(m.build()).BodyText(), "body \xF0\x9F\x98\x80 \xE4\xB8\xAD");
 }
 
 TEST(PropertyLookup, PropertyStreamGivesSigned16And32BitValuesAtTheHeaderOffset) {
-    MessageSpec m;
+    MessageBuilder m;
     m.int16(0x0017, -2).int32(0x0E07, -100000).int32(0x3FFD, 1252).int32(0x3FDE, 65001);
     const Message msg(m.build());
     EXPECT_EQ(msg.GetMapiPropertyInt16("0017"), -2);
@@ -68,9 +68,9 @@ TEST(PropertyLookup, PropertyStreamGivesSigned16And32BitValuesAtTheHeaderOffset)
 }
 
 TEST(PropertyLookup, UnsupportedTypesAreRefusedWithTheFixedText) {
-    MessageSpec m;
-    m.entry(0x000B, 0x0E1F, 1);                                // PT_BOOLEAN entry
-    m.stream("__substg1.0_00390040", Bytes(8, 1));             // PT_SYSTIME element
+    MessageBuilder m;
+    m.entry(0x000B, 0x0E1F, 1);                     // PT_BOOLEAN entry
+    m.stream("__substg1.0_00390040", Bytes(8, 1));  // PT_SYSTIME element
     const Message msg(m.build());
     const std::string text = "MAPI property has an unsupported type and can not be retrieved.";
     EXPECT_EQ(errorOf<common::FormatError>([&] { msg.GetMapiProperty("0E1F"); }), text);
@@ -78,15 +78,34 @@ TEST(PropertyLookup, UnsupportedTypesAreRefusedWithTheFixedText) {
 }
 
 TEST(PropertyLookup, ElementStageHidesThePropertyStream) {
-    MessageSpec m;
+    MessageBuilder m;
     m.binary(0x0E07, {1, 2}).int32(0x0E07, 5);
     const Message msg(m.build());
     EXPECT_EQ(msg.GetMapiPropertyBytes("0E07"), (Bytes{1, 2}));
     EXPECT_THROW(msg.GetMapiPropertyInt32("0E07"), tool::PropertyError);
 }
 
+TEST(PropertyLookup, TruncatedPropertyStreamEntryIsNamed) {
+    MessageBuilder m;
+    m.withoutPropertyStream();
+    Bytes props(32 + 16 + 6);
+    props[32] = 0x03;  // PT_LONG 0E07, whole
+    props[34] = 0x07;
+    props[35] = 0x0E;
+    props[48] = 0x03;  // PT_LONG 0E08, cut after its flags' first two bytes
+    props[50] = 0x08;
+    props[51] = 0x0E;
+    m.stream("__properties_version1.0", props);
+    const Message msg(m.build());
+    EXPECT_EQ(msg.GetMapiPropertyInt32("0E07"), 0);
+    EXPECT_FALSE(msg.GetMapiProperty("0E09"));  // a short entry that is not asked for is passed
+    const std::string err = errorOf<common::FormatError>([&] { msg.GetMapiProperty("0E08"); });
+    EXPECT_EQ(err.rfind("property stream of 54 bytes ends inside the entry for 0E08: ", 0), 0u)
+        << err;
+}
+
 TEST(PropertyLookup, StreamAsStringHonoursAByteOrderMark) {
-    MessageSpec m;
+    MessageBuilder m;
     m.stream("plain", msg_fixture::toBytes("abc"));
     m.stream("bom16", Bytes{0xFF, 0xFE, 'h', 0, 'i', 0});
     const Message msg(m.build());
@@ -98,7 +117,7 @@ TEST(PropertyLookup, StreamAsStringHonoursAByteOrderMark) {
 
 TEST(MessageBodies, RtfBodyKeepsBytesExactlyAndTheLegacyFormTurnsHighBytesIntoQuestionMarks) {
     const std::string rtf = "{\\rtf1\\ansi\\ansicpg1252 caf\xE9 \\'e9}";
-    MessageSpec m;
+    MessageBuilder m;
     m.rtfBody(rtf);
     const Message msg(m.build());
     const auto bytes = msg.BodyRTFBytes();
@@ -108,7 +127,7 @@ TEST(MessageBodies, RtfBodyKeepsBytesExactlyAndTheLegacyFormTurnsHighBytesIntoQu
 }
 
 TEST(MessageBodies, ZeroLengthRtfPropertyMeansNoBodyAndNoDecompression) {
-    MessageSpec m;
+    MessageBuilder m;
     m.binary(0x1009, {});
     const Message msg(m.build());
     EXPECT_FALSE(msg.BodyRTF());
@@ -118,14 +137,14 @@ TEST(MessageBodies, ZeroLengthRtfPropertyMeansNoBodyAndNoDecompression) {
 TEST(MessageBodies, DamagedRtfBodyFailsWhenRead) {
     Bytes rtf = msg_fixture::compressRTF("{\\rtf1 x}");
     rtf.back() ^= 0x55;
-    MessageSpec m;
+    MessageBuilder m;
     m.binary(0x1009, rtf);
     const Message msg(m.build());  // opening does not touch the body
     EXPECT_EQ(errorOf<common::FormatError>([&] { msg.BodyRTF(); }), "compressed-RTF CRC32 failed");
 }
 
 TEST(MessageBodies, HtmlBodyIsHandedOverAsStoredWithItsType) {
-    MessageSpec m;
+    MessageBuilder m;
     m.binary(0x1013, msg_fixture::toBytes("<p>caf\xE9</p>"));
     const auto html = Message(m.build()).BodyHTML();
     ASSERT_TRUE(html);
@@ -136,9 +155,16 @@ TEST(MessageBodies, HtmlBodyIsHandedOverAsStoredWithItsType) {
 // --- Recipients and attachments ----------------------------------------------
 
 TEST(MessageParts, RecipientTypesAndEmailFallback) {
-    MessageSpec m;
-    m.addRecipient().unicode(0x3001, "To person").unicode(0x39FE, "to@example.org").int32(0x0C15, 1);
-    m.addRecipient().unicode(0x3001, "Cc person").unicode(0x39FE, "").unicode(0x403E, "cc@example.org").int32(0x0C15, 2);
+    MessageBuilder m;
+    m.addRecipient()
+        .unicode(0x3001, "To person")
+        .unicode(0x39FE, "to@example.org")
+        .int32(0x0C15, 1);
+    m.addRecipient()
+        .unicode(0x3001, "Cc person")
+        .unicode(0x39FE, "")
+        .unicode(0x403E, "cc@example.org")
+        .int32(0x0C15, 2);
     m.addRecipient().unicode(0x3001, "Bcc person").int32(0x0C15, 3);
     const Message msg(m.build());
     ASSERT_EQ(msg.Recipients().size(), 3u);
@@ -151,16 +177,17 @@ TEST(MessageParts, RecipientTypesAndEmailFallback) {
 }
 
 TEST(MessageParts, RecipientWithoutPropertyStreamLoadsButHasNoType) {
-    MessageSpec m;
+    MessageBuilder m;
     m.addRecipient().unicode(0x3001, "Nameless").withoutPropertyStream();
     const Message msg(m.build());
     ASSERT_EQ(msg.Recipients().size(), 1u);
     EXPECT_EQ(msg.Recipients()[0]->DisplayName(), "Nameless");
-    EXPECT_EQ(errorOf<tool::PropertyError>([&] { msg.Recipients()[0]->Type(); }), "property 0C15 is absent");
+    EXPECT_EQ(errorOf<tool::PropertyError>([&] { msg.Recipients()[0]->Type(); }),
+              "property 0C15 is absent");
 }
 
 TEST(MessageParts, AttachmentFileNameFallsBackOverEmptyAndAbsentNames) {
-    MessageSpec m;
+    MessageBuilder m;
     m.addAttachment().int32(0x3705, 1).unicode(0x3707, "long.txt").unicode(0x3704, "SHORT.TXT");
     m.addAttachment().int32(0x3705, 1).unicode(0x3707, "").unicode(0x3704, "SHORT.TXT");
     m.addAttachment().int32(0x3705, 1).unicode(0x3704, "").unicode(0x3001, "Display");
@@ -175,8 +202,12 @@ TEST(MessageParts, AttachmentFileNameFallsBackOverEmptyAndAbsentNames) {
 
 TEST(MessageParts, AttachmentGivesWhatCidImagesNeed) {
     const Bytes png = {0x89, 'P', 'N', 'G', 0, 1, 2};
-    MessageSpec m;
-    m.addAttachment().int32(0x3705, 1).binary(0x3701, png).unicode(0x3712, "img1@host").unicode(0x370E, "image/png");
+    MessageBuilder m;
+    m.addAttachment()
+        .int32(0x3705, 1)
+        .binary(0x3701, png)
+        .unicode(0x3712, "img1@host")
+        .unicode(0x370E, "image/png");
     const Message msg(m.build());
     const auto& a = *msg.Attachments().at(0);
     EXPECT_EQ(a.Data(), png);
@@ -185,13 +216,14 @@ TEST(MessageParts, AttachmentGivesWhatCidImagesNeed) {
 }
 
 TEST(MessageParts, AttachmentWithoutAttachMethodMakesLoadingFail) {
-    MessageSpec m;
+    MessageBuilder m;
     m.addAttachment().unicode(0x3707, "x.txt").withoutPropertyStream();
-    EXPECT_EQ(errorOf<tool::PropertyError>([&] { Message msg(m.build()); }), "property 3705 is absent");
+    EXPECT_EQ(errorOf<tool::PropertyError>([&] { Message msg(m.build()); }),
+              "property 3705 is absent");
 }
 
 TEST(MessageParts, OtherSubStoragesAreOpenedAndIgnored) {
-    MessageSpec m;
+    MessageBuilder m;
     m.storage("__unexpected_storage").unicode(0x0037, "s");
     const Message msg(m.build());
     EXPECT_TRUE(msg.Recipients().empty());
@@ -202,8 +234,8 @@ TEST(MessageParts, OtherSubStoragesAreOpenedAndIgnored) {
 
 // --- Embedded messages -------------------------------------------------------
 
-MessageSpec nestedTwice() {
-    MessageSpec top;
+MessageBuilder nestedTwice() {
+    MessageBuilder top;
     top.unicode(0x0037, "top").int32(0x0E07, 11);
     top.addAttachment().int32(0x3705, 1).unicode(0x3707, "plain.txt").binary(0x3701, {1, 2, 3});
     auto& level1 = top.addAttachment().int32(0x3705, 5).embedded();
@@ -237,14 +269,14 @@ TEST(EmbeddedMessages, NestedTwiceEachWithHeader24AndTheFileAsTopParent) {
 }
 
 TEST(EmbeddedMessages, AttachMethod5WithBinaryDataFailsLoading) {
-    MessageSpec m;
+    MessageBuilder m;
     m.addAttachment().int32(0x3705, 5).binary(0x3701, {1, 2});
     EXPECT_THROW(Message msg(m.build()), common::FormatError);
 }
 
 TEST(EmbeddedMessages, NestingBeyondTheLimitIsRefused) {
-    MessageSpec top;
-    MessageSpec* current = &top;
+    MessageBuilder top;
+    MessageBuilder* current = &top;
     for (int i = 0; i < OutlookStorage::kMaxEmbeddingDepth + 2; ++i) {
         current = &current->addAttachment().int32(0x3705, 5).embedded();
     }
@@ -260,10 +292,12 @@ std::vector<std::string> tree(const cfb::Storage& s, const std::string& prefix =
         const std::string path = prefix + "/" + e.name;
         if (e.type == cfb::ElementType::Storage) {
             out.push_back(path);
-            for (auto& line : tree(*s.openStorage(e.name), path)) out.push_back(line);
+            for (auto& line : tree(*s.openStorage(e.name), path))
+                out.push_back(line);
         } else {
             const Bytes b = s.readStream(e.name);
-            out.push_back(path + " " + std::to_string(b.size()) + " " + std::string(b.begin(), b.end()));
+            out.push_back(path + " " + std::to_string(b.size()) + " " +
+                          std::string(b.begin(), b.end()));
         }
     }
     return out;
@@ -282,7 +316,8 @@ TEST(SavingMessages, TopLevelMessageIsWrittenUnchanged) {
 TEST(SavingMessages, EmbeddedMessageBecomesAStandaloneFile) {
     const Message top(nestedTwice().build());
     const Message& one = *top.Messages()[0];
-    const fs::path file = fs::temp_directory_path() / ("orvaline-embedded-" + std::to_string(::getpid()) + ".msg");
+    const fs::path file =
+        fs::temp_directory_path() / ("orvaline-embedded-" + std::to_string(::getpid()) + ".msg");
     one.Save(file.string());
     const Message standalone(file.string());
     fs::remove(file);
@@ -315,7 +350,8 @@ TEST(OpeningMessages, NonCompoundInputIsRefusedWithTheArgumentNamed) {
         EXPECT_STREQ(e.what(), "The provided stream is not a valid IStorage");
         EXPECT_EQ(e.paramName(), "storageStream");
     }
-    const fs::path file = fs::temp_directory_path() / ("orvaline-text-" + std::to_string(::getpid()) + ".msg");
+    const fs::path file =
+        fs::temp_directory_path() / ("orvaline-text-" + std::to_string(::getpid()) + ".msg");
     std::ofstream(file) << "hello";
     try {
         Message msg(file.string());
@@ -328,7 +364,7 @@ TEST(OpeningMessages, NonCompoundInputIsRefusedWithTheArgumentNamed) {
 }
 
 TEST(OpeningMessages, OpensFromAStream) {
-    MessageSpec m;
+    MessageBuilder m;
     m.unicode(0x0037, "streamed");
     const Bytes bytes = m.build();
     std::istringstream in(std::string(bytes.begin(), bytes.end()));
@@ -354,7 +390,7 @@ TEST(OpeningMessages, DisposeReleasesEveryStorageOnceAndOnlyOnce) {
 TEST(OpeningMessages, FailedOpenLeavesNothingRegistered) {
     auto& registry = OutlookStorage::ReferenceManager::Instance();
     const std::size_t before = registry.Count();
-    MessageSpec m;
+    MessageBuilder m;
     m.addRecipient().int32(0x0C15, 1);
     m.addAttachment().withoutPropertyStream();
     EXPECT_THROW(Message msg(m.build()), tool::PropertyError);

@@ -13,13 +13,27 @@ constexpr std::array<std::uint32_t, 256> makeCrcTable() {
     std::array<std::uint32_t, 256> table{};
     for (std::uint32_t i = 0; i < 256; ++i) {
         std::uint32_t c = i;
-        for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+        for (int k = 0; k < 8; ++k)
+            c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
         table[i] = c;
     }
     return table;
 }
 
 constexpr std::array<std::uint32_t, 256> CRC32_TABLE = makeCrcTable();
+
+// Slicing-by-8 tables: table k advances a byte that lies k bytes further on.
+constexpr std::array<std::array<std::uint32_t, 256>, 8> makeSlicingTables() {
+    std::array<std::array<std::uint32_t, 256>, 8> t{};
+    t[0] = CRC32_TABLE;
+    for (std::size_t k = 1; k < 8; ++k) {
+        for (std::size_t i = 0; i < 256; ++i)
+            t[k][i] = (t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFF];
+    }
+    return t;
+}
+
+constexpr auto kSlices = makeSlicingTables();
 
 using common::FormatError;
 
@@ -30,7 +44,8 @@ std::uint32_t CLZF::getU32(std::span<const std::uint8_t> buf, std::size_t offset
         throw std::out_of_range("getU32 at " + std::to_string(offset) + " past " +
                                 std::to_string(buf.size()) + " bytes");
     }
-    return static_cast<std::uint32_t>(buf[offset]) | (static_cast<std::uint32_t>(buf[offset + 1]) << 8) |
+    return static_cast<std::uint32_t>(buf[offset]) |
+           (static_cast<std::uint32_t>(buf[offset + 1]) << 8) |
            (static_cast<std::uint32_t>(buf[offset + 2]) << 16) |
            (static_cast<std::uint32_t>(buf[offset + 3]) << 24);
 }
@@ -49,9 +64,19 @@ std::uint32_t CLZF::calculateCRC32(std::span<const std::uint8_t> buf, std::size_
         throw std::out_of_range("calculateCRC32 range past the buffer");
     }
     std::uint32_t crc = 0;
-    for (std::size_t i = off; i < off + len; ++i) {
-        crc = CRC32_TABLE[(crc ^ buf[i]) & 0xFF] ^ (crc >> 8);
+    const std::uint8_t* p = buf.data() + off;
+    std::size_t n = len;
+    for (; n >= 8; n -= 8, p += 8) {
+        const std::uint32_t one =
+            crc ^
+            (static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+             (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24));
+        crc = kSlices[7][one & 0xFF] ^ kSlices[6][(one >> 8) & 0xFF] ^
+              kSlices[5][(one >> 16) & 0xFF] ^ kSlices[4][one >> 24] ^ kSlices[3][p[4]] ^
+              kSlices[2][p[5]] ^ kSlices[1][p[6]] ^ kSlices[0][p[7]];
     }
+    for (; n > 0; --n, ++p)
+        crc = CRC32_TABLE[(crc ^ *p) & 0xFF] ^ (crc >> 8);
     return crc;
 }
 
@@ -88,16 +113,16 @@ std::vector<std::uint8_t> CLZF::decompressRTF(std::span<const std::uint8_t> src)
                                   " exceeds the " + std::to_string(payload) + " stored bytes",
                               4);
         }
-        return std::vector<std::uint8_t>(src.begin() + kHeaderSize,
-                                         src.begin() + static_cast<std::ptrdiff_t>(kHeaderSize + raw));
+        return std::vector<std::uint8_t>(
+            src.begin() + kHeaderSize,
+            src.begin() + static_cast<std::ptrdiff_t>(kHeaderSize + raw));
     }
 
     // One control byte and eight two-byte references give 8 * 17 bytes from
     // 17 input bytes: no input byte yields more than 8.5 output bytes.
     if (raw / 17 > payload / 2) {
-        throw FormatError("compressed RTF: RAWSIZE " + std::to_string(raw) +
-                              " cannot come from " + std::to_string(payload) +
-                              " bytes of compressed data",
+        throw FormatError("compressed RTF: RAWSIZE " + std::to_string(raw) + " cannot come from " +
+                              std::to_string(payload) + " bytes of compressed data",
                           4);
     }
 
@@ -112,10 +137,38 @@ std::vector<std::uint8_t> CLZF::decompressRTF(std::span<const std::uint8_t> src)
     unsigned control = 0;
     int bits = 0;
     while (wp < end) {
+        // A whole group of eight tokens needs at most 17 input bytes and
+        // writes at most 8 * 17 bytes: when both fit, no bound is checked
+        // inside the group except the reference's start.
+        if (bits == 0 && inSize - rp >= 17 && end - wp >= 8 * 17) {
+            unsigned group = in[rp++];
+            for (int k = 0; k < 8; ++k, group >>= 1) {
+                if (!(group & 1u)) {
+                    o[wp++] = in[rp++];
+                    continue;
+                }
+                const std::size_t off = (static_cast<std::size_t>(in[rp]) << 4) | (in[rp + 1] >> 4);
+                const std::size_t len = (in[rp + 1] & 0x0Fu) + 2;
+                std::size_t from = (wp & ~(kDictionarySize - 1)) + off;
+                if (from >= wp) {
+                    if (from < kDictionarySize) {
+                        throw FormatError("compressed RTF: reference at offset " +
+                                              std::to_string(rp) +
+                                              " points before the start of the output",
+                                          rp);
+                    }
+                    from -= kDictionarySize;
+                }
+                rp += 2;
+                for (std::size_t i = 0; i < len; ++i)
+                    o[wp++] = o[from++];
+            }
+            continue;
+        }
         if (bits == 0) {
             if (rp >= inSize) {
-                throw FormatError("compressed RTF ends at offset " + std::to_string(rp) + " after " +
-                                      std::to_string(wp - prebuf.size()) + " of " +
+                throw FormatError("compressed RTF ends at offset " + std::to_string(rp) +
+                                      " after " + std::to_string(wp - prebuf.size()) + " of " +
                                       std::to_string(raw) + " bytes",
                                   rp);
             }
@@ -127,8 +180,8 @@ std::vector<std::uint8_t> CLZF::decompressRTF(std::span<const std::uint8_t> src)
         --bits;
         if (!reference) {
             if (rp >= inSize) {
-                throw FormatError("compressed RTF ends at offset " + std::to_string(rp) + " after " +
-                                      std::to_string(wp - prebuf.size()) + " of " +
+                throw FormatError("compressed RTF ends at offset " + std::to_string(rp) +
+                                      " after " + std::to_string(wp - prebuf.size()) + " of " +
                                       std::to_string(raw) + " bytes",
                                   rp);
             }
@@ -163,7 +216,8 @@ std::vector<std::uint8_t> CLZF::decompressRTF(std::span<const std::uint8_t> src)
         }
         rp += 2;
         // Byte by byte: a copy may read what it has just written.
-        for (std::size_t k = 0; k < length; ++k) o[wp++] = o[source++];
+        for (std::size_t k = 0; k < length; ++k)
+            o[wp++] = o[source++];
     }
     out.erase(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(prebuf.size()));
     return out;

@@ -87,6 +87,16 @@ void limitProcessorTime() {
     }
 }
 
+// The message file itself must never be replaced by one of its images (a
+// message file named like its own output path).
+void refuseToOverwrite(const std::string& msgPath, const std::string& imagePath) {
+    std::error_code error;
+    if (std::filesystem::equivalent(msgPath, imagePath, error)) {
+        throw std::runtime_error("the image \"" + imagePath +
+                                 "\" would replace the message file itself; nothing written");
+    }
+}
+
 }  // namespace
 
 std::string codePageName(std::uint32_t codePage) {
@@ -157,9 +167,8 @@ RenderBody selectBody(const Message& message) {
         const auto codePage = message.MessageCodepage();
         takeText(*text, codePage.value_or(message.InternetCodepage().value_or(0)), body);
     }
-    if (body.kind != Kind::Rtf) {
-        body.images = inlineImages(message);
-    }
+    // HTML bodies, and HTML wrapped in RTF (\fromhtml1), link to these.
+    body.images = inlineImages(message);
     return body;
 }
 
@@ -195,9 +204,12 @@ void convertMessage(const std::string& msgPath, const std::string& outputPath,
         options.JpegQuality = kJpegQuality;
         if (document.PageCount() > 1) {
             for (int i = 0; i < document.PageCount(); ++i) {
-                document.SaveToImage(i, 1, pageFileName(outputPath, i + 1), options);
+                const std::string pageFile = pageFileName(outputPath, i + 1);
+                refuseToOverwrite(msgPath, pageFile);
+                document.SaveToImage(i, 1, pageFile, options);
             }
         } else {
+            refuseToOverwrite(msgPath, outputPath);
             document.SaveToImage(0, 1, outputPath, options);
         }
     }

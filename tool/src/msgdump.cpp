@@ -24,11 +24,21 @@ std::string jsonString(std::string_view s) {
     for (char ch : s) {
         const auto c = static_cast<unsigned char>(ch);
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
             default:
                 if (c < 0x20) {
                     char buf[8];
@@ -73,7 +83,8 @@ void jsonTree(const cfb::Storage& storage, std::ostream& out, int indent) {
             out << ", \"type\": \"stream\", \"size\": " << e.size << "}";
         }
     }
-    if (!first) out << "\n" << pad;
+    if (!first)
+        out << "\n" << pad;
     out << "]";
 }
 
@@ -91,17 +102,22 @@ std::string encapsulation(const std::vector<std::uint8_t>& rtf) {
         }
         return false;
     };
-    if (hasWord("\\fromhtml1")) return "html";
-    if (hasWord("\\fromtext")) return "text";
+    if (hasWord("\\fromhtml1"))
+        return "html";
+    if (hasWord("\\fromtext"))
+        return "text";
     return "native";
 }
 
 const char* recipientType(const OutlookStorage::Recipient& r) {
     try {
         switch (r.Type()) {
-            case OutlookStorage::RecipientType::To: return "\"To\"";
-            case OutlookStorage::RecipientType::CC: return "\"CC\"";
-            case OutlookStorage::RecipientType::Unknown: return "\"Unknown\"";
+            case OutlookStorage::RecipientType::To:
+                return "\"To\"";
+            case OutlookStorage::RecipientType::CC:
+                return "\"CC\"";
+            case OutlookStorage::RecipientType::Unknown:
+                return "\"Unknown\"";
         }
     } catch (const std::exception&) {
     }
@@ -177,7 +193,8 @@ int main(int argc, char** argv) {
     try {
         const std::string mode = argc > 1 ? argv[1] : "";
         if (mode == "--tree") {
-            if (argc != 3) return usage();
+            if (argc != 3)
+                return usage();
             const auto file = cfb::CompoundFile::openFile(argv[2]);
             std::ostringstream out;
             printTree(*file.root(), "", out);
@@ -185,7 +202,8 @@ int main(int argc, char** argv) {
             return 0;
         }
         if (mode == "--rtf") {
-            if (argc != 4) return usage();
+            if (argc != 4)
+                return usage();
             const OutlookStorage::Message message{std::string(argv[2])};
             const auto rtf = message.BodyRTFBytes();
             if (!rtf) {
@@ -193,7 +211,8 @@ int main(int argc, char** argv) {
                 return 1;
             }
             std::ofstream out(argv[3], std::ios::binary | std::ios::trunc);
-            out.write(reinterpret_cast<const char*>(rtf->data()), static_cast<std::streamsize>(rtf->size()));
+            out.write(reinterpret_cast<const char*>(rtf->data()),
+                      static_cast<std::streamsize>(rtf->size()));
             out.close();
             if (!out) {
                 std::cerr << "cannot write " << argv[3] << "\n";
@@ -201,7 +220,8 @@ int main(int argc, char** argv) {
             }
             return 0;
         }
-        if (argc != 2 || mode.rfind("--", 0) == 0) return usage();
+        if (argc != 2 || mode.rfind("--", 0) == 0)
+            return usage();
         const OutlookStorage::Message message{std::string(argv[1])};
         std::ostringstream out;
         jsonMessage(message, out, 0);

@@ -29,7 +29,8 @@ bool startsWith(std::string_view s, std::string_view prefix) {
 }
 
 std::optional<std::uint16_t> parseHex4(std::string_view s) {
-    if (s.size() != 4) return std::nullopt;
+    if (s.size() != 4)
+        return std::nullopt;
     unsigned v = 0;
     for (char c : s) {
         v <<= 4;
@@ -56,7 +57,8 @@ struct ElementRef {
 std::optional<ElementRef> findPropertyElement(const std::vector<cfb::Element>& streams,
                                               const std::vector<cfb::Element>& storages,
                                               std::string_view propIdentifier) {
-    const std::string prefix = std::string(OutlookStorage::SUBSTG_PREFIX) + std::string(propIdentifier);
+    const std::string prefix =
+        std::string(OutlookStorage::SUBSTG_PREFIX) + std::string(propIdentifier);
     const cfb::Element* found = nullptr;
     bool isStream = true;
     for (const auto& e : streams) {
@@ -74,11 +76,14 @@ std::optional<ElementRef> findPropertyElement(const std::vector<cfb::Element>& s
             }
         }
     }
-    if (found == nullptr) return std::nullopt;
-    const std::string_view tag = std::string_view(found->name).substr(OutlookStorage::SUBSTG_PREFIX.size());
+    if (found == nullptr)
+        return std::nullopt;
+    const std::string_view tag =
+        std::string_view(found->name).substr(OutlookStorage::SUBSTG_PREFIX.size());
     const auto type = tag.size() >= 8 ? parseHex4(tag.substr(4, 4)) : std::nullopt;
     if (!type) {
-        throw FormatError("property element \"" + found->name + "\" does not end in a property tag", 0);
+        throw FormatError("property element \"" + found->name + "\" does not end in a property tag",
+                          0);
     }
     return ElementRef{found->name, isStream, *type};
 }
@@ -89,13 +94,14 @@ std::optional<ElementRef> findPropertyElement(const std::vector<cfb::Element>& s
 // NativeMethods and ReferenceManager
 
 OutlookStorage::StorageHandle OutlookStorage::NativeMethods::CloneStorage(StorageHandle& source,
-                                                                         bool closeSource) {
+                                                                          bool closeSource) {
     auto copy = std::make_shared<cfb::MemoryCompoundFile>();
     copy->root().copyFrom(*source);
     // The root handle keeps the whole in-memory file alive.
     StorageHandle handle(copy, &copy->root());
     ReferenceManager::Instance().AddItem(handle);
-    if (closeSource) source.reset();
+    if (closeSource)
+        source.reset();
     return handle;
 }
 
@@ -105,17 +111,15 @@ OutlookStorage::ReferenceManager& OutlookStorage::ReferenceManager::Instance() {
 }
 
 void OutlookStorage::ReferenceManager::AddItem(const StorageHandle& handle) {
-    if (!handle) return;
+    if (!handle)
+        return;
     std::lock_guard<std::mutex> guard(m_lock);
-    if (std::find(trackingObjects.begin(), trackingObjects.end(), handle) == trackingObjects.end()) {
-        trackingObjects.push_back(handle);
-    }
+    trackingObjects.insert(handle);
 }
 
 void OutlookStorage::ReferenceManager::RemoveItem(const StorageHandle& handle) {
     std::lock_guard<std::mutex> guard(m_lock);
-    const auto it = std::find(trackingObjects.begin(), trackingObjects.end(), handle);
-    if (it != trackingObjects.end()) trackingObjects.erase(it);
+    trackingObjects.erase(handle);
 }
 
 std::size_t OutlookStorage::ReferenceManager::Count() const {
@@ -126,10 +130,13 @@ std::size_t OutlookStorage::ReferenceManager::Count() const {
 // ---------------------------------------------------------------------------
 // OutlookStorage
 
-OutlookStorage::~OutlookStorage() { Dispose(); }
+OutlookStorage::~OutlookStorage() {
+    Dispose();
+}
 
 const cfb::Storage& OutlookStorage::open() const {
-    if (!storage) throw std::logic_error("the storage has been disposed");
+    if (!storage)
+        throw std::logic_error("the storage has been disposed");
     return *storage;
 }
 
@@ -148,7 +155,8 @@ void OutlookStorage::LoadStorage(StorageHandle storageToLoad) {
 }
 
 void OutlookStorage::Dispose() {
-    if (disposed) return;
+    if (disposed)
+        return;
     disposed = true;
     Disposing();
     if (storage) {
@@ -159,14 +167,16 @@ void OutlookStorage::Dispose() {
 
 const OutlookStorage& OutlookStorage::TopParent() const {
     const OutlookStorage* s = this;
-    while (s->parentMessage != nullptr) s = s->parentMessage;
+    while (s->parentMessage != nullptr)
+        s = s->parentMessage;
     return *s;
 }
 
 std::optional<OutlookStorage::MapiValue> OutlookStorage::GetMapiProperty(
     std::string_view propIdentifier) const {
     auto value = GetMapiPropertyFromStreamOrStorage(propIdentifier);
-    if (!value) value = GetMapiPropertyFromPropertyStream(propIdentifier);
+    if (!value)
+        value = GetMapiPropertyFromPropertyStream(propIdentifier);
     return value;
 }
 
@@ -174,7 +184,8 @@ std::optional<OutlookStorage::MapiValue> OutlookStorage::GetMapiPropertyFromStre
     std::string_view propIdentifier) const {
     const cfb::Storage& s = open();
     const auto ref = findPropertyElement(streamStatistics, subStorageStatistics, propIdentifier);
-    if (!ref) return std::nullopt;
+    if (!ref)
+        return std::nullopt;
     switch (ref->type) {
         case NativeMethods::PT_STRING8:
             return MapiValue(common::decodeUtf8(s.readStream(ref->name)));
@@ -195,32 +206,50 @@ std::optional<OutlookStorage::MapiValue> OutlookStorage::GetMapiPropertyFromProp
     std::string_view propIdentifier) const {
     const auto it = std::find_if(streamStatistics.begin(), streamStatistics.end(),
                                  [](const cfb::Element& e) { return e.name == PROPERTIES_STREAM; });
-    if (it == streamStatistics.end()) return std::nullopt;
+    if (it == streamStatistics.end())
+        return std::nullopt;
     const std::vector<std::uint8_t> bytes = open().readStream(PROPERTIES_STREAM);
     common::ByteReader r(bytes);
-    for (std::size_t off = static_cast<std::size_t>(propHeaderSize); off < bytes.size(); off += 16) {
-        r.seek(off);
-        const std::uint16_t type = r.readU16();
-        const std::uint16_t id = r.readU16();
-        if (hex4(id) != propIdentifier) continue;
-        r.skip(4);  // flags
-        if (type == NativeMethods::PT_I2) return MapiValue(static_cast<std::int16_t>(r.readU16()));
-        if (type == NativeMethods::PT_LONG) return MapiValue(static_cast<std::int32_t>(r.readU32()));
-        throw FormatError(kUnsupportedType, off);
+    try {
+        for (std::size_t off = static_cast<std::size_t>(propHeaderSize); off < bytes.size();
+             off += 16) {
+            r.seek(off);
+            const std::uint16_t type = r.readU16();
+            const std::uint16_t id = r.readU16();
+            if (hex4(id) != propIdentifier)
+                continue;
+            r.skip(4);  // flags
+            if (type == NativeMethods::PT_I2)
+                return MapiValue(static_cast<std::int16_t>(r.readU16()));
+            if (type == NativeMethods::PT_LONG)
+                return MapiValue(static_cast<std::int32_t>(r.readU32()));
+            throw FormatError(kUnsupportedType, off);
+        }
+    } catch (const FormatError& e) {
+        if (std::string_view(e.what()) == kUnsupportedType)
+            throw;
+        // Only a short last entry can run past the end: say where.
+        throw FormatError("property stream of " + std::to_string(bytes.size()) +
+                              " bytes ends inside the entry for " + std::string(propIdentifier) +
+                              ": " + e.what(),
+                          e.offset());
     }
     return std::nullopt;
 }
 
-std::optional<std::string> OutlookStorage::GetMapiPropertyString(std::string_view propIdentifier) const {
+std::optional<std::string> OutlookStorage::GetMapiPropertyString(
+    std::string_view propIdentifier) const {
     auto v = GetMapiProperty(propIdentifier);
-    if (v && std::holds_alternative<std::string>(*v)) return std::get<std::string>(std::move(*v));
+    if (v && std::holds_alternative<std::string>(*v))
+        return std::get<std::string>(std::move(*v));
     return std::nullopt;
 }
 
 std::optional<std::vector<std::uint8_t>> OutlookStorage::GetMapiPropertyBytes(
     std::string_view propIdentifier) const {
     auto v = GetMapiProperty(propIdentifier);
-    if (!v) return std::nullopt;
+    if (!v)
+        return std::nullopt;
     if (!std::holds_alternative<std::vector<std::uint8_t>>(*v)) {
         throw PropertyError("property " + std::string(propIdentifier) + " does not hold bytes");
     }
@@ -229,7 +258,8 @@ std::optional<std::vector<std::uint8_t>> OutlookStorage::GetMapiPropertyBytes(
 
 std::int16_t OutlookStorage::GetMapiPropertyInt16(std::string_view propIdentifier) const {
     const auto v = GetMapiProperty(propIdentifier);
-    if (!v) throw PropertyError("property " + std::string(propIdentifier) + " is absent");
+    if (!v)
+        throw PropertyError("property " + std::string(propIdentifier) + " is absent");
     if (!std::holds_alternative<std::int16_t>(*v)) {
         throw PropertyError("property " + std::string(propIdentifier) + " is not a 16-bit integer");
     }
@@ -238,7 +268,8 @@ std::int16_t OutlookStorage::GetMapiPropertyInt16(std::string_view propIdentifie
 
 std::int32_t OutlookStorage::GetMapiPropertyInt32(std::string_view propIdentifier) const {
     const auto v = GetMapiProperty(propIdentifier);
-    if (!v) throw PropertyError("property " + std::string(propIdentifier) + " is absent");
+    if (!v)
+        throw PropertyError("property " + std::string(propIdentifier) + " is absent");
     if (!std::holds_alternative<std::int32_t>(*v)) {
         throw PropertyError("property " + std::string(propIdentifier) + " is not a 32-bit integer");
     }
@@ -248,7 +279,8 @@ std::int32_t OutlookStorage::GetMapiPropertyInt32(std::string_view propIdentifie
 std::optional<OutlookStorage::RawProperty> OutlookStorage::GetMapiPropertyRaw(
     std::string_view propIdentifier) const {
     const auto ref = findPropertyElement(streamStatistics, {}, propIdentifier);
-    if (!ref) return std::nullopt;
+    if (!ref)
+        return std::nullopt;
     return RawProperty{ref->type, open().readStream(ref->name)};
 }
 
@@ -256,15 +288,19 @@ std::optional<std::int32_t> OutlookStorage::FindPropertyStreamInt32(
     std::string_view propIdentifier) const {
     const auto it = std::find_if(streamStatistics.begin(), streamStatistics.end(),
                                  [](const cfb::Element& e) { return e.name == PROPERTIES_STREAM; });
-    if (it == streamStatistics.end()) return std::nullopt;
+    if (it == streamStatistics.end())
+        return std::nullopt;
     const std::vector<std::uint8_t> bytes = open().readStream(PROPERTIES_STREAM);
     common::ByteReader r(bytes);
-    for (std::size_t off = static_cast<std::size_t>(propHeaderSize); off + 16 <= bytes.size(); off += 16) {
+    for (std::size_t off = static_cast<std::size_t>(propHeaderSize); off + 16 <= bytes.size();
+         off += 16) {
         r.seek(off);
         const std::uint16_t type = r.readU16();
         const std::uint16_t id = r.readU16();
-        if (hex4(id) != propIdentifier) continue;
-        if (type != NativeMethods::PT_LONG) return std::nullopt;
+        if (hex4(id) != propIdentifier)
+            continue;
+        if (type != NativeMethods::PT_LONG)
+            return std::nullopt;
         r.skip(4);
         return static_cast<std::int32_t>(r.readU32());
     }
@@ -280,7 +316,8 @@ std::vector<std::uint8_t> OutlookStorage::GetStreamBytes(std::string_view stream
     return open().readStream(streamName);
 }
 
-std::string OutlookStorage::GetStreamAsString(std::string_view streamName, Encoding encoding) const {
+std::string OutlookStorage::GetStreamAsString(std::string_view streamName,
+                                              Encoding encoding) const {
     const std::vector<std::uint8_t> bytes = GetStreamBytes(streamName);
     std::span<const std::uint8_t> data(bytes);
     if (data.size() >= 3 && data[0] == 0xEF && data[1] == 0xBB && data[2] == 0xBF) {
@@ -306,15 +343,19 @@ std::optional<std::string> OutlookStorage::Recipient::DisplayName() const {
 
 std::optional<std::string> OutlookStorage::Recipient::Email() const {
     auto email = GetMapiPropertyString(PR_EMAIL);
-    if (!email || email->empty()) email = GetMapiPropertyString(PR_EMAIL_2);
+    if (!email || email->empty())
+        email = GetMapiPropertyString(PR_EMAIL_2);
     return email;
 }
 
 OutlookStorage::RecipientType OutlookStorage::Recipient::Type() const {
     switch (GetMapiPropertyInt32(PR_RECIPIENT_TYPE)) {
-        case MAPI_TO: return RecipientType::To;
-        case MAPI_CC: return RecipientType::CC;
-        default: return RecipientType::Unknown;
+        case MAPI_TO:
+            return RecipientType::To;
+        case MAPI_CC:
+            return RecipientType::CC;
+        default:
+            return RecipientType::Unknown;
     }
 }
 
@@ -326,7 +367,8 @@ OutlookStorage::Attachment::Attachment(StorageHandle storageToLoad) {
 std::optional<std::string> OutlookStorage::Attachment::Filename() const {
     for (std::string_view id : {PR_ATTACH_LONG_FILENAME, PR_ATTACH_FILENAME, PR_DISPLAY_NAME}) {
         auto name = GetMapiPropertyString(id);
-        if (name && !name->empty()) return name;
+        if (name && !name->empty())
+            return name;
     }
     return std::nullopt;
 }
@@ -356,23 +398,36 @@ std::int32_t OutlookStorage::Attachment::AttachMethod() const {
 
 OutlookStorage::Message::Message(const std::string& msgfile) {
     std::ifstream in(msgfile, std::ios::binary);
-    if (!in) throw std::runtime_error("cannot open \"" + msgfile + "\" for reading");
+    if (!in)
+        throw std::runtime_error("cannot open \"" + msgfile + "\" for reading");
     std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
                                     std::istreambuf_iterator<char>());
-    if (in.bad()) throw std::runtime_error("cannot read \"" + msgfile + "\"");
-    openBytes(std::move(bytes), "The provided file is not a valid IStorage", "storageFilePath");
+    if (in.bad())
+        throw std::runtime_error("cannot read \"" + msgfile + "\"");
+    openBytes(std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes)),
+              "The provided file is not a valid IStorage", "storageFilePath");
 }
 
 OutlookStorage::Message::Message(std::istream& storageStream) {
     std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(storageStream)),
                                     std::istreambuf_iterator<char>());
-    if (storageStream.bad()) throw std::runtime_error("cannot read the message stream");
-    openBytes(std::move(bytes), "The provided stream is not a valid IStorage", "storageStream");
+    if (storageStream.bad())
+        throw std::runtime_error("cannot read the message stream");
+    openBytes(std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes)),
+              "The provided stream is not a valid IStorage", "storageStream");
 }
 
 OutlookStorage::Message::Message(std::span<const std::uint8_t> storageBytes) {
-    openBytes(std::vector<std::uint8_t>(storageBytes.begin(), storageBytes.end()),
-              "The provided stream is not a valid IStorage", "storageStream");
+    openBytes(
+        std::make_shared<const std::vector<std::uint8_t>>(storageBytes.begin(), storageBytes.end()),
+        "The provided stream is not a valid IStorage", "storageStream");
+}
+
+OutlookStorage::Message::Message(std::shared_ptr<const std::vector<std::uint8_t>> storageBytes) {
+    if (!storageBytes)
+        throw ArgumentError("The provided stream is not a valid IStorage", "storageStream");
+    openBytes(std::move(storageBytes), "The provided stream is not a valid IStorage",
+              "storageStream");
 }
 
 OutlookStorage::Message::Message(StorageHandle storageToLoad, const Message* parent, int depth)
@@ -381,11 +436,14 @@ OutlookStorage::Message::Message(StorageHandle storageToLoad, const Message* par
     LoadStorage(std::move(storageToLoad));
 }
 
-OutlookStorage::Message::~Message() { Dispose(); }
+OutlookStorage::Message::~Message() {
+    Dispose();
+}
 
-void OutlookStorage::Message::openBytes(std::vector<std::uint8_t> bytes, const char* message,
-                                        const char* paramName) {
-    if (!cfb::CompoundFile::isCompoundFile(bytes)) throw ArgumentError(message, paramName);
+void OutlookStorage::Message::openBytes(std::shared_ptr<const std::vector<std::uint8_t>> bytes,
+                                        const char* message, const char* paramName) {
+    if (!cfb::CompoundFile::isCompoundFile(*bytes))
+        throw ArgumentError(message, paramName);
     try {
         LoadStorage(cfb::CompoundFile::open(std::move(bytes)).root());
     } catch (...) {
@@ -414,9 +472,9 @@ void OutlookStorage::Message::LoadAttachmentStorage(StorageHandle attachmentStor
         return;
     }
     if (m_depth >= kMaxEmbeddingDepth) {
-        throw FormatError("embedded messages nest deeper than " + std::to_string(kMaxEmbeddingDepth) +
-                              " levels",
-                          0);
+        throw FormatError(
+            "embedded messages nest deeper than " + std::to_string(kMaxEmbeddingDepth) + " levels",
+            0);
     }
     auto data = attachment->GetMapiProperty(PR_ATTACH_DATA);
     if (!data || !std::holds_alternative<StorageHandle>(*data)) {
@@ -425,7 +483,8 @@ void OutlookStorage::Message::LoadAttachmentStorage(StorageHandle attachmentStor
                               hex4(NativeMethods::PT_OBJECT) + ")",
                           0);
     }
-    std::unique_ptr<Message> embedded(new Message(std::get<StorageHandle>(*data), this, m_depth + 1));
+    std::unique_ptr<Message> embedded(
+        new Message(std::get<StorageHandle>(*data), this, m_depth + 1));
     embedded->propHeaderSize = PROPERTIES_STREAM_HEADER_EMBEDED;
     messages.push_back(std::move(embedded));
     // The attachment object is not kept; its storage is released now rather
@@ -434,9 +493,12 @@ void OutlookStorage::Message::LoadAttachmentStorage(StorageHandle attachmentStor
 }
 
 void OutlookStorage::Message::Disposing() {
-    for (auto& m : messages) m->Dispose();
-    for (auto& r : recipients) r->Dispose();
-    for (auto& a : attachments) a->Dispose();
+    for (auto& m : messages)
+        m->Dispose();
+    for (auto& r : recipients)
+        r->Dispose();
+    for (auto& a : attachments)
+        a->Dispose();
 }
 
 std::optional<std::string> OutlookStorage::Message::From() const {
@@ -453,16 +515,19 @@ std::optional<std::string> OutlookStorage::Message::BodyText() const {
 
 std::optional<std::vector<std::uint8_t>> OutlookStorage::Message::BodyRTFBytes() const {
     const auto compressed = GetMapiPropertyBytes(PR_RTF_COMPRESSED);
-    if (!compressed || compressed->empty()) return std::nullopt;
+    if (!compressed || compressed->empty())
+        return std::nullopt;
     return CLZF::decompressRTF(*compressed);
 }
 
 std::optional<std::string> OutlookStorage::Message::BodyRTF() const {
     const auto bytes = BodyRTFBytes();
-    if (!bytes) return std::nullopt;
+    if (!bytes)
+        return std::nullopt;
     std::string text(bytes->size(), '?');
     for (std::size_t i = 0; i < bytes->size(); ++i) {
-        if ((*bytes)[i] < 128) text[i] = static_cast<char>((*bytes)[i]);
+        if ((*bytes)[i] < 128)
+            text[i] = static_cast<char>((*bytes)[i]);
     }
     return text;
 }
@@ -477,13 +542,15 @@ std::optional<OutlookStorage::RawProperty> OutlookStorage::Message::BodyTextRaw(
 
 std::optional<std::uint32_t> OutlookStorage::Message::MessageCodepage() const {
     const auto v = FindPropertyStreamInt32(PR_MESSAGE_CODEPAGE);
-    if (!v) return std::nullopt;
+    if (!v)
+        return std::nullopt;
     return static_cast<std::uint32_t>(*v);
 }
 
 std::optional<std::uint32_t> OutlookStorage::Message::InternetCodepage() const {
     const auto v = FindPropertyStreamInt32(PR_INTERNET_CPID);
-    if (!v) return std::nullopt;
+    if (!v)
+        return std::nullopt;
     return static_cast<std::uint32_t>(*v);
 }
 
@@ -497,9 +564,10 @@ std::vector<std::uint8_t> OutlookStorage::Message::SaveToBytes() const {
         const std::vector<std::uint8_t> old = GetStreamBytes(PROPERTIES_STREAM);
         constexpr std::size_t kEmbedded = PROPERTIES_STREAM_HEADER_EMBEDED;
         if (old.size() < kEmbedded) {
-            throw FormatError("property stream of " + std::to_string(old.size()) +
-                                  " bytes is shorter than the 24-byte header of an embedded message",
-                              0);
+            throw FormatError(
+                "property stream of " + std::to_string(old.size()) +
+                    " bytes is shorter than the 24-byte header of an embedded message",
+                0);
         }
         std::vector<std::uint8_t> grown;
         grown.reserve(old.size() + 8);
@@ -514,17 +582,22 @@ std::vector<std::uint8_t> OutlookStorage::Message::SaveToBytes() const {
 
 void OutlookStorage::Message::Save(std::ostream& stream) const {
     const std::vector<std::uint8_t> bytes = SaveToBytes();
-    stream.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (!stream) throw std::runtime_error("writing the message failed");
+    stream.write(reinterpret_cast<const char*>(bytes.data()),
+                 static_cast<std::streamsize>(bytes.size()));
+    if (!stream)
+        throw std::runtime_error("writing the message failed");
 }
 
 void OutlookStorage::Message::Save(const std::string& fileName) const {
     const std::vector<std::uint8_t> bytes = SaveToBytes();
     std::ofstream out(fileName, std::ios::binary | std::ios::trunc);
-    if (!out) throw std::runtime_error("cannot open \"" + fileName + "\" for writing");
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!out)
+        throw std::runtime_error("cannot open \"" + fileName + "\" for writing");
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     out.close();
-    if (!out) throw std::runtime_error("writing \"" + fileName + "\" failed");
+    if (!out)
+        throw std::runtime_error("writing \"" + fileName + "\" failed");
 }
 
 }  // namespace tool

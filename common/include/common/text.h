@@ -3,6 +3,7 @@
 // character U+FFFD for anything that does not decode. Never throws on bad
 // input; output is always valid UTF-8.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -54,13 +55,17 @@ inline std::string decodeUtf8(std::span<const std::uint8_t> in) {
         } else if (b0 >= 0xE0 && b0 <= 0xEF) {
             need = 2;
             cp = b0 & 0x0Fu;
-            if (b0 == 0xE0) lo = 0xA0;
-            if (b0 == 0xED) hi = 0x9F;
+            if (b0 == 0xE0)
+                lo = 0xA0;
+            if (b0 == 0xED)
+                hi = 0x9F;
         } else if (b0 >= 0xF0 && b0 <= 0xF4) {
             need = 3;
             cp = b0 & 0x07u;
-            if (b0 == 0xF0) lo = 0x90;
-            if (b0 == 0xF4) hi = 0x8F;
+            if (b0 == 0xF0)
+                lo = 0x90;
+            if (b0 == 0xF4)
+                hi = 0x8F;
         } else {
             appendUtf8(out, kReplacementCharacter);
             ++i;
@@ -68,11 +73,13 @@ inline std::string decodeUtf8(std::span<const std::uint8_t> in) {
         }
         std::size_t j = 1;
         for (; j <= need; ++j) {
-            if (i + j >= in.size()) break;
+            if (i + j >= in.size())
+                break;
             const std::uint8_t b = in[i + j];
             const std::uint8_t l = j == 1 ? lo : 0x80;
             const std::uint8_t h = j == 1 ? hi : 0xBF;
-            if (b < l || b > h) break;
+            if (b < l || b > h)
+                break;
             cp = (cp << 6) | (b & 0x3Fu);
         }
         if (j <= need) {
@@ -89,6 +96,12 @@ inline std::string decodeUtf8(std::span<const std::uint8_t> in) {
 // Decodes UTF-16 code units; an unpaired surrogate becomes U+FFFD.
 inline std::string utf16ToUtf8(std::u16string_view in) {
     std::string out;
+    if (std::all_of(in.begin(), in.end(), [](char16_t u) { return u < 0x80; })) {
+        out.resize(in.size());
+        std::transform(in.begin(), in.end(), out.begin(),
+                       [](char16_t u) { return static_cast<char>(u); });
+        return out;
+    }
     out.reserve(in.size());
     for (std::size_t i = 0; i < in.size(); ++i) {
         const char16_t u = in[i];
@@ -126,6 +139,10 @@ inline std::string decodeUtf16le(std::span<const std::uint8_t> in) {
 
 // Encodes UTF-8 text (decoded leniently, as decodeUtf8) as UTF-16 code units.
 inline std::u16string utf8ToUtf16(std::string_view in) {
+    if (std::all_of(in.begin(), in.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        return std::u16string(in.begin(), in.end());
+    }
     const std::string clean = decodeUtf8(
         std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(in.data()), in.size()));
     std::u16string out;

@@ -11,7 +11,8 @@
 //   for (int i = 0; i < doc.PageCount(); ++i) doc.SaveToImage(i, 1, name(i), options);
 //
 // Every failure throws render::RenderError with the library's text. A Library
-// must outlive its Documents.
+// must outlive its Documents; one Library per process (its destructor shuts
+// the library's Qt application down).
 
 #include "render/render_api.h"
 

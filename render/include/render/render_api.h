@@ -39,7 +39,7 @@ typedef struct orv_document orv_document;
  * must not use it. */
 ORV_RENDER_EXPORT int orv_render_abi_version(void);
 
-/* The text of the last failure on this thread ("" if none). Valid until the
+/* The text of the last failure ("" if none). Valid until the
  * next call into the library. */
 ORV_RENDER_EXPORT const char* orv_render_last_error(void);
 

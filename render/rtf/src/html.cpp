@@ -373,6 +373,9 @@ QString normalisedId(QString id) {
 
 const InlineImage* findImage(const std::vector<InlineImage>& images, const QString& cid) {
     const QString wanted = normalisedId(cid);
+    if (wanted.isEmpty()) {
+        return nullptr;
+    }
     for (const InlineImage& image : images) {
         if (normalisedId(QString::fromUtf8(image.contentId.data(),
                                            static_cast<qsizetype>(image.contentId.size()))) ==
@@ -399,6 +402,87 @@ int lengthAttribute(const QString& tag, const QString& name) {
                       ? value.chopped(2).toInt(&ok)
                       : value.toInt(&ok);
     return ok && v > 0 ? std::min(v, 10000) : 0;
+}
+
+// Qt's style sheets take margins and paddings in px only and font sizes in
+// px or pt; Word's mail writes cm and pt everywhere ("p.MsoNormal
+// {margin:0cm}"), and a length Qt cannot read drops the rule, leaving Qt's
+// default paragraph margins. Lengths inside <style> blocks and style=""
+// attributes are rewritten (font sizes in pt, everything else in px at 96
+// dots per inch); the text of the mail is not touched.
+QString withQtUnits(const QString& html) {
+    static const QRegularExpression kStyleParts(
+        QStringLiteral("<style\\b[^>]*>.*?</style\\s*>|\\bstyle\\s*=\\s*(?:\"[^\"]*\"|'[^']*')"),
+        QRegularExpression::DotMatchesEverythingOption | QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression kLength(
+        QStringLiteral("(font-size\\s*:\\s*)?(-?\\d*\\.?\\d+)(cm|mm|in|pt)\\b"),
+        QRegularExpression::CaseInsensitiveOption);
+    QString out;
+    out.reserve(html.size());
+    qsizetype last = 0;
+    auto parts = kStyleParts.globalMatch(html);
+    while (parts.hasNext()) {
+        const QRegularExpressionMatch part = parts.next();
+        out += QStringView(html).mid(last, part.capturedStart() - last);
+        last = part.capturedEnd();
+        const QString css = part.captured();
+        qsizetype done = 0;
+        auto lengths = kLength.globalMatch(css);
+        while (lengths.hasNext()) {
+            const QRegularExpressionMatch m = lengths.next();
+            out += QStringView(css).mid(done, m.capturedStart() - done);
+            done = m.capturedEnd();
+            const bool fontSize = m.capturedStart(1) >= 0;
+            const QString unit = m.captured(3).toLower();
+            const double points =
+                m.captured(2).toDouble() * (unit == QStringLiteral("cm")   ? 72.0 / 2.54
+                                            : unit == QStringLiteral("mm") ? 72.0 / 25.4
+                                            : unit == QStringLiteral("in") ? 72.0
+                                                                           : 1.0);
+            out += m.captured(1);
+            out += fontSize ? QString::number(points, 'f', 2) + QStringLiteral("pt")
+                            : QString::number(points * 96.0 / 72.0, 'f', 2) + QStringLiteral("px");
+        }
+        out += QStringView(css).mid(done);
+    }
+    out += QStringView(html).mid(last);
+    return out;
+}
+
+// Tables nested deeper than kMaxTableNesting lose their inner table markup
+// (cells become runs separated by blanks, rows by line breaks): Qt lays
+// nested tables out recursively, and hostile mail can nest thousands.
+QString withBoundedTableNesting(const QString& html) {
+    static const QRegularExpression kTableTag(QStringLiteral("<(/?)(table|tr|td|th)\\b[^>]*>"),
+                                              QRegularExpression::CaseInsensitiveOption);
+    QString out;
+    qsizetype last = 0;
+    int depth = 0;
+    bool changed = false;
+    auto it = kTableTag.globalMatch(html);
+    while (it.hasNext()) {
+        const QRegularExpressionMatch m = it.next();
+        const bool closing = !m.captured(1).isEmpty();
+        const bool table = m.captured(2).compare(QStringLiteral("table"), Qt::CaseInsensitive) == 0;
+        const int levelOfTag = table && !closing ? depth + 1 : depth;
+        if (table) {
+            depth = closing ? std::max(0, depth - 1) : depth + 1;
+        }
+        if (levelOfTag <= kMaxTableNesting) {
+            continue;
+        }
+        changed = true;
+        out += QStringView(html).mid(last, m.capturedStart() - last);
+        last = m.capturedEnd();
+        const QString tag = m.captured(2).toLower();
+        out +=
+            tag == QStringLiteral("tr") && closing ? QStringLiteral("<br>") : QStringLiteral(" ");
+    }
+    if (!changed) {
+        return html;
+    }
+    out += QStringView(html).mid(last);
+    return out;
 }
 
 QString escapeAttribute(QString text) {
@@ -430,15 +514,18 @@ void loadHtml(QTextDocument& document, const QString& source,
     static const QRegularExpression kOfficeP(QStringLiteral("</?o:p\\s*>"),
                                              QRegularExpression::CaseInsensitiveOption);
     html.remove(kOfficeP);
+    html = withQtUnits(html);
+    html = withBoundedTableNesting(html);
 
     // Every image is replaced by one of our own resources: a cid: picture of
     // the message, or a placeholder box. Nothing is fetched.
-    static const QRegularExpression kImg(QStringLiteral("<img\\b[^>]*>"),
+    static const QRegularExpression kImg(QStringLiteral("<img\\b(?:[^>\"']|\"[^\"]*\"|'[^']*')*>"),
                                          QRegularExpression::CaseInsensitiveOption);
     QString out;
     out.reserve(html.size());
     qsizetype last = 0;
     int count = 0;
+    PixelBudget pixels{kMaxTotalPicturePixels};
     auto it = kImg.globalMatch(html);
     while (it.hasNext()) {
         const QRegularExpressionMatch m = it.next();
@@ -454,7 +541,7 @@ void loadHtml(QTextDocument& document, const QString& source,
             const InlineImage* found = findImage(images, src.mid(4));
             if (found != nullptr) {
                 std::string why;
-                image = decodeImage(found->data, &why);
+                image = decodeImage(found->data, &why, pixels);
                 if (image.isNull()) {
                     warnings.push_back("inline image " + src.toStdString() + ": " + why);
                 }
@@ -481,7 +568,7 @@ void loadHtml(QTextDocument& document, const QString& source,
             if (alt.isEmpty()) {
                 alt = QStringLiteral("[image]");
             }
-            image = placeholderImage(width, height, alt);
+            image = placeholderImage(width, height, alt, pixels);
         }
         if (width > textWidth) {
             height = static_cast<int>(height * textWidth / width);

@@ -135,7 +135,8 @@ void wmfBitmaps(std::span<const std::uint8_t> data, std::vector<std::uint8_t>& b
 
 }  // namespace
 
-QImage decodeImage(std::span<const std::uint8_t> data, std::string* why) {
+QImage decodeImage(std::span<const std::uint8_t> data, std::string* why, PixelBudget& budget) {
+    const std::int64_t limit = std::min(kMaxPicturePixels, budget.left);
     QByteArray bytes(reinterpret_cast<const char*>(data.data()),
                      static_cast<qsizetype>(data.size()));
     QBuffer buffer(&bytes);
@@ -143,16 +144,22 @@ QImage decodeImage(std::span<const std::uint8_t> data, std::string* why) {
     QImageReader reader(&buffer);
     reader.setAutoTransform(true);
     const QSize size = reader.size();
-    if (size.isValid() &&
-        std::int64_t{size.width()} * std::int64_t{size.height()} > kMaxPicturePixels) {
+    if (size.isValid() && std::int64_t{size.width()} * std::int64_t{size.height()} > limit) {
         *why = "picture of " + std::to_string(size.width()) + "x" + std::to_string(size.height()) +
-               " pixels exceeds the limit";
+               " pixels exceeds the picture limit";
         return {};
     }
     QImage image = reader.read();
     if (image.isNull()) {
         *why = "picture could not be decoded (" + reader.errorString().toStdString() + ")";
+        return {};
     }
+    const std::int64_t pixels = std::int64_t{image.width()} * std::int64_t{image.height()};
+    if (pixels > limit) {  // formats that do not tell their size before decoding
+        *why = "picture exceeds the picture limit";
+        return {};
+    }
+    budget.left -= pixels;
     return image;
 }
 
@@ -226,10 +233,17 @@ std::vector<std::uint8_t> metafileBitmap(PictureFormat format, std::span<const s
     return best;
 }
 
-QImage placeholderImage(int width, int height, const QString& label) {
-    // Drawn at its display size, but never larger than a page would show.
-    const int w = std::clamp(width, 8, 1600);
-    const int h = std::clamp(height, 8, 1600);
+QImage placeholderImage(int width, int height, const QString& label, PixelBudget& budget) {
+    // Drawn at its display size, but never larger than a page would show,
+    // and smaller still when the document's picture budget runs short.
+    int w = std::clamp(width, 8, 1600);
+    int h = std::clamp(height, 8, 1600);
+    const std::int64_t allowed = std::max<std::int64_t>(budget.left, 4096);
+    while (std::int64_t{w} * h > allowed && (w > 8 || h > 8)) {
+        w = std::max(8, w / 2);
+        h = std::max(8, h / 2);
+    }
+    budget.left -= std::int64_t{w} * h;
     QImage image(w, h, QImage::Format_RGB32);
     image.fill(QColor(0xF2, 0xF2, 0xF2));
     QPainter painter(&image);

@@ -29,6 +29,8 @@ namespace rtf::detail {
 namespace {
 
 constexpr int kDefaultFontSizeHalfPoints = 24;
+// Table rows collected before they are added to their QTextTable.
+constexpr std::size_t kRowsPerChunk = 32;
 constexpr qreal kTwipsPerPixel = 15.0;
 const QColor kLinkColor(0x05, 0x63, 0xC1);
 
@@ -108,7 +110,8 @@ struct TableLevel {
     std::unique_ptr<QTextDocument> cell;
     QTextCursor cursor;
     std::vector<std::unique_ptr<QTextDocument>> rowCells;
-    std::vector<TableRow> rows;  // finished rows, made into a QTextTable when the table ends
+    std::vector<TableRow> rows;   // finished rows not yet in `table`
+    QTextTable* table = nullptr;  // owned by the parent's document once created
     bool cellHasContent = false;
 };
 
@@ -273,6 +276,7 @@ enum class Word {
     Tab,
     Page,
     Sect,
+    SbkNone,
     Cell,
     NestCell,
     Row,
@@ -488,6 +492,8 @@ Word lookup(std::string_view word) {
         {"tab", Word::Tab},
         {"page", Word::Page},
         {"sect", Word::Sect},
+        {"sbknone", Word::SbkNone},
+        {"sbkcol", Word::SbkNone},
         {"cell", Word::Cell},
         {"nestcell", Word::NestCell},
         {"row", Word::Row},
@@ -593,6 +599,7 @@ private:
     void endCell(int level);
     void endRow(int level);
     void commitRow(int level);
+    void flushRows();
     void buildTable(TableLevel& table, QTextCursor& parent);
     void closeTableLevel();
     void finishPicture();
@@ -635,11 +642,11 @@ private:
     BorderTarget m_borderTarget = BorderTarget::None;
     int m_tableCells = 0;
     bool m_breakBefore = false;
-    bool m_sectionBreaksPage = true;
 
     std::vector<Field> m_fields;
     PictureState m_picture;
     std::size_t m_pictureBytes = 0;
+    PixelBudget m_pixels{kMaxTotalPicturePixels};
     int m_imageCount = 0;
 };
 
@@ -1572,10 +1579,15 @@ void Parser::onControlWord(const Token& token) {
         case Word::Sect:
             if (g.dest == Dest::Text) {
                 endParagraph();
-                if (m_sectionBreaksPage && m_tables.empty()) {
+                // The next section starts a page unless its own properties
+                // (\sbknone, \sbkcol, which follow \sect) say otherwise.
+                if (m_tables.empty()) {
                     m_breakBefore = true;
                 }
             }
+            return;
+        case Word::SbkNone:
+            m_breakBefore = false;
             return;
         case Word::Cell:
             endCell(1);
@@ -1803,11 +1815,27 @@ void Parser::commitRow(int level) {
     row.cells = std::move(t.rowCells);
     t.rowCells.clear();
     t.rows.push_back(std::move(row));
+    if (t.rows.size() >= kRowsPerChunk) {
+        flushRows();
+    }
+}
+
+void Parser::flushRows() {
+    TableLevel& t = m_tables.back();
+    if (t.rows.empty()) {
+        return;
+    }
+    QTextCursor& parent = m_tables.size() >= 2 ? m_tables[m_tables.size() - 2].cursor : m_cursor;
+    if (m_tables.size() >= 2) {
+        m_tables[m_tables.size() - 2].cellHasContent = true;
+    }
+    buildTable(t, parent);
 }
 
 void Parser::buildTable(TableLevel& t, QTextCursor& parent) {
-    // Built in one go when the table ends: growing a QTextTable row by row
-    // rebuilds its cell grid each time, which is quadratic in the rows.
+    // Rows go in by chunks: growing a QTextTable row by row rebuilds its
+    // cell grid each time (quadratic in the rows), while keeping every cell
+    // document until the table ends costs memory (about 10 KB a cell).
     int columns = 1;
     std::size_t widest = 0;
     bool anyBorder = false;
@@ -1846,13 +1874,29 @@ void Parser::buildTable(TableLevel& t, QTextCursor& parent) {
         }
         format.setColumnWidthConstraints(widths);
     }
-    parent.movePosition(QTextCursor::End);
-    QTextTable* table = parent.insertTable(static_cast<int>(t.rows.size()), columns, format);
+    int firstRow = 0;
+    if (t.table == nullptr) {
+        parent.movePosition(QTextCursor::End);
+        t.table = parent.insertTable(static_cast<int>(t.rows.size()), columns, format);
+    } else {
+        if (t.table->columns() < columns) {
+            t.table->appendColumns(columns - t.table->columns());
+        }
+        if (anyBorder && t.table->format().border() <= 0) {
+            QTextTableFormat existing = t.table->format();
+            existing.setBorder(1);
+            t.table->setFormat(existing);
+        }
+        firstRow = t.table->rows();
+        t.table->appendRows(static_cast<int>(t.rows.size()));
+    }
+    QTextTable* table = t.table;
+    columns = table->columns();
     for (int r = 0; r < static_cast<int>(t.rows.size()); ++r) {
         TableRow& row = t.rows[static_cast<std::size_t>(r)];
         for (int i = 0; i < static_cast<int>(row.cells.size()); ++i) {
             const int column = std::min(i, columns - 1);
-            QTextTableCell cell = table->cellAt(r, column);
+            QTextTableCell cell = table->cellAt(firstRow + r, column);
             if (!cell.isValid()) {
                 continue;
             }
@@ -1887,6 +1931,7 @@ void Parser::buildTable(TableLevel& t, QTextCursor& parent) {
         }
         row.cells.clear();  // frees the cell documents as we go
     }
+    t.rows.clear();
     parent.movePosition(QTextCursor::End);
 }
 
@@ -1900,14 +1945,7 @@ void Parser::closeTableLevel() {
     if (!t.rowCells.empty()) {
         commitRow(static_cast<int>(m_tables.size()));
     }
-    if (!m_tables.back().rows.empty()) {
-        QTextCursor& parent =
-            m_tables.size() >= 2 ? m_tables[m_tables.size() - 2].cursor : m_cursor;
-        if (m_tables.size() >= 2) {
-            m_tables[m_tables.size() - 2].cellHasContent = true;
-        }
-        buildTable(m_tables.back(), parent);
-    }
+    flushRows();
     m_tables.pop_back();
 }
 
@@ -1943,11 +1981,11 @@ void Parser::finishPicture() {
             case PictureFormat::Png:
             case PictureFormat::Jpeg:
             case PictureFormat::Unknown:
-                image = decodeImage(pict.data, &why);
+                image = decodeImage(pict.data, &why, m_pixels);
                 break;
             case PictureFormat::Dib: {
                 const std::vector<std::uint8_t> bmp = dibToBmp(pict.data);
-                image = bmp.empty() ? QImage() : decodeImage(bmp, &why);
+                image = bmp.empty() ? QImage() : decodeImage(bmp, &why, m_pixels);
                 if (bmp.empty()) {
                     why = "device-independent bitmap header is malformed";
                 }
@@ -1957,7 +1995,7 @@ void Parser::finishPicture() {
             case PictureFormat::Wmf: {
                 const std::vector<std::uint8_t> bmp = metafileBitmap(pict.format, pict.data);
                 if (!bmp.empty()) {
-                    image = decodeImage(bmp, &why);
+                    image = decodeImage(bmp, &why, m_pixels);
                 } else {
                     why = "metafile picture without an embedded bitmap is shown as a box";
                 }
@@ -1982,7 +2020,8 @@ void Parser::finishPicture() {
     }
     if (image.isNull()) {
         warn(why);
-        image = placeholderImage(static_cast<int>(width), static_cast<int>(height), QString());
+        image = placeholderImage(static_cast<int>(width), static_cast<int>(height), QString(),
+                                 m_pixels);
     }
     insertImage(image, width, height);
 }

@@ -5,7 +5,41 @@
 #include <QFont>
 #include <QTextOption>
 
+#include <algorithm>
+
 namespace rtf {
+namespace {
+
+void layOutHtml(ReadResult& result, const QString& html, const std::vector<InlineImage>& images) {
+    QTextDocument& doc = *result.document;
+    doc.setDocumentMargin(0);
+    doc.setUndoRedoEnabled(false);
+    QFont font(QStringLiteral("Liberation Serif"));
+    font.setPointSizeF(12);
+    doc.setDefaultFont(font);
+    QTextOption option = doc.defaultTextOption();
+    // Long words and URLs wrap instead of running off the page.
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    doc.setDefaultTextOption(option);
+    detail::loadHtml(doc, html, images, detail::textWidthPixels(result.page), result.warnings);
+}
+
+}  // namespace
+
+ReadResult readHtml(const QString& html, const std::vector<InlineImage>& images) {
+    ReadResult result;
+    result.document = std::make_unique<detail::ResourceDocument>();
+    result.encapsulation = Encapsulation::Html;
+    const auto limit = static_cast<qsizetype>(kMaxTextChars * 2);
+    if (html.size() > limit) {
+        result.warnings.push_back("HTML longer than " + std::to_string(limit) +
+                                  " characters was truncated");
+        layOutHtml(result, html.left(limit), images);
+    } else {
+        layOutHtml(result, html, images);
+    }
+    return result;
+}
 
 ReadResult readRtf(std::span<const std::uint8_t> bytes, const std::vector<InlineImage>& images) {
     detail::requireRtfSignature(bytes);
@@ -16,24 +50,14 @@ ReadResult readRtf(std::span<const std::uint8_t> bytes, const std::vector<Inline
         const QString html = detail::extractHtmlText(bytes);
         // A wrapper without any markup is shown as the RTF it also is.
         if (html.contains(u'<')) {
-            QTextDocument& doc = *result.document;
-            doc.setDocumentMargin(0);
-            doc.setUndoRedoEnabled(false);
-            QFont font(QStringLiteral("Liberation Serif"));
-            font.setPointSizeF(12);
-            doc.setDefaultFont(font);
-            QTextOption option = doc.defaultTextOption();
-            // Long words and URLs wrap instead of running off the page.
-            option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-            doc.setDefaultTextOption(option);
-            detail::loadHtml(doc, html, images, detail::textWidthPixels(result.page),
-                             result.warnings);
+            layOutHtml(result, html, images);
             return result;
         }
         result.warnings.push_back("\\fromhtml1 RTF without HTML tags is shown as RTF");
     }
-    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    if (text.find("{\\rtf") == std::string_view::npos || text.find("{\\rtf") > 64) {
+    const std::string_view head(reinterpret_cast<const char*>(bytes.data()),
+                                std::min<std::size_t>(bytes.size(), 64));
+    if (head.find("{\\rtf") == std::string_view::npos) {
         result.warnings.push_back("RTF without its \\rtf header");
     }
     detail::readPlainRtf(bytes, result);

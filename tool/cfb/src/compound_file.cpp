@@ -12,8 +12,7 @@
 namespace cfb {
 namespace {
 
-constexpr std::array<std::uint8_t, 8> kSignature = {0xD0, 0xCF, 0x11, 0xE0,
-                                                    0xA1, 0xB1, 0x1A, 0xE1};
+constexpr std::array<std::uint8_t, 8> kSignature = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 constexpr std::size_t kHeaderSize = 512;
 constexpr std::size_t kHeaderDifatEntries = 109;
 constexpr std::size_t kDirEntrySize = 128;
@@ -35,30 +34,54 @@ constexpr std::uint8_t kTypeStorage = 1;
 constexpr std::uint8_t kTypeStream = 2;
 constexpr std::uint8_t kTypeRoot = 5;
 
-std::string num(std::uint64_t v) { return std::to_string(v); }
+std::string num(std::uint64_t v) {
+    return std::to_string(v);
+}
+
+// Sectors needed for n bytes, without the overflow of (n + size - 1) / size
+// when n comes from the file and may be close to 2^64.
+std::uint64_t sectorsFor(std::uint64_t n, std::uint64_t size) {
+    return n / size + (n % size != 0);
+}
 
 std::string sectorName(std::uint32_t id) {
     switch (id) {
-        case kDifSect: return "DIFSECT";
-        case kFatSect: return "FATSECT";
-        case kEndOfChain: return "ENDOFCHAIN";
-        case kFreeSect: return "FREESECT";
-        default: return num(id);
+        case kDifSect:
+            return "DIFSECT";
+        case kFatSect:
+            return "FATSECT";
+        case kEndOfChain:
+            return "ENDOFCHAIN";
+        case kFreeSect:
+            return "FREESECT";
+        default:
+            return num(id);
     }
 }
 
 char16_t upperUnit(char16_t c) {
-    if (c >= u'a' && c <= u'z') return static_cast<char16_t>(c - 32);
-    if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<char16_t>(c - 32);
+    if (c >= u'a' && c <= u'z')
+        return static_cast<char16_t>(c - 32);
+    if (c >= 0xE0 && c <= 0xFE && c != 0xF7)
+        return static_cast<char16_t>(c - 32);
     return c;
 }
 
+// Orders upper-cased keys: length first, then unit by unit.
+int compareKeys(const std::u16string& a, const std::u16string& b) {
+    if (a.size() != b.size())
+        return a.size() < b.size() ? -1 : 1;
+    return a.compare(b);
+}
+
 int compareUnits(std::u16string_view a, std::u16string_view b) {
-    if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
+    if (a.size() != b.size())
+        return a.size() < b.size() ? -1 : 1;
     for (std::size_t i = 0; i < a.size(); ++i) {
         const char16_t x = upperUnit(a[i]);
         const char16_t y = upperUnit(b[i]);
-        if (x != y) return x < y ? -1 : 1;
+        if (x != y)
+            return x < y ? -1 : 1;
     }
     return 0;
 }
@@ -66,6 +89,22 @@ int compareUnits(std::u16string_view a, std::u16string_view b) {
 }  // namespace
 
 int compareNames(std::string_view a, std::string_view b) {
+    const auto ascii = [](std::string_view s) {
+        return std::all_of(s.begin(), s.end(),
+                           [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    };
+    if (ascii(a) && ascii(b)) {
+        // One byte is one UTF-16 unit: compare without converting.
+        if (a.size() != b.size())
+            return a.size() < b.size() ? -1 : 1;
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            const char16_t x = upperUnit(static_cast<char16_t>(a[i]));
+            const char16_t y = upperUnit(static_cast<char16_t>(b[i]));
+            if (x != y)
+                return x < y ? -1 : 1;
+        }
+        return 0;
+    }
     return compareUnits(common::utf8ToUtf16(a), common::utf8ToUtf16(b));
 }
 
@@ -74,7 +113,7 @@ int compareNames(std::string_view a, std::string_view b) {
 
 struct DirEntry {
     std::string name;
-    std::u16string name16;
+    std::u16string key;  // the UTF-16 name upper-cased, for ordering and lookup
     std::uint8_t type = 0;
     std::uint32_t left = kNoStream;
     std::uint32_t right = kNoStream;
@@ -84,7 +123,8 @@ struct DirEntry {
 };
 
 struct CompoundFile::Impl {
-    std::vector<std::uint8_t> bytes;
+    std::shared_ptr<const std::vector<std::uint8_t>> owner;
+    std::span<const std::uint8_t> bytes;
     int major = 3;
     std::uint32_t sectorSize = 512;
     std::uint32_t sectorCount = 0;
@@ -92,7 +132,7 @@ struct CompoundFile::Impl {
     std::vector<std::uint32_t> miniFat;
     std::vector<std::uint32_t> miniStreamSectors;  // regular sectors of the mini stream
     std::uint64_t miniStreamSize = 0;
-    std::string miniStreamError;  // why the mini stream cannot be read, if it cannot
+    std::string miniStreamFault;  // why the mini stream ends early, if it does
     std::vector<DirEntry> entries;
     std::vector<std::vector<std::uint32_t>> children;  // per entry, in name order
 
@@ -110,39 +150,57 @@ struct CompoundFile::Impl {
                                   num(bytes.size()) + " bytes)",
                               std::min(off, bytes.size()));
         }
-        return std::span<const std::uint8_t>(bytes).subspan(off, n);
+        return bytes.subspan(off, n);
     }
 
     // Follows a FAT chain from start. Stops after maxSectors sectors when
     // maxSectors is given; otherwise runs to ENDOFCHAIN. Loops and bad ids
     // are errors naming `what`.
+    // With `fault` given, a broken chain is not thrown: the sectors before
+    // the break are returned and *fault says what broke.
     std::vector<std::uint32_t> fatChain(std::uint32_t start, const std::string& what,
-                                        std::size_t maxSectors = SIZE_MAX) const {
+                                        std::size_t maxSectors = SIZE_MAX,
+                                        std::string* fault = nullptr) const {
         std::vector<std::uint32_t> chain;
         std::vector<bool> seen(fat.size());
         std::uint32_t id = start;
         while (id != kEndOfChain && chain.size() < maxSectors) {
-            if (id > kMaxRegSect) {
-                throw FormatError("FAT chain of " + what + " holds " + sectorName(id) + " after " +
-                                      num(chain.size()) + " sectors",
-                                  0);
-            }
-            if (id >= fat.size() || id >= sectorCount) {
-                throw FormatError("FAT chain of " + what + ": sector " + num(id) +
-                                      " out of range (" + num(std::min<std::size_t>(
-                                                              fat.size(), sectorCount)) +
-                                      " sectors)",
-                                  0);
-            }
-            if (seen[id]) {
-                throw FormatError("FAT chain of " + what + " loops at sector " + num(id),
-                                  sectorOffset(id));
+            if (fault != nullptr) {
+                try {
+                    checkLink(id, what, chain.size(), seen);
+                } catch (const FormatError& e) {
+                    *fault = e.what();
+                    return chain;
+                }
+            } else {
+                checkLink(id, what, chain.size(), seen);
             }
             seen[id] = true;
             chain.push_back(id);
             id = fat[id];
         }
         return chain;
+    }
+
+    void checkLink(std::uint32_t id, const std::string& what, std::size_t steps,
+                   const std::vector<bool>& seen) const {
+        {
+            if (id > kMaxRegSect) {
+                throw FormatError("FAT chain of " + what + " holds " + sectorName(id) + " after " +
+                                      num(steps) + " sectors",
+                                  0);
+            }
+            if (id >= fat.size() || id >= sectorCount) {
+                throw FormatError(
+                    "FAT chain of " + what + ": sector " + num(id) + " out of range (" +
+                        num(std::min<std::size_t>(fat.size(), sectorCount)) + " sectors)",
+                    0);
+            }
+            if (seen[id]) {
+                throw FormatError("FAT chain of " + what + " loops at sector " + num(id),
+                                  sectorOffset(id));
+            }
+        }
     }
 
     std::vector<std::uint32_t> miniChain(std::uint32_t start, const std::string& what,
@@ -155,15 +213,14 @@ struct CompoundFile::Impl {
         std::uint32_t id = start;
         while (chain.size() < count) {
             if (id == kEndOfChain) {
-                throw FormatError("mini FAT chain of " + what + " ends after " +
-                                      num(chain.size()) + " mini sectors, " + num(count) +
-                                      " needed",
+                throw FormatError("mini FAT chain of " + what + " ends after " + num(chain.size()) +
+                                      " mini sectors, " + num(count) + " needed",
                                   0);
             }
             if (id >= miniCount) {
-                throw FormatError("mini FAT chain of " + what + ": mini sector " +
-                                      sectorName(id) + " out of range (" + num(miniCount) +
-                                      " mini sectors)",
+                throw FormatError("mini FAT chain of " + what + ": mini sector " + sectorName(id) +
+                                      " out of range (" + num(miniCount) + " mini sectors" +
+                                      (miniStreamFault.empty() ? "" : "; " + miniStreamFault) + ")",
                                   0);
             }
             if (seen[id]) {
@@ -181,12 +238,9 @@ struct CompoundFile::Impl {
         const DirEntry& e = entries[entryId];
         const std::string what = "stream " + num(entryId) + " (\"" + e.name + "\")";
         const std::uint64_t size = e.size;
-        if (size == 0) return {};
+        if (size == 0)
+            return {};
         if (size < kMiniStreamCutoff) {
-            if (!miniStreamError.empty()) {
-                throw FormatError(what + ": the mini stream is unreadable: " + miniStreamError,
-                                  0);
-            }
             const std::size_t count = (size + kMiniSectorSize - 1) / kMiniSectorSize;
             const auto chain = miniChain(e.start, what, count);
             std::vector<std::uint8_t> out;
@@ -194,15 +248,14 @@ struct CompoundFile::Impl {
             for (std::uint32_t mini : chain) {
                 const std::uint64_t pos = std::uint64_t{mini} * kMiniSectorSize;
                 const std::uint32_t sector = miniStreamSectors[pos / sectorSize];
-                const std::size_t n =
-                    std::min<std::uint64_t>(kMiniSectorSize, size - out.size());
+                const std::size_t n = std::min<std::uint64_t>(kMiniSectorSize, size - out.size());
                 const auto data = sectorBytes(sector, pos % sectorSize + n, what);
                 out.insert(out.end(), data.begin() + static_cast<std::ptrdiff_t>(pos % sectorSize),
                            data.end());
             }
             return out;
         }
-        const std::uint64_t count = (size + sectorSize - 1) / sectorSize;
+        const std::uint64_t count = sectorsFor(size, sectorSize);
         if (count > sectorCount) {
             throw FormatError(what + " declares " + num(size) + " bytes, more than the file's " +
                                   num(sectorCount) + " sectors can hold",
@@ -210,8 +263,9 @@ struct CompoundFile::Impl {
         }
         const auto chain = fatChain(e.start, what, static_cast<std::size_t>(count));
         if (chain.size() < count) {
-            throw FormatError(what + " declares " + num(size) + " bytes but its FAT chain ends after " +
-                                  num(chain.size()) + " sectors",
+            throw FormatError(what + " declares " + num(size) +
+                                  " bytes but its FAT chain ends after " + num(chain.size()) +
+                                  " sectors",
                               0);
         }
         std::vector<std::uint8_t> out;
@@ -231,9 +285,9 @@ struct CompoundFile::Impl {
 
 void CompoundFile::Impl::parse() {
     if (bytes.size() < kHeaderSize) {
-        throw FormatError("header: file of " + num(bytes.size()) +
-                              " bytes is shorter than the 512-byte header",
-                          0);
+        throw FormatError(
+            "header: file of " + num(bytes.size()) + " bytes is shorter than the 512-byte header",
+            0);
     }
     common::ByteReader r(bytes);
     const auto sig = r.readBytes(8);
@@ -276,8 +330,9 @@ void CompoundFile::Impl::parse() {
     const std::size_t sectors = (bytes.size() - sectorSize + sectorSize - 1) / sectorSize;
     sectorCount = static_cast<std::uint32_t>(std::min<std::size_t>(sectors, kMaxRegSect));
     if (fatSectorCount > sectorCount) {
-        throw FormatError("header: " + num(fatSectorCount) + " FAT sectors declared, the file has " +
-                              num(sectorCount) + " sectors",
+        throw FormatError("header: " + num(fatSectorCount) +
+                              " FAT sectors declared, the file has " + num(sectorCount) +
+                              " sectors",
                           0x2C);
     }
 
@@ -338,35 +393,33 @@ void CompoundFile::Impl::parse() {
     if (miniFatCount > 0 && miniFatStart != kEndOfChain) {
         if (miniFatCount > sectorCount) {
             throw FormatError("header: " + num(miniFatCount) +
-                                  " mini FAT sectors declared, the file has " +
-                                  num(sectorCount) + " sectors",
+                                  " mini FAT sectors declared, the file has " + num(sectorCount) +
+                                  " sectors",
                               0x40);
         }
         const auto chain = fatChain(miniFatStart, "the mini FAT", miniFatCount);
         miniFat.reserve(chain.size() * perFatSector);
         for (std::uint32_t id : chain) {
             common::ByteReader m(sectorBytes(id, sectorSize, "mini FAT"));
-            for (std::size_t k = 0; k < perFatSector; ++k) miniFat.push_back(m.readU32());
+            for (std::size_t k = 0; k < perFatSector; ++k)
+                miniFat.push_back(m.readU32());
         }
     }
 
     parseDirectory(dirStart);
 
     // The mini stream is the root entry's stream. A damaged one only matters
-    // to the small streams that live in it, so its fault is kept for them.
+    // to the small streams that live past the damage; the fault is kept for them.
     const DirEntry& rootEntry = entries[0];
     if (rootEntry.size > 0 && !miniFat.empty()) {
-        try {
-            const std::uint64_t count = (rootEntry.size + sectorSize - 1) / sectorSize;
-            miniStreamSectors = fatChain(rootEntry.start, "the mini stream",
-                                         static_cast<std::size_t>(std::min<std::uint64_t>(
-                                             count, sectorCount)));
-            miniStreamSize =
-                std::min<std::uint64_t>(rootEntry.size, std::uint64_t{miniStreamSectors.size()} *
-                                                            sectorSize);
-        } catch (const FormatError& e) {
-            miniStreamError = e.what();
-        }
+        // Small streams in the part before a break still read correctly.
+        const std::uint64_t count = sectorsFor(rootEntry.size, sectorSize);
+        miniStreamSectors =
+            fatChain(rootEntry.start, "the mini stream",
+                     static_cast<std::size_t>(std::min<std::uint64_t>(count, sectorCount)),
+                     &miniStreamFault);
+        miniStreamSize = std::min<std::uint64_t>(
+            rootEntry.size, std::uint64_t{miniStreamSectors.size()} * sectorSize);
     }
     buildTree();
 }
@@ -386,16 +439,21 @@ void CompoundFile::Impl::parseDirectory(std::uint32_t start) {
         DirEntry& e = entries[i];
         const auto nameBytes = d.readBytes(64);
         std::size_t nameLen = d.readU16();
+        e.type = d.readU8();
+        if (i > 0 && e.type != kTypeStorage && e.type != kTypeStream) {
+            continue;  // unused: never part of the tree, its fields are not read
+        }
         // The length counts the terminating NUL ([MS-CFB] 2.6.1); a damaged
         // length is clamped to the 64-byte field. Units before the terminator
         // are kept as they are, NULs included.
         nameLen = std::min<std::size_t>(nameLen, 64) / 2;
+        std::u16string name16;
         for (std::size_t k = 0; k + 1 < nameLen; ++k) {
-            e.name16.push_back(
-                static_cast<char16_t>(nameBytes[2 * k] | (nameBytes[2 * k + 1] << 8)));
+            name16.push_back(static_cast<char16_t>(nameBytes[2 * k] | (nameBytes[2 * k + 1] << 8)));
         }
-        e.name = common::utf16ToUtf8(e.name16);
-        e.type = d.readU8();
+        e.name = common::utf16ToUtf8(name16);
+        e.key = std::move(name16);
+        std::transform(e.key.begin(), e.key.end(), e.key.begin(), upperUnit);
         d.skip(1);  // colour
         e.left = d.readU32();
         e.right = d.readU32();
@@ -403,11 +461,14 @@ void CompoundFile::Impl::parseDirectory(std::uint32_t start) {
         d.skip(16 + 4 + 8 + 8);  // CLSID, state bits, times
         e.start = d.readU32();
         e.size = d.readU64();
-        if (major == 3) {
-            // Version 3 writers may leave garbage in the high half ([MS-CFB] 2.6.3).
+        if (sectorSize == 512) {
+            // Version 3 writers may leave garbage in the high half ([MS-CFB]
+            // 2.6.3); the sector size, not the version field, says which
+            // layout the file really has.
             e.size &= 0xFFFFFFFFu;
         }
-        if (e.type == kTypeStorage || e.type == kTypeRoot) e.size = 0;
+        if (e.type == kTypeStorage || e.type == kTypeRoot)
+            e.size = 0;
         if (i == 0) {
             if (e.type != kTypeRoot) {
                 throw FormatError("directory: entry 0 has type " + num(e.type) +
@@ -415,10 +476,12 @@ void CompoundFile::Impl::parseDirectory(std::uint32_t start) {
                                   sectorOffset(sector) + off + 66);
             }
             // The root's size is its mini stream's size.
-            common::ByteReader s(sectorBytes(sector, off + kDirEntrySize, "directory").subspan(off));
+            common::ByteReader s(
+                sectorBytes(sector, off + kDirEntrySize, "directory").subspan(off));
             s.seek(120);
             e.size = s.readU64();
-            if (major == 3) e.size &= 0xFFFFFFFFu;
+            if (sectorSize == 512)
+                e.size &= 0xFFFFFFFFu;
         }
     }
 }
@@ -434,33 +497,38 @@ void CompoundFile::Impl::buildTree() {
     while (!storages.empty()) {
         const std::uint32_t parent = storages.back();
         storages.pop_back();
-        std::vector<std::uint32_t> pending;
-        if (entries[parent].child != kNoStream) pending.push_back(entries[parent].child);
         std::vector<std::uint32_t>& kids = children[parent];
-        while (!pending.empty()) {
-            const std::uint32_t id = pending.back();
-            pending.pop_back();
-            if (id >= entries.size()) {
-                // A link past the directory leads nowhere; what it would have
-                // held cannot be read, so the rest of the tree stays usable.
-                continue;
+        // In-order walk of the siblings' tree: a well-formed tree yields the
+        // names already sorted. The stack only holds entries reached for the
+        // first time, so it is bounded by the number of entries.
+        std::vector<std::uint32_t> stack;
+        auto usable = [&](std::uint32_t id) {
+            // A link past the directory leads nowhere, and an unused (or
+            // unknown) entry is not part of the tree (its links are often
+            // zeros); neither is followed, the rest of the tree stays usable.
+            return id < entries.size() &&
+                   (entries[id].type == kTypeStorage || entries[id].type == kTypeStream);
+        };
+        auto descend = [&](std::uint32_t id) {
+            while (usable(id)) {
+                const DirEntry& e = entries[id];
+                if (reached[id]) {
+                    throw FormatError("directory: entry " + num(id) + " (\"" + e.name +
+                                          "\") is reached twice; the tree under storage " +
+                                          num(parent) + " loops",
+                                      0);
+                }
+                reached[id] = true;
+                stack.push_back(id);
+                id = e.left;
             }
-            const DirEntry& e = entries[id];
-            if (e.type != kTypeStorage && e.type != kTypeStream) {
-                // An unused (or unknown) entry is not part of the tree; its
-                // links are often zeros and are not followed.
-                continue;
-            }
-            if (reached[id]) {
-                throw FormatError("directory: entry " + num(id) + " (\"" + e.name +
-                                      "\") is reached twice; the tree under storage " +
-                                      num(parent) + " loops",
-                                  0);
-            }
-            reached[id] = true;
-            if (e.left != kNoStream) pending.push_back(e.left);
-            if (e.right != kNoStream) pending.push_back(e.right);
+        };
+        descend(entries[parent].child);
+        while (!stack.empty()) {
+            const std::uint32_t id = stack.back();
+            stack.pop_back();
             kids.push_back(id);
+            const DirEntry& e = entries[id];
             if (e.type == kTypeStorage) {
                 if (depth[parent] + 1 > kMaxStorageDepth) {
                     throw FormatError("directory: storage " + num(id) + " (\"" + e.name +
@@ -471,10 +539,14 @@ void CompoundFile::Impl::buildTree() {
                 depth[id] = depth[parent] + 1;
                 storages.push_back(id);
             }
+            descend(e.right);
         }
-        std::stable_sort(kids.begin(), kids.end(), [this](std::uint32_t a, std::uint32_t b) {
-            return compareUnits(entries[a].name16, entries[b].name16) < 0;
-        });
+        const auto byKey = [this](std::uint32_t a, std::uint32_t b) {
+            return compareKeys(entries[a].key, entries[b].key) < 0;
+        };
+        if (!std::is_sorted(kids.begin(), kids.end(), byKey)) {
+            std::stable_sort(kids.begin(), kids.end(), byKey);
+        }
     }
 }
 
@@ -491,10 +563,9 @@ public:
         out.reserve(kids.size());
         for (std::uint32_t id : kids) {
             const DirEntry& e = m_file->entries[id];
-            out.push_back(Element{e.name,
-                                  e.type == kTypeStorage ? ElementType::Storage
-                                                         : ElementType::Stream,
-                                  e.size});
+            out.push_back(
+                Element{e.name, e.type == kTypeStorage ? ElementType::Storage : ElementType::Stream,
+                        e.size});
         }
         return out;
     }
@@ -510,13 +581,22 @@ public:
 
 private:
     std::uint32_t find(std::string_view name, std::uint8_t type, const char* kind) const {
-        const std::u16string wanted = common::utf8ToUtf16(name);
-        for (std::uint32_t id : m_file->children[m_entry]) {
-            const DirEntry& e = m_file->entries[id];
-            if (e.type == type && compareUnits(e.name16, wanted) == 0) return id;
+        std::u16string wanted = common::utf8ToUtf16(name);
+        std::transform(wanted.begin(), wanted.end(), wanted.begin(), upperUnit);
+        // Children are sorted by their keys, so the name is found by
+        // bisection; equal names (a damaged file) are scanned for the type.
+        const auto& kids = m_file->children[m_entry];
+        const auto& entries = m_file->entries;
+        auto it = std::lower_bound(kids.begin(), kids.end(), wanted,
+                                   [&](std::uint32_t id, const std::u16string& w) {
+                                       return compareKeys(entries[id].key, w) < 0;
+                                   });
+        for (; it != kids.end() && entries[*it].key == wanted; ++it) {
+            if (entries[*it].type == type)
+                return *it;
         }
-        throw FormatError(std::string("no ") + kind + " \"" + std::string(name) + "\" in storage \"" +
-                              m_file->entries[m_entry].name + "\"",
+        throw FormatError(std::string("no ") + kind + " \"" + std::string(name) +
+                              "\" in storage \"" + m_file->entries[m_entry].name + "\"",
                           0);
     }
 
@@ -527,12 +607,20 @@ private:
 }  // namespace
 
 bool CompoundFile::isCompoundFile(std::span<const std::uint8_t> bytes) {
-    return bytes.size() >= kHeaderSize && std::equal(kSignature.begin(), kSignature.end(), bytes.begin());
+    return bytes.size() >= kHeaderSize &&
+           std::equal(kSignature.begin(), kSignature.end(), bytes.begin());
 }
 
 CompoundFile CompoundFile::open(std::vector<std::uint8_t> bytes) {
+    return open(std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes)));
+}
+
+CompoundFile CompoundFile::open(std::shared_ptr<const std::vector<std::uint8_t>> bytes) {
+    if (!bytes)
+        throw std::invalid_argument("CompoundFile::open: no bytes");
     auto impl = std::make_shared<Impl>();
-    impl->bytes = std::move(bytes);
+    impl->owner = std::move(bytes);
+    impl->bytes = std::span<const std::uint8_t>(*impl->owner);
     impl->parse();
     return CompoundFile(std::move(impl));
 }
@@ -543,10 +631,12 @@ CompoundFile CompoundFile::open(std::span<const std::uint8_t> bytes) {
 
 CompoundFile CompoundFile::openFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error("cannot open \"" + path + "\" for reading");
+    if (!in)
+        throw std::runtime_error("cannot open \"" + path + "\" for reading");
     std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
                                     std::istreambuf_iterator<char>());
-    if (in.bad()) throw std::runtime_error("cannot read \"" + path + "\"");
+    if (in.bad())
+        throw std::runtime_error("cannot read \"" + path + "\"");
     return open(std::move(bytes));
 }
 
@@ -554,7 +644,9 @@ std::shared_ptr<const Storage> CompoundFile::root() const {
     return std::make_shared<FileStorage>(m_impl, 0);
 }
 
-int CompoundFile::majorVersion() const { return m_impl->major; }
+int CompoundFile::majorVersion() const {
+    return m_impl->major;
+}
 
 // ---------------------------------------------------------------------------
 // In-memory storage
@@ -580,8 +672,10 @@ void checkName(std::string_view name) {
 std::vector<Element> MemoryStorage::elements() const {
     std::vector<Element> out;
     out.reserve(m_storages.size() + m_streams.size());
-    for (const auto& [name, s] : m_storages) out.push_back({name, ElementType::Storage, 0});
-    for (const auto& [name, s] : m_streams) out.push_back({name, ElementType::Stream, s->size()});
+    for (const auto& [name, s] : m_storages)
+        out.push_back({name, ElementType::Storage, 0});
+    for (const auto& [name, s] : m_streams)
+        out.push_back({name, ElementType::Stream, s->size()});
     std::stable_sort(out.begin(), out.end(), [](const Element& a, const Element& b) {
         return compareNames(a.name, b.name) < 0;
     });
@@ -674,7 +768,8 @@ void put16(std::vector<std::uint8_t>& b, std::size_t off, std::uint16_t v) {
     b[off + 1] = static_cast<std::uint8_t>(v >> 8);
 }
 void put32(std::vector<std::uint8_t>& b, std::size_t off, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[off + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        b[off + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 void put64(std::vector<std::uint8_t>& b, std::size_t off, std::uint64_t v) {
     put32(b, off, static_cast<std::uint32_t>(v));
@@ -689,7 +784,8 @@ struct Flattener {
     // leaves every empty link at the deepest or the next-deepest level.
     std::uint32_t balance(const std::vector<std::uint32_t>& ids, std::size_t lo, std::size_t hi,
                           int depth, int maxDepth) {
-        if (lo >= hi) return kNoStream;
+        if (lo >= hi)
+            return kNoStream;
         const std::size_t mid = lo + (hi - lo) / 2;
         const std::uint32_t id = ids[mid];
         entries[id].colour = (depth == maxDepth && maxDepth > 0) ? 0 : 1;
@@ -709,7 +805,8 @@ struct Flattener {
             kids.push_back(id);
         }
         int maxDepth = 0;
-        while ((std::size_t{2} << maxDepth) - 1 < kids.size()) ++maxDepth;
+        while ((std::size_t{2} << maxDepth) - 1 < kids.size())
+            ++maxDepth;
         entries[self].child = balance(kids, 0, kids.size(), 0, maxDepth);
         for (std::uint32_t id : kids) {
             const std::string name = common::utf16ToUtf8(entries[id].name);
@@ -723,13 +820,13 @@ struct Flattener {
     }
 
     static const std::vector<std::uint8_t>* streamData(const MemoryStorage& s,
-                                                      const std::string& name);
+                                                       const std::string& name);
 };
 
 }  // namespace
 
 const std::vector<std::uint8_t>* Flattener::streamData(const MemoryStorage& s,
-                                                      const std::string& name) {
+                                                       const std::string& name) {
     return s.streamContent(name).get();
 }
 
@@ -752,7 +849,8 @@ std::vector<std::uint8_t> MemoryCompoundFile::save(int majorVersion) const {
     std::uint64_t miniSectors = 0;
     std::uint64_t dataSectors = 0;
     for (auto& e : entries) {
-        if (e.type != kTypeStream || e.size == 0) continue;
+        if (e.type != kTypeStream || e.size == 0)
+            continue;
         if (e.size < kMiniStreamCutoff) {
             e.start = static_cast<std::uint32_t>(miniSectors);
             miniSectors += (e.size + kMiniSectorSize - 1) / kMiniSectorSize;
@@ -774,12 +872,14 @@ std::vector<std::uint8_t> MemoryCompoundFile::save(int majorVersion) const {
             needFat > kHeaderDifatEntries
                 ? (needFat - kHeaderDifatEntries + kFatPerSector - 2) / (kFatPerSector - 1)
                 : 0;
-        if (needFat == fatSectors && needDifat == difatSectors) break;
+        if (needFat == fatSectors && needDifat == difatSectors)
+            break;
         fatSectors = needFat;
         difatSectors = needDifat;
     }
     const std::uint64_t totalSectors = fixed + fatSectors + difatSectors;
-    if (totalSectors >= kMaxRegSect) throw std::length_error("compound file too large");
+    if (totalSectors >= kMaxRegSect)
+        throw std::length_error("compound file too large");
 
     std::vector<std::uint8_t> out((totalSectors + 1) * kOutSectorSize, 0);
     std::vector<std::uint32_t> fat(fatSectors * kFatPerSector, kFreeSect);
@@ -798,12 +898,15 @@ std::vector<std::uint8_t> MemoryCompoundFile::save(int majorVersion) const {
     entries[0].size = miniStreamBytes;
     for (auto& e : entries) {
         if (e.type != kTypeStream || e.size == 0) {
-            if (e.type == kTypeStream) e.start = kEndOfChain;
+            if (e.type == kTypeStream)
+                e.start = kEndOfChain;
             continue;
         }
         if (e.size < kMiniStreamCutoff) {
-            const std::size_t off = sectorAt(miniStreamStart) + std::size_t{e.start} * kMiniSectorSize;
-            std::copy(e.data->begin(), e.data->end(), out.begin() + static_cast<std::ptrdiff_t>(off));
+            const std::size_t off =
+                sectorAt(miniStreamStart) + std::size_t{e.start} * kMiniSectorSize;
+            std::copy(e.data->begin(), e.data->end(),
+                      out.begin() + static_cast<std::ptrdiff_t>(off));
         } else {
             e.start = chain((e.size + kOutSectorSize - 1) / kOutSectorSize);
             std::copy(e.data->begin(), e.data->end(),
@@ -814,13 +917,16 @@ std::vector<std::uint8_t> MemoryCompoundFile::save(int majorVersion) const {
     {
         std::vector<std::uint32_t> miniFat(miniFatSectors * kFatPerSector, kFreeSect);
         for (const auto& e : entries) {
-            if (e.type != kTypeStream || e.size == 0 || e.size >= kMiniStreamCutoff) continue;
+            if (e.type != kTypeStream || e.size == 0 || e.size >= kMiniStreamCutoff)
+                continue;
             const std::uint64_t n = (e.size + kMiniSectorSize - 1) / kMiniSectorSize;
             for (std::uint64_t i = 0; i < n; ++i) {
-                miniFat[e.start + i] = (i + 1 == n) ? kEndOfChain : static_cast<std::uint32_t>(e.start + i + 1);
+                miniFat[e.start + i] =
+                    (i + 1 == n) ? kEndOfChain : static_cast<std::uint32_t>(e.start + i + 1);
             }
         }
-        for (std::size_t i = 0; i < miniFat.size(); ++i) put32(out, sectorAt(miniFatStart) + 4 * i, miniFat[i]);
+        for (std::size_t i = 0; i < miniFat.size(); ++i)
+            put32(out, sectorAt(miniFatStart) + 4 * i, miniFat[i]);
     }
     const std::uint32_t dirStart = chain(dirSectors);
     for (std::size_t i = 0; i < dirSectors * (kOutSectorSize / kDirEntrySize); ++i) {
@@ -832,7 +938,8 @@ std::vector<std::uint8_t> MemoryCompoundFile::save(int majorVersion) const {
             continue;
         }
         const OutEntry& e = entries[i];
-        for (std::size_t k = 0; k < e.name.size(); ++k) put16(out, off + 2 * k, e.name[k]);
+        for (std::size_t k = 0; k < e.name.size(); ++k)
+            put16(out, off + 2 * k, e.name[k]);
         put16(out, off + 64, static_cast<std::uint16_t>((e.name.size() + 1) * 2));
         out[off + 66] = e.type;
         out[off + 67] = e.type == kTypeRoot ? 1 : e.colour;
@@ -843,10 +950,13 @@ std::vector<std::uint8_t> MemoryCompoundFile::save(int majorVersion) const {
         put64(out, off + 120, e.size);
     }
     const std::uint32_t fatStart = next;
-    for (std::uint64_t i = 0; i < fatSectors; ++i) fat[next++] = kFatSect;
+    for (std::uint64_t i = 0; i < fatSectors; ++i)
+        fat[next++] = kFatSect;
     const std::uint32_t difatStart = next;
-    for (std::uint64_t i = 0; i < difatSectors; ++i) fat[next++] = kDifSect;
-    for (std::size_t i = 0; i < fat.size(); ++i) put32(out, sectorAt(fatStart) + 4 * i, fat[i]);
+    for (std::uint64_t i = 0; i < difatSectors; ++i)
+        fat[next++] = kDifSect;
+    for (std::size_t i = 0; i < fat.size(); ++i)
+        put32(out, sectorAt(fatStart) + 4 * i, fat[i]);
 
     // Header.
     std::copy(kSignature.begin(), kSignature.end(), out.begin());
@@ -865,13 +975,15 @@ std::vector<std::uint8_t> MemoryCompoundFile::save(int majorVersion) const {
     put32(out, 0x44, difatSectors ? difatStart : kEndOfChain);
     put32(out, 0x48, static_cast<std::uint32_t>(difatSectors));
     for (std::size_t i = 0; i < kHeaderDifatEntries; ++i) {
-        put32(out, 0x4C + 4 * i, i < fatSectors ? fatStart + static_cast<std::uint32_t>(i) : kFreeSect);
+        put32(out, 0x4C + 4 * i,
+              i < fatSectors ? fatStart + static_cast<std::uint32_t>(i) : kFreeSect);
     }
     for (std::uint64_t d = 0; d < difatSectors; ++d) {
         const std::size_t off = sectorAt(difatStart + static_cast<std::uint32_t>(d));
         for (std::size_t k = 0; k < kFatPerSector - 1; ++k) {
             const std::uint64_t idx = kHeaderDifatEntries + d * (kFatPerSector - 1) + k;
-            put32(out, off + 4 * k, idx < fatSectors ? fatStart + static_cast<std::uint32_t>(idx) : kFreeSect);
+            put32(out, off + 4 * k,
+                  idx < fatSectors ? fatStart + static_cast<std::uint32_t>(idx) : kFreeSect);
         }
         put32(out, off + 4 * (kFatPerSector - 1),
               d + 1 < difatSectors ? difatStart + static_cast<std::uint32_t>(d + 1) : kEndOfChain);

@@ -33,7 +33,8 @@ struct RenderBody {
     std::vector<std::uint8_t> bytes;
     // ICU name of the encoding of HTML or text bytes that do not declare one.
     std::string encoding;
-    // Attachments with a content id, for HTML bodies that show them.
+    // Attachments with a content id, for HTML bodies (plain or wrapped in
+    // RTF) that show them.
     std::vector<render::InlineImage> images;
 };
 

@@ -36,6 +36,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <variant>
 #include <vector>
 
@@ -114,13 +115,14 @@ public:
 
     private:
         mutable std::mutex m_lock;
-        std::vector<StorageHandle> trackingObjects;
+        // Open storage handles, without duplicates.
+        std::unordered_set<StorageHandle> trackingObjects;
     };
 
     // A value as GetMapiProperty finds it: text, bytes, a storage (an object),
     // or a 16- or 32-bit integer from the property stream.
-    using MapiValue =
-        std::variant<std::string, std::vector<std::uint8_t>, StorageHandle, std::int16_t, std::int32_t>;
+    using MapiValue = std::variant<std::string, std::vector<std::uint8_t>, StorageHandle,
+                                   std::int16_t, std::int32_t>;
 
     // A property element's stored bytes, untouched, with its type from the
     // element name (PT_STRING8, PT_UNICODE or PT_BINARY).
@@ -174,7 +176,8 @@ public:
     std::optional<MapiValue> GetMapiProperty(std::string_view propIdentifier) const;
     std::optional<std::string> GetMapiPropertyString(std::string_view propIdentifier) const;
     // Bytes; nothing when absent; PropertyError when the value is not bytes.
-    std::optional<std::vector<std::uint8_t>> GetMapiPropertyBytes(std::string_view propIdentifier) const;
+    std::optional<std::vector<std::uint8_t>> GetMapiPropertyBytes(
+        std::string_view propIdentifier) const;
     // PropertyError when absent or of another kind.
     std::int16_t GetMapiPropertyInt16(std::string_view propIdentifier) const;
     std::int32_t GetMapiPropertyInt32(std::string_view propIdentifier) const;
@@ -214,13 +217,15 @@ protected:
     StorageHandle storage;
     int propHeaderSize = PROPERTIES_STREAM_HEADER_TOP;
     const OutlookStorage* parentMessage = nullptr;
-    std::vector<cfb::Element> streamStatistics;     // listing order
+    std::vector<cfb::Element> streamStatistics;      // listing order
     std::vector<cfb::Element> subStorageStatistics;  // listing order
     bool disposed = false;
 
 private:
-    std::optional<MapiValue> GetMapiPropertyFromStreamOrStorage(std::string_view propIdentifier) const;
-    std::optional<MapiValue> GetMapiPropertyFromPropertyStream(std::string_view propIdentifier) const;
+    std::optional<MapiValue> GetMapiPropertyFromStreamOrStorage(
+        std::string_view propIdentifier) const;
+    std::optional<MapiValue> GetMapiPropertyFromPropertyStream(
+        std::string_view propIdentifier) const;
 };
 
 class OutlookStorage::Recipient : public OutlookStorage {
@@ -256,6 +261,8 @@ public:
     explicit Message(std::istream& storageStream);
     // From bytes in memory, as from a stream.
     explicit Message(std::span<const std::uint8_t> storageBytes);
+    // From bytes in memory, shared rather than copied.
+    explicit Message(std::shared_ptr<const std::vector<std::uint8_t>> storageBytes);
     ~Message() override;
 
     const std::vector<std::unique_ptr<Recipient>>& Recipients() const { return recipients; }
@@ -292,7 +299,8 @@ protected:
 
 private:
     Message(StorageHandle storageToLoad, const Message* parent, int depth);
-    void openBytes(std::vector<std::uint8_t> bytes, const char* message, const char* paramName);
+    void openBytes(std::shared_ptr<const std::vector<std::uint8_t>> bytes, const char* message,
+                   const char* paramName);
     void LoadAttachmentStorage(StorageHandle attachmentStorage);
 
     std::vector<std::unique_ptr<Recipient>> recipients;

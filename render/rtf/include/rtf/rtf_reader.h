@@ -35,8 +35,11 @@ inline constexpr std::size_t kMaxTextChars = 8u * 1024 * 1024;
 // pictures become placeholder boxes.
 inline constexpr std::size_t kMaxPictureBytes = 32u * 1024 * 1024;
 inline constexpr std::size_t kMaxTotalPictureBytes = 128u * 1024 * 1024;
-// Largest decoded picture (pixels); larger become placeholder boxes.
-inline constexpr std::int64_t kMaxPicturePixels = 40'000'000;
+// Largest decoded picture, and all pictures and placeholder boxes of one
+// document together (pixels); beyond them pictures become placeholder boxes,
+// drawn at a reduced resolution once the total is spent.
+inline constexpr std::int64_t kMaxPicturePixels = 16'000'000;
+inline constexpr std::int64_t kMaxTotalPicturePixels = 32'000'000;
 // Columns per table row (the format's own maximum is 63) and table cells per
 // document; cells beyond them are written as tab-separated paragraphs.
 inline constexpr int kMaxTableColumns = 63;
@@ -93,6 +96,14 @@ private:
 // owned by the caller.
 ReadResult readRtf(std::span<const std::uint8_t> bytes,
                    const std::vector<InlineImage>& images = {});
+
+// Lays out mail HTML (a message's HTML body) exactly as readRtf lays out
+// the HTML a \fromhtml1 body wraps: Word's conditional comments and <o:p>
+// removed, cid: pictures from `images`, placeholder boxes for every other
+// picture, nothing loaded from files or the network, tables nested beyond
+// kMaxTableNesting flattened. HTML longer than twice kMaxTextChars is cut
+// (warning). Never throws; `page` of the result is the default PageSetup.
+ReadResult readHtml(const QString& html, const std::vector<InlineImage>& images = {});
 
 // De-encapsulates HTML from \fromhtml1 RTF per [MS-OXRTFEX] and returns it as
 // UTF-8 text (\'hh bytes decoded with the code page in force). Throws

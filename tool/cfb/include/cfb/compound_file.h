@@ -79,6 +79,8 @@ public:
     // Parses the file. Throws FormatError on any structural fault.
     static CompoundFile open(std::vector<std::uint8_t> bytes);
     static CompoundFile open(std::span<const std::uint8_t> bytes);
+    // Shares the caller's bytes instead of copying them.
+    static CompoundFile open(std::shared_ptr<const std::vector<std::uint8_t>> bytes);
     // Reads the file whole, then as open(). Throws std::runtime_error when the
     // file cannot be read.
     static CompoundFile openFile(const std::string& path);
