@@ -13,7 +13,7 @@
 namespace {
 
 using msg_fixture::Bytes;
-using msg_fixture::MessageSpec;
+using msg_fixture::MessageBuilder;
 
 constexpr std::uint16_t kSubject = 0x0037;
 constexpr std::uint16_t kSenderName = 0x0C1A;
@@ -60,7 +60,7 @@ std::string hex(const std::string& bytes) {
     return out;
 }
 
-MessageSpec& addressed(MessageSpec& m, const char* subject, const char* from) {
+MessageBuilder& addressed(MessageBuilder& m, const char* subject, const char* from) {
     m.unicode(kSubject, subject).unicode(kSenderName, from);
     m.addRecipient()
         .unicode(kDisplayName, "Anna Halloway")
@@ -85,14 +85,14 @@ int main(int argc, char** argv) {
             std::string rtf = readFile(src + "/letter.rtf");
             const std::string token = "%%PICTURE%%";
             rtf.replace(rtf.find(token), token.size(), hex(png));
-            MessageSpec m;
+            MessageBuilder m;
             addressed(m, "Your records request", "Edwin Marsh")
                 .unicode(kBody, "Dear Ms. Halloway, thank you for your request of 30 November.")
                 .rtfBody(rtf);
             writeFile(out + "/Formatted letter with table.msg", m.build());
         }
         {
-            MessageSpec m;
+            MessageBuilder m;
             addressed(m, "Your records are ready", "Records Office")
                 .unicode(kBody, "Your records request is ready.")
                 .binary(kHtml, msg_fixture::toBytes(readFile(src + "/inline-image.html")))
@@ -106,19 +106,19 @@ int main(int argc, char** argv) {
             writeFile(out + "/HTML message with picture.msg", m.build());
         }
         {
-            MessageSpec m;
+            MessageBuilder m;
             addressed(m, "This week", "Mira Lund")
                 .unicode(kBody, readFile(src + "/plain-text.txt"));
             writeFile(out + "/Plain text message.msg", m.build());
         }
         {
-            MessageSpec m;
+            MessageBuilder m;
             addressed(m, "Minutes of the records committee", "Edwin Marsh")
                 .rtfBody(readFile(src + "/two-pages.rtf"));
             writeFile(out + "/Two-page minutes.msg", m.build());
         }
         {
-            MessageSpec m;
+            MessageBuilder m;
             addressed(m, "Письма за 2023 год", "Ольга Иванова")
                 .rtfBody(readFile(src + "/non-latin.rtf"));
             writeFile(out + "/Non-Latin scripts.msg", m.build());

@@ -78,8 +78,8 @@ std::vector<std::uint8_t> bytes(const std::string& s) {
     return {s.begin(), s.end()};
 }
 
-QString saveMessage(const QString& path, const msg_fixture::MessageSpec& spec) {
-    const std::vector<std::uint8_t> data = spec.build();
+QString saveMessage(const QString& path, const msg_fixture::MessageBuilder& message) {
+    const std::vector<std::uint8_t> data = message.build();
     QFile out(path);
     out.open(QIODevice::WriteOnly);
     out.write(reinterpret_cast<const char*>(data.data()), static_cast<qint64>(data.size()));
@@ -87,15 +87,15 @@ QString saveMessage(const QString& path, const msg_fixture::MessageSpec& spec) {
 }
 
 QString plainMessage(const QString& path, const std::string& utf8Body) {
-    msg_fixture::MessageSpec spec;
-    spec.unicode(0x1000, utf8Body);
-    return saveMessage(path, spec);
+    msg_fixture::MessageBuilder message;
+    message.unicode(0x1000, utf8Body);
+    return saveMessage(path, message);
 }
 
 QString rtfMessage(const QString& path, const std::string& rtf) {
-    msg_fixture::MessageSpec spec;
-    spec.rtfBody(rtf);
-    return saveMessage(path, spec);
+    msg_fixture::MessageBuilder message;
+    message.rtfBody(rtf);
+    return saveMessage(path, message);
 }
 
 std::string longText(int lines) {
@@ -225,9 +225,9 @@ TEST_F(ConverterTest, TheMessageFileIsNeverReplacedByItsOwnImage) {
 }
 
 TEST_F(ConverterTest, HtmlOrPlainBodyWithoutRtfIsRenderedNotBlank) {
-    msg_fixture::MessageSpec htmlSpec;
-    htmlSpec.unicode(0x1013, "<html><body><p>Привет, HTML body</p></body></html>");
-    const QString html = saveMessage(path("html.msg"), htmlSpec);
+    msg_fixture::MessageBuilder htmlMessage;
+    htmlMessage.unicode(0x1013, "<html><body><p>Привет, HTML body</p></body></html>");
+    const QString html = saveMessage(path("html.msg"), htmlMessage);
     const QString cp1251 = corpus(QStringLiteral("poi__HTMLBodyBinary_CP1251.msg"));
     const QString plain = corpus(QStringLiteral("poi__simple_test_msg.msg"));
     for (const QString& msg : {html, cp1251, plain}) {
@@ -292,34 +292,34 @@ TEST_F(ConverterTest, RunningOutOfProcessorTimeEndsWithATextNotAHang) {
 
 // --- choosing the body --------------------------------------------------------
 
-tool::RenderBody bodyOf(const msg_fixture::MessageSpec& spec) {
-    const std::vector<std::uint8_t> data = spec.build();
+tool::RenderBody bodyOf(const msg_fixture::MessageBuilder& builder) {
+    const std::vector<std::uint8_t> data = builder.build();
     const tool::Message message{std::span<const std::uint8_t>(data)};
     return tool::selectBody(message);
 }
 
 TEST(ConverterBody, RtfBodyReachesTheRendererByteForByte) {
     const std::string rtf = "{\\rtf1\\ansi\\ansicpg1251 \xCF\xF0\xE8\xE2\xE5\xF2 \x80\xFF}";
-    msg_fixture::MessageSpec spec;
-    spec.rtfBody(rtf).unicode(0x1000, "plain");
-    const tool::RenderBody body = bodyOf(spec);
+    msg_fixture::MessageBuilder message;
+    message.rtfBody(rtf).unicode(0x1000, "plain");
+    const tool::RenderBody body = bodyOf(message);
     EXPECT_EQ(body.kind, tool::RenderBody::Kind::Rtf);
     EXPECT_EQ(body.bytes, bytes(rtf));
 }
 
 TEST(ConverterBody, EightBitBodiesCarryTheirCodePageAndUnicodeOnesAByteOrderMark) {
-    msg_fixture::MessageSpec eightBit;
+    msg_fixture::MessageBuilder eightBit;
     eightBit.int32(0x3FFD, 1251).string8(0x1000, "\xCF\xF0\xE8\xE2\xE5\xF2");
     const tool::RenderBody text = bodyOf(eightBit);
     EXPECT_EQ(text.kind, tool::RenderBody::Kind::Text);
     EXPECT_EQ(text.encoding, "windows-1251");
     EXPECT_EQ(text.bytes, bytes("\xCF\xF0\xE8\xE2\xE5\xF2"));
 
-    msg_fixture::MessageSpec binaryHtml;
+    msg_fixture::MessageBuilder binaryHtml;
     binaryHtml.int32(0x3FDE, 936).int32(0x3FFD, 1252).binary(0x1013, bytes("<html>x</html>"));
     EXPECT_EQ(bodyOf(binaryHtml).encoding, "gbk");
 
-    msg_fixture::MessageSpec unicode;
+    msg_fixture::MessageBuilder unicode;
     unicode.unicode(0x1013, "<html>x</html>").unicode(0x1000, "plain");
     const tool::RenderBody html = bodyOf(unicode);
     EXPECT_EQ(html.kind, tool::RenderBody::Kind::Html);
@@ -330,21 +330,21 @@ TEST(ConverterBody, EightBitBodiesCarryTheirCodePageAndUnicodeOnesAByteOrderMark
 
 TEST(ConverterBody, AttachmentsWithAContentIdGoAlongAsInlinePictures) {
     // HTML bodies, and HTML wrapped in RTF, link to pictures by content id.
-    msg_fixture::MessageSpec html;
+    msg_fixture::MessageBuilder html;
     html.unicode(0x1013, "<html><img src=\"cid:logo@x\"></html>");
-    msg_fixture::MessageSpec rtf;
+    msg_fixture::MessageBuilder rtf;
     rtf.rtfBody("{\\rtf1\\ansi\\fromhtml1 {\\*\\htmltag <img src=\"cid:logo@x\">}}");
-    for (msg_fixture::MessageSpec* spec : {&html, &rtf}) {
-        spec->addAttachment()
+    for (msg_fixture::MessageBuilder* message : {&html, &rtf}) {
+        message->addAttachment()
             .int32(0x3705, 1)
             .unicode(0x3712, "logo@x")
             .unicode(0x3707, "logo.png")
             .binary(0x3701, bytes("PNGDATA"));
-        spec->addAttachment()
+        message->addAttachment()
             .int32(0x3705, 1)
             .unicode(0x3707, "report.pdf")
             .binary(0x3701, bytes("PDF"));
-        const tool::RenderBody body = bodyOf(*spec);
+        const tool::RenderBody body = bodyOf(*message);
         ASSERT_EQ(body.images.size(), 1u);
         EXPECT_EQ(body.images[0].contentId, "logo@x");
         EXPECT_EQ(body.images[0].data, bytes("PNGDATA"));
