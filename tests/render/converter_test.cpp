@@ -78,7 +78,7 @@ std::vector<std::uint8_t> bytes(const std::string& s) {
     return {s.begin(), s.end()};
 }
 
-QString saveMessage(const QString& path, const msg_fixture::MessageSpec& spec) {
+QString saveMessage(const QString& path, const msg_fixture::MessageBuilder& spec) {
     const std::vector<std::uint8_t> data = spec.build();
     QFile out(path);
     out.open(QIODevice::WriteOnly);
@@ -87,13 +87,13 @@ QString saveMessage(const QString& path, const msg_fixture::MessageSpec& spec) {
 }
 
 QString plainMessage(const QString& path, const std::string& utf8Body) {
-    msg_fixture::MessageSpec spec;
+    msg_fixture::MessageBuilder spec;
     spec.unicode(0x1000, utf8Body);
     return saveMessage(path, spec);
 }
 
 QString rtfMessage(const QString& path, const std::string& rtf) {
-    msg_fixture::MessageSpec spec;
+    msg_fixture::MessageBuilder spec;
     spec.rtfBody(rtf);
     return saveMessage(path, spec);
 }
@@ -225,7 +225,7 @@ TEST_F(ConverterTest, TheMessageFileIsNeverReplacedByItsOwnImage) {
 }
 
 TEST_F(ConverterTest, HtmlOrPlainBodyWithoutRtfIsRenderedNotBlank) {
-    msg_fixture::MessageSpec htmlSpec;
+    msg_fixture::MessageBuilder htmlSpec;
     htmlSpec.unicode(0x1013, "<html><body><p>Привет, HTML body</p></body></html>");
     const QString html = saveMessage(path("html.msg"), htmlSpec);
     const QString cp1251 = corpus(QStringLiteral("poi__HTMLBodyBinary_CP1251.msg"));
@@ -292,7 +292,7 @@ TEST_F(ConverterTest, RunningOutOfProcessorTimeEndsWithATextNotAHang) {
 
 // --- choosing the body --------------------------------------------------------
 
-tool::RenderBody bodyOf(const msg_fixture::MessageSpec& spec) {
+tool::RenderBody bodyOf(const msg_fixture::MessageBuilder& spec) {
     const std::vector<std::uint8_t> data = spec.build();
     const tool::Message message{std::span<const std::uint8_t>(data)};
     return tool::selectBody(message);
@@ -300,7 +300,7 @@ tool::RenderBody bodyOf(const msg_fixture::MessageSpec& spec) {
 
 TEST(ConverterBody, RtfBodyReachesTheRendererByteForByte) {
     const std::string rtf = "{\\rtf1\\ansi\\ansicpg1251 \xCF\xF0\xE8\xE2\xE5\xF2 \x80\xFF}";
-    msg_fixture::MessageSpec spec;
+    msg_fixture::MessageBuilder spec;
     spec.rtfBody(rtf).unicode(0x1000, "plain");
     const tool::RenderBody body = bodyOf(spec);
     EXPECT_EQ(body.kind, tool::RenderBody::Kind::Rtf);
@@ -308,18 +308,18 @@ TEST(ConverterBody, RtfBodyReachesTheRendererByteForByte) {
 }
 
 TEST(ConverterBody, EightBitBodiesCarryTheirCodePageAndUnicodeOnesAByteOrderMark) {
-    msg_fixture::MessageSpec eightBit;
+    msg_fixture::MessageBuilder eightBit;
     eightBit.int32(0x3FFD, 1251).string8(0x1000, "\xCF\xF0\xE8\xE2\xE5\xF2");
     const tool::RenderBody text = bodyOf(eightBit);
     EXPECT_EQ(text.kind, tool::RenderBody::Kind::Text);
     EXPECT_EQ(text.encoding, "windows-1251");
     EXPECT_EQ(text.bytes, bytes("\xCF\xF0\xE8\xE2\xE5\xF2"));
 
-    msg_fixture::MessageSpec binaryHtml;
+    msg_fixture::MessageBuilder binaryHtml;
     binaryHtml.int32(0x3FDE, 936).int32(0x3FFD, 1252).binary(0x1013, bytes("<html>x</html>"));
     EXPECT_EQ(bodyOf(binaryHtml).encoding, "gbk");
 
-    msg_fixture::MessageSpec unicode;
+    msg_fixture::MessageBuilder unicode;
     unicode.unicode(0x1013, "<html>x</html>").unicode(0x1000, "plain");
     const tool::RenderBody html = bodyOf(unicode);
     EXPECT_EQ(html.kind, tool::RenderBody::Kind::Html);
@@ -330,11 +330,11 @@ TEST(ConverterBody, EightBitBodiesCarryTheirCodePageAndUnicodeOnesAByteOrderMark
 
 TEST(ConverterBody, AttachmentsWithAContentIdGoAlongAsInlinePictures) {
     // HTML bodies, and HTML wrapped in RTF, link to pictures by content id.
-    msg_fixture::MessageSpec html;
+    msg_fixture::MessageBuilder html;
     html.unicode(0x1013, "<html><img src=\"cid:logo@x\"></html>");
-    msg_fixture::MessageSpec rtf;
+    msg_fixture::MessageBuilder rtf;
     rtf.rtfBody("{\\rtf1\\ansi\\fromhtml1 {\\*\\htmltag <img src=\"cid:logo@x\">}}");
-    for (msg_fixture::MessageSpec* spec : {&html, &rtf}) {
+    for (msg_fixture::MessageBuilder* spec : {&html, &rtf}) {
         spec->addAttachment()
             .int32(0x3705, 1)
             .unicode(0x3712, "logo@x")
