@@ -3,6 +3,7 @@
 #include <common/byte_reader.h>
 
 #include <array>
+#include <cstring>
 #include <stdexcept>
 #include <string>
 
@@ -142,6 +143,13 @@ std::vector<std::uint8_t> CLZF::decompressRTF(std::span<const std::uint8_t> src)
         // inside the group except the reference's start.
         if (bits == 0 && inSize - rp >= 17 && end - wp >= 8 * 17) {
             unsigned group = in[rp++];
+            if (group == 0) {
+                // Eight literals: the commonest group in RTF text.
+                std::memcpy(o + wp, in + rp, 8);
+                wp += 8;
+                rp += 8;
+                continue;
+            }
             for (int k = 0; k < 8; ++k, group >>= 1) {
                 if (!(group & 1u)) {
                     o[wp++] = in[rp++];
@@ -160,8 +168,17 @@ std::vector<std::uint8_t> CLZF::decompressRTF(std::span<const std::uint8_t> src)
                     from -= kDictionarySize;
                 }
                 rp += 2;
-                for (std::size_t i = 0; i < len; ++i)
-                    o[wp++] = o[from++];
+                if (wp - from >= 17) {
+                    // Source and target cannot overlap within 17 bytes, and the
+                    // group has room for them: copy the most a reference can
+                    // take and keep len of it (the rest is written over later).
+                    std::memcpy(o + wp, o + from, 16);
+                    o[wp + 16] = o[from + 16];
+                    wp += len;
+                } else {
+                    for (std::size_t i = 0; i < len; ++i)
+                        o[wp++] = o[from++];
+                }
             }
             continue;
         }

@@ -68,7 +68,7 @@ char16_t upperUnit(char16_t c) {
 }
 
 // Orders upper-cased keys: length first, then unit by unit.
-int compareKeys(const std::u16string& a, const std::u16string& b) {
+int compareKeys(std::u16string_view a, std::u16string_view b) {
     if (a.size() != b.size())
         return a.size() < b.size() ? -1 : 1;
     return a.compare(b);
@@ -112,8 +112,11 @@ int compareNames(std::string_view a, std::string_view b) {
 // Reader
 
 struct DirEntry {
-    std::string name;
-    std::u16string key;  // the UTF-16 name upper-cased, for ordering and lookup
+    // The name is kept in the file's pools (CompoundFile::Impl::rawNames and
+    // keys, the upper-cased copy for ordering and lookup) rather than in
+    // strings of its own: a directory may hold tens of thousands of entries.
+    std::uint32_t nameOff = 0;
+    std::uint32_t nameLen = 0;
     std::uint8_t type = 0;
     std::uint32_t left = kNoStream;
     std::uint32_t right = kNoStream;
@@ -134,7 +137,17 @@ struct CompoundFile::Impl {
     std::uint64_t miniStreamSize = 0;
     std::string miniStreamFault;  // why the mini stream ends early, if it does
     std::vector<DirEntry> entries;
+    std::vector<char16_t> rawNames;                    // every entry's UTF-16 name, as stored
+    std::vector<char16_t> keys;                        // the same, upper-cased
     std::vector<std::vector<std::uint32_t>> children;  // per entry, in name order
+
+    std::u16string_view key(std::uint32_t id) const {
+        return {keys.data() + entries[id].nameOff, entries[id].nameLen};
+    }
+    std::string name(std::uint32_t id) const {
+        return common::utf16ToUtf8(
+            std::u16string_view(rawNames.data() + entries[id].nameOff, entries[id].nameLen));
+    }
 
     std::size_t sectorOffset(std::uint32_t id) const {
         return (static_cast<std::size_t>(id) + 1) * sectorSize;
@@ -236,7 +249,7 @@ struct CompoundFile::Impl {
 
     std::vector<std::uint8_t> readEntry(std::uint32_t entryId) const {
         const DirEntry& e = entries[entryId];
-        const std::string what = "stream " + num(entryId) + " (\"" + e.name + "\")";
+        const std::string what = "stream " + num(entryId) + " (\"" + name(entryId) + "\")";
         const std::uint64_t size = e.size;
         if (size == 0)
             return {};
@@ -432,6 +445,8 @@ void CompoundFile::Impl::parseDirectory(std::uint32_t start) {
     const std::size_t perSector = sectorSize / kDirEntrySize;
     const std::size_t count = std::min(chain.size() * perSector, kMaxDirectoryEntries);
     entries.resize(count);
+    rawNames.reserve(count * 31);
+    keys.reserve(count * 31);
     for (std::size_t i = 0; i < count; ++i) {
         const std::uint32_t sector = chain[i / perSector];
         const std::size_t off = (i % perSector) * kDirEntrySize;
@@ -447,13 +462,13 @@ void CompoundFile::Impl::parseDirectory(std::uint32_t start) {
         // length is clamped to the 64-byte field. Units before the terminator
         // are kept as they are, NULs included.
         nameLen = std::min<std::size_t>(nameLen, 64) / 2;
-        std::u16string name16;
+        e.nameOff = static_cast<std::uint32_t>(rawNames.size());
         for (std::size_t k = 0; k + 1 < nameLen; ++k) {
-            name16.push_back(static_cast<char16_t>(nameBytes[2 * k] | (nameBytes[2 * k + 1] << 8)));
+            const auto unit = static_cast<char16_t>(nameBytes[2 * k] | (nameBytes[2 * k + 1] << 8));
+            rawNames.push_back(unit);
+            keys.push_back(upperUnit(unit));
         }
-        e.name = common::utf16ToUtf8(name16);
-        e.key = std::move(name16);
-        std::transform(e.key.begin(), e.key.end(), e.key.begin(), upperUnit);
+        e.nameLen = static_cast<std::uint32_t>(rawNames.size() - e.nameOff);
         d.skip(1);  // colour
         e.left = d.readU32();
         e.right = d.readU32();
@@ -513,7 +528,7 @@ void CompoundFile::Impl::buildTree() {
             while (usable(id)) {
                 const DirEntry& e = entries[id];
                 if (reached[id]) {
-                    throw FormatError("directory: entry " + num(id) + " (\"" + e.name +
+                    throw FormatError("directory: entry " + num(id) + " (\"" + name(id) +
                                           "\") is reached twice; the tree under storage " +
                                           num(parent) + " loops",
                                       0);
@@ -531,7 +546,7 @@ void CompoundFile::Impl::buildTree() {
             const DirEntry& e = entries[id];
             if (e.type == kTypeStorage) {
                 if (depth[parent] + 1 > kMaxStorageDepth) {
-                    throw FormatError("directory: storage " + num(id) + " (\"" + e.name +
+                    throw FormatError("directory: storage " + num(id) + " (\"" + name(id) +
                                           "\") is nested deeper than " + num(kMaxStorageDepth) +
                                           " levels",
                                       0);
@@ -542,7 +557,7 @@ void CompoundFile::Impl::buildTree() {
             descend(e.right);
         }
         const auto byKey = [this](std::uint32_t a, std::uint32_t b) {
-            return compareKeys(entries[a].key, entries[b].key) < 0;
+            return compareKeys(key(a), key(b)) < 0;
         };
         if (!std::is_sorted(kids.begin(), kids.end(), byKey)) {
             std::stable_sort(kids.begin(), kids.end(), byKey);
@@ -563,9 +578,9 @@ public:
         out.reserve(kids.size());
         for (std::uint32_t id : kids) {
             const DirEntry& e = m_file->entries[id];
-            out.push_back(
-                Element{e.name, e.type == kTypeStorage ? ElementType::Storage : ElementType::Stream,
-                        e.size});
+            out.push_back(Element{
+                m_file->name(id),
+                e.type == kTypeStorage ? ElementType::Storage : ElementType::Stream, e.size});
         }
         return out;
     }
@@ -589,14 +604,14 @@ private:
         const auto& entries = m_file->entries;
         auto it = std::lower_bound(kids.begin(), kids.end(), wanted,
                                    [&](std::uint32_t id, const std::u16string& w) {
-                                       return compareKeys(entries[id].key, w) < 0;
+                                       return compareKeys(m_file->key(id), w) < 0;
                                    });
-        for (; it != kids.end() && entries[*it].key == wanted; ++it) {
+        for (; it != kids.end() && m_file->key(*it) == std::u16string_view(wanted); ++it) {
             if (entries[*it].type == type)
                 return *it;
         }
         throw FormatError(std::string("no ") + kind + " \"" + std::string(name) +
-                              "\" in storage \"" + m_file->entries[m_entry].name + "\"",
+                              "\" in storage \"" + m_file->name(m_entry) + "\"",
                           0);
     }
 
@@ -670,15 +685,21 @@ void checkName(std::string_view name) {
 }  // namespace
 
 std::vector<Element> MemoryStorage::elements() const {
+    // Both maps are in name order: merge them.
     std::vector<Element> out;
     out.reserve(m_storages.size() + m_streams.size());
-    for (const auto& [name, s] : m_storages)
-        out.push_back({name, ElementType::Storage, 0});
-    for (const auto& [name, s] : m_streams)
-        out.push_back({name, ElementType::Stream, s->size()});
-    std::stable_sort(out.begin(), out.end(), [](const Element& a, const Element& b) {
-        return compareNames(a.name, b.name) < 0;
-    });
+    auto st = m_storages.begin();
+    auto sm = m_streams.begin();
+    while (st != m_storages.end() || sm != m_streams.end()) {
+        if (sm == m_streams.end() ||
+            (st != m_storages.end() && compareNames(st->first, sm->first) <= 0)) {
+            out.push_back({st->first, ElementType::Storage, 0});
+            ++st;
+        } else {
+            out.push_back({sm->first, ElementType::Stream, sm->second->size()});
+            ++sm;
+        }
+    }
     return out;
 }
 
@@ -733,6 +754,9 @@ MemoryStorage* MemoryStorage::storage(std::string_view name) {
 }
 
 void MemoryStorage::copyFrom(const Storage& source) {
+    // Into an empty storage (every copy the message model makes) the source's
+    // elements arrive in name order and go in at the end of each map.
+    const bool fresh = m_storages.empty() && m_streams.empty();
     for (const Element& e : source.elements()) {
         try {
             checkName(e.name);
@@ -740,10 +764,22 @@ void MemoryStorage::copyFrom(const Storage& source) {
             // A name another writer let through but the format forbids.
             throw FormatError(std::string("cannot copy: ") + bad.what(), 0);
         }
+        if (!fresh) {
+            if (e.type == ElementType::Storage) {
+                createStorage(e.name).copyFrom(*source.openStorage(e.name));
+            } else {
+                writeStream(e.name, source.readStream(e.name));
+            }
+            continue;
+        }
         if (e.type == ElementType::Storage) {
-            createStorage(e.name).copyFrom(*source.openStorage(e.name));
+            auto child = std::make_shared<MemoryStorage>();
+            child->copyFrom(*source.openStorage(e.name));
+            m_storages.emplace_hint(m_storages.end(), e.name, std::move(child));
         } else {
-            writeStream(e.name, source.readStream(e.name));
+            m_streams.emplace_hint(
+                m_streams.end(), e.name,
+                std::make_shared<const std::vector<std::uint8_t>>(source.readStream(e.name)));
         }
     }
 }
