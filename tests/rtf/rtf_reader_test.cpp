@@ -179,17 +179,23 @@ TEST(RtfTables, CellsOfARowSitSideBySide) {
     ASSERT_EQ(widths.size(), 2);
     EXPECT_NEAR(widths[0].rawValue(), 2000 / 15.0, 0.01);
     EXPECT_NEAR(widths[1].rawValue(), 3000 / 15.0, 0.01);
-    EXPECT_GT(table->format().border(), 0);
+    // Only the first cell of the first row declared a (top) border.
+    const QTextTableCellFormat bordered = table->cellAt(0, 0).format().toTableCellFormat();
+    EXPECT_GE(bordered.topBorder(), 1.0);
+    EXPECT_EQ(bordered.topBorderStyle(), QTextFrameFormat::BorderStyle_Solid);
+    EXPECT_EQ(bordered.bottomBorder(), 0.0);
+    EXPECT_EQ(table->cellAt(0, 1).format().toTableCellFormat().topBorder(), 0.0);
     EXPECT_TRUE(blockWith(*r.document, QStringLiteral("after")));
     EXPECT_EQ(QTextCursor(*blockWith(*r.document, QStringLiteral("after"))).currentTable(),
               nullptr);
 }
 
 TEST(RtfTables, NestedTableLandsInsideTheOuterCell) {
-    auto r = read(R"({\rtf1\trowd\cellx3000\cellx6000\pard\intbl outer\cell)"
-                  R"(\pard\intbl\itap2 in1\nestcell in2\nestcell)"
-                  R"({\*\nesttableprops\trowd\cellx1000\cellx2000\nestrow}{\nonesttables\par})"
-                  R"(\pard\intbl\itap1\cell\row})");
+    auto r =
+        read(R"({\rtf1\trowd\cellx3000\cellx6000\pard\intbl outer\cell)"
+             R"(\pard\intbl\itap2 in1\nestcell in2\nestcell)"
+             R"({\*\nesttableprops\trowd\cellx1000\cellx2000\nestrow}{\nonesttables FALLBACK\par})"
+             R"(\pard\intbl\itap1\cell\row})");
     QTextTable* outer = firstTable(*r.document);
     ASSERT_NE(outer, nullptr);
     EXPECT_EQ(outer->columns(), 2);
@@ -205,6 +211,7 @@ TEST(RtfTables, NestedTableLandsInsideTheOuterCell) {
     ASSERT_NE(inner, nullptr);
     EXPECT_EQ(inner->columns(), 2);
     EXPECT_EQ(allText(*r.document).count(QStringLiteral("in1")), 1);
+    EXPECT_FALSE(allText(*r.document).contains(QStringLiteral("FALLBACK")));
 }
 
 TEST(RtfTables, LongTableIsOneTableWithEveryRowInOrder) {

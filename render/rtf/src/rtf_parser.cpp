@@ -81,10 +81,14 @@ struct Font {
     QStringList families;
 };
 
+constexpr int kTop = 1, kLeft = 2, kBottom = 4, kRight = 8, kInsideH = 16, kInsideV = 32;
+
 struct CellDef {
     int right = 0;  // \cellx, twips from the row's left edge
     int shading = 0;
-    bool borders = false;
+    int sides = 0;        // kTop | kLeft | kBottom | kRight
+    int borderWidth = 0;  // twips
+    int borderColor = 0;
     Qt::Alignment vertical = Qt::AlignTop;
 };
 
@@ -93,7 +97,9 @@ struct RowDef {
     CellDef next;
     int left = 0;
     int gap = 108;
-    bool borders = false;
+    int sides = 0;  // outer sides, kInsideH and kInsideV as \trbrdr* give them
+    int borderWidth = 0;
+    int borderColor = 0;
     Qt::Alignment align = Qt::AlignLeft;
 };
 
@@ -303,6 +309,9 @@ enum class Word {
     TrBrdr,
     BrdrNone,
     BrdrStyle,
+    BrdrW,
+    BrdrCf,
+    ParaBrdr,
     TrLeft,
     TrGapH,
     TrQc,
@@ -358,6 +367,7 @@ Word lookup(std::string_view word) {
         {"atnauthor", Word::SkipDestination},
         {"pn", Word::SkipDestination},
         {"nonshppict", Word::SkipDestination},
+        {"nonesttables", Word::SkipDestination},
         {"xe", Word::SkipDestination},
         {"tc", Word::SkipDestination},
         {"template", Word::SkipDestination},
@@ -526,6 +536,15 @@ Word lookup(std::string_view word) {
         {"trbrdrr", Word::TrBrdr},
         {"trbrdrh", Word::TrBrdr},
         {"trbrdrv", Word::TrBrdr},
+        {"brdrw", Word::BrdrW},
+        {"brdrcf", Word::BrdrCf},
+        {"brdrt", Word::ParaBrdr},
+        {"brdrb", Word::ParaBrdr},
+        {"brdrl", Word::ParaBrdr},
+        {"brdrr", Word::ParaBrdr},
+        {"brdrbtw", Word::ParaBrdr},
+        {"brdrbar", Word::ParaBrdr},
+        {"box", Word::ParaBrdr},
         {"brdrnil", Word::BrdrNone},
         {"brdrnone", Word::BrdrNone},
         {"brdrs", Word::BrdrStyle},
@@ -600,6 +619,8 @@ private:
     void endRow(int level);
     void commitRow(int level);
     void flushRows();
+    void applyBorders(QTextTableCellFormat& format, const CellDef* cell, const RowDef& row,
+                      bool firstRow, bool firstCell, bool lastCell) const;
     void buildTable(TableLevel& table, QTextCursor& parent);
     void closeTableLevel();
     void finishPicture();
@@ -640,6 +661,7 @@ private:
     std::vector<TableLevel> m_tables;
     std::vector<RowDef> m_rowDefs = std::vector<RowDef>(kMaxTableNesting + 1);
     BorderTarget m_borderTarget = BorderTarget::None;
+    int m_borderSide = 0;
     int m_tableCells = 0;
     bool m_breakBefore = false;
 
@@ -1665,19 +1687,54 @@ void Parser::onControlWord(const Token& token) {
             m_rowDefs[static_cast<std::size_t>(state().rowDefLevel)].next.shading = param;
             return;
         case Word::ClBrdr:
-            m_borderTarget = BorderTarget::Cell;
+        case Word::TrBrdr: {
+            m_borderTarget = word == Word::ClBrdr ? BorderTarget::Cell : BorderTarget::Row;
+            switch (token.word.back()) {
+                case 't':
+                    m_borderSide = kTop;
+                    break;
+                case 'l':
+                    m_borderSide = kLeft;
+                    break;
+                case 'b':
+                    m_borderSide = kBottom;
+                    break;
+                case 'r':
+                    m_borderSide = kRight;
+                    break;
+                case 'h':
+                    m_borderSide = kInsideH;
+                    break;
+                default:
+                    m_borderSide = kInsideV;
+                    break;
+            }
             return;
-        case Word::TrBrdr:
-            m_borderTarget = BorderTarget::Row;
+        }
+        case Word::ParaBrdr:
+            m_borderTarget = BorderTarget::None;  // paragraph borders are not drawn
             return;
         case Word::BrdrNone:
-            return;
-        case Word::BrdrStyle: {
+        case Word::BrdrStyle:
+        case Word::BrdrW:
+        case Word::BrdrCf: {
             RowDef& row = m_rowDefs[static_cast<std::size_t>(state().rowDefLevel)];
-            if (m_borderTarget == BorderTarget::Cell) {
-                row.next.borders = true;
-            } else if (m_borderTarget == BorderTarget::Row) {
-                row.borders = true;
+            if (m_borderTarget == BorderTarget::None) {
+                return;
+            }
+            int& sides = m_borderTarget == BorderTarget::Cell ? row.next.sides : row.sides;
+            int& width =
+                m_borderTarget == BorderTarget::Cell ? row.next.borderWidth : row.borderWidth;
+            int& colour =
+                m_borderTarget == BorderTarget::Cell ? row.next.borderColor : row.borderColor;
+            if (word == Word::BrdrStyle) {
+                sides |= m_borderSide;
+            } else if (word == Word::BrdrNone) {
+                sides &= ~m_borderSide;
+            } else if (word == Word::BrdrW) {
+                width = std::max(width, std::clamp(param, 0, 300));
+            } else {
+                colour = param;
             }
             return;
         }
@@ -1838,7 +1895,6 @@ void Parser::buildTable(TableLevel& t, QTextCursor& parent) {
     // document until the table ends costs memory (about 10 KB a cell).
     int columns = 1;
     std::size_t widest = 0;
-    bool anyBorder = false;
     for (std::size_t r = 0; r < t.rows.size(); ++r) {
         const TableRow& row = t.rows[r];
         const int n = std::min(static_cast<int>(row.cells.size()), kMaxTableColumns);
@@ -1846,17 +1902,14 @@ void Parser::buildTable(TableLevel& t, QTextCursor& parent) {
             columns = n;
             widest = r;
         }
-        anyBorder = anyBorder || row.def.borders;
-        for (const CellDef& cell : row.def.cells) {
-            anyBorder = anyBorder || cell.borders;
-        }
     }
     const RowDef& def = t.rows[widest].def;
     QTextTableFormat format;
     format.setCellSpacing(0);
     format.setCellPadding(std::clamp(px(def.gap), 1.0, 20.0));
     format.setBorderCollapse(true);
-    format.setBorder(anyBorder ? 1 : 0);
+    // Borders are drawn per cell side; the table has none of its own.
+    format.setBorder(0);
     format.setBorderStyle(QTextFrameFormat::BorderStyle_Solid);
     format.setBorderBrush(Qt::black);
     format.setAlignment(def.align);
@@ -1882,11 +1935,6 @@ void Parser::buildTable(TableLevel& t, QTextCursor& parent) {
         if (t.table->columns() < columns) {
             t.table->appendColumns(columns - t.table->columns());
         }
-        if (anyBorder && t.table->format().border() <= 0) {
-            QTextTableFormat existing = t.table->format();
-            existing.setBorder(1);
-            t.table->setFormat(existing);
-        }
         firstRow = t.table->rows();
         t.table->appendRows(static_cast<int>(t.rows.size()));
     }
@@ -1900,19 +1948,23 @@ void Parser::buildTable(TableLevel& t, QTextCursor& parent) {
             if (!cell.isValid()) {
                 continue;
             }
-            if (i < static_cast<int>(row.def.cells.size())) {
-                const CellDef& cd = row.def.cells[static_cast<std::size_t>(i)];
-                QTextTableCellFormat cf = cell.format().toTableCellFormat();
-                const QColor shading = color(cd.shading);
+            const CellDef* cd = i < static_cast<int>(row.def.cells.size())
+                                    ? &row.def.cells[static_cast<std::size_t>(i)]
+                                    : nullptr;
+            QTextTableCellFormat cf = cell.format().toTableCellFormat();
+            if (cd != nullptr) {
+                const QColor shading = color(cd->shading);
                 if (shading.isValid()) {
                     cf.setBackground(shading);
                 }
                 cf.setVerticalAlignment(
-                    cd.vertical == Qt::AlignVCenter  ? QTextCharFormat::AlignMiddle
-                    : cd.vertical == Qt::AlignBottom ? QTextCharFormat::AlignBottom
-                                                     : QTextCharFormat::AlignTop);
-                cell.setFormat(cf);
+                    cd->vertical == Qt::AlignVCenter  ? QTextCharFormat::AlignMiddle
+                    : cd->vertical == Qt::AlignBottom ? QTextCharFormat::AlignBottom
+                                                      : QTextCharFormat::AlignTop);
             }
+            applyBorders(cf, cd, row.def, firstRow + r == 0, i == 0,
+                         i == static_cast<int>(row.cells.size()) - 1);
+            cell.setFormat(cf);
             QTextDocument* cellDoc = row.cells[static_cast<std::size_t>(i)].get();
             // Drop the empty block the cell's last paragraph mark opened.
             QTextBlock last = cellDoc->lastBlock();
@@ -1933,6 +1985,50 @@ void Parser::buildTable(TableLevel& t, QTextCursor& parent) {
     }
     t.rows.clear();
     parent.movePosition(QTextCursor::End);
+}
+
+void Parser::applyBorders(QTextTableCellFormat& format, const CellDef* cell, const RowDef& row,
+                          bool firstRow, bool firstCell, bool lastCell) const {
+    // The cell's own \clbrdr* sides, plus the row's: its top edge on the
+    // table's first row, inside lines between rows and cells, outer left and
+    // right on the outer cells. Word writes the bottom edge on the cells.
+    int sides = cell != nullptr ? cell->sides : 0;
+    const int rs = row.sides;
+    if ((firstRow && (rs & kTop)) || (rs & kInsideH)) {
+        sides |= kTop;
+    }
+    if (rs & kInsideH) {
+        sides |= kBottom;
+    }
+    if ((firstCell && (rs & kLeft)) || (!firstCell && (rs & kInsideV))) {
+        sides |= kLeft;
+    }
+    if ((lastCell && (rs & kRight)) || (!lastCell && (rs & kInsideV))) {
+        sides |= kRight;
+    }
+    const int twips = std::max(cell != nullptr ? cell->borderWidth : 0, row.borderWidth);
+    const qreal width = std::clamp(px(twips), 1.0, 6.0);
+    QColor colour =
+        color(cell != nullptr && cell->borderColor != 0 ? cell->borderColor : row.borderColor);
+    const QBrush brush(colour.isValid() ? colour : QColor(Qt::black));
+    const auto side = [&](int bit, auto setWidth, auto setStyle, auto setBrush) {
+        if (sides & bit) {
+            (format.*setWidth)(width);
+            (format.*setStyle)(QTextFrameFormat::BorderStyle_Solid);
+            (format.*setBrush)(brush);
+        } else {
+            (format.*setWidth)(0);
+            (format.*setStyle)(QTextFrameFormat::BorderStyle_None);
+        }
+    };
+    side(kTop, &QTextTableCellFormat::setTopBorder, &QTextTableCellFormat::setTopBorderStyle,
+         &QTextTableCellFormat::setTopBorderBrush);
+    side(kLeft, &QTextTableCellFormat::setLeftBorder, &QTextTableCellFormat::setLeftBorderStyle,
+         &QTextTableCellFormat::setLeftBorderBrush);
+    side(kBottom, &QTextTableCellFormat::setBottomBorder,
+         &QTextTableCellFormat::setBottomBorderStyle, &QTextTableCellFormat::setBottomBorderBrush);
+    side(kRight, &QTextTableCellFormat::setRightBorder, &QTextTableCellFormat::setRightBorderStyle,
+         &QTextTableCellFormat::setRightBorderBrush);
 }
 
 void Parser::closeTableLevel() {

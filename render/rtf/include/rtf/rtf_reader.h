@@ -40,8 +40,9 @@ inline constexpr std::size_t kMaxTotalPictureBytes = 128u * 1024 * 1024;
 // drawn at a reduced resolution once the total is spent.
 inline constexpr std::int64_t kMaxPicturePixels = 16'000'000;
 inline constexpr std::int64_t kMaxTotalPicturePixels = 32'000'000;
-// Columns per table row (the format's own maximum is 63) and table cells per
-// document; cells beyond them are written as tab-separated paragraphs.
+// Columns per table row (the format's own maximum is 63): further cells of a
+// row share its last column. Table cells per document: further cells are
+// written as tab-separated paragraphs (warning).
 inline constexpr int kMaxTableColumns = 63;
 inline constexpr int kMaxTableCells = 20000;
 // Deepest table nesting turned into nested tables; deeper levels are flattened.
