@@ -21,9 +21,7 @@
 #include <QTextTable>
 #include <QUrl>
 
-#ifdef ORVALINE_HAVE_RTF
 #include <rtf/rtf_reader.h>
-#endif
 
 #include <algorithm>
 #include <array>
@@ -518,14 +516,13 @@ PagedDocument PagedDocument::load(std::span<const std::uint8_t> bytes,
     state->guard = std::make_unique<ResourceGuard>(images);
     PageGeometry requested;
 
+    std::vector<rtf::InlineImage> rtfImages;
+    rtfImages.reserve(images.size());
+    for (const InlineImage& image : images) {
+        rtfImages.push_back({image.contentId, image.fileName, image.data});
+    }
     switch (state->format) {
         case SourceFormat::Rtf: {
-#ifdef ORVALINE_HAVE_RTF
-            std::vector<rtf::InlineImage> rtfImages;
-            rtfImages.reserve(images.size());
-            for (const InlineImage& image : images) {
-                rtfImages.push_back({image.contentId, image.fileName, image.data});
-            }
             rtf::ReadResult result = rtf::readRtf(bytes, rtfImages);
             if (!result.document) {
                 throw RenderError("the RTF reader returned no document");
@@ -535,15 +532,22 @@ PagedDocument PagedDocument::load(std::span<const std::uint8_t> bytes,
                          result.page.marginLeft, result.page.marginRight,
                          result.page.marginTop,  result.page.marginBottom};
             state->warnings = std::move(result.warnings);
-#else
-            throw RenderError("this build of the renderer has no RTF reader");
-#endif
             break;
         }
-        case SourceFormat::Html:
-            state->doc = std::make_unique<QTextDocument>();
-            state->doc->setDefaultFont(defaultBodyFont());
+        case SourceFormat::Html: {
+            // Mail HTML gets the treatment of HTML wrapped in RTF (Word's
+            // conditional comments and <o:p> removed, cid: pictures).
+            rtf::ReadResult result =
+                rtf::readHtml(cutText(decodeHtml(bytes, encoding), state->warnings), rtfImages);
+            if (!result.document) {
+                throw RenderError("the HTML reader returned no document");
+            }
+            state->doc = std::move(result.document);
+            for (std::string& warning : result.warnings) {
+                state->warnings.push_back(std::move(warning));
+            }
             break;
+        }
         case SourceFormat::Text:
             state->doc = std::make_unique<QTextDocument>();
             state->doc->setDefaultFont(defaultBodyFont());
@@ -554,9 +558,7 @@ PagedDocument PagedDocument::load(std::span<const std::uint8_t> bytes,
     // Set before any content is parsed, so that no stylesheet or picture link
     // ever reaches the file system.
     doc.setParent(state->guard.get());
-    if (state->format == SourceFormat::Html) {
-        doc.setHtml(cutText(decodeHtml(bytes, encoding), state->warnings));
-    } else if (state->format == SourceFormat::Text) {
+    if (state->format == SourceFormat::Text) {
         doc.setPlainText(cutText(decodeText(bytes, encoding), state->warnings));
     }
     doc.setDocumentMargin(0);

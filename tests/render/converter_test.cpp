@@ -78,8 +78,8 @@ std::vector<std::uint8_t> bytes(const std::string& s) {
     return {s.begin(), s.end()};
 }
 
-QString saveMessage(const QString& path, const msg_fixture::MessageBuilder& message) {
-    const std::vector<std::uint8_t> data = message.build();
+QString saveMessage(const QString& path, const msg_fixture::MessageBuilder& builder) {
+    const std::vector<std::uint8_t> data = builder.build();
     QFile out(path);
     out.open(QIODevice::WriteOnly);
     out.write(reinterpret_cast<const char*>(data.data()), static_cast<qint64>(data.size()));
@@ -87,15 +87,15 @@ QString saveMessage(const QString& path, const msg_fixture::MessageBuilder& mess
 }
 
 QString plainMessage(const QString& path, const std::string& utf8Body) {
-    msg_fixture::MessageBuilder message;
-    message.unicode(0x1000, utf8Body);
-    return saveMessage(path, message);
+    msg_fixture::MessageBuilder builder;
+    builder.unicode(0x1000, utf8Body);
+    return saveMessage(path, builder);
 }
 
 QString rtfMessage(const QString& path, const std::string& rtf) {
-    msg_fixture::MessageBuilder message;
-    message.rtfBody(rtf);
-    return saveMessage(path, message);
+    msg_fixture::MessageBuilder builder;
+    builder.rtfBody(rtf);
+    return saveMessage(path, builder);
 }
 
 std::string longText(int lines) {
@@ -300,9 +300,9 @@ tool::RenderBody bodyOf(const msg_fixture::MessageBuilder& builder) {
 
 TEST(ConverterBody, RtfBodyReachesTheRendererByteForByte) {
     const std::string rtf = "{\\rtf1\\ansi\\ansicpg1251 \xCF\xF0\xE8\xE2\xE5\xF2 \x80\xFF}";
-    msg_fixture::MessageBuilder message;
-    message.rtfBody(rtf).unicode(0x1000, "plain");
-    const tool::RenderBody body = bodyOf(message);
+    msg_fixture::MessageBuilder builder;
+    builder.rtfBody(rtf).unicode(0x1000, "plain");
+    const tool::RenderBody body = bodyOf(builder);
     EXPECT_EQ(body.kind, tool::RenderBody::Kind::Rtf);
     EXPECT_EQ(body.bytes, bytes(rtf));
 }
@@ -334,17 +334,17 @@ TEST(ConverterBody, AttachmentsWithAContentIdGoAlongAsInlinePictures) {
     html.unicode(0x1013, "<html><img src=\"cid:logo@x\"></html>");
     msg_fixture::MessageBuilder rtf;
     rtf.rtfBody("{\\rtf1\\ansi\\fromhtml1 {\\*\\htmltag <img src=\"cid:logo@x\">}}");
-    for (msg_fixture::MessageBuilder* message : {&html, &rtf}) {
-        message->addAttachment()
+    for (msg_fixture::MessageBuilder* builder : {&html, &rtf}) {
+        builder->addAttachment()
             .int32(0x3705, 1)
             .unicode(0x3712, "logo@x")
             .unicode(0x3707, "logo.png")
             .binary(0x3701, bytes("PNGDATA"));
-        message->addAttachment()
+        builder->addAttachment()
             .int32(0x3705, 1)
             .unicode(0x3707, "report.pdf")
             .binary(0x3701, bytes("PDF"));
-        const tool::RenderBody body = bodyOf(*message);
+        const tool::RenderBody body = bodyOf(*builder);
         ASSERT_EQ(body.images.size(), 1u);
         EXPECT_EQ(body.images[0].contentId, "logo@x");
         EXPECT_EQ(body.images[0].data, bytes("PNGDATA"));
