@@ -515,7 +515,14 @@ void loadHtml(QTextDocument& document, const QString& source,
                                              QRegularExpression::CaseInsensitiveOption);
     html.remove(kOfficeP);
     html = withQtUnits(html);
-    html = withBoundedTableNesting(html);
+    {
+        QString bounded = withBoundedTableNesting(html);
+        if (bounded != html) {
+            warnings.push_back("tables nested more than " + std::to_string(kMaxTableNesting) +
+                               " deep are shown as text");
+            html = std::move(bounded);
+        }
+    }
 
     // Every image is replaced by one of our own resources: a cid: picture of
     // the message, or a placeholder box. Nothing is fetched.

@@ -46,7 +46,7 @@ inline constexpr std::int64_t kMaxTotalPicturePixels = 32'000'000;
 inline constexpr int kMaxTableColumns = 63;
 inline constexpr int kMaxTableCells = 20000;
 // Deepest table nesting turned into nested tables; deeper levels are flattened.
-inline constexpr int kMaxTableNesting = 16;
+inline constexpr int kMaxTableNesting = 10;
 
 // Page size and margins in twips; defaults: Letter, 1800 left/right, 1440 top/bottom.
 struct PageSetup {
