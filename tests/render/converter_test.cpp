@@ -390,3 +390,27 @@ TEST_F(ConverterTest, EveryCorpusMessageConvertsOrFailsWithAText) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ConverterBody, DamagedRtfBodyGivesWayToThePlainBody) {
+    const msg_fixture::Bytes damaged = {0x20, 0,   0,   0,   0x10, 0, 0, 0,
+                                        'L',  'Z', 'F', 'u', 1,    2, 3, 4};
+    msg_fixture::MessageBuilder withPlain;
+    withPlain.binary(0x1009, damaged).unicode(0x1000, "the words of the plain body");
+    const std::vector<std::uint8_t> data = withPlain.build();
+    const tool::Message message{std::span<const std::uint8_t>(data)};
+    std::string warning;
+    const tool::RenderBody body = tool::selectBody(message, &warning);
+    EXPECT_EQ(body.kind, tool::RenderBody::Kind::Text);
+    EXPECT_NE(warning.find("the RTF body cannot be read"), std::string::npos) << warning;
+    EXPECT_NE(warning.find("plain-text body is shown instead"), std::string::npos) << warning;
+
+    msg_fixture::MessageBuilder rtfOnly;
+    rtfOnly.binary(0x1009, damaged);
+    const std::vector<std::uint8_t> rtfOnlyData = rtfOnly.build();
+    const tool::Message rtfOnlyMessage{std::span<const std::uint8_t>(rtfOnlyData)};
+    EXPECT_THROW(tool::selectBody(rtfOnlyMessage), std::exception);
+}
+
+}  // namespace

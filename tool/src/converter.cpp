@@ -6,10 +6,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <ostream>
 
 namespace tool {
@@ -149,9 +151,24 @@ std::string codePageName(std::uint32_t codePage) {
     return {};
 }
 
-RenderBody selectBody(const Message& message) {
+RenderBody selectBody(const Message& message, std::string* warning) {
     RenderBody body;
-    if (auto rtf = message.BodyRTFBytes()) {
+    std::optional<std::vector<std::uint8_t>> rtf;
+    try {
+        rtf = message.BodyRTFBytes();
+    } catch (const std::exception& e) {
+        // A message whose RTF body is damaged usually still carries its text
+        // in another body: the user gets that rather than nothing.
+        const bool hasHtml = message.BodyHTML().has_value();
+        if (!hasHtml && !message.BodyTextRaw().has_value()) {
+            throw;
+        }
+        if (warning != nullptr) {
+            *warning = std::string("the RTF body cannot be read (") + e.what() + "); the " +
+                       (hasHtml ? "HTML" : "plain-text") + " body is shown instead";
+        }
+    }
+    if (rtf) {
         body.kind = Kind::Rtf;
         body.bytes = std::move(*rtf);
     } else if (auto html = message.BodyHTML()) {
@@ -190,7 +207,11 @@ void convertMessage(const std::string& msgPath, const std::string& outputPath,
     }
     Message message(file);
     file.close();
-    const RenderBody body = selectBody(message);
+    std::string warning;
+    const RenderBody body = selectBody(message, &warning);
+    if (!warning.empty()) {
+        std::fprintf(stderr, "Kestrune.exe: warning: %s\n", warning.c_str());
+    }
 
     std::error_code ignored;
     if (!std::filesystem::exists(libraryPath, ignored)) {

@@ -39,9 +39,11 @@ struct RenderBody {
 };
 
 // The body to render: the RTF body byte for byte; else the HTML body ("1013");
-// else the plain body ("1000"); else an empty text (one blank page). Throws
-// what the message reader throws for a damaged RTF body.
-RenderBody selectBody(const Message& message);
+// else the plain body ("1000"); else an empty text (one blank page). A damaged
+// RTF body gives way to the HTML or plain body when the message has one (the
+// reason goes to *warning when given); without one, what the message reader
+// threw for the RTF body is thrown.
+RenderBody selectBody(const Message& message, std::string* warning = nullptr);
 
 // ICU name for a Windows code page number, or "" when it has none here.
 std::string codePageName(std::uint32_t codePage);
