@@ -75,7 +75,14 @@ std::int32_t RunAndWait(const CommandLine& command, int windowMode, shell::Progr
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardInputFile(QProcess::nullDevice());
     process.start();
-    if (!process.waitForStarted(-1)) {
+    // A start normally takes milliseconds; one that does not complete in
+    // this time is given up rather than freezing the window.
+    constexpr int kStartTimeoutMs = 30000;
+    if (!process.waitForStarted(kStartTimeoutMs)) {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(1000);
+        }
         return StartFailureCode(startErrorNumber(command.program));
     }
 
