@@ -2,6 +2,7 @@
 
 #include <QPainter>
 #include <QTextFrame>
+#include <QTextTable>
 
 #include <gtest/gtest.h>
 
@@ -152,6 +153,29 @@ TEST(HtmlLayout, DeeplyNestedTablesAreFlattenedBeyondTheLimitAndKeepTheirText) {
     EXPECT_TRUE(allText(*r.document).contains(QStringLiteral("deep")));
     r.document->setPageSize(QSizeF(576, 864));
     EXPECT_GE(r.document->pageCount(), 1);  // lays out without exhausting the stack
+}
+
+// Mail sizes its layout tables in CSS, which Qt's HTML ignores for tables:
+// without the widths, columns shrank to a few characters each.
+TEST(HtmlLayout, CssWidthsOfTablesAndCellsApply) {
+    auto r = rtf::readHtml(QStringLiteral(
+        "<table style=\"width: 600px;border-collapse: collapse;\"><tr>"
+        "<td style=\"width:18%\">a</td><td style='color:red; width:64%'>b</td>"
+        "<td width=\"10\" style=\"width:50%\">c</td><td style=\"max-width:5px\">d</td>"
+        "</tr></table>"));
+    const QTextTable* table = nullptr;
+    for (QTextFrame* frame : r.document->rootFrame()->childFrames()) {
+        table = table != nullptr ? table : qobject_cast<QTextTable*>(frame);
+    }
+    ASSERT_NE(table, nullptr);
+    const QTextTableFormat format = table->format();
+    EXPECT_EQ(format.width(), QTextLength(QTextLength::FixedLength, 600));
+    const auto columns = format.columnWidthConstraints();
+    ASSERT_EQ(columns.size(), 4);
+    EXPECT_EQ(columns[0], QTextLength(QTextLength::PercentageLength, 18));
+    EXPECT_EQ(columns[1], QTextLength(QTextLength::PercentageLength, 64));
+    EXPECT_EQ(columns[2], QTextLength(QTextLength::FixedLength, 10));  // the attribute wins
+    EXPECT_EQ(columns[3].type(), QTextLength::VariableLength);         // max-width is not width
 }
 
 TEST(HtmlBody, MailHtmlWithoutRtfGetsTheSameTreatment) {

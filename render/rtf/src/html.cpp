@@ -449,6 +449,52 @@ QString withQtUnits(const QString& html) {
     return out;
 }
 
+// Mail HTML sizes tables and cells with CSS ("style=\"width:600px\""), which
+// Qt's HTML does not apply to tables; without it columns shrink to a few
+// characters. A table, cell or header cell with a CSS width in px or % and no
+// width attribute gets that width as an attribute, which Qt applies.
+QString withTableWidthAttributes(const QString& html) {
+    static const QRegularExpression kTag(
+        QStringLiteral("<(table|td|th)\\b((?:[^>\"']|\"[^\"]*\"|'[^']*')*)>"),
+        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression kWidthAttribute(QStringLiteral("(?:^|\\s)width\\s*="),
+                                                    QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression kStyle(QStringLiteral("\\bstyle\\s*=\\s*(\"[^\"]*\"|'[^']*')"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression kCssWidth(
+        QStringLiteral("(?:^|[;\\s\"'])width\\s*:\\s*(\\d+(?:\\.\\d+)?)\\s*(px|%)"),
+        QRegularExpression::CaseInsensitiveOption);
+    QString out;
+    qsizetype last = 0;
+    auto tags = kTag.globalMatch(html);
+    while (tags.hasNext()) {
+        const QRegularExpressionMatch tag = tags.next();
+        const QString attributes = tag.captured(2);
+        if (kWidthAttribute.match(attributes).hasMatch()) {
+            continue;
+        }
+        const QRegularExpressionMatch style = kStyle.match(attributes);
+        if (!style.hasMatch()) {
+            continue;
+        }
+        const QRegularExpressionMatch width = kCssWidth.match(style.captured(1));
+        if (!width.hasMatch()) {
+            continue;
+        }
+        const QString value =
+            QString::number(qRound(width.captured(1).toDouble())) +
+            (width.captured(2) == QStringLiteral("%") ? QStringLiteral("%") : QString());
+        out += QStringView(html).mid(last, tag.capturedEnd(1) - last);
+        out += QStringLiteral(" width=\"") + value + QLatin1Char('"');
+        last = tag.capturedEnd(1);
+    }
+    if (last == 0) {
+        return html;
+    }
+    out += QStringView(html).mid(last);
+    return out;
+}
+
 // Tables nested deeper than kMaxTableNesting lose their inner table markup
 // (cells become runs separated by blanks, rows by line breaks): Qt lays
 // nested tables out recursively, and hostile mail can nest thousands.
@@ -515,6 +561,7 @@ void loadHtml(QTextDocument& document, const QString& source,
                                              QRegularExpression::CaseInsensitiveOption);
     html.remove(kOfficeP);
     html = withQtUnits(html);
+    html = withTableWidthAttributes(html);
     {
         QString bounded = withBoundedTableNesting(html);
         if (bounded != html) {
