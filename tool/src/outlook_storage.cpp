@@ -202,13 +202,20 @@ std::optional<OutlookStorage::MapiValue> OutlookStorage::GetMapiPropertyFromStre
     }
 }
 
-std::optional<OutlookStorage::MapiValue> OutlookStorage::GetMapiPropertyFromPropertyStream(
-    std::string_view propIdentifier) const {
+std::optional<std::vector<std::uint8_t>> OutlookStorage::propertyStreamBytes() const {
     const auto it = std::find_if(streamStatistics.begin(), streamStatistics.end(),
                                  [](const cfb::Element& e) { return e.name == PROPERTIES_STREAM; });
     if (it == streamStatistics.end())
         return std::nullopt;
-    const std::vector<std::uint8_t> bytes = open().readStream(PROPERTIES_STREAM);
+    return open().readStream(PROPERTIES_STREAM);
+}
+
+std::optional<OutlookStorage::MapiValue> OutlookStorage::GetMapiPropertyFromPropertyStream(
+    std::string_view propIdentifier) const {
+    const auto stream = propertyStreamBytes();
+    if (!stream)
+        return std::nullopt;
+    const std::vector<std::uint8_t>& bytes = *stream;
     common::ByteReader r(bytes);
     try {
         for (std::size_t off = static_cast<std::size_t>(propHeaderSize); off < bytes.size();
@@ -286,11 +293,10 @@ std::optional<OutlookStorage::RawProperty> OutlookStorage::GetMapiPropertyRaw(
 
 std::optional<std::int32_t> OutlookStorage::FindPropertyStreamInt32(
     std::string_view propIdentifier) const {
-    const auto it = std::find_if(streamStatistics.begin(), streamStatistics.end(),
-                                 [](const cfb::Element& e) { return e.name == PROPERTIES_STREAM; });
-    if (it == streamStatistics.end())
+    const auto stream = propertyStreamBytes();
+    if (!stream)
         return std::nullopt;
-    const std::vector<std::uint8_t> bytes = open().readStream(PROPERTIES_STREAM);
+    const std::vector<std::uint8_t>& bytes = *stream;
     common::ByteReader r(bytes);
     for (std::size_t off = static_cast<std::size_t>(propHeaderSize); off + 16 <= bytes.size();
          off += 16) {

@@ -24,6 +24,11 @@ protected:
     QVariant loadResource(int type, const QUrl& name) override;
 };
 
+// The set-up every document starts from: no margin of its own (the page
+// margins are the caller's), no undo history, 12 pt Liberation Serif, and long
+// words and URLs wrapped instead of running off the page.
+void prepareDocument(QTextDocument& document);
+
 // Reads RTF (not encapsulated) into `result` (document already created).
 void readPlainRtf(std::span<const std::uint8_t> bytes, ReadResult& result);
 

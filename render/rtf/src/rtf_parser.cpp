@@ -2170,8 +2170,7 @@ void Parser::finish() {
 
 }  // namespace
 
-void readPlainRtf(std::span<const std::uint8_t> bytes, ReadResult& result) {
-    QTextDocument& doc = *result.document;
+void prepareDocument(QTextDocument& doc) {
     doc.setDocumentMargin(0);
     doc.setUndoRedoEnabled(false);
     QFont font(QStringLiteral("Liberation Serif"));
@@ -2179,6 +2178,13 @@ void readPlainRtf(std::span<const std::uint8_t> bytes, ReadResult& result) {
     doc.setDefaultFont(font);
     QTextOption option = doc.defaultTextOption();
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    doc.setDefaultTextOption(option);
+}
+
+void readPlainRtf(std::span<const std::uint8_t> bytes, ReadResult& result) {
+    QTextDocument& doc = *result.document;
+    prepareDocument(doc);
+    QTextOption option = doc.defaultTextOption();
     option.setTabStopDistance(48);  // \deftab720
     doc.setDefaultTextOption(option);
     Parser parser(bytes, result);

@@ -12,15 +12,7 @@ namespace {
 
 void layOutHtml(ReadResult& result, const QString& html, const std::vector<InlineImage>& images) {
     QTextDocument& doc = *result.document;
-    doc.setDocumentMargin(0);
-    doc.setUndoRedoEnabled(false);
-    QFont font(QStringLiteral("Liberation Serif"));
-    font.setPointSizeF(12);
-    doc.setDefaultFont(font);
-    QTextOption option = doc.defaultTextOption();
-    // Long words and URLs wrap instead of running off the page.
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    doc.setDefaultTextOption(option);
+    detail::prepareDocument(doc);
     detail::loadHtml(doc, html, images, detail::textWidthPixels(result.page), result.warnings);
 }
 

@@ -226,6 +226,8 @@ private:
         std::string_view propIdentifier) const;
     std::optional<MapiValue> GetMapiPropertyFromPropertyStream(
         std::string_view propIdentifier) const;
+    // The "__properties_version1.0" stream, whole, or nothing when not listed.
+    std::optional<std::vector<std::uint8_t>> propertyStreamBytes() const;
 };
 
 class OutlookStorage::Recipient : public OutlookStorage {
