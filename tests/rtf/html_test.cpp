@@ -43,6 +43,17 @@ TEST(HtmlExtraction, TagsAndSharedTextComeOutRtfOnlyPartsDoNot) {
     EXPECT_FALSE(text.contains(QStringLiteral("htmlrtf")));
 }
 
+// Outlook writes a list item's bullet for RTF readers in \pntext, outside
+// \htmlrtf; the <li> already makes one.
+TEST(HtmlExtraction, ListBulletsWrittenForRtfReadersDoNotComeOut) {
+    const std::string html = rtf::extractHtml(bytesOf(
+        "{\\rtf1\\ansi\\fromhtml1 {\\*\\htmltag96 <ul>}"
+        "{\\*\\htmltag64 <li>}\\htmlrtf {{\\*\\pn\\pnlvlblt{\\pntxtb\\'b7}}\\htmlrtf0 "
+        "\\li360 {\\pntext *\\tab}{\\listtext 1.\\tab}item\\htmlrtf\\par}\\htmlrtf0 "
+        "{\\*\\htmltag72 </li>}{\\*\\htmltag104 </ul>}}"));
+    EXPECT_EQ(html, "<ul><li>item</li></ul>");
+}
+
 TEST(HtmlExtraction, RejectsRtfThatWrapsNoHtml) {
     EXPECT_THROW(rtf::extractHtml(bytesOf("{\\rtf1 plain}")), rtf::RtfError);
     EXPECT_THROW(rtf::extractHtml(bytesOf("<html></html>")), rtf::RtfError);
@@ -159,7 +170,7 @@ TEST(HtmlLayout, DeeplyNestedTablesAreFlattenedBeyondTheLimitAndKeepTheirText) {
 // without the widths, columns shrank to a few characters each.
 TEST(HtmlLayout, CssWidthsOfTablesAndCellsApply) {
     auto r = rtf::readHtml(QStringLiteral(
-        "<table style=\"width: 600px;border-collapse: collapse;\"><tr>"
+        "<table style=\"width: 500px;border-collapse: collapse;\"><tr>"
         "<td style=\"width:18%\">a</td><td style='color:red; width:64%'>b</td>"
         "<td width=\"10\" style=\"width:50%\">c</td><td style=\"max-width:5px\">d</td>"
         "</tr></table>"));
@@ -169,13 +180,83 @@ TEST(HtmlLayout, CssWidthsOfTablesAndCellsApply) {
     }
     ASSERT_NE(table, nullptr);
     const QTextTableFormat format = table->format();
-    EXPECT_EQ(format.width(), QTextLength(QTextLength::FixedLength, 600));
+    EXPECT_EQ(format.width(), QTextLength(QTextLength::FixedLength, 500));
     const auto columns = format.columnWidthConstraints();
     ASSERT_EQ(columns.size(), 4);
     EXPECT_EQ(columns[0], QTextLength(QTextLength::PercentageLength, 18));
     EXPECT_EQ(columns[1], QTextLength(QTextLength::PercentageLength, 64));
     EXPECT_EQ(columns[2], QTextLength(QTextLength::FixedLength, 10));  // the attribute wins
     EXPECT_EQ(columns[3].type(), QTextLength::VariableLength);         // max-width is not width
+}
+
+namespace {
+
+std::vector<const QTextTable*> tablesOf(const QTextFrame* frame) {
+    std::vector<const QTextTable*> tables;
+    for (const QTextFrame* child : frame->childFrames()) {
+        if (const auto* table = qobject_cast<const QTextTable*>(child)) {
+            tables.push_back(table);
+        }
+        for (const QTextTable* inner : tablesOf(child)) {
+            tables.push_back(inner);
+        }
+    }
+    return tables;
+}
+
+}  // namespace
+
+// Newsletters hide Outlook's own markup in conditional comments and reveal
+// the rows every other reader gets with "<!--[if !mso]><!-- -->": losing
+// those rows put the cells of several rows side by side.
+TEST(HtmlLayout, RowsRevealedToOtherReadersStayOutlookOnlyRowsGo) {
+    auto r = rtf::readHtml(QStringLiteral(
+        "<table><tr><td>first</td></tr>"
+        "<!--[if mso]><tr><td>outlook only</td></tr><![endif]-->"
+        "<!--[if !mso]><!-- --><tr><td>everyone</td></tr><!--<![endif]-->"
+        "<!--[if !mso]><!--><tr><td>short marker</td></tr><!--<![endif]-->"
+        "</table>"));
+    const QString text = allText(*r.document);
+    EXPECT_FALSE(text.contains(QStringLiteral("outlook only")));
+    EXPECT_FALSE(text.contains(QStringLiteral("endif")));
+    const auto tables = tablesOf(r.document->rootFrame());
+    ASSERT_EQ(tables.size(), 1u);
+    ASSERT_EQ(tables[0]->rows(), 3);
+    EXPECT_EQ(tables[0]->columns(), 1);
+    EXPECT_EQ(allText(*r.document).count(QStringLiteral("everyone")), 1);
+    EXPECT_TRUE(text.contains(QStringLiteral("short marker")));
+}
+
+// A table sized wider than the text made the whole page shrink until its
+// text was too small to read; it now takes the text width, its columns keep
+// their proportions, and "nowrap" gives way so long links wrap.
+TEST(HtmlLayout, TablesWiderThanTheTextTakeItsWidthAndKeepTheirProportions) {
+    const QString link(120, QLatin1Char('x'));
+    auto r = rtf::readHtml(
+        QStringLiteral("<table width=1138><tr><td width=75 nowrap>1</td>"
+                       "<td width=366 nowrap>name</td><td width=697 nowrap>%1</td></tr></table>"
+                       "<table width=300><tr><td><table style='width:900px'><tr>"
+                       "<td>inner</td></tr></table></td></tr></table>")
+            .arg(link));
+    const auto tables = tablesOf(r.document->rootFrame());
+    ASSERT_EQ(tables.size(), 3u);
+    const QTextTableFormat wide = tables[0]->format();
+    EXPECT_EQ(wide.width(), QTextLength(QTextLength::PercentageLength, 100));
+    const auto columns = wide.columnWidthConstraints();
+    ASSERT_EQ(columns.size(), 3);
+    EXPECT_EQ(columns[0].type(), QTextLength::PercentageLength);
+    EXPECT_NEAR(columns[0].rawValue(), 100.0 * 75 / 1138, 0.01);
+    EXPECT_NEAR(columns[2].rawValue(), 100.0 * 697 / 1138, 0.01);
+    for (QTextBlock b = r.document->begin(); b.isValid(); b = b.next()) {
+        EXPECT_FALSE(b.blockFormat().nonBreakableLines()) << b.text().toStdString();
+    }
+    // A table that fits keeps its size; one nested in it is fitted too.
+    EXPECT_EQ(tables[1]->format().width(), QTextLength(QTextLength::FixedLength, 300));
+    EXPECT_EQ(tables[2]->format().width(), QTextLength(QTextLength::PercentageLength, 100));
+    // Laid out at the text width, nothing sticks out.
+    const qreal textWidth = (r.page.paperWidth - r.page.marginLeft - r.page.marginRight) / 15.0;
+    r.document->setTextWidth(textWidth);
+    EXPECT_LE(r.document->idealWidth(), textWidth + 1);
 }
 
 TEST(HtmlBody, MailHtmlWithoutRtfGetsTheSameTreatment) {

@@ -10,6 +10,7 @@
 #include <QTextCursor>
 #include <QTextFragment>
 #include <QTextImageFormat>
+#include <QTextTable>
 
 #include <algorithm>
 #include <map>
@@ -291,8 +292,10 @@ private:
             g.dest = HtmlDest::FontTable;
             return;
         }
+        // \pntext and \listtext hold the number or bullet of a list item for
+        // readers of the RTF; the HTML has its own (<li>).
         if (w == "colortbl" || w == "stylesheet" || w == "pict" || w == "info" ||
-            w == "listtable" || w == "listoverridetable") {
+            w == "listtable" || w == "listoverridetable" || w == "pntext" || w == "listtext") {
             g.dest = HtmlDest::Skip;
             return;
         }
@@ -531,6 +534,52 @@ QString withBoundedTableNesting(const QString& html) {
     return out;
 }
 
+// A table sized wider than the text (a newsletter's 600 px, a pasted
+// spreadsheet's 1138 px) would make the whole page shrink until its text is
+// too small to read. Such a table takes the text width instead, its fixed
+// column widths become shares of it, and its cells' "nowrap" gives way so
+// long links wrap. Nested tables are fitted the same way.
+void fitWideTables(QTextDocument& document, QTextFrame* frame, qreal available) {
+    const QList<QTextFrame*> children = frame->childFrames();
+    for (QTextFrame* child : children) {
+        auto* table = qobject_cast<QTextTable*>(child);
+        if (table != nullptr) {
+            QTextTableFormat format = table->format();
+            QList<QTextLength> columns = format.columnWidthConstraints();
+            qreal fixedColumns = 0;
+            for (const QTextLength& column : columns) {
+                if (column.type() == QTextLength::FixedLength) {
+                    fixedColumns += column.rawValue();
+                }
+            }
+            const qreal width = format.width().type() == QTextLength::FixedLength
+                                    ? std::max(format.width().rawValue(), fixedColumns)
+                                    : fixedColumns;
+            if (width > available + 0.5) {
+                format.setWidth(QTextLength(QTextLength::PercentageLength, 100));
+                for (QTextLength& column : columns) {
+                    if (column.type() == QTextLength::FixedLength) {
+                        column = QTextLength(QTextLength::PercentageLength,
+                                             100.0 * column.rawValue() / width);
+                    }
+                }
+                format.setColumnWidthConstraints(columns);
+                table->setFormat(format);
+                for (QTextBlock block = document.findBlock(table->firstPosition());
+                     block.isValid() && block.position() <= table->lastPosition();
+                     block = block.next()) {
+                    if (block.blockFormat().nonBreakableLines()) {
+                        QTextBlockFormat wrapping;
+                        wrapping.setNonBreakableLines(false);
+                        QTextCursor(block).mergeBlockFormat(wrapping);
+                    }
+                }
+            }
+        }
+        fitWideTables(document, child, available);
+    }
+}
+
 QString escapeAttribute(QString text) {
     return text.toHtmlEscaped();
 }
@@ -545,6 +594,14 @@ void loadHtml(QTextDocument& document, const QString& source,
               const std::vector<InlineImage>& images, qreal textWidth,
               std::vector<std::string>& warnings) {
     QString html = source;
+    // Content meant for every reader but Outlook's own is wrapped as
+    // "<!--[if !mso]><!-- -->...<!--<![endif]-->": a browser reads the
+    // markers as two comments and shows what lies between. Only the markers
+    // go.
+    static const QRegularExpression kRevealedComment(
+        QStringLiteral("<!--\\[if[^\\]]*\\]>\\s*<!--(?:\\s*--)?>|<!--\\s*<!\\[endif\\]-->"),
+        QRegularExpression::CaseInsensitiveOption);
+    html.remove(kRevealedComment);
     // Word's conditional comments hold office XML and VML for its own use.
     static const QRegularExpression kConditional(
         QStringLiteral("<!--\\[if[^\\]]*\\]>.*?<!\\[endif\\]-->"),
@@ -638,6 +695,7 @@ void loadHtml(QTextDocument& document, const QString& source,
     }
     out += QStringView(html).mid(last);
     document.setHtml(out);
+    fitWideTables(document, document.rootFrame(), textWidth);
 
     // Images sized by style sheets can still be too wide: fit them.
     for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
