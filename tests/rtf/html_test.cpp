@@ -1,6 +1,7 @@
 #include "test_util.h"
 
 #include <QPainter>
+#include <QTextLayout>
 #include <QTextFrame>
 #include <QTextTable>
 
@@ -257,6 +258,38 @@ TEST(HtmlLayout, TablesWiderThanTheTextTakeItsWidthAndKeepTheirProportions) {
     const qreal textWidth = (r.page.paperWidth - r.page.marginLeft - r.page.marginRight) / 15.0;
     r.document->setTextWidth(textWidth);
     EXPECT_LE(r.document->idealWidth(), textWidth + 1);
+}
+
+// "<td> </td><td width=100%>text</td><td> </td>" above a row spanning all
+// three: the empty columns took the spanning cell's width between them and
+// left the text a strip a few words wide.
+TEST(HtmlLayout, EmptyColumnsBesideAFullWidthColumnTakeNoSpace) {
+    const QString sentence = QStringLiteral(
+        "Participants who bought this course also bought the following ones:");
+    auto r = rtf::readHtml(
+        QStringLiteral("<table width=100%><tr><td> </td><td width=100%>%1</td><td>&nbsp;</td></tr>"
+                       "<tr><td colspan=3><table><tr><td width=380>card</td></tr></table>"
+                       "</td></tr></table>"
+                       "<table width=100%><tr><td bgcolor=#003399> </td><td width=100%>kept</td>"
+                       "<td width=20></td></tr></table>"
+                       "<table width=100%><tr><td> </td><td width=50%>half</td></tr></table>")
+            .arg(sentence));
+    const auto tables = tablesOf(r.document->rootFrame());
+    ASSERT_EQ(tables.size(), 4u);
+    EXPECT_EQ(tables[0]->columns(), 1);
+    EXPECT_EQ(tables[0]->rows(), 2);
+    EXPECT_EQ(tables[2]->columns(), 3);  // a coloured bar and a fixed gap stay
+    EXPECT_EQ(tables[3]->columns(), 2);  // beside 50% an empty column has room
+    const qreal textWidth = (r.page.paperWidth - r.page.marginLeft - r.page.marginRight) / 15.0;
+    r.document->setTextWidth(textWidth);
+    r.document->size();  // lays the document out
+    QTextBlock block = r.document->begin();
+    while (block.isValid() && !block.text().contains(sentence)) {
+        block = block.next();
+    }
+    ASSERT_TRUE(block.isValid());
+    EXPECT_EQ(block.layout()->lineCount(), 1);
+    EXPECT_TRUE(allText(*r.document).contains(QStringLiteral("card")));
 }
 
 TEST(HtmlBody, MailHtmlWithoutRtfGetsTheSameTreatment) {

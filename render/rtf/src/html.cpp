@@ -580,6 +580,67 @@ void fitWideTables(QTextDocument& document, QTextFrame* frame, qreal available) 
     }
 }
 
+bool isEmptyCell(const QTextTableCell& cell) {
+    if (cell.format().hasProperty(QTextFormat::BackgroundBrush)) {
+        return false;
+    }
+    for (auto it = cell.begin(); !it.atEnd(); ++it) {
+        if (it.currentFrame() != nullptr) {
+            return false;
+        }
+        const QString text = it.currentBlock().text();
+        for (const QChar c : text) {
+            if (!c.isSpace() && c != QChar(0x00A0)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// Mail layouts put empty cells without a width beside a cell sized 100%
+// ("<td> </td><td width=100%>...</td><td> </td>"). A browser gives them no
+// width; Qt's table layout spreads the least width of a cell spanning the
+// row below over them, squeezing the 100% column to a narrow strip. Such
+// columns go when the table's percentage columns add up to the whole width.
+void dropEmptyColumnsBesideFullWidthOnes(QTextFrame* frame) {
+    const QList<QTextFrame*> children = frame->childFrames();
+    for (QTextFrame* child : children) {
+        dropEmptyColumnsBesideFullWidthOnes(child);
+        auto* table = qobject_cast<QTextTable*>(child);
+        if (table == nullptr || table->columns() < 2) {
+            continue;
+        }
+        QList<QTextLength> columns = table->format().columnWidthConstraints();
+        columns.resize(table->columns());
+        qreal percent = 0;
+        for (const QTextLength& column : columns) {
+            if (column.type() == QTextLength::PercentageLength) {
+                percent += column.rawValue();
+            }
+        }
+        if (percent < 99) {
+            continue;
+        }
+        for (int c = table->columns() - 1; c >= 0 && table->columns() > 1; --c) {
+            if (columns[c].type() != QTextLength::VariableLength) {
+                continue;
+            }
+            bool empty = true;
+            for (int r = 0; r < table->rows() && empty; ++r) {
+                const QTextTableCell cell = table->cellAt(r, c);
+                if (cell.isValid() && cell.column() == c && cell.columnSpan() == 1) {
+                    empty = isEmptyCell(cell);
+                }
+            }
+            if (empty) {
+                table->removeColumns(c, 1);
+                columns.removeAt(c);
+            }
+        }
+    }
+}
+
 QString escapeAttribute(QString text) {
     return text.toHtmlEscaped();
 }
@@ -696,6 +757,7 @@ void loadHtml(QTextDocument& document, const QString& source,
     out += QStringView(html).mid(last);
     document.setHtml(out);
     fitWideTables(document, document.rootFrame(), textWidth);
+    dropEmptyColumnsBesideFullWidthOnes(document.rootFrame());
 
     // Images sized by style sheets can still be too wide: fit them.
     for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
