@@ -131,6 +131,31 @@ TEST(HtmlLayout, LocalFileImagesAreNeverRead) {
             .isValid());
 }
 
+// A picture that is not loaded and gives no size (a spacer, a logo) took a
+// 160 x 40 box and pushed narrow layouts apart; it now takes the room of
+// its label, while a given size is kept.
+TEST(HtmlLayout, UnloadedPicturesOfUnknownSizeTakeTheRoomOfTheirLabel) {
+    auto r = rtf::readHtml(QStringLiteral(
+        "<p><img src=\"res://msoeres.dll/dot.gif\">"
+        "<img src=\"https://example.com/logo.png\" alt=\"Company logo\">"
+        "<img src=\"https://example.com/b.png\" width=300 height=50></p>"));
+    std::vector<QSizeF> sizes;
+    for (QTextBlock b = r.document->begin(); b.isValid(); b = b.next()) {
+        for (auto it = b.begin(); !it.atEnd(); ++it) {
+            const QTextImageFormat f = it.fragment().charFormat().toImageFormat();
+            if (f.isValid()) {
+                sizes.emplace_back(f.width(), f.height());
+            }
+        }
+    }
+    ASSERT_EQ(sizes.size(), 3u);
+    EXPECT_LT(sizes[0].width(), 80);  // "[image]"
+    EXPECT_LE(sizes[0].height(), 30);
+    EXPECT_GT(sizes[1].width(), sizes[0].width());  // the longer label
+    EXPECT_LT(sizes[1].width(), 160);
+    EXPECT_EQ(sizes[2], QSizeF(300, 50));
+}
+
 TEST(HtmlLayout, WordStyleLengthsInCentimetresApplyAndBodyTextKeepsItsUnits) {
     const std::string body =
         "{\\rtf1\\ansi\\fromhtml1 {\\*\\htmltag <html><head><style>p.MsoNormal \\{margin:0cm;\\}"
@@ -228,6 +253,27 @@ TEST(HtmlLayout, RowsRevealedToOtherReadersStayOutlookOnlyRowsGo) {
     EXPECT_TRUE(text.contains(QStringLiteral("short marker")));
 }
 
+// Qt shared a spanning cell's width out over its columns: a banner
+// "width=100% colspan=4" turned a thin coloured bar into a quarter of the
+// page. A browser makes only the columns together that wide.
+TEST(HtmlLayout, WidthOfACellSpanningColumnsIsNotSharedOutOverThem) {
+    auto r = rtf::readHtml(QStringLiteral(
+        "<table width=100%><tr><td width=100% colspan=3>banner</td></tr>"
+        "<tr><td width=100%>text</td><td bgcolor=#003399> </td><td>side</td></tr></table>"
+        "<table width=100%><tr><td colspan=\"2\" style=\"width:50%\">a</td></tr>"
+        "<tr><td>b</td><td>c</td></tr></table>"));
+    const auto tables = tablesOf(r.document->rootFrame());
+    ASSERT_EQ(tables.size(), 2u);
+    const auto first = tables[0]->format().columnWidthConstraints();
+    ASSERT_EQ(first.size(), 3);
+    EXPECT_EQ(first[0], QTextLength(QTextLength::PercentageLength, 100));
+    EXPECT_EQ(first[1].type(), QTextLength::VariableLength);
+    EXPECT_EQ(first[2].type(), QTextLength::VariableLength);
+    for (const QTextLength& column : tables[1]->format().columnWidthConstraints()) {
+        EXPECT_EQ(column.type(), QTextLength::VariableLength);
+    }
+}
+
 // A table sized wider than the text made the whole page shrink until its
 // text was too small to read; it now takes the text width, its columns keep
 // their proportions, and "nowrap" gives way so long links wrap.
@@ -290,6 +336,53 @@ TEST(HtmlLayout, EmptyColumnsBesideAFullWidthColumnTakeNoSpace) {
     ASSERT_TRUE(block.isValid());
     EXPECT_EQ(block.layout()->lineCount(), 1);
     EXPECT_TRUE(allText(*r.document).contains(QStringLiteral("card")));
+}
+
+// Word hides its style sheet in "<!-- -->", and once Qt reads a sheet that
+// sets a paragraph's font, text nested in a styled span took the
+// paragraph's font: an address line in 7.5 pt came out at 11 pt.
+TEST(HtmlLayout, StyleSheetRulesApplyAndTheElementsOwnStyleWins) {
+    auto r = rtf::readHtml(QStringLiteral(
+        "<html><head><style><!--\n/* Style Definitions */\n"
+        "@font-face {font-family:Calibri; panose-1:2 15 5 2 2 2 4 3 2 4;}\n"
+        "@import url('https://fonts.example/css?family=Sans');\n"
+        "p.MsoNormal, li.MsoNormal {margin:0cm; font-size:11.0pt;"
+        " font-family:\"Calibri\",sans-serif; mso-fareast-language:EN-US;}\n"
+        "a:link, span.MsoHyperlink {color:#0563C1; text-decoration:underline;}\n"
+        ".Big {font-size:20pt} p {font-size:9pt} td p.MsoNormal {color:red}\n"
+        "@media screen { p {color:green} }\n"
+        "--></Style></head><body>"
+        "<p class=MsoNormal>plain paragraph</p>"
+        "<p class='other big'>big paragraph</p>"
+        "<p class=MsoNormal><b><span style='font-size:7.5pt;font-family:\"Arial\"'>Mail: "
+        "<a href=\"mailto:x\"><span style='color:blue'>address</span></a></span></b></p>"
+        "<p>no class <a href=\"x\">link</a></p>"
+        "</body></html>"));
+    const QString text = allText(*r.document);
+    for (const char* leak : {"Calibri", "mso", "Style Definitions", "{", "<!--"}) {
+        EXPECT_FALSE(text.contains(QString::fromLatin1(leak))) << leak;
+    }
+    const auto plain = formatOf(*r.document, QStringLiteral("plain paragraph"));
+    ASSERT_TRUE(plain);
+    EXPECT_DOUBLE_EQ(plain->fontPointSize(), 11.0);
+    EXPECT_EQ(plain->fontFamilies().toStringList().value(0), QStringLiteral("Calibri"));
+    const auto paragraph = blockWith(*r.document, QStringLiteral("plain paragraph"));
+    ASSERT_TRUE(paragraph);
+    EXPECT_DOUBLE_EQ(paragraph->blockFormat().bottomMargin(), 0.0);
+    // A class rule outranks an element rule, whatever their order.
+    EXPECT_DOUBLE_EQ(formatOf(*r.document, QStringLiteral("big paragraph"))->fontPointSize(), 20.0);
+    const auto address = formatOf(*r.document, QStringLiteral("address"));
+    ASSERT_TRUE(address);
+    EXPECT_DOUBLE_EQ(address->fontPointSize(), 7.5);
+    EXPECT_EQ(address->fontWeight(), QFont::Bold);
+    EXPECT_EQ(address->foreground().color(), QColor(Qt::blue));
+    const auto link = formatOf(*r.document, QStringLiteral("link"));
+    ASSERT_TRUE(link);
+    EXPECT_DOUBLE_EQ(link->fontPointSize(), 9.0);
+    EXPECT_NE(formatOf(*r.document, QStringLiteral("no class"))->foreground().color(),
+              QColor(Qt::green));  // rules inside @media are not read
+    EXPECT_EQ(link->foreground().color(), QColor(0x05, 0x63, 0xC1));
+    EXPECT_TRUE(link->fontUnderline());
 }
 
 TEST(HtmlBody, MailHtmlWithoutRtfGetsTheSameTreatment) {

@@ -1,6 +1,7 @@
 // HTML and text wrapped in RTF ([MS-OXRTFEX]) and the HTML layout of mail.
 
 #include "code_pages.h"
+#include "css_inline.h"
 #include "pictures.h"
 #include "reader.h"
 #include "tokenizer.h"
@@ -456,6 +457,9 @@ QString withQtUnits(const QString& html) {
 // Qt's HTML does not apply to tables; without it columns shrink to a few
 // characters. A table, cell or header cell with a CSS width in px or % and no
 // width attribute gets that width as an attribute, which Qt applies.
+// A cell spanning several columns loses its width instead: Qt shares it out
+// evenly over the columns (a banner "width=100% colspan=4" made four columns
+// of 25% each), where a browser only makes the columns together that wide.
 QString withTableWidthAttributes(const QString& html) {
     static const QRegularExpression kTag(
         QStringLiteral("<(table|td|th)\\b((?:[^>\"']|\"[^\"]*\"|'[^']*')*)>"),
@@ -467,12 +471,30 @@ QString withTableWidthAttributes(const QString& html) {
     static const QRegularExpression kCssWidth(
         QStringLiteral("(?:^|[;\\s\"'])width\\s*:\\s*(\\d+(?:\\.\\d+)?)\\s*(px|%)"),
         QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression kColspan(
+        QStringLiteral("(?:^|\\s)colspan\\s*=\\s*[\"']?\\s*0*([2-9]|[1-9]\\d+)"),
+        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression kWidthValue(
+        QStringLiteral("(?:^|\\s)width\\s*=\\s*(?:\"[^\"]*\"|'[^']*'|[^\\s>]*)"),
+        QRegularExpression::CaseInsensitiveOption);
     QString out;
     qsizetype last = 0;
     auto tags = kTag.globalMatch(html);
     while (tags.hasNext()) {
         const QRegularExpressionMatch tag = tags.next();
         const QString attributes = tag.captured(2);
+        if (kColspan.match(attributes).hasMatch()) {
+            const QRegularExpressionMatch width = kWidthValue.match(attributes);
+            if (width.hasMatch()) {
+                out += QStringView(html).mid(last, tag.capturedStart(2) - last);
+                out += QStringView(attributes).left(width.capturedStart());
+                out += QLatin1Char(' ');
+                out += QStringView(attributes).mid(width.capturedEnd());
+                out += QLatin1Char('>');
+                last = tag.capturedEnd();
+            }
+            continue;
+        }
         if (kWidthAttribute.match(attributes).hasMatch()) {
             continue;
         }
@@ -678,6 +700,7 @@ void loadHtml(QTextDocument& document, const QString& source,
     static const QRegularExpression kOfficeP(QStringLiteral("</?o:p\\s*>"),
                                              QRegularExpression::CaseInsensitiveOption);
     html.remove(kOfficeP);
+    html = withStyleSheetsInlined(html);
     html = withQtUnits(html);
     html = withTableWidthAttributes(html);
     {
@@ -731,14 +754,18 @@ void loadHtml(QTextDocument& document, const QString& source,
                 height = std::max(1, image.height() * width / std::max(1, image.width()));
             }
         } else {
-            if (width == 0) {
-                width = 160;
-            }
-            if (height == 0) {
-                height = 40;
-            }
             if (alt.isEmpty()) {
                 alt = QStringLiteral("[image]");
+            }
+            // A picture of unknown size takes the room of its label, as a
+            // mail program shows a picture it did not load: a sizeless
+            // spacer or logo must not push the layout apart.
+            if (width == 0 || height == 0) {
+                const QSize label = placeholderLabelSize(
+                    alt, width != 0 ? std::min(width, static_cast<int>(textWidth))
+                                    : static_cast<int>(textWidth));
+                width = width == 0 ? label.width() : width;
+                height = height == 0 ? label.height() : height;
             }
             image = placeholderImage(width, height, alt, pixels);
         }

@@ -5,6 +5,7 @@
 
 #include <QBuffer>
 #include <QImageReader>
+#include <QFontMetrics>
 #include <QPainter>
 
 #include <algorithm>
@@ -233,6 +234,24 @@ std::vector<std::uint8_t> metafileBitmap(PictureFormat format, std::span<const s
     return best;
 }
 
+namespace {
+
+QFont placeholderFont(int pixelSize) {
+    QFont font(QStringLiteral("Liberation Sans"));
+    font.setPixelSize(pixelSize);
+    return font;
+}
+
+}  // namespace
+
+QSize placeholderLabelSize(const QString& label, int maxWidth) {
+    const QFontMetrics metrics(placeholderFont(12));
+    const int width = std::clamp(metrics.horizontalAdvance(label) + 12, 24, std::max(24, maxWidth));
+    const QRect text = metrics.boundingRect(QRect(0, 0, width - 8, 1000),
+                                            Qt::AlignCenter | Qt::TextWordWrap, label);
+    return {width, std::clamp(text.height() + 10, 22, 200)};
+}
+
 QImage placeholderImage(int width, int height, const QString& label, PixelBudget& budget) {
     // Drawn at its display size, but never larger than a page would show,
     // and smaller still when the document's picture budget runs short.
@@ -250,9 +269,7 @@ QImage placeholderImage(int width, int height, const QString& label, PixelBudget
     painter.setPen(QPen(QColor(0xA0, 0xA0, 0xA0), 1));
     painter.drawRect(0, 0, w - 1, h - 1);
     if (!label.isEmpty() && w > 16 && h > 12) {
-        QFont font(QStringLiteral("Liberation Sans"));
-        font.setPixelSize(std::clamp(h / 3, 8, 12));
-        painter.setFont(font);
+        painter.setFont(placeholderFont(std::clamp(h - 8, 8, 12)));
         painter.setPen(QColor(0x60, 0x60, 0x60));
         painter.drawText(QRect(4, 2, w - 8, h - 4), Qt::AlignCenter | Qt::TextWordWrap, label);
     }

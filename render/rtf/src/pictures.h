@@ -37,5 +37,7 @@ std::vector<std::uint8_t> dibToBmp(std::span<const std::uint8_t> dib);
 // charged to `budget`; drawn smaller (and shown scaled) when the budget is
 // short.
 QImage placeholderImage(int width, int height, const QString& label, PixelBudget& budget);
+// The size of a placeholder box that shows `label` whole (wrapped at maxWidth).
+QSize placeholderLabelSize(const QString& label, int maxWidth);
 
 }  // namespace rtf::detail

@@ -1,0 +1,226 @@
+#include "css_inline.h"
+
+#include <QRegularExpression>
+#include <QStringList>
+
+#include <algorithm>
+#include <map>
+#include <vector>
+
+namespace rtf::detail {
+namespace {
+
+struct Rule {
+    QString tag;          // lower case; empty: any element
+    QString cls;          // lower case; empty: no class needed
+    int specificity = 0;  // 1 per element name, 10 per class or pseudo-class
+    int order = 0;        // position in the sheets
+    QString declarations;
+};
+
+// The declarations of a rule without those only Outlook reads.
+QString usefulDeclarations(const QString& block) {
+    QStringList kept;
+    for (const QString& declaration : block.split(QLatin1Char(';'))) {
+        const QString d = declaration.trimmed();
+        if (d.isEmpty() || !d.contains(QLatin1Char(':')) ||
+            d.startsWith(QStringLiteral("mso-"), Qt::CaseInsensitive)) {
+            continue;
+        }
+        kept << d;
+    }
+    return kept.join(QLatin1Char(';'));
+}
+
+// Reads the rules of `sheet` into `rules`; rules whose selectors are not
+// simple go to `rest` as text. At-rules (@font-face, @page, @list, @media)
+// say nothing a page of mail needs and are skipped whole.
+void readSheet(const QString& sheet, std::vector<Rule>& rules, QString& rest) {
+    static const QRegularExpression kComment(QStringLiteral("/\\*.*?\\*/|<!--|-->"),
+                                             QRegularExpression::DotMatchesEverythingOption);
+    static const QRegularExpression kSimple(
+        QStringLiteral("^([A-Za-z][A-Za-z0-9]*)?(?:\\.([A-Za-z_][A-Za-z0-9_-]*))?(:link)?$"));
+    QString text = sheet;
+    text.remove(kComment);
+    const qsizetype n = text.size();
+    qsizetype i = 0;
+    while (i < n && rules.size() < static_cast<std::size_t>(kMaxStyleRules)) {
+        while (i < n && text[i].isSpace()) {
+            ++i;
+        }
+        const qsizetype open = text.indexOf(QLatin1Char('{'), i);
+        if (open < 0) {
+            break;
+        }
+        // "@import url(...);" and "@charset ...;" end at their semicolon.
+        if (text[i] == QLatin1Char('@')) {
+            const qsizetype semicolon = text.indexOf(QLatin1Char(';'), i);
+            if (semicolon >= 0 && semicolon < open) {
+                i = semicolon + 1;
+                continue;
+            }
+        }
+        qsizetype close = open;
+        for (int depth = 0; close < n; ++close) {
+            if (text[close] == QLatin1Char('{')) {
+                ++depth;
+            } else if (text[close] == QLatin1Char('}') && --depth == 0) {
+                break;
+            }
+        }
+        if (close >= n) {
+            break;  // an unterminated rule ends the sheet
+        }
+        const QString prelude = text.mid(i, open - i).trimmed();
+        const QString declarations = usefulDeclarations(text.mid(open + 1, close - open - 1));
+        i = close + 1;
+        if (prelude.startsWith(QLatin1Char('@')) || declarations.isEmpty()) {
+            continue;
+        }
+        QStringList others;
+        for (const QString& part : prelude.split(QLatin1Char(','))) {
+            const QString selector = part.trimmed();
+            const QRegularExpressionMatch m = kSimple.match(selector);
+            const QString tag = m.captured(1).toLower();
+            const bool link = m.capturedLength(3) > 0;
+            if (!m.hasMatch() || selector.isEmpty() || (link && tag != QStringLiteral("a"))) {
+                if (!selector.isEmpty()) {
+                    others << selector;
+                }
+                continue;
+            }
+            Rule rule;
+            rule.tag = tag;
+            rule.cls = m.captured(2).toLower();
+            rule.specificity =
+                (tag.isEmpty() ? 0 : 1) + (rule.cls.isEmpty() ? 0 : 10) + (link ? 10 : 0);
+            rule.order = static_cast<int>(rules.size());
+            rule.declarations = declarations;
+            rules.push_back(std::move(rule));
+        }
+        if (!others.isEmpty()) {
+            rest += others.join(QStringLiteral(", ")) + QStringLiteral(" {") + declarations +
+                    QStringLiteral("}\n");
+        }
+    }
+}
+
+QString attributeValue(const QRegularExpressionMatch& m) {
+    QString value = m.captured(1);
+    if (value.size() >= 2 && (value.front() == QLatin1Char('"') || value.front() == QLatin1Char('\''))) {
+        value = value.mid(1, value.size() - 2);
+    }
+    return value;
+}
+
+}  // namespace
+
+QString withStyleSheetsInlined(const QString& html) {
+    static const QRegularExpression kStyleBlock(
+        QStringLiteral("<style\\b[^>]*>(.*?)</style\\s*>"),
+        QRegularExpression::DotMatchesEverythingOption | QRegularExpression::CaseInsensitiveOption);
+    std::vector<Rule> rules;
+    QString rest;
+    QString withoutSheets;
+    qsizetype last = 0;
+    qsizetype firstSheet = -1;
+    auto blocks = kStyleBlock.globalMatch(html);
+    while (blocks.hasNext()) {
+        const QRegularExpressionMatch block = blocks.next();
+        withoutSheets += QStringView(html).mid(last, block.capturedStart() - last);
+        if (firstSheet < 0) {
+            firstSheet = withoutSheets.size();
+        }
+        readSheet(block.captured(1), rules, rest);
+        last = block.capturedEnd();
+    }
+    if (firstSheet < 0) {
+        return html;
+    }
+    withoutSheets += QStringView(html).mid(last);
+    if (!rest.isEmpty()) {
+        withoutSheets.insert(firstSheet, QStringLiteral("<style>") + rest + QStringLiteral("</style>"));
+    }
+    if (rules.empty()) {
+        return withoutSheets;
+    }
+
+    std::map<QString, std::vector<const Rule*>> byTag;
+    std::map<QString, std::vector<const Rule*>> byClass;
+    for (const Rule& rule : rules) {
+        (rule.cls.isEmpty() ? byTag[rule.tag] : byClass[rule.cls]).push_back(&rule);
+    }
+
+    static const QRegularExpression kTag(
+        QStringLiteral("<([A-Za-z][A-Za-z0-9]*)((?:[^>\"']|\"[^\"]*\"|'[^']*')*)>"));
+    static const QRegularExpression kClass(
+        QStringLiteral("(?:^|\\s)class\\s*=\\s*(\"[^\"]*\"|'[^']*'|[^\\s>]+)"),
+        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression kStyle(
+        QStringLiteral("(?:^|\\s)style\\s*=\\s*(\"[^\"]*\"|'[^']*'|[^\\s>]+)"),
+        QRegularExpression::CaseInsensitiveOption);
+    QString out;
+    out.reserve(withoutSheets.size() + withoutSheets.size() / 4);
+    last = 0;
+    std::vector<const Rule*> matching;
+    auto tags = kTag.globalMatch(withoutSheets);
+    while (tags.hasNext()) {
+        const QRegularExpressionMatch tag = tags.next();
+        const QString name = tag.captured(1).toLower();
+        QString attributes = tag.captured(2);
+        matching.clear();
+        auto add = [&](const std::vector<const Rule*>& candidates) {
+            for (const Rule* rule : candidates) {
+                if (rule->tag.isEmpty() || rule->tag == name) {
+                    matching.push_back(rule);
+                }
+            }
+        };
+        if (auto it = byTag.find(name); it != byTag.end()) {
+            add(it->second);
+        }
+        if (auto it = byTag.find(QString()); it != byTag.end()) {
+            add(it->second);
+        }
+        const QRegularExpressionMatch classes = kClass.match(attributes);
+        if (classes.hasMatch()) {
+            const QStringList names =
+                attributeValue(classes).toLower().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+            for (const QString& cls : names) {
+                if (auto it = byClass.find(cls); it != byClass.end()) {
+                    add(it->second);
+                }
+            }
+        }
+        if (matching.empty()) {
+            continue;
+        }
+        std::sort(matching.begin(), matching.end(), [](const Rule* a, const Rule* b) {
+            return a->specificity != b->specificity ? a->specificity < b->specificity
+                                                    : a->order < b->order;
+        });
+        QStringList declarations;
+        for (const Rule* rule : matching) {
+            declarations << rule->declarations;
+        }
+        const QRegularExpressionMatch own = kStyle.match(attributes);
+        if (own.hasMatch()) {
+            declarations << attributeValue(own);
+            attributes.remove(own.capturedStart(), own.capturedLength());
+        }
+        const bool selfClosing = attributes.trimmed().endsWith(QLatin1Char('/'));
+        if (selfClosing) {
+            attributes.truncate(attributes.lastIndexOf(QLatin1Char('/')));
+        }
+        QString style = declarations.join(QLatin1Char(';'));
+        style.replace(QLatin1Char('"'), QLatin1Char('\''));
+        out += QStringView(withoutSheets).mid(last, tag.capturedStart() - last);
+        out += QLatin1Char('<') + tag.captured(1) + attributes + QStringLiteral(" style=\"") + style +
+               QLatin1Char('"') + (selfClosing ? QStringLiteral(" />") : QStringLiteral(">"));
+        last = tag.capturedEnd();
+    }
+    out += QStringView(withoutSheets).mid(last);
+    return out;
+}
+
+}  // namespace rtf::detail
