@@ -274,6 +274,26 @@ TEST(HtmlLayout, WidthOfACellSpanningColumnsIsNotSharedOutOverThem) {
     }
 }
 
+// Qt paints no background for a table that collapses its borders: yellow
+// warning text on a blue box came out yellow on white.
+TEST(HtmlLayout, BackgroundOfATableWithCollapsedBordersIsPainted) {
+    auto r = rtf::readHtml(QStringLiteral(
+        "<table width=200 style='background:#0067C5;border-collapse:collapse'><tr>"
+        "<td style='padding:10px'><span style='color:yellow'>WARNING: external mail</span></td>"
+        "<td style='background:#ff0000'>red</td></tr></table>"));
+    r.document->setPageSize(QSizeF(400, 200));
+    QImage page(400, 200, QImage::Format_RGB32);
+    page.fill(Qt::white);
+    {
+        QPainter painter(&page);
+        r.document->drawContents(&painter);
+    }
+    const auto tables = tablesOf(r.document->rootFrame());
+    ASSERT_EQ(tables.size(), 1u);
+    EXPECT_EQ(page.pixelColor(4, 4), QColor(0x00, 0x67, 0xC5));
+    EXPECT_EQ(tables[0]->cellAt(0, 1).format().background().color(), QColor(Qt::red));
+}
+
 // A table sized wider than the text made the whole page shrink until its
 // text was too small to read; it now takes the text width, its columns keep
 // their proportions, and "nowrap" gives way so long links wrap.

@@ -663,6 +663,34 @@ void dropEmptyColumnsBesideFullWidthOnes(QTextFrame* frame) {
     }
 }
 
+// Qt paints no table background when the table collapses its borders, and
+// mail tables nearly always do ("border-collapse:collapse"): yellow warning
+// text on a blue box came out yellow on white. The cells take the table's
+// background instead.
+void carryTableBackgroundsIntoCells(QTextFrame* frame) {
+    const QList<QTextFrame*> children = frame->childFrames();
+    for (QTextFrame* child : children) {
+        auto* table = qobject_cast<QTextTable*>(child);
+        if (table != nullptr && table->format().borderCollapse() &&
+            table->format().hasProperty(QTextFormat::BackgroundBrush)) {
+            const QBrush background = table->format().background();
+            for (int r = 0; r < table->rows(); ++r) {
+                for (int c = 0; c < table->columns(); ++c) {
+                    QTextTableCell cell = table->cellAt(r, c);
+                    if (cell.row() != r || cell.column() != c ||
+                        cell.format().hasProperty(QTextFormat::BackgroundBrush)) {
+                        continue;
+                    }
+                    QTextCharFormat format = cell.format();
+                    format.setBackground(background);
+                    cell.setFormat(format);
+                }
+            }
+        }
+        carryTableBackgroundsIntoCells(child);
+    }
+}
+
 QString escapeAttribute(QString text) {
     return text.toHtmlEscaped();
 }
@@ -785,6 +813,7 @@ void loadHtml(QTextDocument& document, const QString& source,
     document.setHtml(out);
     fitWideTables(document, document.rootFrame(), textWidth);
     dropEmptyColumnsBesideFullWidthOnes(document.rootFrame());
+    carryTableBackgroundsIntoCells(document.rootFrame());
 
     // Images sized by style sheets can still be too wide: fit them.
     for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
