@@ -10,6 +10,10 @@
 namespace rtf::detail {
 namespace {
 
+constexpr std::size_t kMaxRulesPerElement = 32;
+// Longer declaration blocks are not style but noise, and are not read.
+constexpr qsizetype kMaxDeclarationChars = 4096;
+
 struct Rule {
     QString tag;          // lower case; empty: any element
     QString cls;          // lower case; empty: no class needed
@@ -54,9 +58,9 @@ void readSheet(const QString& sheet, std::vector<Rule>& rules, QString& rest) {
         }
         // "@import url(...);" and "@charset ...;" end at their semicolon.
         if (text[i] == QLatin1Char('@')) {
-            const qsizetype semicolon = text.indexOf(QLatin1Char(';'), i);
-            if (semicolon >= 0 && semicolon < open) {
-                i = semicolon + 1;
+            const qsizetype semicolon = QStringView(text).mid(i, open - i).indexOf(QLatin1Char(';'));
+            if (semicolon >= 0) {
+                i += semicolon + 1;
                 continue;
             }
         }
@@ -74,7 +78,8 @@ void readSheet(const QString& sheet, std::vector<Rule>& rules, QString& rest) {
         const QString prelude = text.mid(i, open - i).trimmed();
         const QString declarations = usefulDeclarations(text.mid(open + 1, close - open - 1));
         i = close + 1;
-        if (prelude.startsWith(QLatin1Char('@')) || declarations.isEmpty()) {
+        if (prelude.startsWith(QLatin1Char('@')) || declarations.isEmpty() ||
+            declarations.size() > kMaxDeclarationChars) {
             continue;
         }
         QStringList others;
@@ -161,6 +166,9 @@ QString withStyleSheetsInlined(const QString& html) {
         QRegularExpression::CaseInsensitiveOption);
     QString out;
     out.reserve(withoutSheets.size() + withoutSheets.size() / 4);
+    // Inlining repeats declarations on every element they match; the result
+    // may grow to a few times the input, not without bound.
+    const qsizetype budget = 4 * withoutSheets.size() + (qsizetype{1} << 20);
     last = 0;
     std::vector<const Rule*> matching;
     auto tags = kTag.globalMatch(withoutSheets);
@@ -195,13 +203,20 @@ QString withStyleSheetsInlined(const QString& html) {
         if (matching.empty()) {
             continue;
         }
+        if (out.size() > budget) {
+            break;  // hostile sheets: the rest keeps only its own styles
+        }
         std::sort(matching.begin(), matching.end(), [](const Rule* a, const Rule* b) {
             return a->specificity != b->specificity ? a->specificity < b->specificity
                                                     : a->order < b->order;
         });
+        matching.erase(std::unique(matching.begin(), matching.end()), matching.end());
+        // The last rules win; more than a few dozen on one element is not mail.
+        const std::size_t skip =
+            matching.size() > kMaxRulesPerElement ? matching.size() - kMaxRulesPerElement : 0;
         QStringList declarations;
-        for (const Rule* rule : matching) {
-            declarations << rule->declarations;
+        for (std::size_t k = skip; k < matching.size(); ++k) {
+            declarations << matching[k]->declarations;
         }
         const QRegularExpressionMatch own = kStyle.match(attributes);
         if (own.hasMatch()) {
