@@ -5,12 +5,15 @@
 
 #include "paged_document.h"
 
+#include <rtf/rtf_reader.h>
+
 #include <msg_fixture/msg_fixture.h>
 
 #include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QProcess>
+#include <QTextBlock>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -18,6 +21,7 @@
 #include <sys/resource.h>
 
 #include <functional>
+#include <optional>
 
 #include <string>
 
@@ -387,6 +391,48 @@ TEST_F(ConverterTest, EveryCorpusMessageConvertsOrFailsWithAText) {
     EXPECT_TRUE(filesIn(m_cwd.path()).isEmpty());
     std::printf("%d of %d corpus messages converted\n", converted,
                 static_cast<int>(messages.size()));
+}
+
+// Mail written as HTML arrives as HTML wrapped in RTF; it is laid out as the
+// HTML it wraps, never as its RTF rendition, and no markup shows as text.
+TEST(ConverterBody, EveryHtmlMailOfTheCorpusIsLaidOutAsHtml) {
+    const QDir dir(corpus(QString()));
+    const QStringList messages = dir.entryList({QStringLiteral("*.msg")}, QDir::Files, QDir::Name);
+    if (messages.isEmpty()) {
+        GTEST_SKIP() << "no corpus";
+    }
+    int html = 0;
+    for (const QString& name : messages) {
+        std::optional<tool::RenderBody> body;
+        try {
+            const tool::Message message{dir.filePath(name).toStdString()};
+            body = tool::selectBody(message);
+        } catch (const std::exception&) {
+            continue;  // the messages that fail to load are the converter test's
+        }
+        const std::string head(reinterpret_cast<const char*>(body->bytes.data()),
+                               std::min<std::size_t>(body->bytes.size(), 2048));
+        if (body->kind != tool::RenderBody::Kind::Rtf || head.find("\\fromhtml1") == std::string::npos) {
+            continue;
+        }
+        ++html;
+        std::vector<rtf::InlineImage> images;
+        for (const render::InlineImage& image : body->images) {
+            images.push_back({image.contentId, image.fileName, image.data});
+        }
+        const rtf::ReadResult read = rtf::readRtf(body->bytes, images);
+        EXPECT_EQ(read.encapsulation, rtf::Encapsulation::Html) << name.toStdString();
+        QString text;
+        for (QTextBlock b = read.document->begin(); b.isValid(); b = b.next()) {
+            text += b.text() + u'\n';
+        }
+        for (const char* leak : {"mso-", "<o:p", "</", "font-family", "htmlrtf", "endif]", "{\\"}) {
+            EXPECT_FALSE(text.contains(QString::fromLatin1(leak), Qt::CaseInsensitive))
+                << name.toStdString() << " shows " << leak;
+        }
+    }
+    EXPECT_GE(html, 50);
+    std::printf("%d corpus messages carry HTML wrapped in RTF\n", html);
 }
 
 }  // namespace
