@@ -1,5 +1,6 @@
 #include "test_util.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QPainter>
 #include <QTextLayout>
 #include <QTextFrame>
@@ -253,15 +254,15 @@ TEST(HtmlLayout, RowsRevealedToOtherReadersStayOutlookOnlyRowsGo) {
     EXPECT_TRUE(text.contains(QStringLiteral("short marker")));
 }
 
-// Qt shared a spanning cell's width out over its columns: a banner
+// Qt shared a spanning cell's width out over its columns: a row
 // "width=100% colspan=4" turned a thin coloured bar into a quarter of the
 // page. A browser makes only the columns together that wide.
 TEST(HtmlLayout, WidthOfACellSpanningColumnsIsNotSharedOutOverThem) {
     auto r = rtf::readHtml(QStringLiteral(
-        "<table width=100%><tr><td width=100% colspan=3>banner</td></tr>"
-        "<tr><td width=100%>text</td><td bgcolor=#003399> </td><td>side</td></tr></table>"
-        "<table width=100%><tr><td colspan=\"2\" style=\"width:50%\">a</td></tr>"
-        "<tr><td>b</td><td>c</td></tr></table>"));
+        "<table width=100%><tr><td width=100%>text</td><td bgcolor=#003399> </td><td>side</td>"
+        "</tr><tr><td width=100% colspan=3>footer</td></tr></table>"
+        "<table width=100%><tr><td>b</td><td>c</td></tr>"
+        "<tr><td colspan=\"2\" style=\"width:50%\">a</td></tr></table>"));
     const auto tables = tablesOf(r.document->rootFrame());
     ASSERT_EQ(tables.size(), 2u);
     const auto first = tables[0]->format().columnWidthConstraints();
@@ -292,6 +293,32 @@ TEST(HtmlLayout, BackgroundOfATableWithCollapsedBordersIsPainted) {
     ASSERT_EQ(tables.size(), 1u);
     EXPECT_EQ(page.pixelColor(4, 4), QColor(0x00, 0x67, 0xC5));
     EXPECT_EQ(tables[0]->cellAt(0, 1).format().background().color(), QColor(Qt::red));
+}
+
+// A header row spanning every column had its least width shared out over
+// the columns below: a thin coloured bar became a slab a quarter of the page
+// wide, squeezing the text beside it.
+TEST(HtmlLayout, AHeaderRowSpanningEveryColumnWidensNoneOfThem) {
+    auto r = rtf::readHtml(QStringLiteral(
+        "<table width=100%><tr><td colspan=3><table width=480><tr><td>header</td></tr></table>"
+        "</td></tr><tr><td width=100%>main text</td><td bgcolor=#003399> </td>"
+        "<td>side</td></tr></table>"));
+    const qreal textWidth = (r.page.paperWidth - r.page.marginLeft - r.page.marginRight) / 15.0;
+    r.document->setTextWidth(textWidth);
+    r.document->size();  // lays the document out
+    const QTextTable* body = nullptr;
+    for (const QTextTable* table : tablesOf(r.document->rootFrame())) {
+        if (table->columns() == 3) {
+            body = table;
+        }
+    }
+    ASSERT_NE(body, nullptr);
+    EXPECT_EQ(body->rows(), 1);
+    const QTextBlock bar = body->cellAt(0, 1).firstCursorPosition().block();
+    EXPECT_LT(r.document->documentLayout()->blockBoundingRect(bar).width(), 30);
+    EXPECT_TRUE(allText(*r.document).contains(QStringLiteral("header")));
+    const QTextBlock main = body->cellAt(0, 0).firstCursorPosition().block();
+    EXPECT_GT(r.document->documentLayout()->blockBoundingRect(main).width(), textWidth / 2);
 }
 
 // A table sized wider than the text made the whole page shrink until its

@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <QTextDocumentFragment>
 #include <QTextFragment>
 #include <QTextImageFormat>
 #include <QTextTable>
@@ -691,6 +692,42 @@ void carryTableBackgroundsIntoCells(QTextFrame* frame) {
     }
 }
 
+// A first row made of one cell spanning every column (a header, a banner)
+// gives no column its width, yet Qt's table layout shares that cell's least
+// width out evenly over all columns: an empty coloured bar beside the text
+// became a broad slab. Such a row becomes a one-cell table of its own just
+// before the rest, which looks the same.
+void liftSpanningFirstRows(QTextDocument& document, QTextFrame* frame) {
+    const QList<QTextFrame*> children = frame->childFrames();
+    for (QTextFrame* child : children) {
+        liftSpanningFirstRows(document, child);
+        auto* table = qobject_cast<QTextTable*>(child);
+        if (table == nullptr || table->columns() < 2 || table->rows() < 2) {
+            continue;
+        }
+        const QTextTableCell first = table->cellAt(0, 0);
+        if (first.columnSpan() != table->columns() || first.rowSpan() != 1) {
+            continue;
+        }
+        QTextCursor select = first.firstCursorPosition();
+        select.setPosition(first.lastCursorPosition().position(), QTextCursor::KeepAnchor);
+        const QTextDocumentFragment content = select.selection();
+        const QTextCharFormat cellFormat = first.format();
+        QTextTableFormat format = table->format();
+        format.clearColumnWidthConstraints();
+        format.setHeight(QTextLength());
+        format.setBottomMargin(0);
+        QTextCursor before(&document);
+        before.setPosition(table->firstPosition() - 1);
+        QTextTable* banner = before.insertTable(1, 1, format);
+        QTextTableCell cell = banner->cellAt(0, 0);
+        cell.setFormat(cellFormat);
+        QTextCursor into = cell.firstCursorPosition();
+        into.insertFragment(content);
+        table->removeRows(0, 1);
+    }
+}
+
 QString escapeAttribute(QString text) {
     return text.toHtmlEscaped();
 }
@@ -812,6 +849,7 @@ void loadHtml(QTextDocument& document, const QString& source,
     out += QStringView(html).mid(last);
     document.setHtml(out);
     fitWideTables(document, document.rootFrame(), textWidth);
+    liftSpanningFirstRows(document, document.rootFrame());
     dropEmptyColumnsBesideFullWidthOnes(document.rootFrame());
     carryTableBackgroundsIntoCells(document.rootFrame());
 
