@@ -218,6 +218,11 @@ TEST(HtmlLayout, CssWidthsOfTablesAndCellsApply) {
 
 namespace {
 
+// The width a document is laid out at on its page, in pixels.
+qreal textWidthOf(const rtf::ReadResult& r) {
+    return (r.page.paperWidth - r.page.marginLeft - r.page.marginRight) / 15.0;
+}
+
 std::vector<const QTextTable*> tablesOf(const QTextFrame* frame) {
     std::vector<const QTextTable*> tables;
     for (const QTextFrame* child : frame->childFrames()) {
@@ -303,7 +308,7 @@ TEST(HtmlLayout, AHeaderRowSpanningEveryColumnWidensNoneOfThem) {
         "<table width=100%><tr><td colspan=3><table width=480><tr><td>header</td></tr></table>"
         "</td></tr><tr><td width=100%>main text</td><td bgcolor=#003399> </td>"
         "<td>side</td></tr></table>"));
-    const qreal textWidth = (r.page.paperWidth - r.page.marginLeft - r.page.marginRight) / 15.0;
+    const qreal textWidth = textWidthOf(r);
     r.document->setTextWidth(textWidth);
     r.document->size();  // lays the document out
     const QTextTable* body = nullptr;
@@ -348,7 +353,7 @@ TEST(HtmlLayout, TablesWiderThanTheTextTakeItsWidthAndKeepTheirProportions) {
     EXPECT_EQ(tables[1]->format().width(), QTextLength(QTextLength::FixedLength, 300));
     EXPECT_EQ(tables[2]->format().width(), QTextLength(QTextLength::PercentageLength, 100));
     // Laid out at the text width, nothing sticks out.
-    const qreal textWidth = (r.page.paperWidth - r.page.marginLeft - r.page.marginRight) / 15.0;
+    const qreal textWidth = textWidthOf(r);
     r.document->setTextWidth(textWidth);
     EXPECT_LE(r.document->idealWidth(), textWidth + 1);
 }
@@ -373,7 +378,7 @@ TEST(HtmlLayout, EmptyColumnsBesideAFullWidthColumnTakeNoSpace) {
     EXPECT_EQ(tables[0]->rows(), 2);
     EXPECT_EQ(tables[2]->columns(), 3);  // a coloured bar and a fixed gap stay
     EXPECT_EQ(tables[3]->columns(), 2);  // beside 50% an empty column has room
-    const qreal textWidth = (r.page.paperWidth - r.page.marginLeft - r.page.marginRight) / 15.0;
+    const qreal textWidth = textWidthOf(r);
     r.document->setTextWidth(textWidth);
     r.document->size();  // lays the document out
     QTextBlock block = r.document->begin();
