@@ -326,6 +326,29 @@ TEST(HtmlLayout, AHeaderRowSpanningEveryColumnWidensNoneOfThem) {
     EXPECT_GT(r.document->documentLayout()->blockBoundingRect(main).width(), textWidth / 2);
 }
 
+// Webmail writes each empty line as "<div><br></div>"; Qt made two lines of
+// it, and of every "text<br></div>" a line of text and an empty one.
+TEST(HtmlLayout, ABreakThatEndsABlockAddsNoLine) {
+    auto r = rtf::readHtml(QStringLiteral(
+        "<div>one</div><div><br></div><div>after one empty line</div>"
+        "<div>text<br></div><p><b>bold<br></b></p><div>first<br>second</div>"));
+    QStringList blocks;
+    for (QTextBlock b = r.document->begin(); b.isValid(); b = b.next()) {
+        blocks << b.text().trimmed();
+    }
+    blocks.removeAll(QString());  // empty blocks Qt keeps around block elements
+    const QString text = allText(*r.document);
+    EXPECT_EQ(text.count(QChar::LineSeparator), 1) << text.toStdString();  // first<br>second
+    EXPECT_TRUE(blocks.contains(QStringLiteral("text")));
+    EXPECT_TRUE(blocks.contains(QStringLiteral("bold")));
+    // The empty line stays one line: a block of its own holding a no-break space.
+    int emptyLines = 0;
+    for (QTextBlock b = r.document->begin(); b.isValid(); b = b.next()) {
+        emptyLines += b.text() == QString(QChar(0x00A0)) ? 1 : 0;
+    }
+    EXPECT_EQ(emptyLines, 1);
+}
+
 // A table sized wider than the text made the whole page shrink until its
 // text was too small to read; it now takes the text width, its columns keep
 // their proportions, and "nowrap" gives way so long links wrap.

@@ -765,6 +765,15 @@ void loadHtml(QTextDocument& document, const QString& source,
     static const QRegularExpression kOfficeP(QStringLiteral("</?o:p\\s*>"),
                                              QRegularExpression::CaseInsensitiveOption);
     html.remove(kOfficeP);
+    // A <br> that ends a block adds no line in a browser ("<div><br></div>"
+    // is one empty line, "text<br></p>" one line of text); Qt makes a line of
+    // it, so every empty line of a webmail message came out double. It is
+    // replaced by a no-break space, which keeps an empty block one line high.
+    static const QRegularExpression kTrailingBreak(
+        QStringLiteral("<br\\b[^>]*>((?:\\s*</(?:span|font|b|i|u|a|strong|em)\\s*>)*\\s*"
+                       "</(?:div|p|li|td|th|h[1-6]|blockquote)\\s*>)"),
+        QRegularExpression::CaseInsensitiveOption);
+    html.replace(kTrailingBreak, QStringLiteral("&nbsp;\\1"));
     html = withStyleSheetsInlined(html);
     html = withQtUnits(html);
     html = withTableWidthAttributes(html);
