@@ -349,6 +349,24 @@ TEST(HtmlLayout, ABreakThatEndsABlockAddsNoLine) {
     EXPECT_EQ(emptyLines, 1);
 }
 
+// Outlook's reply header "From: ... Sent: ..." sits under the top border of
+// its block, which Qt does not draw: a rule of that colour stands for it.
+TEST(HtmlLayout, TheTopBorderOfAReplyHeaderIsDrawnAsARule) {
+    auto r = rtf::readHtml(QStringLiteral(
+        "<p>Thanks</p><div style='border:none;border-top:solid #E1E1E1 1.0pt;"
+        "padding:3.0pt 0in 0in 0in'><p><b>From:</b> Someone</p></div>"
+        "<div style='border-top:none'>no rule</div>"));
+    int rules = 0;
+    for (QTextBlock b = r.document->begin(); b.isValid(); b = b.next()) {
+        if (b.blockFormat().hasProperty(QTextFormat::BlockTrailingHorizontalRulerWidth)) {
+            ++rules;
+            EXPECT_EQ(b.blockFormat().background().color(), QColor(0xE1, 0xE1, 0xE1));
+            EXPECT_TRUE(b.next().text().startsWith(QStringLiteral("From:")));
+        }
+    }
+    EXPECT_EQ(rules, 1);
+}
+
 // A table sized wider than the text made the whole page shrink until its
 // text was too small to read; it now takes the text width, its columns keep
 // their proportions, and "nowrap" gives way so long links wrap.

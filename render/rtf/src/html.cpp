@@ -454,6 +454,41 @@ QString withQtUnits(const QString& html) {
     return out;
 }
 
+// Outlook separates a reply from the message it quotes with the top border
+// of the block holding "From: ... Sent: ...". Qt draws no borders of blocks,
+// so the separation was lost; a rule of the border's colour goes before such
+// a <div> or <p>.
+QString withTopBordersAsRules(const QString& html) {
+    static const QRegularExpression kBlock(
+        QStringLiteral("<(?:div|p)\\b(?:[^>\"']|\"[^\"]*\"|'[^']*')*>"),
+        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression kTopBorder(
+        QStringLiteral("border-top\\s*:\\s*([^;\"']*\\b(?:solid|double)\\b[^;\"']*)"),
+        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression kColor(QStringLiteral("#[0-9a-fA-F]{3,6}\\b"));
+    QString out;
+    qsizetype last = 0;
+    auto blocks = kBlock.globalMatch(html);
+    while (blocks.hasNext()) {
+        const QRegularExpressionMatch block = blocks.next();
+        const QRegularExpressionMatch border = kTopBorder.match(block.captured());
+        if (!border.hasMatch()) {
+            continue;
+        }
+        const QRegularExpressionMatch color = kColor.match(border.captured(1));
+        out += QStringView(html).mid(last, block.capturedStart() - last);
+        out += QStringLiteral("<hr style=\"background-color:") +
+               (color.hasMatch() ? color.captured() : QStringLiteral("#808080")) +
+               QStringLiteral("\">");
+        last = block.capturedStart();
+    }
+    if (last == 0) {
+        return html;
+    }
+    out += QStringView(html).mid(last);
+    return out;
+}
+
 // Mail HTML sizes tables and cells with CSS ("style=\"width:600px\""), which
 // Qt's HTML does not apply to tables; without it columns shrink to a few
 // characters. A table, cell or header cell with a CSS width in px or % and no
@@ -775,6 +810,7 @@ void loadHtml(QTextDocument& document, const QString& source,
         QRegularExpression::CaseInsensitiveOption);
     html.replace(kTrailingBreak, QStringLiteral("&nbsp;\\1"));
     html = withStyleSheetsInlined(html);
+    html = withTopBordersAsRules(html);
     html = withQtUnits(html);
     html = withTableWidthAttributes(html);
     {
