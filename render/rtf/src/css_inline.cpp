@@ -11,6 +11,8 @@ namespace rtf::detail {
 namespace {
 
 constexpr std::size_t kMaxRulesPerElement = 32;
+// Classes of one element looked up; further ones are ignored.
+constexpr qsizetype kMaxClassesPerElement = 16;
 // Longer declaration blocks are not style but noise, and are not read.
 constexpr qsizetype kMaxDeclarationChars = 4096;
 
@@ -155,6 +157,16 @@ QString withStyleSheetsInlined(const QString& html) {
     for (const Rule& rule : rules) {
         (rule.cls.isEmpty() ? byTag[rule.tag] : byClass[rule.cls]).push_back(&rule);
     }
+    // Of many rules for one selector only the last ones can matter for the
+    // last kMaxRulesPerElement that are applied; keep the lookups short.
+    for (auto* index : {&byTag, &byClass}) {
+        for (auto& [key, list] : *index) {
+            if (list.size() > kMaxRulesPerElement) {
+                list.erase(list.begin(),
+                           list.end() - static_cast<std::ptrdiff_t>(kMaxRulesPerElement));
+            }
+        }
+    }
 
     static const QRegularExpression kTag(
         QStringLiteral("<([A-Za-z][A-Za-z0-9]*)((?:[^>\"']|\"[^\"]*\"|'[^']*')*)>"));
@@ -192,9 +204,10 @@ QString withStyleSheetsInlined(const QString& html) {
         }
         const QRegularExpressionMatch classes = kClass.match(attributes);
         if (classes.hasMatch()) {
-            const QStringList names =
+            QStringList names =
                 attributeValue(classes).toLower().split(QLatin1Char(' '), Qt::SkipEmptyParts);
-            for (const QString& cls : names) {
+            names.removeDuplicates();
+            for (const QString& cls : names.mid(0, kMaxClassesPerElement)) {
                 if (auto it = byClass.find(cls); it != byClass.end()) {
                     add(it->second);
                 }
