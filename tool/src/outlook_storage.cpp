@@ -263,24 +263,30 @@ std::optional<std::vector<std::uint8_t>> OutlookStorage::GetMapiPropertyBytes(
     return std::get<std::vector<std::uint8_t>>(std::move(*v));
 }
 
-std::int16_t OutlookStorage::GetMapiPropertyInt16(std::string_view propIdentifier) const {
-    const auto v = GetMapiProperty(propIdentifier);
+namespace {
+
+// The integer a property must hold, or the failure text naming what is wrong.
+template <typename Int>
+Int requiredInteger(const std::optional<OutlookStorage::MapiValue>& v,
+                    std::string_view propIdentifier, const char* kind) {
     if (!v)
         throw PropertyError("property " + std::string(propIdentifier) + " is absent");
-    if (!std::holds_alternative<std::int16_t>(*v)) {
-        throw PropertyError("property " + std::string(propIdentifier) + " is not a 16-bit integer");
+    if (!std::holds_alternative<Int>(*v)) {
+        throw PropertyError("property " + std::string(propIdentifier) + " is not a " + kind);
     }
-    return std::get<std::int16_t>(*v);
+    return std::get<Int>(*v);
+}
+
+}  // namespace
+
+std::int16_t OutlookStorage::GetMapiPropertyInt16(std::string_view propIdentifier) const {
+    return requiredInteger<std::int16_t>(GetMapiProperty(propIdentifier), propIdentifier,
+                                         "16-bit integer");
 }
 
 std::int32_t OutlookStorage::GetMapiPropertyInt32(std::string_view propIdentifier) const {
-    const auto v = GetMapiProperty(propIdentifier);
-    if (!v)
-        throw PropertyError("property " + std::string(propIdentifier) + " is absent");
-    if (!std::holds_alternative<std::int32_t>(*v)) {
-        throw PropertyError("property " + std::string(propIdentifier) + " is not a 32-bit integer");
-    }
-    return std::get<std::int32_t>(*v);
+    return requiredInteger<std::int32_t>(GetMapiProperty(propIdentifier), propIdentifier,
+                                         "32-bit integer");
 }
 
 std::optional<OutlookStorage::RawProperty> OutlookStorage::GetMapiPropertyRaw(

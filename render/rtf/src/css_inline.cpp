@@ -199,9 +199,6 @@ QString withStyleSheetsInlined(const QString& html) {
         if (auto it = byTag.find(name); it != byTag.end()) {
             add(it->second);
         }
-        if (auto it = byTag.find(QString()); it != byTag.end()) {
-            add(it->second);
-        }
         const QRegularExpressionMatch classes = kClass.match(attributes);
         if (classes.hasMatch()) {
             QStringList names =

@@ -592,49 +592,56 @@ QString withBoundedTableNesting(const QString& html) {
     return out;
 }
 
+// Calls fn for every table under `frame`, nested tables before the tables
+// holding them. The children of each frame are listed before any is
+// changed, so fn may add tables beside the one it is given.
+template <typename Fn>
+void forEachTableInnermostFirst(QTextFrame* frame, const Fn& fn) {
+    const QList<QTextFrame*> children = frame->childFrames();
+    for (QTextFrame* child : children) {
+        forEachTableInnermostFirst(child, fn);
+        if (auto* table = qobject_cast<QTextTable*>(child)) {
+            fn(*table);
+        }
+    }
+}
+
 // A table sized wider than the text (a newsletter's 600 px, a pasted
 // spreadsheet's 1138 px) would make the whole page shrink until its text is
 // too small to read. Such a table takes the text width instead, its fixed
 // column widths become shares of it, and its cells' "nowrap" gives way so
-// long links wrap. Nested tables are fitted the same way.
-void fitWideTables(QTextDocument& document, QTextFrame* frame, qreal available) {
-    const QList<QTextFrame*> children = frame->childFrames();
-    for (QTextFrame* child : children) {
-        auto* table = qobject_cast<QTextTable*>(child);
-        if (table != nullptr) {
-            QTextTableFormat format = table->format();
-            QList<QTextLength> columns = format.columnWidthConstraints();
-            qreal fixedColumns = 0;
-            for (const QTextLength& column : columns) {
-                if (column.type() == QTextLength::FixedLength) {
-                    fixedColumns += column.rawValue();
-                }
-            }
-            const qreal width = format.width().type() == QTextLength::FixedLength
-                                    ? std::max(format.width().rawValue(), fixedColumns)
-                                    : fixedColumns;
-            if (width > available + 0.5) {
-                format.setWidth(QTextLength(QTextLength::PercentageLength, 100));
-                for (QTextLength& column : columns) {
-                    if (column.type() == QTextLength::FixedLength) {
-                        column = QTextLength(QTextLength::PercentageLength,
-                                             100.0 * column.rawValue() / width);
-                    }
-                }
-                format.setColumnWidthConstraints(columns);
-                table->setFormat(format);
-                for (QTextBlock block = document.findBlock(table->firstPosition());
-                     block.isValid() && block.position() <= table->lastPosition();
-                     block = block.next()) {
-                    if (block.blockFormat().nonBreakableLines()) {
-                        QTextBlockFormat wrapping;
-                        wrapping.setNonBreakableLines(false);
-                        QTextCursor(block).mergeBlockFormat(wrapping);
-                    }
-                }
-            }
+// long links wrap.
+void fitWideTable(QTextTable& table, qreal available) {
+    QTextTableFormat format = table.format();
+    QList<QTextLength> columns = format.columnWidthConstraints();
+    qreal fixedColumns = 0;
+    for (const QTextLength& column : columns) {
+        if (column.type() == QTextLength::FixedLength) {
+            fixedColumns += column.rawValue();
         }
-        fitWideTables(document, child, available);
+    }
+    const qreal width = format.width().type() == QTextLength::FixedLength
+                            ? std::max(format.width().rawValue(), fixedColumns)
+                            : fixedColumns;
+    if (width <= available + 0.5) {
+        return;
+    }
+    format.setWidth(QTextLength(QTextLength::PercentageLength, 100));
+    for (QTextLength& column : columns) {
+        if (column.type() == QTextLength::FixedLength) {
+            column = QTextLength(QTextLength::PercentageLength, 100.0 * column.rawValue() / width);
+        }
+    }
+    format.setColumnWidthConstraints(columns);
+    table.setFormat(format);
+    const QTextDocument& document = *table.document();
+    for (QTextBlock block = document.findBlock(table.firstPosition());
+         block.isValid() && block.position() <= table.lastPosition(); block = block.next()) {
+        if (block.blockFormat().nonBreakableLines()) {
+            QTextBlockFormat wrapping;
+            wrapping.setNonBreakableLines(false);
+            QTextCursor(block).mergeBlockFormat(wrapping);
+        }
     }
 }
 
@@ -661,40 +668,35 @@ bool isEmptyCell(const QTextTableCell& cell) {
 // width; Qt's table layout spreads the least width of a cell spanning the
 // row below over them, squeezing the 100% column to a narrow strip. Such
 // columns go when the table's percentage columns add up to the whole width.
-void dropEmptyColumnsBesideFullWidthOnes(QTextFrame* frame) {
-    const QList<QTextFrame*> children = frame->childFrames();
-    for (QTextFrame* child : children) {
-        dropEmptyColumnsBesideFullWidthOnes(child);
-        auto* table = qobject_cast<QTextTable*>(child);
-        if (table == nullptr || table->columns() < 2) {
+void dropEmptyColumnsBesideFullWidthOnes(QTextTable& table) {
+    if (table.columns() < 2) {
+        return;
+    }
+    QList<QTextLength> columns = table.format().columnWidthConstraints();
+    columns.resize(table.columns());
+    qreal percent = 0;
+    for (const QTextLength& column : columns) {
+        if (column.type() == QTextLength::PercentageLength) {
+            percent += column.rawValue();
+        }
+    }
+    if (percent < 99) {
+        return;
+    }
+    for (int c = table.columns() - 1; c >= 0 && table.columns() > 1; --c) {
+        if (columns[c].type() != QTextLength::VariableLength) {
             continue;
         }
-        QList<QTextLength> columns = table->format().columnWidthConstraints();
-        columns.resize(table->columns());
-        qreal percent = 0;
-        for (const QTextLength& column : columns) {
-            if (column.type() == QTextLength::PercentageLength) {
-                percent += column.rawValue();
+        bool empty = true;
+        for (int r = 0; r < table.rows() && empty; ++r) {
+            const QTextTableCell cell = table.cellAt(r, c);
+            if (cell.isValid() && cell.column() == c && cell.columnSpan() == 1) {
+                empty = isEmptyCell(cell);
             }
         }
-        if (percent < 99) {
-            continue;
-        }
-        for (int c = table->columns() - 1; c >= 0 && table->columns() > 1; --c) {
-            if (columns[c].type() != QTextLength::VariableLength) {
-                continue;
-            }
-            bool empty = true;
-            for (int r = 0; r < table->rows() && empty; ++r) {
-                const QTextTableCell cell = table->cellAt(r, c);
-                if (cell.isValid() && cell.column() == c && cell.columnSpan() == 1) {
-                    empty = isEmptyCell(cell);
-                }
-            }
-            if (empty) {
-                table->removeColumns(c, 1);
-                columns.removeAt(c);
-            }
+        if (empty) {
+            table.removeColumns(c, 1);
+            columns.removeAt(c);
         }
     }
 }
@@ -703,27 +705,23 @@ void dropEmptyColumnsBesideFullWidthOnes(QTextFrame* frame) {
 // mail tables nearly always do ("border-collapse:collapse"): yellow warning
 // text on a blue box came out yellow on white. The cells take the table's
 // background instead.
-void carryTableBackgroundsIntoCells(QTextFrame* frame) {
-    const QList<QTextFrame*> children = frame->childFrames();
-    for (QTextFrame* child : children) {
-        auto* table = qobject_cast<QTextTable*>(child);
-        if (table != nullptr && table->format().borderCollapse() &&
-            table->format().hasProperty(QTextFormat::BackgroundBrush)) {
-            const QBrush background = table->format().background();
-            for (int r = 0; r < table->rows(); ++r) {
-                for (int c = 0; c < table->columns(); ++c) {
-                    QTextTableCell cell = table->cellAt(r, c);
-                    if (cell.row() != r || cell.column() != c ||
-                        cell.format().hasProperty(QTextFormat::BackgroundBrush)) {
-                        continue;
-                    }
-                    QTextCharFormat format = cell.format();
-                    format.setBackground(background);
-                    cell.setFormat(format);
-                }
+void carryTableBackgroundIntoCells(QTextTable& table) {
+    if (!table.format().borderCollapse() ||
+        !table.format().hasProperty(QTextFormat::BackgroundBrush)) {
+        return;
+    }
+    const QBrush background = table.format().background();
+    for (int r = 0; r < table.rows(); ++r) {
+        for (int c = 0; c < table.columns(); ++c) {
+            QTextTableCell cell = table.cellAt(r, c);
+            if (cell.row() != r || cell.column() != c ||
+                cell.format().hasProperty(QTextFormat::BackgroundBrush)) {
+                continue;
             }
+            QTextCharFormat format = cell.format();
+            format.setBackground(background);
+            cell.setFormat(format);
         }
-        carryTableBackgroundsIntoCells(child);
     }
 }
 
@@ -732,35 +730,30 @@ void carryTableBackgroundsIntoCells(QTextFrame* frame) {
 // width out evenly over all columns: an empty coloured bar beside the text
 // became a broad slab. Such a row becomes a one-cell table of its own just
 // before the rest, which looks the same.
-void liftSpanningFirstRows(QTextDocument& document, QTextFrame* frame) {
-    const QList<QTextFrame*> children = frame->childFrames();
-    for (QTextFrame* child : children) {
-        liftSpanningFirstRows(document, child);
-        auto* table = qobject_cast<QTextTable*>(child);
-        if (table == nullptr || table->columns() < 2 || table->rows() < 2) {
-            continue;
-        }
-        const QTextTableCell first = table->cellAt(0, 0);
-        if (first.columnSpan() != table->columns() || first.rowSpan() != 1) {
-            continue;
-        }
-        QTextCursor select = first.firstCursorPosition();
-        select.setPosition(first.lastCursorPosition().position(), QTextCursor::KeepAnchor);
-        const QTextDocumentFragment content = select.selection();
-        const QTextCharFormat cellFormat = first.format();
-        QTextTableFormat format = table->format();
-        format.clearColumnWidthConstraints();
-        format.setHeight(QTextLength());
-        format.setBottomMargin(0);
-        QTextCursor before(&document);
-        before.setPosition(table->firstPosition() - 1);
-        QTextTable* banner = before.insertTable(1, 1, format);
-        QTextTableCell cell = banner->cellAt(0, 0);
-        cell.setFormat(cellFormat);
-        QTextCursor into = cell.firstCursorPosition();
-        into.insertFragment(content);
-        table->removeRows(0, 1);
+void liftSpanningFirstRow(QTextTable& table) {
+    if (table.columns() < 2 || table.rows() < 2) {
+        return;
     }
+    const QTextTableCell first = table.cellAt(0, 0);
+    if (first.columnSpan() != table.columns() || first.rowSpan() != 1) {
+        return;
+    }
+    QTextCursor select = first.firstCursorPosition();
+    select.setPosition(first.lastCursorPosition().position(), QTextCursor::KeepAnchor);
+    const QTextDocumentFragment content = select.selection();
+    const QTextCharFormat cellFormat = first.format();
+    QTextTableFormat format = table.format();
+    format.clearColumnWidthConstraints();
+    format.setHeight(QTextLength());
+    format.setBottomMargin(0);
+    QTextCursor before(table.document());
+    before.setPosition(table.firstPosition() - 1);
+    QTextTable* banner = before.insertTable(1, 1, format);
+    QTextTableCell cell = banner->cellAt(0, 0);
+    cell.setFormat(cellFormat);
+    QTextCursor into = cell.firstCursorPosition();
+    into.insertFragment(content);
+    table.removeRows(0, 1);
 }
 
 QString escapeAttribute(QString text) {
@@ -893,10 +886,11 @@ void loadHtml(QTextDocument& document, const QString& source,
     }
     out += QStringView(html).mid(last);
     document.setHtml(out);
-    fitWideTables(document, document.rootFrame(), textWidth);
-    liftSpanningFirstRows(document, document.rootFrame());
-    dropEmptyColumnsBesideFullWidthOnes(document.rootFrame());
-    carryTableBackgroundsIntoCells(document.rootFrame());
+    QTextFrame* root = document.rootFrame();
+    forEachTableInnermostFirst(root, [&](QTextTable& t) { fitWideTable(t, textWidth); });
+    forEachTableInnermostFirst(root, liftSpanningFirstRow);
+    forEachTableInnermostFirst(root, dropEmptyColumnsBesideFullWidthOnes);
+    forEachTableInnermostFirst(root, carryTableBackgroundIntoCells);
 
     // Images sized by style sheets can still be too wide: fit them.
     for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
