@@ -4,6 +4,7 @@ if(CLANG_FORMAT_PROGRAM)
     file(GLOB_RECURSE _format_sources CONFIGURE_DEPENDS
         ${PROJECT_SOURCE_DIR}/common/*.cpp ${PROJECT_SOURCE_DIR}/common/*.h
         ${PROJECT_SOURCE_DIR}/app/*.cpp ${PROJECT_SOURCE_DIR}/app/*.h
+        ${PROJECT_SOURCE_DIR}/shell/*.cpp ${PROJECT_SOURCE_DIR}/shell/*.h
         ${PROJECT_SOURCE_DIR}/joblist/*.cpp ${PROJECT_SOURCE_DIR}/joblist/*.h
         ${PROJECT_SOURCE_DIR}/scan/*.cpp ${PROJECT_SOURCE_DIR}/scan/*.h
         ${PROJECT_SOURCE_DIR}/convert/*.cpp ${PROJECT_SOURCE_DIR}/convert/*.h

@@ -14,7 +14,7 @@
 //   rtf   - decompress every RTF body of the corpus; MB/s of RTF produced.
 
 #include <cfb/compound_file.h>
-#include <tool/outlook_storage.h>
+#include <msg/outlook_storage.h>
 
 #include <chrono>
 #include <cstdio>

@@ -1,7 +1,7 @@
 // Fuzz target: loading a message and reading every accessor, recursively
 // through embedded messages, then saving it and reopening the result.
 
-#include <tool/outlook_storage.h>
+#include <msg/outlook_storage.h>
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
 // Fuzz target: compressed-RTF decompression.
 
-#include <tool/clzf.h>
+#include <msg/clzf.h>
 
 #include <common/byte_reader.h>
 

@@ -5,8 +5,8 @@
 //   fuzz_core_seeds OUT_DIR [MESSAGE_FILE...]
 // writes OUT_DIR/msg/*.msg and OUT_DIR/rtf/*.bin.
 
-#include <msg_fixture/msg_fixture.h>
-#include <tool/outlook_storage.h>
+#include <msg_builder/msg_builder.h>
+#include <msg/outlook_storage.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -15,7 +15,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using msg_fixture::Bytes;
+using msg_builder::Bytes;
 
 void write(const fs::path& p, const Bytes& b) {
     fs::create_directories(p.parent_path());
@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
     }
     const fs::path out(argv[1]);
 
-    msg_fixture::MessageBuilder nested;
+    msg_builder::MessageBuilder nested;
     nested.unicode(0x0037, "top").string8(0x0037, "top 8-bit").int32(0x3FFD, 1252);
     nested.rtfBody("{\\rtf1\\ansi\\ansicpg1252\\fromhtml1 {\\*\\htmltag <p>}caf\xE9}");
     nested.addRecipient().unicode(0x3001, "To").int32(0x0C15, 1);
@@ -47,15 +47,15 @@ int main(int argc, char** argv) {
     level1.addAttachment().int32(0x3705, 5).embedded().unicode(0x0037, "level 2");
     write(out / "msg" / "generated_nested.msg", nested.build());
 
-    msg_fixture::MessageBuilder odd;
-    odd.binary(0x1009, {}).binary(0x1013, msg_fixture::toBytes("<html>x</html>"));
+    msg_builder::MessageBuilder odd;
+    odd.binary(0x1009, {}).binary(0x1013, msg_builder::toBytes("<html>x</html>"));
     odd.addRecipient().unicode(0x3001, "no props").withoutPropertyStream();
     odd.storage("__other_storage");
     write(out / "msg" / "generated_odd.msg", odd.build());
 
     write(out / "rtf" / "generated_lzfu.bin",
-          msg_fixture::compressRTF("{\\rtf1\\ansi WXYZWXYZWXYZWXYZ hello hello}"));
-    write(out / "rtf" / "generated_mela.bin", msg_fixture::storeRTF("{\\rtf1 stored}"));
+          msg_builder::compressRTF("{\\rtf1\\ansi WXYZWXYZWXYZWXYZ hello hello}"));
+    write(out / "rtf" / "generated_mela.bin", msg_builder::storeRTF("{\\rtf1 stored}"));
 
     for (int i = 2; i < argc; ++i) {
         try {

@@ -2,7 +2,7 @@
 // reading, pagination and painting of the first and last page (no JPEG is
 // written). RenderError and RtfError are the documented failures; anything
 // else (a crash, a hang, std::bad_alloc) is a finding.
-#include "paged_document.h"
+#include "engine/paged_document.h"
 
 #include <rtf/rtf_reader.h>
 

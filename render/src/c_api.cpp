@@ -1,8 +1,8 @@
 // The exported C functions: each one turns exceptions into a -1 and a text.
 #include "render/render_api.h"
 
-#include "paged_document.h"
-#include "render_limits.h"
+#include "engine/paged_document.h"
+#include "engine/render_limits.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>

@@ -2,7 +2,7 @@
 // "Samples" folder, from the readable sources beside this file.
 //
 //   make_samples SOURCE_DIR PICTURE_PNG OUTPUT_DIR
-#include <msg_fixture/msg_fixture.h>
+#include <msg_builder/msg_builder.h>
 
 #include <cstdio>
 #include <fstream>
@@ -12,8 +12,8 @@
 
 namespace {
 
-using msg_fixture::Bytes;
-using msg_fixture::MessageBuilder;
+using msg_builder::Bytes;
+using msg_builder::MessageBuilder;
 
 constexpr std::uint16_t kSubject = 0x0037;
 constexpr std::uint16_t kSenderName = 0x0C1A;
@@ -95,14 +95,14 @@ int main(int argc, char** argv) {
             MessageBuilder m;
             addressed(m, "Your records are ready", "Records Office")
                 .unicode(kBody, "Your records request is ready.")
-                .binary(kHtml, msg_fixture::toBytes(readFile(src + "/inline-image.html")))
+                .binary(kHtml, msg_builder::toBytes(readFile(src + "/inline-image.html")))
                 .int32(kInternetCodePage, 65001);
             m.addAttachment()
                 .int32(kAttachMethod, 1)
                 .unicode(kAttachLongFilename, "seal.png")
                 .unicode(kAttachMimeTag, "image/png")
                 .unicode(kAttachContentId, "seal@orvaline.example")
-                .binary(kAttachData, msg_fixture::toBytes(png));
+                .binary(kAttachData, msg_builder::toBytes(png));
             writeFile(out + "/HTML message with picture.msg", m.build());
         }
         {

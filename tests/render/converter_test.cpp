@@ -3,11 +3,11 @@
 // images are decoded back.
 #include "tool/converter.h"
 
-#include "paged_document.h"
+#include "engine/paged_document.h"
 
 #include <rtf/rtf_reader.h>
 
-#include <msg_fixture/msg_fixture.h>
+#include <msg_builder/msg_builder.h>
 
 #include <QDir>
 #include <QFile>
@@ -82,7 +82,7 @@ std::vector<std::uint8_t> bytes(const std::string& s) {
     return {s.begin(), s.end()};
 }
 
-QString saveMessage(const QString& path, const msg_fixture::MessageBuilder& builder) {
+QString saveMessage(const QString& path, const msg_builder::MessageBuilder& builder) {
     const std::vector<std::uint8_t> data = builder.build();
     QFile out(path);
     out.open(QIODevice::WriteOnly);
@@ -91,13 +91,13 @@ QString saveMessage(const QString& path, const msg_fixture::MessageBuilder& buil
 }
 
 QString plainMessage(const QString& path, const std::string& utf8Body) {
-    msg_fixture::MessageBuilder builder;
+    msg_builder::MessageBuilder builder;
     builder.unicode(0x1000, utf8Body);
     return saveMessage(path, builder);
 }
 
 QString rtfMessage(const QString& path, const std::string& rtf) {
-    msg_fixture::MessageBuilder builder;
+    msg_builder::MessageBuilder builder;
     builder.rtfBody(rtf);
     return saveMessage(path, builder);
 }
@@ -229,7 +229,7 @@ TEST_F(ConverterTest, TheMessageFileIsNeverReplacedByItsOwnImage) {
 }
 
 TEST_F(ConverterTest, HtmlOrPlainBodyWithoutRtfIsRenderedNotBlank) {
-    msg_fixture::MessageBuilder htmlMessage;
+    msg_builder::MessageBuilder htmlMessage;
     htmlMessage.unicode(0x1013, "<html><body><p>Привет, HTML body</p></body></html>");
     const QString html = saveMessage(path("html.msg"), htmlMessage);
     const QString cp1251 = corpus(QStringLiteral("poi__HTMLBodyBinary_CP1251.msg"));
@@ -296,7 +296,7 @@ TEST_F(ConverterTest, RunningOutOfProcessorTimeEndsWithATextNotAHang) {
 
 // --- choosing the body --------------------------------------------------------
 
-tool::RenderBody bodyOf(const msg_fixture::MessageBuilder& builder) {
+tool::RenderBody bodyOf(const msg_builder::MessageBuilder& builder) {
     const std::vector<std::uint8_t> data = builder.build();
     const tool::Message message{std::span<const std::uint8_t>(data)};
     return tool::selectBody(message);
@@ -304,7 +304,7 @@ tool::RenderBody bodyOf(const msg_fixture::MessageBuilder& builder) {
 
 TEST(ConverterBody, RtfBodyReachesTheRendererByteForByte) {
     const std::string rtf = "{\\rtf1\\ansi\\ansicpg1251 \xCF\xF0\xE8\xE2\xE5\xF2 \x80\xFF}";
-    msg_fixture::MessageBuilder builder;
+    msg_builder::MessageBuilder builder;
     builder.rtfBody(rtf).unicode(0x1000, "plain");
     const tool::RenderBody body = bodyOf(builder);
     EXPECT_EQ(body.kind, tool::RenderBody::Kind::Rtf);
@@ -312,18 +312,18 @@ TEST(ConverterBody, RtfBodyReachesTheRendererByteForByte) {
 }
 
 TEST(ConverterBody, EightBitBodiesCarryTheirCodePageAndUnicodeOnesAByteOrderMark) {
-    msg_fixture::MessageBuilder eightBit;
+    msg_builder::MessageBuilder eightBit;
     eightBit.int32(0x3FFD, 1251).string8(0x1000, "\xCF\xF0\xE8\xE2\xE5\xF2");
     const tool::RenderBody text = bodyOf(eightBit);
     EXPECT_EQ(text.kind, tool::RenderBody::Kind::Text);
     EXPECT_EQ(text.encoding, "windows-1251");
     EXPECT_EQ(text.bytes, bytes("\xCF\xF0\xE8\xE2\xE5\xF2"));
 
-    msg_fixture::MessageBuilder binaryHtml;
+    msg_builder::MessageBuilder binaryHtml;
     binaryHtml.int32(0x3FDE, 936).int32(0x3FFD, 1252).binary(0x1013, bytes("<html>x</html>"));
     EXPECT_EQ(bodyOf(binaryHtml).encoding, "gbk");
 
-    msg_fixture::MessageBuilder unicode;
+    msg_builder::MessageBuilder unicode;
     unicode.unicode(0x1013, "<html>x</html>").unicode(0x1000, "plain");
     const tool::RenderBody html = bodyOf(unicode);
     EXPECT_EQ(html.kind, tool::RenderBody::Kind::Html);
@@ -334,11 +334,11 @@ TEST(ConverterBody, EightBitBodiesCarryTheirCodePageAndUnicodeOnesAByteOrderMark
 
 TEST(ConverterBody, AttachmentsWithAContentIdGoAlongAsInlinePictures) {
     // HTML bodies, and HTML wrapped in RTF, link to pictures by content id.
-    msg_fixture::MessageBuilder html;
+    msg_builder::MessageBuilder html;
     html.unicode(0x1013, "<html><img src=\"cid:logo@x\"></html>");
-    msg_fixture::MessageBuilder rtf;
+    msg_builder::MessageBuilder rtf;
     rtf.rtfBody("{\\rtf1\\ansi\\fromhtml1 {\\*\\htmltag <img src=\"cid:logo@x\">}}");
-    for (msg_fixture::MessageBuilder* builder : {&html, &rtf}) {
+    for (msg_builder::MessageBuilder* builder : {&html, &rtf}) {
         builder->addAttachment()
             .int32(0x3705, 1)
             .unicode(0x3712, "logo@x")
@@ -440,9 +440,9 @@ TEST(ConverterBody, EveryHtmlMailOfTheCorpusIsLaidOutAsHtml) {
 namespace {
 
 TEST(ConverterBody, DamagedRtfBodyGivesWayToThePlainBody) {
-    const msg_fixture::Bytes damaged = {0x20, 0,   0,   0,   0x10, 0, 0, 0,
+    const msg_builder::Bytes damaged = {0x20, 0,   0,   0,   0x10, 0, 0, 0,
                                         'L',  'Z', 'F', 'u', 1,    2, 3, 4};
-    msg_fixture::MessageBuilder withPlain;
+    msg_builder::MessageBuilder withPlain;
     withPlain.binary(0x1009, damaged).unicode(0x1000, "the words of the plain body");
     const std::vector<std::uint8_t> data = withPlain.build();
     const tool::Message message{std::span<const std::uint8_t>(data)};
@@ -452,7 +452,7 @@ TEST(ConverterBody, DamagedRtfBodyGivesWayToThePlainBody) {
     EXPECT_NE(warning.find("the RTF body cannot be read"), std::string::npos) << warning;
     EXPECT_NE(warning.find("plain-text body is shown instead"), std::string::npos) << warning;
 
-    msg_fixture::MessageBuilder rtfOnly;
+    msg_builder::MessageBuilder rtfOnly;
     rtfOnly.binary(0x1009, damaged);
     const std::vector<std::uint8_t> rtfOnlyData = rtfOnly.build();
     const tool::Message rtfOnlyMessage{std::span<const std::uint8_t>(rtfOnlyData)};

@@ -1,7 +1,7 @@
 // The engine: format recognition, pagination, page images and limits. Runs
 // with a QApplication on the offscreen platform.
-#include "paged_document.h"
-#include "render_limits.h"
+#include "engine/paged_document.h"
+#include "engine/render_limits.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QBuffer>

@@ -1,8 +1,8 @@
 // Compressed RTF: the published examples, the header checks in their order,
 // the decoder's refusals, and round trips through the fixture's compressor.
 
-#include <msg_fixture/msg_fixture.h>
-#include <tool/clzf.h>
+#include <msg_builder/msg_builder.h>
+#include <msg/clzf.h>
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 
 namespace {
 
-using msg_fixture::Bytes;
+using msg_builder::Bytes;
 using tool::CLZF;
 
 Bytes hex(const std::string& text) {
@@ -105,7 +105,7 @@ TEST(CompressedRtfHeader, EmptyCompressedBodyWithZeroChecksumIsEmpty) {
 }
 
 TEST(CompressedRtfHeader, UncompressedFormSkipsTheChecksumAndReturnsTheBytes) {
-    const Bytes v = msg_fixture::storeRTF("{\\rtf1 plain}");
+    const Bytes v = msg_builder::storeRTF("{\\rtf1 plain}");
     ASSERT_EQ(CLZF::getU32(v, 12), 0u);
     EXPECT_EQ(asText(CLZF::decompressRTF(v)), "{\\rtf1 plain}");
 }
@@ -157,7 +157,7 @@ TEST(CompressedRtfRefusal, CopyPastRawSizeIsRefused) {
 }
 
 TEST(CompressedRtfRefusal, UncompressedRawSizeBeyondTheStoredBytesIsRefused) {
-    Bytes v = msg_fixture::storeRTF("abc");
+    Bytes v = msg_builder::storeRTF("abc");
     v[4] = 10;
     EXPECT_EQ(errorOf([&] { CLZF::decompressRTF(v); }),
               "compressed RTF: uncompressed RAWSIZE 10 exceeds the 3 stored bytes");
@@ -168,7 +168,7 @@ TEST(CompressedRtfRefusal, UncompressedRawSizeBeyondTheStoredBytesIsRefused) {
 TEST(CompressedRtfRoundTrip, DictionaryTextIsCopiedWhileBelow4096) {
     // "{\rtf1\ansi" is in the dictionary text at offset 0; a compressor finds it.
     const std::string rtf = "{\\rtf1\\ansi\\mac\\deff0 x}";
-    const Bytes packed = msg_fixture::compressRTF(rtf);
+    const Bytes packed = msg_builder::compressRTF(rtf);
     EXPECT_LT(packed.size(), 16 + rtf.size());
     EXPECT_EQ(asText(CLZF::decompressRTF(packed)), rtf);
 }
@@ -182,11 +182,11 @@ TEST(CompressedRtfRoundTrip, LongVariedTextSpanningManyDictionaryBlocks) {
                                                : 'a' + static_cast<char>((x >> 16) % 7));
     }
     rtf += "}";
-    EXPECT_EQ(asText(CLZF::decompressRTF(msg_fixture::compressRTF(rtf))), rtf);
+    EXPECT_EQ(asText(CLZF::decompressRTF(msg_builder::compressRTF(rtf))), rtf);
 }
 
 TEST(CompressedRtfRoundTrip, CompressorReproducesThePublishedExample) {
-    EXPECT_EQ(msg_fixture::compressRTF("{\\rtf1\\ansi\\ansicpg1252\\pard hello world}\r\n"),
+    EXPECT_EQ(msg_builder::compressRTF("{\\rtf1\\ansi\\ansicpg1252\\pard hello world}\r\n"),
               hex(kHelloVector));
 }
 

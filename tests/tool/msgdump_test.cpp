@@ -1,8 +1,8 @@
 // msgdump as scripts use it: its two fixed forms and the JSON summary, run as
 // the built program on files written by the fixture and on the corpus.
 
-#include <msg_fixture/msg_fixture.h>
-#include <tool/outlook_storage.h>
+#include <msg_builder/msg_builder.h>
+#include <msg/outlook_storage.h>
 
 #include <gtest/gtest.h>
 
@@ -16,7 +16,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using msg_fixture::Bytes;
+using msg_builder::Bytes;
 
 struct ToolRun {
     int status = -1;
@@ -62,7 +62,7 @@ Bytes readFile(const fs::path& p) {
 }
 
 TEST(MsgdumpTree, PrintsEveryElementDepthFirstWithTypeSizeAndPath) {
-    msg_fixture::MessageBuilder m;
+    msg_builder::MessageBuilder m;
     m.unicode(0x0037, "Hi").withoutNameid();
     m.addRecipient().int32(0x0C15, 1);
     const fs::path file = writeFile(m.build(), "tree.msg");
@@ -78,21 +78,21 @@ TEST(MsgdumpTree, PrintsEveryElementDepthFirstWithTypeSizeAndPath) {
 
 TEST(MsgdumpRtf, WritesTheBodyByteForByte) {
     const std::string rtf = "{\\rtf1\\ansi\\ansicpg1251 \xC0\xC1\xC2}\r\n";
-    msg_fixture::MessageBuilder m;
+    msg_builder::MessageBuilder m;
     m.rtfBody(rtf);
     const fs::path file = writeFile(m.build(), "rtf.msg");
     const fs::path out = tempPath("body.rtf");
     const ToolRun r = msgdump("--rtf '" + file.string() + "' '" + out.string() + "'");
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(readFile(out), msg_fixture::toBytes(rtf));
+    EXPECT_EQ(readFile(out), msg_builder::toBytes(rtf));
     fs::remove(file);
     fs::remove(out);
 }
 
 TEST(MsgdumpRtf, DamagedBodyExitsOneWithTheFailureText) {
-    Bytes body = msg_fixture::compressRTF("{\\rtf1 x}");
+    Bytes body = msg_builder::compressRTF("{\\rtf1 x}");
     body[0] ^= 1;
-    msg_fixture::MessageBuilder m;
+    msg_builder::MessageBuilder m;
     m.binary(0x1009, body);
     const fs::path file = writeFile(m.build(), "bad.msg");
     const fs::path out = tempPath("never.rtf");
@@ -104,7 +104,7 @@ TEST(MsgdumpRtf, DamagedBodyExitsOneWithTheFailureText) {
 }
 
 TEST(MsgdumpJson, ReportsEncapsulationRecipientsAttachmentsAndEmbeddedMessages) {
-    msg_fixture::MessageBuilder m;
+    msg_builder::MessageBuilder m;
     m.unicode(0x0037, "Quote \" and \\ and \n").rtfBody("{\\rtf1\\ansi\\fromhtml1 \\fbidis x}");
     m.addRecipient().unicode(0x3001, "Bea").int32(0x0C15, 2);
     m.addAttachment()

@@ -2,8 +2,8 @@
 // text decoding, recipients, attachments and embedded messages, saving, and
 // the failures loading can meet.
 
-#include <msg_fixture/msg_fixture.h>
-#include <tool/outlook_storage.h>
+#include <msg_builder/msg_builder.h>
+#include <msg/outlook_storage.h>
 
 #include <gtest/gtest.h>
 
@@ -15,8 +15,8 @@
 namespace {
 
 namespace fs = std::filesystem;
-using msg_fixture::Bytes;
-using msg_fixture::MessageBuilder;
+using msg_builder::Bytes;
+using msg_builder::MessageBuilder;
 using tool::Message;
 using tool::OutlookStorage;
 using tool::RecipientType;
@@ -106,7 +106,7 @@ TEST(PropertyLookup, TruncatedPropertyStreamEntryIsNamed) {
 
 TEST(PropertyLookup, StreamAsStringHonoursAByteOrderMark) {
     MessageBuilder m;
-    m.stream("plain", msg_fixture::toBytes("abc"));
+    m.stream("plain", msg_builder::toBytes("abc"));
     m.stream("bom16", Bytes{0xFF, 0xFE, 'h', 0, 'i', 0});
     const Message msg(m.build());
     EXPECT_EQ(msg.GetStreamAsString("plain", OutlookStorage::Encoding::Utf8), "abc");
@@ -135,7 +135,7 @@ TEST(MessageBodies, ZeroLengthRtfPropertyMeansNoBodyAndNoDecompression) {
 }
 
 TEST(MessageBodies, DamagedRtfBodyFailsWhenRead) {
-    Bytes rtf = msg_fixture::compressRTF("{\\rtf1 x}");
+    Bytes rtf = msg_builder::compressRTF("{\\rtf1 x}");
     rtf.back() ^= 0x55;
     MessageBuilder m;
     m.binary(0x1009, rtf);
@@ -145,11 +145,11 @@ TEST(MessageBodies, DamagedRtfBodyFailsWhenRead) {
 
 TEST(MessageBodies, HtmlBodyIsHandedOverAsStoredWithItsType) {
     MessageBuilder m;
-    m.binary(0x1013, msg_fixture::toBytes("<p>caf\xE9</p>"));
+    m.binary(0x1013, msg_builder::toBytes("<p>caf\xE9</p>"));
     const auto html = Message(m.build()).BodyHTML();
     ASSERT_TRUE(html);
     EXPECT_EQ(html->type, OutlookStorage::NativeMethods::PT_BINARY);
-    EXPECT_EQ(html->bytes, msg_fixture::toBytes("<p>caf\xE9</p>"));
+    EXPECT_EQ(html->bytes, msg_builder::toBytes("<p>caf\xE9</p>"));
 }
 
 // --- Recipients and attachments ----------------------------------------------
@@ -342,7 +342,7 @@ TEST(SavingMessages, EmbeddedMessageBecomesAStandaloneFile) {
 // --- Opening and disposal ------------------------------------------------------
 
 TEST(OpeningMessages, NonCompoundInputIsRefusedWithTheArgumentNamed) {
-    const Bytes text = msg_fixture::toBytes(std::string(600, 'x'));
+    const Bytes text = msg_builder::toBytes(std::string(600, 'x'));
     try {
         Message msg(text);
         ADD_FAILURE() << "opened";

@@ -10,7 +10,7 @@
 // converter writes no file besides its images: the body goes to the renderer
 // in memory.
 
-#include "tool/outlook_storage.h"
+#include "msg/outlook_storage.h"
 
 #include "render/document.h"
 

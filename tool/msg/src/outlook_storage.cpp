@@ -1,4 +1,4 @@
-#include <tool/outlook_storage.h>
+#include <msg/outlook_storage.h>
 
 #include <common/byte_reader.h>
 #include <common/text.h>

@@ -25,7 +25,7 @@
 // callers that must see the stored bytes.
 
 #include <cfb/compound_file.h>
-#include <tool/clzf.h>
+#include <msg/clzf.h>
 
 #include <cstdint>
 #include <iosfwd>

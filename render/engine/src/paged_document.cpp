@@ -1,6 +1,6 @@
-#include "paged_document.h"
+#include "engine/paged_document.h"
 
-#include "render_limits.h"
+#include "engine/render_limits.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QBuffer>

@@ -7,7 +7,7 @@
 //
 // Exit status 0 on success, 1 with the failure's text on standard error.
 
-#include <tool/outlook_storage.h>
+#include <msg/outlook_storage.h>
 
 #include <cstdio>
 #include <fstream>

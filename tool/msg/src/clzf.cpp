@@ -1,4 +1,4 @@
-#include <tool/clzf.h>
+#include <msg/clzf.h>
 
 #include <common/byte_reader.h>
 
