@@ -5,8 +5,8 @@
 //   fuzz_core_seeds OUT_DIR [MESSAGE_FILE...]
 // writes OUT_DIR/msg/*.msg and OUT_DIR/rtf/*.bin.
 
-#include <msg_builder/msg_builder.h>
 #include <msg/outlook_storage.h>
+#include <msg_builder/msg_builder.h>
 
 #include <cstdio>
 #include <filesystem>

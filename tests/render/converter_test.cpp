@@ -13,8 +13,8 @@
 #include <QFile>
 #include <QImage>
 #include <QProcess>
-#include <QTextBlock>
 #include <QTemporaryDir>
+#include <QTextBlock>
 
 #include <gtest/gtest.h>
 
@@ -412,7 +412,8 @@ TEST(ConverterBody, EveryHtmlMailOfTheCorpusIsLaidOutAsHtml) {
         }
         const std::string head(reinterpret_cast<const char*>(body->bytes.data()),
                                std::min<std::size_t>(body->bytes.size(), 2048));
-        if (body->kind != tool::RenderBody::Kind::Rtf || head.find("\\fromhtml1") == std::string::npos) {
+        if (body->kind != tool::RenderBody::Kind::Rtf ||
+            head.find("\\fromhtml1") == std::string::npos) {
             continue;
         }
         ++html;

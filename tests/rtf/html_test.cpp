@@ -2,8 +2,8 @@
 
 #include <QAbstractTextDocumentLayout>
 #include <QPainter>
-#include <QTextLayout>
 #include <QTextFrame>
+#include <QTextLayout>
 #include <QTextTable>
 
 #include <gtest/gtest.h>
@@ -48,11 +48,11 @@ TEST(HtmlExtraction, TagsAndSharedTextComeOutRtfOnlyPartsDoNot) {
 // Outlook writes a list item's bullet for RTF readers in \pntext, outside
 // \htmlrtf; the <li> already makes one.
 TEST(HtmlExtraction, ListBulletsWrittenForRtfReadersDoNotComeOut) {
-    const std::string html = rtf::extractHtml(bytesOf(
-        "{\\rtf1\\ansi\\fromhtml1 {\\*\\htmltag96 <ul>}"
-        "{\\*\\htmltag64 <li>}\\htmlrtf {{\\*\\pn\\pnlvlblt{\\pntxtb\\'b7}}\\htmlrtf0 "
-        "\\li360 {\\pntext *\\tab}{\\listtext 1.\\tab}item\\htmlrtf\\par}\\htmlrtf0 "
-        "{\\*\\htmltag72 </li>}{\\*\\htmltag104 </ul>}}"));
+    const std::string html = rtf::extractHtml(
+        bytesOf("{\\rtf1\\ansi\\fromhtml1 {\\*\\htmltag96 <ul>}"
+                "{\\*\\htmltag64 <li>}\\htmlrtf {{\\*\\pn\\pnlvlblt{\\pntxtb\\'b7}}\\htmlrtf0 "
+                "\\li360 {\\pntext *\\tab}{\\listtext 1.\\tab}item\\htmlrtf\\par}\\htmlrtf0 "
+                "{\\*\\htmltag72 </li>}{\\*\\htmltag104 </ul>}}"));
     EXPECT_EQ(html, "<ul><li>item</li></ul>");
 }
 
@@ -136,10 +136,10 @@ TEST(HtmlLayout, LocalFileImagesAreNeverRead) {
 // 160 x 40 box and pushed narrow layouts apart; it now takes the room of
 // its label, while a given size is kept.
 TEST(HtmlLayout, UnloadedPicturesOfUnknownSizeTakeTheRoomOfTheirLabel) {
-    auto r = rtf::readHtml(QStringLiteral(
-        "<p><img src=\"res://msoeres.dll/dot.gif\">"
-        "<img src=\"https://example.com/logo.png\" alt=\"Company logo\">"
-        "<img src=\"https://example.com/b.png\" width=300 height=50></p>"));
+    auto r = rtf::readHtml(
+        QStringLiteral("<p><img src=\"res://msoeres.dll/dot.gif\">"
+                       "<img src=\"https://example.com/logo.png\" alt=\"Company logo\">"
+                       "<img src=\"https://example.com/b.png\" width=300 height=50></p>"));
     std::vector<QSizeF> sizes;
     for (QTextBlock b = r.document->begin(); b.isValid(); b = b.next()) {
         for (auto it = b.begin(); !it.atEnd(); ++it) {
@@ -242,12 +242,12 @@ std::vector<const QTextTable*> tablesOf(const QTextFrame* frame) {
 // the rows every other reader gets with "<!--[if !mso]><!-- -->": losing
 // those rows put the cells of several rows side by side.
 TEST(HtmlLayout, RowsRevealedToOtherReadersStayOutlookOnlyRowsGo) {
-    auto r = rtf::readHtml(QStringLiteral(
-        "<table><tr><td>first</td></tr>"
-        "<!--[if mso]><tr><td>outlook only</td></tr><![endif]-->"
-        "<!--[if !mso]><!-- --><tr><td>everyone</td></tr><!--<![endif]-->"
-        "<!--[if !mso]><!--><tr><td>short marker</td></tr><!--<![endif]-->"
-        "</table>"));
+    auto r = rtf::readHtml(
+        QStringLiteral("<table><tr><td>first</td></tr>"
+                       "<!--[if mso]><tr><td>outlook only</td></tr><![endif]-->"
+                       "<!--[if !mso]><!-- --><tr><td>everyone</td></tr><!--<![endif]-->"
+                       "<!--[if !mso]><!--><tr><td>short marker</td></tr><!--<![endif]-->"
+                       "</table>"));
     const QString text = allText(*r.document);
     EXPECT_FALSE(text.contains(QStringLiteral("outlook only")));
     EXPECT_FALSE(text.contains(QStringLiteral("endif")));
@@ -329,9 +329,9 @@ TEST(HtmlLayout, AHeaderRowSpanningEveryColumnWidensNoneOfThem) {
 // Webmail writes each empty line as "<div><br></div>"; Qt made two lines of
 // it, and of every "text<br></div>" a line of text and an empty one.
 TEST(HtmlLayout, ABreakThatEndsABlockAddsNoLine) {
-    auto r = rtf::readHtml(QStringLiteral(
-        "<div>one</div><div><br></div><div>after one empty line</div>"
-        "<div>text<br></div><p><b>bold<br></b></p><div>first<br>second</div>"));
+    auto r = rtf::readHtml(
+        QStringLiteral("<div>one</div><div><br></div><div>after one empty line</div>"
+                       "<div>text<br></div><p><b>bold<br></b></p><div>first<br>second</div>"));
     QStringList blocks;
     for (QTextBlock b = r.document->begin(); b.isValid(); b = b.next()) {
         blocks << b.text().trimmed();
@@ -352,10 +352,10 @@ TEST(HtmlLayout, ABreakThatEndsABlockAddsNoLine) {
 // Outlook's reply header "From: ... Sent: ..." sits under the top border of
 // its block, which Qt does not draw: a rule of that colour stands for it.
 TEST(HtmlLayout, TheTopBorderOfAReplyHeaderIsDrawnAsARule) {
-    auto r = rtf::readHtml(QStringLiteral(
-        "<p>Thanks</p><div style='border:none;border-top:solid #E1E1E1 1.0pt;"
-        "padding:3.0pt 0in 0in 0in'><p><b>From:</b> Someone</p></div>"
-        "<div style='border-top:none'>no rule</div>"));
+    auto r = rtf::readHtml(
+        QStringLiteral("<p>Thanks</p><div style='border:none;border-top:solid #E1E1E1 1.0pt;"
+                       "padding:3.0pt 0in 0in 0in'><p><b>From:</b> Someone</p></div>"
+                       "<div style='border-top:none'>no rule</div>"));
     int rules = 0;
     for (QTextBlock b = r.document->begin(); b.isValid(); b = b.next()) {
         if (b.blockFormat().hasProperty(QTextFormat::BlockTrailingHorizontalRulerWidth)) {
@@ -403,8 +403,8 @@ TEST(HtmlLayout, TablesWiderThanTheTextTakeItsWidthAndKeepTheirProportions) {
 // three: the empty columns took the spanning cell's width between them and
 // left the text a strip a few words wide.
 TEST(HtmlLayout, EmptyColumnsBesideAFullWidthColumnTakeNoSpace) {
-    const QString sentence = QStringLiteral(
-        "Participants who bought this course also bought the following ones:");
+    const QString sentence =
+        QStringLiteral("Participants who bought this course also bought the following ones:");
     auto r = rtf::readHtml(
         QStringLiteral("<table width=100%><tr><td> </td><td width=100%>%1</td><td>&nbsp;</td></tr>"
                        "<tr><td colspan=3><table><tr><td width=380>card</td></tr></table>"

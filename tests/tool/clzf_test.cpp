@@ -1,8 +1,8 @@
 // Compressed RTF: the published examples, the header checks in their order,
 // the decoder's refusals, and round trips through the fixture's compressor.
 
-#include <msg_builder/msg_builder.h>
 #include <msg/clzf.h>
+#include <msg_builder/msg_builder.h>
 
 #include <gtest/gtest.h>
 

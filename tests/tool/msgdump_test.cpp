@@ -1,8 +1,8 @@
 // msgdump as scripts use it: its two fixed forms and the JSON summary, run as
 // the built program on files written by the fixture and on the corpus.
 
-#include <msg_builder/msg_builder.h>
 #include <msg/outlook_storage.h>
+#include <msg_builder/msg_builder.h>
 
 #include <gtest/gtest.h>
 

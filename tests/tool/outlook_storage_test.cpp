@@ -2,8 +2,8 @@
 // text decoding, recipients, attachments and embedded messages, saving, and
 // the failures loading can meet.
 
-#include <msg_builder/msg_builder.h>
 #include <msg/outlook_storage.h>
+#include <msg_builder/msg_builder.h>
 
 #include <gtest/gtest.h>
 

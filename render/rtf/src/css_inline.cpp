@@ -60,7 +60,8 @@ void readSheet(const QString& sheet, std::vector<Rule>& rules, QString& rest) {
         }
         // "@import url(...);" and "@charset ...;" end at their semicolon.
         if (text[i] == QLatin1Char('@')) {
-            const qsizetype semicolon = QStringView(text).mid(i, open - i).indexOf(QLatin1Char(';'));
+            const qsizetype semicolon =
+                QStringView(text).mid(i, open - i).indexOf(QLatin1Char(';'));
             if (semicolon >= 0) {
                 i += semicolon + 1;
                 continue;
@@ -114,7 +115,8 @@ void readSheet(const QString& sheet, std::vector<Rule>& rules, QString& rest) {
 
 QString attributeValue(const QRegularExpressionMatch& m) {
     QString value = m.captured(1);
-    if (value.size() >= 2 && (value.front() == QLatin1Char('"') || value.front() == QLatin1Char('\''))) {
+    if (value.size() >= 2 &&
+        (value.front() == QLatin1Char('"') || value.front() == QLatin1Char('\''))) {
         value = value.mid(1, value.size() - 2);
     }
     return value;
@@ -146,7 +148,8 @@ QString withStyleSheetsInlined(const QString& html) {
     }
     withoutSheets += QStringView(html).mid(last);
     if (!rest.isEmpty()) {
-        withoutSheets.insert(firstSheet, QStringLiteral("<style>") + rest + QStringLiteral("</style>"));
+        withoutSheets.insert(firstSheet,
+                             QStringLiteral("<style>") + rest + QStringLiteral("</style>"));
     }
     if (rules.empty()) {
         return withoutSheets;
@@ -240,8 +243,9 @@ QString withStyleSheetsInlined(const QString& html) {
         QString style = declarations.join(QLatin1Char(';'));
         style.replace(QLatin1Char('"'), QLatin1Char('\''));
         out += QStringView(withoutSheets).mid(last, tag.capturedStart() - last);
-        out += QLatin1Char('<') + tag.captured(1) + attributes + QStringLiteral(" style=\"") + style +
-               QLatin1Char('"') + (selfClosing ? QStringLiteral(" />") : QStringLiteral(">"));
+        out += QLatin1Char('<') + tag.captured(1) + attributes + QStringLiteral(" style=\"") +
+               style + QLatin1Char('"') +
+               (selfClosing ? QStringLiteral(" />") : QStringLiteral(">"));
         last = tag.capturedEnd();
     }
     out += QStringView(withoutSheets).mid(last);

@@ -4,8 +4,8 @@
 #include <rtf/rtf_reader.h>
 
 #include <QBuffer>
-#include <QImageReader>
 #include <QFontMetrics>
+#include <QImageReader>
 #include <QPainter>
 
 #include <algorithm>
