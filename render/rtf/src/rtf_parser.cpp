@@ -3,137 +3,28 @@
 // Character and paragraph properties live in a per-group state that is
 // copied on "{" and dropped on "}". Text is collected as bytes until the
 // state changes, then decoded with the code page of the current font and
-// inserted with the current character format. Table cells are built in
-// documents of their own and copied into a QTextTable when their row ends,
-// because a row's cell boundaries (\cellx) may come after its cells (nested
-// tables always do).
+// inserted with the current character format. Control words are taken by
+// the handler of their group (character, paragraph, ...); tables and
+// pictures have files of their own (rtf_tables.cpp, rtf_picture_group.cpp).
 
-#include "code_pages.h"
-#include "pictures.h"
+#include "parser.h"
 #include "reader.h"
-#include "tokenizer.h"
 
-#include <QBuffer>
 #include <QTextBlock>
 #include <QTextCursor>
-#include <QTextDocumentFragment>
 #include <QTextTable>
 
 #include <algorithm>
+#include <iterator>
 #include <map>
-#include <memory>
-#include <set>
+#include <string_view>
 #include <unordered_map>
+#include <utility>
 
 namespace rtf::detail {
 namespace {
 
-constexpr int kDefaultFontSizeHalfPoints = 24;
-// Table rows collected before they are added to their QTextTable.
-constexpr std::size_t kRowsPerChunk = 32;
-constexpr qreal kTwipsPerPixel = 15.0;
 const QColor kLinkColor(0x05, 0x63, 0xC1);
-
-qreal px(int twips) {
-    return twips / kTwipsPerPixel;
-}
-
-enum class Dest { Text, FontTable, ColorTable, Picture, FieldInstruction };
-
-struct CharState {
-    int font = -1;
-    int sizeHalfPoints = kDefaultFontSizeHalfPoints;
-    bool bold = false, italic = false, strike = false, caps = false, smallCaps = false;
-    bool hidden = false;
-    QTextCharFormat::UnderlineStyle underline = QTextCharFormat::NoUnderline;
-    int vertical = 0;    // 1 superscript, 2 subscript
-    int foreground = 0;  // colour table index; 0 is "auto"
-    int background = 0;
-    QString href;
-};
-
-struct ParaState {
-    Qt::Alignment align = Qt::AlignLeft;
-    int left = 0, right = 0, firstLine = 0, before = 0, after = 0, lineSpacing = 0;
-    bool lineMultiple = false;
-    QList<QTextOption::Tab> tabs;
-    QTextOption::TabType nextTabType = QTextOption::LeftTab;
-    bool inTable = false;
-    int tableLevel = 1;  // \itapN
-    bool breakBefore = false;
-    int shading = 0;
-    bool rightToLeft = false;
-};
-
-struct Group {
-    CharState chr;
-    ParaState para;
-    Dest dest = Dest::Text;
-    int unicodeSkip = 1;  // \ucN
-    int rowDefLevel = 1;  // table level that \trowd and \cellx describe (\nesttableprops)
-};
-
-struct Font {
-    QString face;
-    int codePage = 0;  // 0: the document's \ansicpg
-    int family = 0;    // 1 roman, 2 swiss, 3 modern, 4 script, 5 decor
-    bool symbol = false;
-    QStringList families;
-};
-
-constexpr int kTop = 1, kLeft = 2, kBottom = 4, kRight = 8, kInsideH = 16, kInsideV = 32;
-
-struct CellDef {
-    int right = 0;  // \cellx, twips from the row's left edge
-    int shading = 0;
-    int sides = 0;        // kTop | kLeft | kBottom | kRight
-    int borderWidth = 0;  // twips
-    int borderColor = 0;
-    Qt::Alignment vertical = Qt::AlignTop;
-};
-
-struct RowDef {
-    std::vector<CellDef> cells;
-    CellDef next;
-    int left = 0;
-    int gap = 108;
-    int sides = 0;  // outer sides, kInsideH and kInsideV as \trbrdr* give them
-    int borderWidth = 0;
-    int borderColor = 0;
-    Qt::Alignment align = Qt::AlignLeft;
-};
-
-struct Sink {
-    QTextCursor* cursor = nullptr;
-};
-
-struct TableRow {
-    RowDef def;
-    std::vector<std::unique_ptr<QTextDocument>> cells;
-};
-
-struct TableLevel {
-    std::unique_ptr<QTextDocument> cell;
-    QTextCursor cursor;
-    std::vector<std::unique_ptr<QTextDocument>> rowCells;
-    std::vector<TableRow> rows;   // finished rows not yet in `table`
-    QTextTable* table = nullptr;  // owned by the parent's document once created
-    bool cellHasContent = false;
-};
-
-struct Field {
-    std::size_t depth = 0;
-    QString instruction;
-};
-
-struct PictureState {
-    PictureFormat format = PictureFormat::Unknown;
-    int width = 0, height = 0, goalWidth = 0, goalHeight = 0, scaleX = 100, scaleY = 100;
-    std::vector<std::uint8_t> data;
-    int pendingNibble = -1;
-    bool tooLarge = false;
-    std::size_t depth = 0;
-};
 
 // Metric-compatible faces for the usual Windows fonts.
 QString mapFace(const QString& face) {
@@ -176,501 +67,341 @@ QStringList familiesFor(const QString& face, int family) {
     return list;
 }
 
-enum class Word {
-    Unknown,
-    // document
-    Ansi,
-    Mac,
-    Pc,
-    Pca,
-    AnsiCpg,
-    Deff,
-    DefTab,
-    PaperW,
-    PaperH,
-    MargL,
-    MargR,
-    MargT,
-    MargB,
-    // destinations
-    FontTable,
-    ColorTable,
-    Pict,
-    Field,
-    FieldInstruction,
-    FieldResult,
-    ShpPict,
-    NestTableProps,
-    SkipDestination,
-    // font table and colour table
-    F,
-    FCharset,
-    Cpg,
-    FNil,
-    FRoman,
-    FSwiss,
-    FModern,
-    FScript,
-    FDecor,
-    FTech,
-    Red,
-    Green,
-    Blue,
-    // pictures
-    PngBlip,
-    JpegBlip,
-    EmfBlip,
-    WMetafile,
-    DiBitmap,
-    WBitmap,
-    OtherBlip,
-    PicW,
-    PicH,
-    PicWGoal,
-    PicHGoal,
-    PicScaleX,
-    PicScaleY,
-    // characters
-    Plain,
-    Fs,
-    B,
-    I,
-    Ul,
-    UlNone,
-    UlDotted,
-    UlDash,
-    UlDashDot,
-    UlWave,
-    Strike,
-    Super,
-    Sub,
-    NoSuperSub,
-    Cf,
-    Cb,
-    Highlight,
-    Caps,
-    SCaps,
-    V,
-    Uc,
-    U,
-    // paragraphs
-    Pard,
-    Ql,
-    Qc,
-    Qr,
-    Qj,
-    Li,
-    Ri,
-    Fi,
-    Sb,
-    Sa,
-    Sl,
-    SlMult,
-    Tx,
-    Tqr,
-    Tqc,
-    Tqdec,
-    InTbl,
-    Itap,
-    PageBb,
-    CbPat,
-    RtlPar,
-    LtrPar,
-    // breaks and special characters
-    Par,
-    Line,
-    Tab,
-    Page,
-    Sect,
-    SbkNone,
-    Cell,
-    NestCell,
-    Row,
-    NestRow,
-    EmDash,
-    EnDash,
-    LQuote,
-    RQuote,
-    LDblQuote,
-    RDblQuote,
-    Bullet,
-    EmSpace,
-    EnSpace,
-    QmSpace,
-    Zwj,
-    Zwnj,
-    LtrMark,
-    RtlMark,
-    // tables
-    TRowD,
-    CellX,
-    ClCbPat,
-    ClBrdr,
-    TrBrdr,
-    BrdrNone,
-    BrdrStyle,
-    BrdrW,
-    BrdrCf,
-    ParaBrdr,
-    TrLeft,
-    TrGapH,
-    TrQc,
-    TrQr,
-    TrQl,
-    ClVertAlT,
-    ClVertAlC,
-    ClVertAlB,
+// Control words by name. Words not named here are ignored, as the format
+// asks of readers.
+constexpr std::pair<std::string_view, Word> kWordNames[] = {
+    {"ansi", Word::Ansi},
+    {"mac", Word::Mac},
+    {"pc", Word::Pc},
+    {"pca", Word::Pca},
+    {"ansicpg", Word::AnsiCpg},
+    {"deff", Word::Deff},
+    {"deftab", Word::DefTab},
+    {"paperw", Word::PaperW},
+    {"paperh", Word::PaperH},
+    {"margl", Word::MargL},
+    {"margr", Word::MargR},
+    {"margt", Word::MargT},
+    {"margb", Word::MargB},
+    {"fonttbl", Word::FontTable},
+    {"colortbl", Word::ColorTable},
+    {"pict", Word::Pict},
+    {"field", Word::Field},
+    {"fldinst", Word::FieldInstruction},
+    {"fldrslt", Word::FieldResult},
+    {"shppict", Word::ShpPict},
+    {"nesttableprops", Word::NestTableProps},
+    // Destinations whose content is never shown.
+    {"stylesheet", Word::SkipDestination},
+    {"info", Word::SkipDestination},
+    {"listtable", Word::SkipDestination},
+    {"listoverridetable", Word::SkipDestination},
+    {"revtbl", Word::SkipDestination},
+    {"rsidtbl", Word::SkipDestination},
+    {"filetbl", Word::SkipDestination},
+    {"header", Word::SkipDestination},
+    {"headerl", Word::SkipDestination},
+    {"headerr", Word::SkipDestination},
+    {"headerf", Word::SkipDestination},
+    {"footer", Word::SkipDestination},
+    {"footerl", Word::SkipDestination},
+    {"footerr", Word::SkipDestination},
+    {"footerf", Word::SkipDestination},
+    {"footnote", Word::SkipDestination},
+    {"annotation", Word::SkipDestination},
+    {"atnid", Word::SkipDestination},
+    {"atnauthor", Word::SkipDestination},
+    {"pn", Word::SkipDestination},
+    {"nonshppict", Word::SkipDestination},
+    {"nonesttables", Word::SkipDestination},
+    {"xe", Word::SkipDestination},
+    {"tc", Word::SkipDestination},
+    {"template", Word::SkipDestination},
+    {"do", Word::SkipDestination},
+    {"objdata", Word::SkipDestination},
+    {"objclass", Word::SkipDestination},
+    {"ftnsep", Word::SkipDestination},
+    {"ftnsepc", Word::SkipDestination},
+    {"aftnsep", Word::SkipDestination},
+    {"aftnsepc", Word::SkipDestination},
+    {"ftncn", Word::SkipDestination},
+    {"htmltag", Word::SkipDestination},
+    {"mhtmltag", Word::SkipDestination},
+    {"bkmkstart", Word::SkipDestination},
+    {"bkmkend", Word::SkipDestination},
+    {"shpinst", Word::SkipDestination},
+    {"txe", Word::SkipDestination},
+    {"rxe", Word::SkipDestination},
+    {"pgdsctbl", Word::SkipDestination},
+    {"listpicture", Word::SkipDestination},
+    {"author", Word::SkipDestination},
+    {"operator", Word::SkipDestination},
+    {"title", Word::SkipDestination},
+    {"subject", Word::SkipDestination},
+    {"keywords", Word::SkipDestination},
+    {"comment", Word::SkipDestination},
+    {"doccomm", Word::SkipDestination},
+    {"company", Word::SkipDestination},
+    {"creatim", Word::SkipDestination},
+    {"revtim", Word::SkipDestination},
+    {"printim", Word::SkipDestination},
+    {"buptim", Word::SkipDestination},
+    {"falt", Word::SkipDestination},
+    {"panose", Word::SkipDestination},
+    {"themedata", Word::SkipDestination},
+    {"colorschememapping", Word::SkipDestination},
+    {"latentstyles", Word::SkipDestination},
+    {"datastore", Word::SkipDestination},
+    {"xmlnstbl", Word::SkipDestination},
+    {"generator", Word::SkipDestination},
+    {"userprops", Word::SkipDestination},
+    {"docvar", Word::SkipDestination},
+    {"macpict", Word::OtherBlip},
+    {"f", Word::F},
+    {"fcharset", Word::FCharset},
+    {"cpg", Word::Cpg},
+    {"fnil", Word::FNil},
+    {"froman", Word::FRoman},
+    {"fswiss", Word::FSwiss},
+    {"fmodern", Word::FModern},
+    {"fscript", Word::FScript},
+    {"fdecor", Word::FDecor},
+    {"ftech", Word::FTech},
+    {"fbidi", Word::FNil},
+    {"red", Word::Red},
+    {"green", Word::Green},
+    {"blue", Word::Blue},
+    {"pngblip", Word::PngBlip},
+    {"jpegblip", Word::JpegBlip},
+    {"emfblip", Word::EmfBlip},
+    {"wmetafile", Word::WMetafile},
+    {"dibitmap", Word::DiBitmap},
+    {"wbitmap", Word::WBitmap},
+    {"pmmetafile", Word::OtherBlip},
+    {"picw", Word::PicW},
+    {"pich", Word::PicH},
+    {"picwgoal", Word::PicWGoal},
+    {"pichgoal", Word::PicHGoal},
+    {"picscalex", Word::PicScaleX},
+    {"picscaley", Word::PicScaleY},
+    {"plain", Word::Plain},
+    {"fs", Word::Fs},
+    {"b", Word::B},
+    {"i", Word::I},
+    {"ul", Word::Ul},
+    {"ulw", Word::Ul},
+    {"uldb", Word::Ul},
+    {"ulth", Word::Ul},
+    {"ulnone", Word::UlNone},
+    {"uld", Word::UlDotted},
+    {"ulthd", Word::UlDotted},
+    {"uldash", Word::UlDash},
+    {"ulthdash", Word::UlDash},
+    {"ulldash", Word::UlDash},
+    {"uldashd", Word::UlDashDot},
+    {"uldashdd", Word::UlDashDot},
+    {"ulwave", Word::UlWave},
+    {"ulhwave", Word::UlWave},
+    {"ululdbwave", Word::UlWave},
+    {"strike", Word::Strike},
+    {"striked", Word::Strike},
+    {"super", Word::Super},
+    {"sub", Word::Sub},
+    {"nosupersub", Word::NoSuperSub},
+    {"cf", Word::Cf},
+    {"cb", Word::Cb},
+    {"chcbpat", Word::Cb},
+    {"highlight", Word::Highlight},
+    {"caps", Word::Caps},
+    {"scaps", Word::SCaps},
+    {"v", Word::V},
+    {"uc", Word::Uc},
+    {"u", Word::U},
+    {"pard", Word::Pard},
+    {"ql", Word::Ql},
+    {"qc", Word::Qc},
+    {"qr", Word::Qr},
+    {"qj", Word::Qj},
+    {"qd", Word::Qj},
+    {"li", Word::Li},
+    {"lin", Word::Li},
+    {"ri", Word::Ri},
+    {"rin", Word::Ri},
+    {"fi", Word::Fi},
+    {"sb", Word::Sb},
+    {"sa", Word::Sa},
+    {"sl", Word::Sl},
+    {"slmult", Word::SlMult},
+    {"tx", Word::Tx},
+    {"tb", Word::Tx},
+    {"tqr", Word::Tqr},
+    {"tqc", Word::Tqc},
+    {"tqdec", Word::Tqdec},
+    {"intbl", Word::InTbl},
+    {"itap", Word::Itap},
+    {"pagebb", Word::PageBb},
+    {"cbpat", Word::CbPat},
+    {"rtlpar", Word::RtlPar},
+    {"ltrpar", Word::LtrPar},
+    {"par", Word::Par},
+    {"line", Word::Line},
+    {"tab", Word::Tab},
+    {"page", Word::Page},
+    {"sect", Word::Sect},
+    {"sbknone", Word::SbkNone},
+    {"sbkcol", Word::SbkNone},
+    {"cell", Word::Cell},
+    {"nestcell", Word::NestCell},
+    {"row", Word::Row},
+    {"nestrow", Word::NestRow},
+    {"emdash", Word::EmDash},
+    {"endash", Word::EnDash},
+    {"lquote", Word::LQuote},
+    {"rquote", Word::RQuote},
+    {"ldblquote", Word::LDblQuote},
+    {"rdblquote", Word::RDblQuote},
+    {"bullet", Word::Bullet},
+    {"emspace", Word::EmSpace},
+    {"enspace", Word::EnSpace},
+    {"qmspace", Word::QmSpace},
+    {"zwj", Word::Zwj},
+    {"zwnj", Word::Zwnj},
+    {"ltrmark", Word::LtrMark},
+    {"rtlmark", Word::RtlMark},
+    {"trowd", Word::TRowD},
+    {"cellx", Word::CellX},
+    {"clcbpat", Word::ClCbPat},
+    {"clcbpatraw", Word::ClCbPat},
+    {"clbrdrt", Word::ClBrdr},
+    {"clbrdrl", Word::ClBrdr},
+    {"clbrdrb", Word::ClBrdr},
+    {"clbrdrr", Word::ClBrdr},
+    {"trbrdrt", Word::TrBrdr},
+    {"trbrdrl", Word::TrBrdr},
+    {"trbrdrb", Word::TrBrdr},
+    {"trbrdrr", Word::TrBrdr},
+    {"trbrdrh", Word::TrBrdr},
+    {"trbrdrv", Word::TrBrdr},
+    {"brdrw", Word::BrdrW},
+    {"brdrcf", Word::BrdrCf},
+    {"brdrt", Word::ParaBrdr},
+    {"brdrb", Word::ParaBrdr},
+    {"brdrl", Word::ParaBrdr},
+    {"brdrr", Word::ParaBrdr},
+    {"brdrbtw", Word::ParaBrdr},
+    {"brdrbar", Word::ParaBrdr},
+    {"box", Word::ParaBrdr},
+    {"brdrnil", Word::BrdrNone},
+    {"brdrnone", Word::BrdrNone},
+    {"brdrs", Word::BrdrStyle},
+    {"brdrth", Word::BrdrStyle},
+    {"brdrdb", Word::BrdrStyle},
+    {"brdrdot", Word::BrdrStyle},
+    {"brdrdash", Word::BrdrStyle},
+    {"brdrsh", Word::BrdrStyle},
+    {"brdrtriple", Word::BrdrStyle},
+    {"brdrhair", Word::BrdrStyle},
+    {"brdrinset", Word::BrdrStyle},
+    {"brdroutset", Word::BrdrStyle},
+    {"trleft", Word::TrLeft},
+    {"trgaph", Word::TrGapH},
+    {"trqc", Word::TrQc},
+    {"trqr", Word::TrQr},
+    {"trql", Word::TrQl},
+    {"clvertalt", Word::ClVertAlT},
+    {"clvertalc", Word::ClVertAlC},
+    {"clvertalb", Word::ClVertAlB},
 };
 
 Word lookup(std::string_view word) {
-    static const std::unordered_map<std::string_view, Word> kWords = {
-        {"ansi", Word::Ansi},
-        {"mac", Word::Mac},
-        {"pc", Word::Pc},
-        {"pca", Word::Pca},
-        {"ansicpg", Word::AnsiCpg},
-        {"deff", Word::Deff},
-        {"deftab", Word::DefTab},
-        {"paperw", Word::PaperW},
-        {"paperh", Word::PaperH},
-        {"margl", Word::MargL},
-        {"margr", Word::MargR},
-        {"margt", Word::MargT},
-        {"margb", Word::MargB},
-        {"fonttbl", Word::FontTable},
-        {"colortbl", Word::ColorTable},
-        {"pict", Word::Pict},
-        {"field", Word::Field},
-        {"fldinst", Word::FieldInstruction},
-        {"fldrslt", Word::FieldResult},
-        {"shppict", Word::ShpPict},
-        {"nesttableprops", Word::NestTableProps},
-        // Destinations whose content is never shown.
-        {"stylesheet", Word::SkipDestination},
-        {"info", Word::SkipDestination},
-        {"listtable", Word::SkipDestination},
-        {"listoverridetable", Word::SkipDestination},
-        {"revtbl", Word::SkipDestination},
-        {"rsidtbl", Word::SkipDestination},
-        {"filetbl", Word::SkipDestination},
-        {"header", Word::SkipDestination},
-        {"headerl", Word::SkipDestination},
-        {"headerr", Word::SkipDestination},
-        {"headerf", Word::SkipDestination},
-        {"footer", Word::SkipDestination},
-        {"footerl", Word::SkipDestination},
-        {"footerr", Word::SkipDestination},
-        {"footerf", Word::SkipDestination},
-        {"footnote", Word::SkipDestination},
-        {"annotation", Word::SkipDestination},
-        {"atnid", Word::SkipDestination},
-        {"atnauthor", Word::SkipDestination},
-        {"pn", Word::SkipDestination},
-        {"nonshppict", Word::SkipDestination},
-        {"nonesttables", Word::SkipDestination},
-        {"xe", Word::SkipDestination},
-        {"tc", Word::SkipDestination},
-        {"template", Word::SkipDestination},
-        {"do", Word::SkipDestination},
-        {"objdata", Word::SkipDestination},
-        {"objclass", Word::SkipDestination},
-        {"ftnsep", Word::SkipDestination},
-        {"ftnsepc", Word::SkipDestination},
-        {"aftnsep", Word::SkipDestination},
-        {"aftnsepc", Word::SkipDestination},
-        {"ftncn", Word::SkipDestination},
-        {"htmltag", Word::SkipDestination},
-        {"mhtmltag", Word::SkipDestination},
-        {"bkmkstart", Word::SkipDestination},
-        {"bkmkend", Word::SkipDestination},
-        {"shpinst", Word::SkipDestination},
-        {"txe", Word::SkipDestination},
-        {"rxe", Word::SkipDestination},
-        {"pgdsctbl", Word::SkipDestination},
-        {"listpicture", Word::SkipDestination},
-        {"author", Word::SkipDestination},
-        {"operator", Word::SkipDestination},
-        {"title", Word::SkipDestination},
-        {"subject", Word::SkipDestination},
-        {"keywords", Word::SkipDestination},
-        {"comment", Word::SkipDestination},
-        {"doccomm", Word::SkipDestination},
-        {"company", Word::SkipDestination},
-        {"creatim", Word::SkipDestination},
-        {"revtim", Word::SkipDestination},
-        {"printim", Word::SkipDestination},
-        {"buptim", Word::SkipDestination},
-        {"falt", Word::SkipDestination},
-        {"panose", Word::SkipDestination},
-        {"themedata", Word::SkipDestination},
-        {"colorschememapping", Word::SkipDestination},
-        {"latentstyles", Word::SkipDestination},
-        {"datastore", Word::SkipDestination},
-        {"xmlnstbl", Word::SkipDestination},
-        {"generator", Word::SkipDestination},
-        {"userprops", Word::SkipDestination},
-        {"docvar", Word::SkipDestination},
-        {"macpict", Word::OtherBlip},
-        {"f", Word::F},
-        {"fcharset", Word::FCharset},
-        {"cpg", Word::Cpg},
-        {"fnil", Word::FNil},
-        {"froman", Word::FRoman},
-        {"fswiss", Word::FSwiss},
-        {"fmodern", Word::FModern},
-        {"fscript", Word::FScript},
-        {"fdecor", Word::FDecor},
-        {"ftech", Word::FTech},
-        {"fbidi", Word::FNil},
-        {"red", Word::Red},
-        {"green", Word::Green},
-        {"blue", Word::Blue},
-        {"pngblip", Word::PngBlip},
-        {"jpegblip", Word::JpegBlip},
-        {"emfblip", Word::EmfBlip},
-        {"wmetafile", Word::WMetafile},
-        {"dibitmap", Word::DiBitmap},
-        {"wbitmap", Word::WBitmap},
-        {"pmmetafile", Word::OtherBlip},
-        {"picw", Word::PicW},
-        {"pich", Word::PicH},
-        {"picwgoal", Word::PicWGoal},
-        {"pichgoal", Word::PicHGoal},
-        {"picscalex", Word::PicScaleX},
-        {"picscaley", Word::PicScaleY},
-        {"plain", Word::Plain},
-        {"fs", Word::Fs},
-        {"b", Word::B},
-        {"i", Word::I},
-        {"ul", Word::Ul},
-        {"ulw", Word::Ul},
-        {"uldb", Word::Ul},
-        {"ulth", Word::Ul},
-        {"ulnone", Word::UlNone},
-        {"uld", Word::UlDotted},
-        {"ulthd", Word::UlDotted},
-        {"uldash", Word::UlDash},
-        {"ulthdash", Word::UlDash},
-        {"ulldash", Word::UlDash},
-        {"uldashd", Word::UlDashDot},
-        {"uldashdd", Word::UlDashDot},
-        {"ulwave", Word::UlWave},
-        {"ulhwave", Word::UlWave},
-        {"ululdbwave", Word::UlWave},
-        {"strike", Word::Strike},
-        {"striked", Word::Strike},
-        {"super", Word::Super},
-        {"sub", Word::Sub},
-        {"nosupersub", Word::NoSuperSub},
-        {"cf", Word::Cf},
-        {"cb", Word::Cb},
-        {"chcbpat", Word::Cb},
-        {"highlight", Word::Highlight},
-        {"caps", Word::Caps},
-        {"scaps", Word::SCaps},
-        {"v", Word::V},
-        {"uc", Word::Uc},
-        {"u", Word::U},
-        {"pard", Word::Pard},
-        {"ql", Word::Ql},
-        {"qc", Word::Qc},
-        {"qr", Word::Qr},
-        {"qj", Word::Qj},
-        {"qd", Word::Qj},
-        {"li", Word::Li},
-        {"lin", Word::Li},
-        {"ri", Word::Ri},
-        {"rin", Word::Ri},
-        {"fi", Word::Fi},
-        {"sb", Word::Sb},
-        {"sa", Word::Sa},
-        {"sl", Word::Sl},
-        {"slmult", Word::SlMult},
-        {"tx", Word::Tx},
-        {"tb", Word::Tx},
-        {"tqr", Word::Tqr},
-        {"tqc", Word::Tqc},
-        {"tqdec", Word::Tqdec},
-        {"intbl", Word::InTbl},
-        {"itap", Word::Itap},
-        {"pagebb", Word::PageBb},
-        {"cbpat", Word::CbPat},
-        {"rtlpar", Word::RtlPar},
-        {"ltrpar", Word::LtrPar},
-        {"par", Word::Par},
-        {"line", Word::Line},
-        {"tab", Word::Tab},
-        {"page", Word::Page},
-        {"sect", Word::Sect},
-        {"sbknone", Word::SbkNone},
-        {"sbkcol", Word::SbkNone},
-        {"cell", Word::Cell},
-        {"nestcell", Word::NestCell},
-        {"row", Word::Row},
-        {"nestrow", Word::NestRow},
-        {"emdash", Word::EmDash},
-        {"endash", Word::EnDash},
-        {"lquote", Word::LQuote},
-        {"rquote", Word::RQuote},
-        {"ldblquote", Word::LDblQuote},
-        {"rdblquote", Word::RDblQuote},
-        {"bullet", Word::Bullet},
-        {"emspace", Word::EmSpace},
-        {"enspace", Word::EnSpace},
-        {"qmspace", Word::QmSpace},
-        {"zwj", Word::Zwj},
-        {"zwnj", Word::Zwnj},
-        {"ltrmark", Word::LtrMark},
-        {"rtlmark", Word::RtlMark},
-        {"trowd", Word::TRowD},
-        {"cellx", Word::CellX},
-        {"clcbpat", Word::ClCbPat},
-        {"clcbpatraw", Word::ClCbPat},
-        {"clbrdrt", Word::ClBrdr},
-        {"clbrdrl", Word::ClBrdr},
-        {"clbrdrb", Word::ClBrdr},
-        {"clbrdrr", Word::ClBrdr},
-        {"trbrdrt", Word::TrBrdr},
-        {"trbrdrl", Word::TrBrdr},
-        {"trbrdrb", Word::TrBrdr},
-        {"trbrdrr", Word::TrBrdr},
-        {"trbrdrh", Word::TrBrdr},
-        {"trbrdrv", Word::TrBrdr},
-        {"brdrw", Word::BrdrW},
-        {"brdrcf", Word::BrdrCf},
-        {"brdrt", Word::ParaBrdr},
-        {"brdrb", Word::ParaBrdr},
-        {"brdrl", Word::ParaBrdr},
-        {"brdrr", Word::ParaBrdr},
-        {"brdrbtw", Word::ParaBrdr},
-        {"brdrbar", Word::ParaBrdr},
-        {"box", Word::ParaBrdr},
-        {"brdrnil", Word::BrdrNone},
-        {"brdrnone", Word::BrdrNone},
-        {"brdrs", Word::BrdrStyle},
-        {"brdrth", Word::BrdrStyle},
-        {"brdrdb", Word::BrdrStyle},
-        {"brdrdot", Word::BrdrStyle},
-        {"brdrdash", Word::BrdrStyle},
-        {"brdrsh", Word::BrdrStyle},
-        {"brdrtriple", Word::BrdrStyle},
-        {"brdrhair", Word::BrdrStyle},
-        {"brdrinset", Word::BrdrStyle},
-        {"brdroutset", Word::BrdrStyle},
-        {"trleft", Word::TrLeft},
-        {"trgaph", Word::TrGapH},
-        {"trqc", Word::TrQc},
-        {"trqr", Word::TrQr},
-        {"trql", Word::TrQl},
-        {"clvertalt", Word::ClVertAlT},
-        {"clvertalc", Word::ClVertAlC},
-        {"clvertalb", Word::ClVertAlB},
-    };
+    static const std::unordered_map<std::string_view, Word> kWords(std::begin(kWordNames),
+                                                                   std::end(kWordNames));
     auto it = kWords.find(word);
     return it == kWords.end() ? Word::Unknown : it->second;
 }
 
-class Parser {
-public:
-    Parser(std::span<const std::uint8_t> bytes, ReadResult& result)
-        : m_bytes(bytes), m_tokens(bytes), m_result(result) {}
+// The target of a HYPERLINK field instruction, HYPERLINK "url" or
+// HYPERLINK \l "anchor" (as "#anchor"), its other switches skipped; "#" when
+// it names none.
+QString hyperlinkTarget(const QString& inst) {
+    QString url;
+    bool local = false;
+    qsizetype i = 9;  // after "HYPERLINK"
+    while (i < inst.size()) {
+        while (i < inst.size() && inst[i].isSpace()) {
+            ++i;
+        }
+        if (i >= inst.size()) {
+            break;
+        }
+        QString arg;
+        if (inst[i] == u'"') {
+            const qsizetype end = inst.indexOf(u'"', i + 1);
+            arg = inst.mid(i + 1, end < 0 ? -1 : end - i - 1);
+            i = end < 0 ? inst.size() : end + 1;
+        } else {
+            const qsizetype start = i;
+            while (i < inst.size() && !inst[i].isSpace()) {
+                ++i;
+            }
+            arg = inst.mid(start, i - start);
+            if (arg == QStringLiteral("\\l")) {
+                local = true;
+                continue;
+            }
+            if (arg.startsWith(u'\\')) {
+                continue;
+            }
+        }
+        if (url.isEmpty()) {
+            url = local ? QStringLiteral("#") + arg : arg;
+        }
+    }
+    return url.isEmpty() ? QStringLiteral("#") : url;
+}
 
-    void run();
+// The character a symbol word (\tab, \emdash, \lquote, ...) stands for; 0
+// for other words.
+char16_t specialCharacter(Word word) {
+    switch (word) {
+        case Word::Line:
+            return QChar::LineSeparator;
+        case Word::Tab:
+            return u'\t';
+        case Word::EmDash:
+            return 0x2014;
+        case Word::EnDash:
+            return 0x2013;
+        case Word::LQuote:
+            return 0x2018;
+        case Word::RQuote:
+            return 0x2019;
+        case Word::LDblQuote:
+            return 0x201C;
+        case Word::RDblQuote:
+            return 0x201D;
+        case Word::Bullet:
+            return 0x2022;
+        case Word::EmSpace:
+            return 0x2003;
+        case Word::EnSpace:
+            return 0x2002;
+        case Word::QmSpace:
+            return 0x2005;
+        case Word::Zwj:
+            return 0x200D;
+        case Word::Zwnj:
+            return 0x200C;
+        case Word::LtrMark:
+            return 0x200E;
+        case Word::RtlMark:
+            return 0x200F;
+        default:
+            return 0;
+    }
+}
 
-private:
-    enum class BorderTarget { None, Cell, Row };
-
-    Group& state() { return m_stack.back(); }
-    void warn(const std::string& text);
-    [[noreturn]] void fail(const std::string& text, std::size_t offset);
-
-    // Tokens
-    void onToken(const Token& token);
-    void onGroupStart(const Token& token);
-    void onGroupEnd();
-    void onControlWord(const Token& token);
-    void onControlSymbol(const Token& token);
-    void onText(std::span<const std::uint8_t> bytes);
-    void onByte(std::uint8_t byte);
-    void skipGroup();
-    void topGroupClosed();
-    bool consumeSkippedCharacter();
-
-    // Document and formats
-    void handleFontWord(Word word, const Token& token);
-    void handlePictureWord(Word word, const Token& token);
-    void commitFont();
-    int codePageOfCurrentFont() const;
-    QColor color(int index) const;
-    QTextCharFormat charFormat() const;
-    QTextBlockFormat blockFormat() const;
-    const QStringList& familiesOf(int font);
-
-    // Output
-    void flushText();
-    void appendText(const QString& text);
-    void insertText(const QString& text);
-    Sink currentSink();
-    void ensureTableLevel(int wanted);
-    int wantedTableLevel() const;
-    void endParagraph();
-    void pageBreak();
-    void endCell(int level);
-    void endRow(int level);
-    void commitRow(int level);
-    void flushRows();
-    void applyBorders(QTextTableCellFormat& format, const CellDef* cell, const RowDef& row,
-                      bool firstRow, bool firstCell, bool lastCell) const;
-    void buildTable(TableLevel& table, QTextCursor& parent);
-    void closeTableLevel();
-    void finishPicture();
-    void insertImage(const QImage& image, qreal width, qreal height);
-    void finish();
-
-    std::span<const std::uint8_t> m_bytes;
-    Tokenizer m_tokens;
-    ReadResult& m_result;
-    std::set<std::string> m_warned;
-
-    std::vector<Group> m_stack;
-    bool m_starPending = false;
-    bool m_headerless = false;
-    bool m_done = false;
-    int m_skipCharacters = 0;
-
-    int m_ansiCodePage = 1252;
-    int m_defaultFont = -1;
-    std::map<int, Font> m_fonts;
-    int m_fontIndex = -1;
-    Font m_fontEntry;
-    std::string m_fontName;
-    int m_fontCharset = 0;
-    std::vector<QColor> m_colors;
-    int m_red = 0, m_green = 0, m_blue = 0;
-    bool m_colorSet = false;
-    CodePages m_codePages;
-
-    std::string m_pendingBytes;
-    int m_pendingCodePage = 0;
-    bool m_pendingSymbol = false;
-    QString m_pendingText;
-    std::size_t m_textChars = 0;
-
-    QTextDocument* m_doc = nullptr;
-    QTextCursor m_cursor;
-    std::vector<TableLevel> m_tables;
-    std::vector<RowDef> m_rowDefs = std::vector<RowDef>(kMaxTableNesting + 1);
-    BorderTarget m_borderTarget = BorderTarget::None;
-    int m_borderSide = 0;
-    int m_tableCells = 0;
-    bool m_breakBefore = false;
-
-    std::vector<Field> m_fields;
-    PictureState m_picture;
-    std::size_t m_pictureBytes = 0;
-    PixelBudget m_pixels{kMaxTotalPicturePixels};
-    int m_imageCount = 0;
-};
+}  // namespace
 
 void Parser::warn(const std::string& text) {
     if (m_warned.insert(text).second) {
@@ -736,13 +467,8 @@ void Parser::onToken(const Token& token) {
             if (consumeSkippedCharacter()) {
                 break;
             }
-            if (state().dest == Dest::Picture && !m_picture.tooLarge) {
-                if (token.bytes.size() > kMaxPictureBytes - m_picture.data.size()) {
-                    m_picture.tooLarge = true;
-                } else {
-                    m_picture.data.insert(m_picture.data.end(), token.bytes.begin(),
-                                          token.bytes.end());
-                }
+            if (state().dest == Dest::Picture) {
+                addPictureBinary(token.bytes);
             }
             break;
         case TokenKind::Text:
@@ -870,33 +596,7 @@ void Parser::onText(std::span<const std::uint8_t> bytes) {
     Group& group = state();
     switch (group.dest) {
         case Dest::Picture:
-            if (m_picture.tooLarge) {
-                return;
-            }
-            for (const std::uint8_t c : bytes) {
-                int v = -1;
-                if (c >= '0' && c <= '9') {
-                    v = c - '0';
-                } else if (c >= 'a' && c <= 'f') {
-                    v = c - 'a' + 10;
-                } else if (c >= 'A' && c <= 'F') {
-                    v = c - 'A' + 10;
-                }
-                if (v < 0) {
-                    continue;
-                }
-                if (m_picture.pendingNibble < 0) {
-                    m_picture.pendingNibble = v;
-                } else {
-                    if (m_picture.data.size() >= kMaxPictureBytes) {
-                        m_picture.tooLarge = true;
-                        return;
-                    }
-                    m_picture.data.push_back(
-                        static_cast<std::uint8_t>(m_picture.pendingNibble * 16 + v));
-                    m_picture.pendingNibble = -1;
-                }
-            }
+            addPictureHex(bytes);
             return;
         case Dest::ColorTable:
             for (const std::uint8_t c : bytes) {
@@ -1194,57 +894,8 @@ void Parser::handleFontWord(Word word, const Token& token) {
             m_fontEntry.family = 4;
             break;
         case Word::FDecor:
-            m_fontEntry.family = 5;
-            break;
         case Word::FTech:
             m_fontEntry.family = 5;
-            break;
-        default:
-            break;
-    }
-}
-
-void Parser::handlePictureWord(Word word, const Token& token) {
-    const int v = token.hasParam ? token.param : 0;
-    switch (word) {
-        case Word::PngBlip:
-            m_picture.format = PictureFormat::Png;
-            break;
-        case Word::JpegBlip:
-            m_picture.format = PictureFormat::Jpeg;
-            break;
-        case Word::EmfBlip:
-            m_picture.format = PictureFormat::Emf;
-            break;
-        case Word::WMetafile:
-            m_picture.format = PictureFormat::Wmf;
-            break;
-        case Word::DiBitmap:
-            m_picture.format = PictureFormat::Dib;
-            break;
-        case Word::WBitmap:
-            m_picture.format = PictureFormat::Ddb;
-            break;
-        case Word::OtherBlip:
-            m_picture.format = PictureFormat::Unknown;
-            break;
-        case Word::PicW:
-            m_picture.width = v;
-            break;
-        case Word::PicH:
-            m_picture.height = v;
-            break;
-        case Word::PicWGoal:
-            m_picture.goalWidth = v;
-            break;
-        case Word::PicHGoal:
-            m_picture.goalHeight = v;
-            break;
-        case Word::PicScaleX:
-            m_picture.scaleX = v;
-            break;
-        case Word::PicScaleY:
-            m_picture.scaleY = v;
             break;
         default:
             break;
@@ -1258,243 +909,335 @@ void Parser::onControlWord(const Token& token) {
     if (word != Word::U) {
         flushText();
     }
-    Group& g = state();
-    const int param = token.hasParam ? token.param : 0;
-    const bool on = !token.hasParam || token.param != 0;
-
     if (star && word != Word::FieldInstruction && word != Word::ShpPict &&
         word != Word::NestTableProps) {
         skipGroup();  // an unknown (or ignored) \* destination
         return;
     }
-    if (g.dest == Dest::FontTable) {
-        if (word == Word::SkipDestination || word == Word::Pict) {
-            skipGroup();
-        } else {
-            handleFontWord(word, token);
-        }
-        return;
-    }
-    if (g.dest == Dest::ColorTable) {
-        if (word == Word::Red || word == Word::Green || word == Word::Blue) {
-            const int value = std::clamp(param, 0, 255);
-            (word == Word::Red ? m_red : word == Word::Green ? m_green : m_blue) = value;
-            m_colorSet = true;
-        }
-        return;
-    }
-    if (g.dest == Dest::Picture) {
-        if (word == Word::SkipDestination) {
-            skipGroup();
-        } else {
-            handlePictureWord(word, token);
-        }
-        return;
-    }
-
-    switch (word) {
-        case Word::Unknown:
+    switch (state().dest) {
+        case Dest::FontTable:
+            if (word == Word::SkipDestination || word == Word::Pict) {
+                skipGroup();
+            } else {
+                handleFontWord(word, token);
+            }
             return;
+        case Dest::ColorTable:
+            handleColorWord(word, token);
+            return;
+        case Dest::Picture:
+            if (word == Word::SkipDestination) {
+                skipGroup();
+            } else {
+                handlePictureWord(word, token);
+            }
+            return;
+        case Dest::Text:
+        case Dest::FieldInstruction:
+            break;
+    }
+    if (handleCharacterWord(word, token) || handleParagraphWord(word, token) ||
+        handleSpecialCharacterWord(word, token) || handleBreakWord(word) ||
+        handleDestinationWord(word) || handleFieldWord(word) || handleDocumentWord(word, token)) {
+        return;
+    }
+    handleTableWord(word, token);  // the last group; it ignores unknown words
+}
+
+void Parser::handleColorWord(Word word, const Token& token) {
+    if (word == Word::Red || word == Word::Green || word == Word::Blue) {
+        const int value = std::clamp(paramOf(token), 0, 255);
+        (word == Word::Red ? m_red : word == Word::Green ? m_green : m_blue) = value;
+        m_colorSet = true;
+    }
+}
+
+bool Parser::handleDocumentWord(Word word, const Token& token) {
+    const int param = paramOf(token);
+    switch (word) {
         case Word::Ansi:
             m_ansiCodePage = 1252;
-            return;
+            return true;
         case Word::Mac:
             m_ansiCodePage = 10000;
-            return;
+            return true;
         case Word::Pc:
             m_ansiCodePage = 437;
-            return;
+            return true;
         case Word::Pca:
             m_ansiCodePage = 850;
-            return;
+            return true;
         case Word::AnsiCpg:
             if (param > 0) {
                 m_ansiCodePage = param;
             }
-            return;
+            return true;
         case Word::Deff:
             m_defaultFont = param;
-            return;
+            return true;
         case Word::DefTab:
             if (param > 0) {
                 QTextOption option = m_doc->defaultTextOption();
                 option.setTabStopDistance(std::clamp(px(param), 4.0, 960.0));
                 m_doc->setDefaultTextOption(option);
             }
-            return;
+            return true;
         case Word::PaperW:
-            if (param > 0)
+            if (param > 0) {
                 m_result.page.paperWidth = param;
-            return;
+            }
+            return true;
         case Word::PaperH:
-            if (param > 0)
+            if (param > 0) {
                 m_result.page.paperHeight = param;
-            return;
+            }
+            return true;
         case Word::MargL:
-            if (param >= 0)
+            if (param >= 0) {
                 m_result.page.marginLeft = param;
-            return;
+            }
+            return true;
         case Word::MargR:
-            if (param >= 0)
+            if (param >= 0) {
                 m_result.page.marginRight = param;
-            return;
+            }
+            return true;
         case Word::MargT:
-            if (param >= 0)
+            if (param >= 0) {
                 m_result.page.marginTop = param;
-            return;
+            }
+            return true;
         case Word::MargB:
-            if (param >= 0)
+            if (param >= 0) {
                 m_result.page.marginBottom = param;
-            return;
+            }
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool Parser::handleDestinationWord(Word word) {
+    Group& g = state();
+    switch (word) {
         case Word::FontTable:
             g.dest = Dest::FontTable;
             m_fontIndex = -1;
             m_fontName.clear();
-            return;
+            return true;
         case Word::ColorTable:
             g.dest = Dest::ColorTable;
             m_colors.clear();
-            return;
+            return true;
         case Word::SkipDestination:
             skipGroup();
-            return;
+            return true;
         case Word::Pict:
-            m_picture = PictureState{};
-            m_picture.depth = m_stack.size();
-            g.dest = Dest::Picture;
-            return;
+            startPicture();
+            return true;
         case Word::ShpPict:
-            return;  // its \pict is the picture to show
+            return true;  // its \pict is the picture to show
         case Word::NestTableProps:
-            state().rowDefLevel =
-                std::clamp(g.para.inTable ? g.para.tableLevel : 2, 2, kMaxTableNesting);
-            return;
+            g.rowDefLevel = std::clamp(g.para.inTable ? g.para.tableLevel : 2, 2, kMaxTableNesting);
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool Parser::handleFieldWord(Word word) {
+    Group& g = state();
+    switch (word) {
         case Word::Field:
             if (m_fields.size() < 64) {
                 m_fields.push_back(Field{m_stack.size(), {}});
             }
-            return;
+            return true;
         case Word::FieldInstruction:
             g.dest = Dest::FieldInstruction;
-            return;
-        case Word::FieldResult: {
+            return true;
+        case Word::FieldResult:
+            // A field shows as its result; a HYPERLINK field's result links too.
             g.dest = Dest::Text;
-            if (m_fields.empty()) {
-                return;
-            }
-            const QString inst = m_fields.back().instruction.trimmed();
-            if (!inst.startsWith(QStringLiteral("HYPERLINK"), Qt::CaseInsensitive)) {
-                return;
-            }
-            // HYPERLINK "url" or HYPERLINK \l "anchor", with other switches.
-            QString url;
-            bool local = false;
-            qsizetype i = 9;
-            while (i < inst.size()) {
-                while (i < inst.size() && inst[i].isSpace()) {
-                    ++i;
-                }
-                if (i >= inst.size()) {
-                    break;
-                }
-                QString arg;
-                if (inst[i] == u'"') {
-                    const qsizetype end = inst.indexOf(u'"', i + 1);
-                    arg = inst.mid(i + 1, end < 0 ? -1 : end - i - 1);
-                    i = end < 0 ? inst.size() : end + 1;
-                } else {
-                    const qsizetype start = i;
-                    while (i < inst.size() && !inst[i].isSpace()) {
-                        ++i;
-                    }
-                    arg = inst.mid(start, i - start);
-                    if (arg == QStringLiteral("\\l")) {
-                        local = true;
-                        continue;
-                    }
-                    if (arg.startsWith(u'\\')) {
-                        continue;
-                    }
-                }
-                if (url.isEmpty()) {
-                    url = local ? QStringLiteral("#") + arg : arg;
+            if (!m_fields.empty()) {
+                const QString inst = m_fields.back().instruction.trimmed();
+                if (inst.startsWith(QStringLiteral("HYPERLINK"), Qt::CaseInsensitive)) {
+                    g.chr.href = hyperlinkTarget(inst);
                 }
             }
-            g.chr.href = url.isEmpty() ? QStringLiteral("#") : url;
-            return;
-        }
-        // Character formatting
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool Parser::handleCharacterWord(Word word, const Token& token) {
+    CharState& chr = state().chr;
+    const int param = paramOf(token);
+    const bool on = toggledOn(token);
+    switch (word) {
         case Word::Plain: {
-            const QString href = g.chr.href;
-            g.chr = CharState{};
-            g.chr.href = href;
-            return;
+            const QString href = chr.href;
+            chr = CharState{};
+            chr.href = href;
+            return true;
         }
         case Word::F:
-            g.chr.font = std::max(0, param);
-            return;
+            chr.font = std::max(0, param);
+            return true;
         case Word::Fs:
-            g.chr.sizeHalfPoints = param > 0 ? param : kDefaultFontSizeHalfPoints;
-            return;
+            chr.sizeHalfPoints = param > 0 ? param : kDefaultFontSizeHalfPoints;
+            return true;
         case Word::B:
-            g.chr.bold = on;
-            return;
+            chr.bold = on;
+            return true;
         case Word::I:
-            g.chr.italic = on;
-            return;
+            chr.italic = on;
+            return true;
         case Word::Ul:
-            g.chr.underline = on ? QTextCharFormat::SingleUnderline : QTextCharFormat::NoUnderline;
-            return;
+            chr.underline = on ? QTextCharFormat::SingleUnderline : QTextCharFormat::NoUnderline;
+            return true;
         case Word::UlNone:
-            g.chr.underline = QTextCharFormat::NoUnderline;
-            return;
+            chr.underline = QTextCharFormat::NoUnderline;
+            return true;
         case Word::UlDotted:
-            g.chr.underline = on ? QTextCharFormat::DotLine : QTextCharFormat::NoUnderline;
-            return;
+            chr.underline = on ? QTextCharFormat::DotLine : QTextCharFormat::NoUnderline;
+            return true;
         case Word::UlDash:
-            g.chr.underline = on ? QTextCharFormat::DashUnderline : QTextCharFormat::NoUnderline;
-            return;
+            chr.underline = on ? QTextCharFormat::DashUnderline : QTextCharFormat::NoUnderline;
+            return true;
         case Word::UlDashDot:
-            g.chr.underline = on ? QTextCharFormat::DashDotLine : QTextCharFormat::NoUnderline;
-            return;
+            chr.underline = on ? QTextCharFormat::DashDotLine : QTextCharFormat::NoUnderline;
+            return true;
         case Word::UlWave:
-            g.chr.underline = on ? QTextCharFormat::WaveUnderline : QTextCharFormat::NoUnderline;
-            return;
+            chr.underline = on ? QTextCharFormat::WaveUnderline : QTextCharFormat::NoUnderline;
+            return true;
         case Word::Strike:
-            g.chr.strike = on;
-            return;
+            chr.strike = on;
+            return true;
         case Word::Super:
-            g.chr.vertical = on ? 1 : 0;
-            return;
+            chr.vertical = on ? 1 : 0;
+            return true;
         case Word::Sub:
-            g.chr.vertical = on ? 2 : 0;
-            return;
+            chr.vertical = on ? 2 : 0;
+            return true;
         case Word::NoSuperSub:
-            g.chr.vertical = 0;
-            return;
+            chr.vertical = 0;
+            return true;
         case Word::Cf:
-            g.chr.foreground = param;
-            return;
+            chr.foreground = param;
+            return true;
         case Word::Cb:
-            g.chr.background = param;
-            return;
         case Word::Highlight:
-            g.chr.background = param;
-            return;
+            chr.background = param;
+            return true;
         case Word::Caps:
-            g.chr.caps = on;
-            return;
+            chr.caps = on;
+            return true;
         case Word::SCaps:
-            g.chr.smallCaps = on;
-            return;
+            chr.smallCaps = on;
+            return true;
         case Word::V:
-            g.chr.hidden = on;
-            return;
+            chr.hidden = on;
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool Parser::handleParagraphWord(Word word, const Token& token) {
+    ParaState& para = state().para;
+    const int param = paramOf(token);
+    const bool on = toggledOn(token);
+    switch (word) {
+        case Word::Pard:
+            para = ParaState{};
+            return true;
+        case Word::Ql:
+            para.align = Qt::AlignLeft;
+            return true;
+        case Word::Qc:
+            para.align = Qt::AlignHCenter;
+            return true;
+        case Word::Qr:
+            para.align = Qt::AlignRight;
+            return true;
+        case Word::Qj:
+            para.align = Qt::AlignJustify;
+            return true;
+        case Word::Li:
+            para.left = std::clamp(param, -31680, 31680);
+            return true;
+        case Word::Ri:
+            para.right = std::clamp(param, -31680, 31680);
+            return true;
+        case Word::Fi:
+            para.firstLine = std::clamp(param, -31680, 31680);
+            return true;
+        case Word::Sb:
+            para.before = std::clamp(param, 0, 31680);
+            return true;
+        case Word::Sa:
+            para.after = std::clamp(param, 0, 31680);
+            return true;
+        case Word::Sl:
+            para.lineSpacing = std::clamp(param, -31680, 31680);
+            return true;
+        case Word::SlMult:
+            para.lineMultiple = on;
+            return true;
+        case Word::Tqr:
+            para.nextTabType = QTextOption::RightTab;
+            return true;
+        case Word::Tqc:
+            para.nextTabType = QTextOption::CenterTab;
+            return true;
+        case Word::Tqdec:
+            para.nextTabType = QTextOption::DelimiterTab;
+            return true;
+        case Word::Tx:
+            if (para.tabs.size() < 64 && param > 0 && param < 31680) {
+                QTextOption::Tab tab(
+                    px(param), para.nextTabType,
+                    para.nextTabType == QTextOption::DelimiterTab ? QChar(u'.') : QChar());
+                para.tabs.append(tab);
+            }
+            para.nextTabType = QTextOption::LeftTab;
+            return true;
+        case Word::InTbl:
+            para.inTable = on;
+            return true;
+        case Word::Itap:
+            para.tableLevel = std::max(0, param);
+            if (param > 0) {
+                para.inTable = true;
+            }
+            return true;
+        case Word::PageBb:
+            para.breakBefore = on;
+            return true;
+        case Word::CbPat:
+            para.shading = param;
+            return true;
+        case Word::RtlPar:
+            para.rightToLeft = true;
+            return true;
+        case Word::LtrPar:
+            para.rightToLeft = false;
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool Parser::handleSpecialCharacterWord(Word word, const Token& token) {
+    Group& g = state();
+    switch (word) {
         case Word::Uc:
-            g.unicodeSkip = std::clamp(param, 0, 16);
-            return;
+            g.unicodeSkip = std::clamp(paramOf(token), 0, 16);
+            return true;
         case Word::U: {
-            int code = param;
+            int code = paramOf(token);
             if (code < 0) {
                 code += 65536;
             }
@@ -1502,102 +1245,32 @@ void Parser::onControlWord(const Token& token) {
                 appendText(QString(QChar(static_cast<char16_t>(code))));
             }
             m_skipCharacters = g.unicodeSkip;
-            return;
+            return true;
         }
-        // Paragraph formatting
-        case Word::Pard: {
-            g.para = ParaState{};
-            return;
-        }
-        case Word::Ql:
-            g.para.align = Qt::AlignLeft;
-            return;
-        case Word::Qc:
-            g.para.align = Qt::AlignHCenter;
-            return;
-        case Word::Qr:
-            g.para.align = Qt::AlignRight;
-            return;
-        case Word::Qj:
-            g.para.align = Qt::AlignJustify;
-            return;
-        case Word::Li:
-            g.para.left = std::clamp(param, -31680, 31680);
-            return;
-        case Word::Ri:
-            g.para.right = std::clamp(param, -31680, 31680);
-            return;
-        case Word::Fi:
-            g.para.firstLine = std::clamp(param, -31680, 31680);
-            return;
-        case Word::Sb:
-            g.para.before = std::clamp(param, 0, 31680);
-            return;
-        case Word::Sa:
-            g.para.after = std::clamp(param, 0, 31680);
-            return;
-        case Word::Sl:
-            g.para.lineSpacing = std::clamp(param, -31680, 31680);
-            return;
-        case Word::SlMult:
-            g.para.lineMultiple = on;
-            return;
-        case Word::Tqr:
-            g.para.nextTabType = QTextOption::RightTab;
-            return;
-        case Word::Tqc:
-            g.para.nextTabType = QTextOption::CenterTab;
-            return;
-        case Word::Tqdec:
-            g.para.nextTabType = QTextOption::DelimiterTab;
-            return;
-        case Word::Tx:
-            if (g.para.tabs.size() < 64 && param > 0 && param < 31680) {
-                QTextOption::Tab tab(
-                    px(param), g.para.nextTabType,
-                    g.para.nextTabType == QTextOption::DelimiterTab ? QChar(u'.') : QChar());
-                g.para.tabs.append(tab);
-            }
-            g.para.nextTabType = QTextOption::LeftTab;
-            return;
-        case Word::InTbl:
-            g.para.inTable = on;
-            return;
-        case Word::Itap:
-            g.para.tableLevel = std::max(0, param);
-            if (param > 0) {
-                g.para.inTable = true;
-            }
-            return;
-        case Word::PageBb:
-            g.para.breakBefore = on;
-            return;
-        case Word::CbPat:
-            g.para.shading = param;
-            return;
-        case Word::RtlPar:
-            g.para.rightToLeft = true;
-            return;
-        case Word::LtrPar:
-            g.para.rightToLeft = false;
-            return;
-        // Breaks and special characters
+        default:
+            break;
+    }
+    const char16_t character = specialCharacter(word);
+    if (character == 0) {
+        return false;
+    }
+    appendText(QString(QChar(character)));
+    return true;
+}
+
+bool Parser::handleBreakWord(Word word) {
+    const Group& g = state();
+    switch (word) {
         case Word::Par:
             if (g.dest == Dest::Text) {
                 endParagraph();
             }
-            return;
-        case Word::Line:
-            appendText(QString(QChar::LineSeparator));
-            return;
-        case Word::Tab:
-            appendText(QStringLiteral("\t"));
-            return;
+            return true;
         case Word::Page:
             if (g.dest == Dest::Text) {
                 pageBreak();
             }
-            return;
+            return true;
         case Word::Sect:
             if (g.dest == Dest::Text) {
                 endParagraph();
@@ -1607,198 +1280,24 @@ void Parser::onControlWord(const Token& token) {
                     m_breakBefore = true;
                 }
             }
-            return;
+            return true;
         case Word::SbkNone:
             m_breakBefore = false;
-            return;
+            return true;
         case Word::Cell:
             endCell(1);
-            return;
+            return true;
         case Word::NestCell:
             endCell(std::max(2, g.para.tableLevel));
-            return;
+            return true;
         case Word::Row:
             endRow(1);
-            return;
+            return true;
         case Word::NestRow:
-            endRow(std::max(2, state().rowDefLevel));
-            return;
-        case Word::EmDash:
-            appendText(QString(QChar(0x2014)));
-            return;
-        case Word::EnDash:
-            appendText(QString(QChar(0x2013)));
-            return;
-        case Word::LQuote:
-            appendText(QString(QChar(0x2018)));
-            return;
-        case Word::RQuote:
-            appendText(QString(QChar(0x2019)));
-            return;
-        case Word::LDblQuote:
-            appendText(QString(QChar(0x201C)));
-            return;
-        case Word::RDblQuote:
-            appendText(QString(QChar(0x201D)));
-            return;
-        case Word::Bullet:
-            appendText(QString(QChar(0x2022)));
-            return;
-        case Word::EmSpace:
-            appendText(QString(QChar(0x2003)));
-            return;
-        case Word::EnSpace:
-            appendText(QString(QChar(0x2002)));
-            return;
-        case Word::QmSpace:
-            appendText(QString(QChar(0x2005)));
-            return;
-        case Word::Zwj:
-            appendText(QString(QChar(0x200D)));
-            return;
-        case Word::Zwnj:
-            appendText(QString(QChar(0x200C)));
-            return;
-        case Word::LtrMark:
-            appendText(QString(QChar(0x200E)));
-            return;
-        case Word::RtlMark:
-            appendText(QString(QChar(0x200F)));
-            return;
-        // Tables
-        case Word::TRowD: {
-            RowDef& row = m_rowDefs[static_cast<std::size_t>(state().rowDefLevel)];
-            row = RowDef{};
-            m_borderTarget = BorderTarget::None;
-            return;
-        }
-        case Word::CellX: {
-            RowDef& row = m_rowDefs[static_cast<std::size_t>(state().rowDefLevel)];
-            if (row.cells.size() < static_cast<std::size_t>(kMaxTableColumns)) {
-                CellDef cell = row.next;
-                cell.right = std::clamp(param, -31680, 31680);
-                row.cells.push_back(cell);
-            }
-            row.next = CellDef{};
-            m_borderTarget = BorderTarget::None;
-            return;
-        }
-        case Word::ClCbPat:
-            m_rowDefs[static_cast<std::size_t>(state().rowDefLevel)].next.shading = param;
-            return;
-        case Word::ClBrdr:
-        case Word::TrBrdr: {
-            m_borderTarget = word == Word::ClBrdr ? BorderTarget::Cell : BorderTarget::Row;
-            switch (token.word.back()) {
-                case 't':
-                    m_borderSide = kTop;
-                    break;
-                case 'l':
-                    m_borderSide = kLeft;
-                    break;
-                case 'b':
-                    m_borderSide = kBottom;
-                    break;
-                case 'r':
-                    m_borderSide = kRight;
-                    break;
-                case 'h':
-                    m_borderSide = kInsideH;
-                    break;
-                default:
-                    m_borderSide = kInsideV;
-                    break;
-            }
-            return;
-        }
-        case Word::ParaBrdr:
-            m_borderTarget = BorderTarget::None;  // paragraph borders are not drawn
-            return;
-        case Word::BrdrNone:
-        case Word::BrdrStyle:
-        case Word::BrdrW:
-        case Word::BrdrCf: {
-            RowDef& row = m_rowDefs[static_cast<std::size_t>(state().rowDefLevel)];
-            if (m_borderTarget == BorderTarget::None) {
-                return;
-            }
-            int& sides = m_borderTarget == BorderTarget::Cell ? row.next.sides : row.sides;
-            int& width =
-                m_borderTarget == BorderTarget::Cell ? row.next.borderWidth : row.borderWidth;
-            int& colour =
-                m_borderTarget == BorderTarget::Cell ? row.next.borderColor : row.borderColor;
-            if (word == Word::BrdrStyle) {
-                sides |= m_borderSide;
-            } else if (word == Word::BrdrNone) {
-                sides &= ~m_borderSide;
-            } else if (word == Word::BrdrW) {
-                width = std::max(width, std::clamp(param, 0, 300));
-            } else {
-                colour = param;
-            }
-            return;
-        }
-        case Word::TrLeft:
-            m_rowDefs[static_cast<std::size_t>(state().rowDefLevel)].left =
-                std::clamp(param, -31680, 31680);
-            return;
-        case Word::TrGapH:
-            m_rowDefs[static_cast<std::size_t>(state().rowDefLevel)].gap =
-                std::clamp(param, 0, 1440);
-            return;
-        case Word::TrQc:
-            m_rowDefs[static_cast<std::size_t>(state().rowDefLevel)].align = Qt::AlignHCenter;
-            return;
-        case Word::TrQr:
-            m_rowDefs[static_cast<std::size_t>(state().rowDefLevel)].align = Qt::AlignRight;
-            return;
-        case Word::TrQl:
-            m_rowDefs[static_cast<std::size_t>(state().rowDefLevel)].align = Qt::AlignLeft;
-            return;
-        case Word::ClVertAlT:
-            m_rowDefs[static_cast<std::size_t>(state().rowDefLevel)].next.vertical = Qt::AlignTop;
-            return;
-        case Word::ClVertAlC:
-            m_rowDefs[static_cast<std::size_t>(state().rowDefLevel)].next.vertical =
-                Qt::AlignVCenter;
-            return;
-        case Word::ClVertAlB:
-            m_rowDefs[static_cast<std::size_t>(state().rowDefLevel)].next.vertical =
-                Qt::AlignBottom;
-            return;
+            endRow(std::max(2, g.rowDefLevel));
+            return true;
         default:
-            return;
-    }
-}
-
-int Parser::wantedTableLevel() const {
-    const ParaState& p = m_stack.back().para;
-    if (!p.inTable) {
-        return 0;
-    }
-    return std::clamp(p.tableLevel, 1, kMaxTableNesting);
-}
-
-Sink Parser::currentSink() {
-    ensureTableLevel(wantedTableLevel());
-    if (m_tables.empty()) {
-        return Sink{&m_cursor};
-    }
-    return Sink{&m_tables.back().cursor};
-}
-
-void Parser::ensureTableLevel(int wanted) {
-    if (m_tableCells >= kMaxTableCells) {
-        wanted = 0;  // past the cell budget tables are written as plain paragraphs
-    }
-    while (static_cast<int>(m_tables.size()) > wanted) {
-        closeTableLevel();
-    }
-    while (static_cast<int>(m_tables.size()) < wanted) {
-        TableLevel level;
-        level.cell = std::make_unique<QTextDocument>();
-        level.cursor = QTextCursor(level.cell.get());
-        m_tables.push_back(std::move(level));
+            return false;
     }
 }
 
@@ -1819,328 +1318,6 @@ void Parser::pageBreak() {
     }
     endParagraph();
     m_breakBefore = true;
-}
-
-void Parser::endCell(int level) {
-    if (m_tableCells >= kMaxTableCells) {
-        if (m_tables.empty()) {
-            appendText(QStringLiteral("\t"));
-        }
-        return;
-    }
-    ensureTableLevel(std::min(level, kMaxTableNesting));
-    if (m_tables.empty()) {
-        return;
-    }
-    TableLevel& t = m_tables.back();
-    t.cursor.setBlockFormat(blockFormat());
-    t.cursor.setBlockCharFormat(charFormat());
-    t.rowCells.push_back(std::move(t.cell));
-    t.cell = std::make_unique<QTextDocument>();
-    t.cursor = QTextCursor(t.cell.get());
-    t.cellHasContent = false;
-    ++m_tableCells;
-}
-
-void Parser::endRow(int level) {
-    if (m_tableCells >= kMaxTableCells) {
-        if (m_tables.empty()) {
-            warn("more than " + std::to_string(kMaxTableCells) +
-                 " table cells: the rest are shown as tab-separated lines");
-            endParagraph();
-        }
-        return;
-    }
-    level = std::min(level, kMaxTableNesting);
-    ensureTableLevel(level);
-    if (m_tables.empty()) {
-        return;
-    }
-    if (m_tables.back().cellHasContent) {
-        endCell(level);  // text after the last \cell belongs to a cell of its own
-    }
-    commitRow(level);
-}
-
-void Parser::commitRow(int level) {
-    TableLevel& t = m_tables.back();
-    if (t.rowCells.empty()) {
-        return;
-    }
-    TableRow row;
-    row.def = m_rowDefs[static_cast<std::size_t>(std::clamp(level, 1, kMaxTableNesting))];
-    row.cells = std::move(t.rowCells);
-    t.rowCells.clear();
-    t.rows.push_back(std::move(row));
-    if (t.rows.size() >= kRowsPerChunk) {
-        flushRows();
-    }
-}
-
-void Parser::flushRows() {
-    TableLevel& t = m_tables.back();
-    if (t.rows.empty()) {
-        return;
-    }
-    QTextCursor& parent = m_tables.size() >= 2 ? m_tables[m_tables.size() - 2].cursor : m_cursor;
-    if (m_tables.size() >= 2) {
-        m_tables[m_tables.size() - 2].cellHasContent = true;
-    }
-    buildTable(t, parent);
-}
-
-void Parser::buildTable(TableLevel& t, QTextCursor& parent) {
-    // Rows go in by chunks: growing a QTextTable row by row rebuilds its
-    // cell grid each time (quadratic in the rows), while keeping every cell
-    // document until the table ends costs memory (about 10 KB a cell).
-    int columns = 1;
-    std::size_t widest = 0;
-    for (std::size_t r = 0; r < t.rows.size(); ++r) {
-        const TableRow& row = t.rows[r];
-        const int n = std::min(static_cast<int>(row.cells.size()), kMaxTableColumns);
-        if (n > columns) {
-            columns = n;
-            widest = r;
-        }
-    }
-    const RowDef& def = t.rows[widest].def;
-    QTextTableFormat format;
-    format.setCellSpacing(0);
-    format.setCellPadding(std::clamp(px(def.gap), 1.0, 20.0));
-    format.setBorderCollapse(true);
-    // Borders are drawn per cell side; the table has none of its own.
-    format.setBorder(0);
-    format.setBorderStyle(QTextFrameFormat::BorderStyle_Solid);
-    format.setBorderBrush(Qt::black);
-    format.setAlignment(def.align);
-    if (def.left > 0) {
-        format.setLeftMargin(px(def.left));
-    }
-    if (static_cast<int>(def.cells.size()) >= columns) {
-        QList<QTextLength> widths;
-        int previous = def.left;
-        for (int i = 0; i < columns; ++i) {
-            const int right = def.cells[static_cast<std::size_t>(i)].right;
-            widths.append(
-                QTextLength(QTextLength::FixedLength, std::max(px(right - previous), 8.0)));
-            previous = std::max(previous, right);
-        }
-        format.setColumnWidthConstraints(widths);
-    }
-    int firstRow = 0;
-    if (t.table == nullptr) {
-        parent.movePosition(QTextCursor::End);
-        t.table = parent.insertTable(static_cast<int>(t.rows.size()), columns, format);
-    } else {
-        if (t.table->columns() < columns) {
-            t.table->appendColumns(columns - t.table->columns());
-        }
-        firstRow = t.table->rows();
-        t.table->appendRows(static_cast<int>(t.rows.size()));
-    }
-    QTextTable* table = t.table;
-    columns = table->columns();
-    for (int r = 0; r < static_cast<int>(t.rows.size()); ++r) {
-        TableRow& row = t.rows[static_cast<std::size_t>(r)];
-        for (int i = 0; i < static_cast<int>(row.cells.size()); ++i) {
-            const int column = std::min(i, columns - 1);
-            QTextTableCell cell = table->cellAt(firstRow + r, column);
-            if (!cell.isValid()) {
-                continue;
-            }
-            const CellDef* cd = i < static_cast<int>(row.def.cells.size())
-                                    ? &row.def.cells[static_cast<std::size_t>(i)]
-                                    : nullptr;
-            QTextTableCellFormat cf = cell.format().toTableCellFormat();
-            if (cd != nullptr) {
-                const QColor shading = color(cd->shading);
-                if (shading.isValid()) {
-                    cf.setBackground(shading);
-                }
-                cf.setVerticalAlignment(
-                    cd->vertical == Qt::AlignVCenter  ? QTextCharFormat::AlignMiddle
-                    : cd->vertical == Qt::AlignBottom ? QTextCharFormat::AlignBottom
-                                                      : QTextCharFormat::AlignTop);
-            }
-            applyBorders(cf, cd, row.def, firstRow + r == 0, i == 0,
-                         i == static_cast<int>(row.cells.size()) - 1);
-            cell.setFormat(cf);
-            QTextDocument* cellDoc = row.cells[static_cast<std::size_t>(i)].get();
-            // Drop the empty block the cell's last paragraph mark opened.
-            QTextBlock last = cellDoc->lastBlock();
-            if (last.length() <= 1 && last.previous().isValid()) {
-                QTextCursor trim(last);
-                trim.deletePreviousChar();
-            }
-            if (!cellDoc->isEmpty()) {
-                QTextCursor c = cell.lastCursorPosition();
-                if (i > column) {
-                    c.insertText(
-                        QStringLiteral(" "));  // cells beyond the column limit share the last
-                }
-                c.insertFragment(QTextDocumentFragment(cellDoc));
-            }
-        }
-        row.cells.clear();  // frees the cell documents as we go
-    }
-    t.rows.clear();
-    parent.movePosition(QTextCursor::End);
-}
-
-void Parser::applyBorders(QTextTableCellFormat& format, const CellDef* cell, const RowDef& row,
-                          bool firstRow, bool firstCell, bool lastCell) const {
-    // The cell's own \clbrdr* sides, plus the row's: its top edge on the
-    // table's first row, inside lines between rows and cells, outer left and
-    // right on the outer cells. Word writes the bottom edge on the cells.
-    int sides = cell != nullptr ? cell->sides : 0;
-    const int rs = row.sides;
-    if ((firstRow && (rs & kTop)) || (rs & kInsideH)) {
-        sides |= kTop;
-    }
-    if (rs & kInsideH) {
-        sides |= kBottom;
-    }
-    if ((firstCell && (rs & kLeft)) || (!firstCell && (rs & kInsideV))) {
-        sides |= kLeft;
-    }
-    if ((lastCell && (rs & kRight)) || (!lastCell && (rs & kInsideV))) {
-        sides |= kRight;
-    }
-    const int twips = std::max(cell != nullptr ? cell->borderWidth : 0, row.borderWidth);
-    const qreal width = std::clamp(px(twips), 1.0, 6.0);
-    QColor colour =
-        color(cell != nullptr && cell->borderColor != 0 ? cell->borderColor : row.borderColor);
-    const QBrush brush(colour.isValid() ? colour : QColor(Qt::black));
-    const auto side = [&](int bit, auto setWidth, auto setStyle, auto setBrush) {
-        if (sides & bit) {
-            (format.*setWidth)(width);
-            (format.*setStyle)(QTextFrameFormat::BorderStyle_Solid);
-            (format.*setBrush)(brush);
-        } else {
-            (format.*setWidth)(0);
-            (format.*setStyle)(QTextFrameFormat::BorderStyle_None);
-        }
-    };
-    side(kTop, &QTextTableCellFormat::setTopBorder, &QTextTableCellFormat::setTopBorderStyle,
-         &QTextTableCellFormat::setTopBorderBrush);
-    side(kLeft, &QTextTableCellFormat::setLeftBorder, &QTextTableCellFormat::setLeftBorderStyle,
-         &QTextTableCellFormat::setLeftBorderBrush);
-    side(kBottom, &QTextTableCellFormat::setBottomBorder,
-         &QTextTableCellFormat::setBottomBorderStyle, &QTextTableCellFormat::setBottomBorderBrush);
-    side(kRight, &QTextTableCellFormat::setRightBorder, &QTextTableCellFormat::setRightBorderStyle,
-         &QTextTableCellFormat::setRightBorderBrush);
-}
-
-void Parser::closeTableLevel() {
-    TableLevel& t = m_tables.back();
-    if (t.cellHasContent) {
-        // A table that ends without \row: keep the text of its last cell.
-        t.rowCells.push_back(std::move(t.cell));
-        t.cell = std::make_unique<QTextDocument>();
-    }
-    if (!t.rowCells.empty()) {
-        commitRow(static_cast<int>(m_tables.size()));
-    }
-    flushRows();
-    m_tables.pop_back();
-}
-
-void Parser::finishPicture() {
-    PictureState pict = std::move(m_picture);
-    m_picture = PictureState{};
-    if (m_stack.empty() || state().chr.hidden) {
-        return;
-    }
-    // Display size: \picwgoal/\pichgoal in twips, else \picw/\pich (pixels
-    // for bitmaps, 0.01 mm for metafiles), scaled by \picscalex/\picscaley.
-    const bool metafile = pict.format == PictureFormat::Emf || pict.format == PictureFormat::Wmf;
-    auto natural = [&](int goal, int size) -> qreal {
-        if (goal > 0) {
-            return px(goal);
-        }
-        if (size > 0) {
-            return metafile ? size * 96.0 / 2540.0 : size;
-        }
-        return 0;
-    };
-    qreal width = natural(pict.goalWidth, pict.width);
-    qreal height = natural(pict.goalHeight, pict.height);
-
-    QImage image;
-    std::string why;
-    if (pict.tooLarge || m_pictureBytes > kMaxTotalPictureBytes -
-                                              std::min(pict.data.size(), kMaxTotalPictureBytes)) {
-        why = "picture data exceeds the size limit";
-    } else {
-        m_pictureBytes += pict.data.size();
-        switch (pict.format) {
-            case PictureFormat::Png:
-            case PictureFormat::Jpeg:
-            case PictureFormat::Unknown:
-                image = decodeImage(pict.data, &why, m_pixels);
-                break;
-            case PictureFormat::Dib: {
-                const std::vector<std::uint8_t> bmp = dibToBmp(pict.data);
-                image = bmp.empty() ? QImage() : decodeImage(bmp, &why, m_pixels);
-                if (bmp.empty()) {
-                    why = "device-independent bitmap header is malformed";
-                }
-                break;
-            }
-            case PictureFormat::Emf:
-            case PictureFormat::Wmf: {
-                const std::vector<std::uint8_t> bmp = metafileBitmap(pict.format, pict.data);
-                if (!bmp.empty()) {
-                    image = decodeImage(bmp, &why, m_pixels);
-                } else {
-                    why = "metafile picture without an embedded bitmap is shown as a box";
-                }
-                break;
-            }
-            case PictureFormat::Ddb:
-                why = "device-dependent bitmap is shown as a box";
-                break;
-        }
-    }
-    if (!image.isNull()) {
-        if (width <= 0 || height <= 0) {
-            width = image.width();
-            height = image.height();
-        }
-    }
-    width = width * std::clamp(pict.scaleX > 0 ? pict.scaleX : 100, 1, 1000) / 100.0;
-    height = height * std::clamp(pict.scaleY > 0 ? pict.scaleY : 100, 1, 1000) / 100.0;
-    if (width <= 0 || height <= 0) {
-        width = 96;
-        height = 96;
-    }
-    if (image.isNull()) {
-        warn(why);
-        image = placeholderImage(static_cast<int>(width), static_cast<int>(height), QString(),
-                                 m_pixels);
-    }
-    insertImage(image, width, height);
-}
-
-void Parser::insertImage(const QImage& image, qreal width, qreal height) {
-    // Never wider than the text area; keep the aspect ratio.
-    const qreal maxWidth = textWidthPixels(m_result.page);
-    if (width > maxWidth) {
-        height = height * maxWidth / width;
-        width = maxWidth;
-    }
-    const QString name = QStringLiteral("rtf-image:%1").arg(++m_imageCount);
-    m_doc->addResource(QTextDocument::ImageResource, QUrl(name), image);
-    QTextImageFormat format;
-    format.merge(charFormat());
-    format.setName(name);
-    format.setWidth(width);
-    format.setHeight(height);
-    Sink sink = currentSink();
-    sink.cursor->insertImage(format);
-    if (!m_tables.empty()) {
-        m_tables.back().cellHasContent = true;
-    }
 }
 
 void Parser::finish() {
@@ -2167,8 +1344,6 @@ void Parser::finish() {
         c.setBlockFormat(blockFormat());
     }
 }
-
-}  // namespace
 
 void prepareDocument(QTextDocument& doc) {
     doc.setDocumentMargin(0);

@@ -8,6 +8,22 @@
 #include <algorithm>
 
 namespace rtf {
+
+namespace detail {
+
+QVariant ResourceDocument::loadResource(int, const QUrl&) {
+    // Everything this document shows was added with addResource(); nothing
+    // else is ever read from files or the network.
+    return {};
+}
+
+qreal textWidthPixels(const PageSetup& page) {
+    const int twips = page.paperWidth - page.marginLeft - page.marginRight;
+    return std::max(48.0, twips / 15.0);
+}
+
+}  // namespace detail
+
 namespace {
 
 void layOutHtml(ReadResult& result, const QString& html, const std::vector<InlineImage>& images) {
@@ -22,7 +38,7 @@ ReadResult readHtml(const QString& html, const std::vector<InlineImage>& images)
     ReadResult result;
     result.document = std::make_unique<detail::ResourceDocument>();
     result.encapsulation = Encapsulation::Html;
-    const auto limit = static_cast<qsizetype>(kMaxTextChars * 2);
+    const auto limit = static_cast<qsizetype>(kMaxTextChars) * 2;
     if (html.size() > limit) {
         result.warnings.push_back("HTML longer than " + std::to_string(limit) +
                                   " characters was truncated");
