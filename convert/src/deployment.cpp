@@ -53,7 +53,7 @@ QString TempFolder() {
         return QFile::decodeName(temp);
     }
     const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
-    const QString folder = base + QStringLiteral("/Orvaline/tmp");
+    QString folder = base + QStringLiteral("/Orvaline/tmp");
     if (!QDir().mkpath(folder)) {
         throw shell::Failure::fromErrno(errno != 0 ? errno : EACCES);
     }

@@ -42,19 +42,14 @@ void OutputOptions::setChosen(QAbstractButton* option, bool chosen) {
 
 void OutputOptions::restore(shell::StepRunner& runner) {
     using shell::ReadSetting;
-    runner.step(136, [&] {
-        // The default is worked out first, as the call's argument.
-        const QString desktop = shell::DesktopFolder();
-        m_text1->setText(ReadSetting(QString::fromLatin1(shell::key::kText1), desktop));
-    });
-    runner.step(138, [&] {
-        setChosen(m_option1,
-                  shell::ToBoolean(ReadSetting(QString::fromLatin1(shell::key::kOption1), 1)));
-    });
-    runner.step(140, [&] {
-        setChosen(m_option2,
-                  shell::ToBoolean(ReadSetting(QString::fromLatin1(shell::key::kOption2), 0)));
-    });
+    using shell::Setting;
+    // Text1's default (the desktop folder) is worked out even when a folder
+    // is stored, so a machine without one fails at this step.
+    runner.step(136, [&] { m_text1->setText(ReadSetting(Setting::Text1)); });
+    runner.step(138,
+                [&] { setChosen(m_option1, shell::ToBoolean(ReadSetting(Setting::Option1))); });
+    runner.step(140,
+                [&] { setChosen(m_option2, shell::ToBoolean(ReadSetting(Setting::Option2))); });
     if (runner.test(142, [&] { return m_option1->isChecked(); })) {
         runner.step(144, [&] { m_frame4->setEnabled(true); });
     } else {
@@ -66,10 +61,8 @@ void OutputOptions::optionClicked() {
     // No failure report here: a store that cannot be written leaves the
     // controls as the user set them.
     try {
-        shell::WriteSetting(QString::fromLatin1(shell::key::kOption1),
-                            shell::BooleanText(m_option1->isChecked()));
-        shell::WriteSetting(QString::fromLatin1(shell::key::kOption2),
-                            shell::BooleanText(m_option2->isChecked()));
+        shell::WriteSetting(shell::Setting::Option1, shell::BooleanText(m_option1->isChecked()));
+        shell::WriteSetting(shell::Setting::Option2, shell::BooleanText(m_option2->isChecked()));
     } catch (const shell::Failure& failure) {
         std::fprintf(stderr, "orvaline: settings not saved: %s\n", failure.what());
     }
@@ -78,7 +71,7 @@ void OutputOptions::optionClicked() {
 
 void OutputOptions::textChanged(const QString& text) {
     try {
-        shell::WriteSetting(QString::fromLatin1(shell::key::kText1), text);
+        shell::WriteSetting(shell::Setting::Text1, text);
     } catch (const shell::Failure& failure) {
         std::fprintf(stderr, "orvaline: settings not saved: %s\n", failure.what());
     }
@@ -88,15 +81,13 @@ void OutputOptions::browse(shell::Dialogs& dialogs) {
     shell::StepRunner runner(dialogs, QString::fromLatin1(shell::location::kBrowseOutput));
     QString chosen;
     runner.step(100, [&] {
-        const QString start =
-            shell::ReadSetting(QString::fromLatin1(shell::key::kLastFolderDot), QString());
+        const QString start = shell::ReadSetting(shell::Setting::LastFolderDot);
         chosen = scan::BrowseFolder(dialogs, QStringLiteral("Please select folder:"), start);
     });
     if (runner.test(102, [&] { return chosen.isEmpty(); })) {
         return;
     }
-    runner.step(
-        104, [&] { shell::WriteSetting(QString::fromLatin1(shell::key::kLastFolderDot), chosen); });
+    runner.step(104, [&] { shell::WriteSetting(shell::Setting::LastFolderDot, chosen); });
     runner.step(106, [&] {
         const QChar separator = shell::Separator();
         m_text1->setText(chosen.endsWith(separator) ? chosen : chosen + separator);

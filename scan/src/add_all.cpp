@@ -20,11 +20,10 @@ void AddAllCommand::run() {
 
     QString answer;
     runner.step(100, [&] {
-        const QString preset =
-            shell::ReadSetting(QString::fromLatin1(shell::key::kExtension), QStringLiteral("msg"));
+        const QString preset = shell::ReadSetting(shell::Setting::Extension);
         answer = m_dialogs.inputText(QString::fromLatin1(kExtensionPrompt), preset);
         if (!answer.isEmpty()) {
-            shell::WriteSetting(QString::fromLatin1(shell::key::kExtension), answer);
+            shell::WriteSetting(shell::Setting::Extension, answer);
         }
     });
     if (runner.test(102, [&] { return answer.isEmpty(); })) {
@@ -34,16 +33,14 @@ void AddAllCommand::run() {
     QString folder;
     QString remembered;
     runner.step(104, [&] {
-        remembered = shell::ReadSetting(QString::fromLatin1(shell::key::kLastFolder), QString());
+        remembered = shell::ReadSetting(shell::Setting::LastFolder);
         folder = BrowseFolder(m_dialogs, QString::fromLatin1(kFolderPrompt), remembered);
     });
     if (runner.test(106, [&] { return folder.isEmpty(); })) {
         return;
     }
     runner.step(333, [&] { remembered = folder; });
-    runner.step(334, [&] {
-        shell::WriteSetting(QString::fromLatin1(shell::key::kLastFolder), remembered);
-    });
+    runner.step(334, [&] { shell::WriteSetting(shell::Setting::LastFolder, remembered); });
 
     runner.step(112, [&] { m_pointer.set(shell::WindowPointer::kHourglass); });
     QStringList folders;

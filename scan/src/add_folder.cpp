@@ -415,7 +415,7 @@ void FileNameArray::cut() {
     m_capacity = m_names.empty() ? 1 : m_names.size();
 }
 
-FileNameArray GetFilesInFolder(QString folder, QString pattern) {
+FileNameArray GetFilesInFolder(QString folder, const QString& pattern) {
     FileNameArray result;
     if (!folder.endsWith(QLatin1Char('/'))) {
         folder += QLatin1Char('/');

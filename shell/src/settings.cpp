@@ -40,6 +40,14 @@ QString ReadSetting(const QString& key, const QString& defaultValue) {
     return value.toString();
 }
 
+QString ReadSetting(Setting setting) {
+    const SettingEntry& entry = SettingInfo(setting);
+    const QString defaultValue = entry.computeDefault != nullptr
+                                     ? entry.computeDefault()
+                                     : QString::fromLatin1(entry.defaultText);
+    return ReadSetting(QString::fromLatin1(entry.name), defaultValue);
+}
+
 QString ReadSetting(const QString& key, int defaultValue) {
     return ReadSetting(key, QString::number(defaultValue));
 }
@@ -51,6 +59,10 @@ void WriteSetting(const QString& key, const QString& value) {
     if (store->status() != QSettings::NoError) {
         throw Failure::fromErrno(store->status() == QSettings::AccessError ? EACCES : EIO);
     }
+}
+
+void WriteSetting(Setting setting, const QString& value) {
+    WriteSetting(QString::fromLatin1(SettingInfo(setting).name), value);
 }
 
 bool ToBoolean(const QString& text) {

@@ -1,4 +1,5 @@
 #include <shell/failure.h>
+#include <shell/paths.h>
 #include <shell/settings.h>
 
 #include <QFile>
@@ -30,6 +31,27 @@ TEST_F(SettingsTest, MissingKeysGiveTheirDefaultsAsText) {
     EXPECT_EQ(ReadSetting(QString::fromLatin1(key::kLastFolder), QString()), QString());
     EXPECT_TRUE(ToBoolean(ReadSetting(QString::fromLatin1(key::kOption1), 1)));
     EXPECT_FALSE(ToBoolean(ReadSetting(QString::fromLatin1(key::kOption2), 0)));
+}
+
+// Stores already on disk hold these names; a renamed key loses the user's value.
+TEST_F(SettingsTest, TableNamesAndDefaultsOfAnEmptyStore) {
+    const struct {
+        Setting setting;
+        const char* name;
+        QString value;
+    } expected[] = {
+        {Setting::Option1, "Option1", QStringLiteral("1")},
+        {Setting::Option2, "Option2", QStringLiteral("0")},
+        {Setting::Text1, "Text1", DesktopFolder()},
+        {Setting::LastFolderDot, "LastFolderDot", QString()},
+        {Setting::LastFolder, "LastFolder", QString()},
+        {Setting::Extension, "Extension", QStringLiteral("msg")},
+    };
+    ASSERT_EQ(std::size(expected), kSettings.size());
+    for (const auto& row : expected) {
+        EXPECT_STREQ(SettingInfo(row.setting).name, row.name);
+        EXPECT_EQ(ReadSetting(row.setting), row.value) << row.name;
+    }
 }
 
 TEST_F(SettingsTest, TextsRoundTripExactly) {

@@ -77,7 +77,7 @@ public:
     std::size_t capacity() const { return m_capacity; }
 
 private:
-    friend FileNameArray GetFilesInFolder(QString folder, QString pattern);
+    friend FileNameArray GetFilesInFolder(QString folder, const QString& pattern);
     void add(QString name);
     void cut();
 
@@ -90,7 +90,7 @@ private:
 // (also symbolic links to folders) never. Names that are not valid UTF-8 are
 // left out: no path text can name them. A folder that cannot be listed gives
 // the empty array.
-FileNameArray GetFilesInFolder(QString folder, QString pattern);
+FileNameArray GetFilesInFolder(QString folder, const QString& pattern);
 
 // True when `path` names a folder that may be descended into: it is a folder,
 // and its attribute set is neither exactly 22 nor exactly 1046 unless it is

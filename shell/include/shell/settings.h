@@ -4,29 +4,80 @@
 // Values are read when needed and written the moment they change; nothing is
 // cached. This is the only code that touches QSettings.
 
+#include "shell/paths.h"
+
 #include <QString>
+
+#include <array>
+#include <cstddef>
 
 namespace shell {
 
-// Keys and their defaults.
+// Every value the window keeps between runs.
+enum class Setting { Option1, Option2, Text1, LastFolderDot, LastFolder, Extension };
+
+// One row of the settings table: the name the value is stored under and the
+// text a missing value reads as. A default that depends on the machine is
+// worked out by `computeDefault` on each read instead of `defaultText`.
+struct SettingEntry {
+    Setting setting;
+    const char* name;
+    const char* defaultText;
+    QString (*computeDefault)();
+};
+
+// The one place the keys and their defaults are written down; rows are in
+// the order of Setting.
+inline constexpr std::array<SettingEntry, 6> kSettings{{
+    {Setting::Option1, "Option1", "1", nullptr},  // chosen
+    {Setting::Option2, "Option2", "0", nullptr},  // not chosen
+    {Setting::Text1, "Text1", nullptr, &DesktopFolder},
+    {Setting::LastFolderDot, "LastFolderDot", "", nullptr},
+    {Setting::LastFolder, "LastFolder", "", nullptr},
+    {Setting::Extension, "Extension", "msg", nullptr},
+}};
+
+constexpr const SettingEntry& SettingInfo(Setting setting) {
+    return kSettings[static_cast<std::size_t>(setting)];
+}
+
+static_assert(
+    [] {
+        for (std::size_t i = 0; i < kSettings.size(); ++i) {
+            if (kSettings[i].setting != static_cast<Setting>(i) ||
+                (kSettings[i].defaultText == nullptr) == (kSettings[i].computeDefault == nullptr)) {
+                return false;
+            }
+        }
+        return true;
+    }(),
+    "kSettings rows must follow Setting and each have exactly one kind of default");
+
+// The stored names as plain texts, for code that addresses the store by name.
 namespace key {
-inline constexpr const char* kOption1 = "Option1";              // default 1 (chosen)
-inline constexpr const char* kOption2 = "Option2";              // default 0 (not chosen)
-inline constexpr const char* kText1 = "Text1";                  // default DesktopFolder()
-inline constexpr const char* kLastFolderDot = "LastFolderDot";  // default ""
-inline constexpr const char* kLastFolder = "LastFolder";        // default ""
-inline constexpr const char* kExtension = "Extension";          // default "msg"
+inline constexpr const char* kOption1 = SettingInfo(Setting::Option1).name;
+inline constexpr const char* kOption2 = SettingInfo(Setting::Option2).name;
+inline constexpr const char* kText1 = SettingInfo(Setting::Text1).name;
+inline constexpr const char* kLastFolderDot = SettingInfo(Setting::LastFolderDot).name;
+inline constexpr const char* kLastFolder = SettingInfo(Setting::LastFolder).name;
+inline constexpr const char* kExtension = SettingInfo(Setting::Extension).name;
 }  // namespace key
 
 inline constexpr const char* kSettingsOrganization = "Tremlow";
 inline constexpr const char* kSettingsApplication = "Orvaline";
 
+// The stored text of `setting`, or its default from kSettings when it is
+// missing. A computed default is worked out before the store is read, even
+// when a value is stored, so it throws whatever it throws either way (Text1:
+// no desktop folder).
+QString ReadSetting(Setting setting);
 // The stored text of `key`, or the default's text form when the key is missing.
 QString ReadSetting(const QString& key, const QString& defaultValue);
 QString ReadSetting(const QString& key, int defaultValue);
 
-// Stores `value` as the text of `key`. Throws Failure when the store cannot
-// be written.
+// Stores `value` as the text of `setting` / `key`. Throws Failure when the
+// store cannot be written.
+void WriteSetting(Setting setting, const QString& value);
 void WriteSetting(const QString& key, const QString& value);
 
 // "True"/"False" in any letter case, or a decimal number (0 false, any other
