@@ -1,5 +1,7 @@
 #include "convert/result_paths.h"
 
+#include <common/page_files.h>
+
 namespace convert {
 
 QString ResultPath(const QString& source, bool option1, const QString& text1,
@@ -11,11 +13,7 @@ QString ResultPath(const QString& source, bool option1, const QString& text1,
 }
 
 QString PageImagePath(const QString& resultPath, int pageNumber) {
-    const QString jpg = QStringLiteral(".jpg");
-    const QString stem = resultPath.endsWith(jpg, Qt::CaseSensitive)
-                             ? resultPath.left(resultPath.size() - jpg.size())
-                             : resultPath;
-    return stem + QLatin1Char('_') + QString::number(pageNumber) + jpg;
+    return QString::fromStdString(common::pageFileName(resultPath.toStdString(), pageNumber));
 }
 
 QString ResultPathClaims::claim(const QString& source, const QString& resultPath) {

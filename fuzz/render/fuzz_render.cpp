@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     try {
-        static const std::vector<render::engine::InlineImage> images{
+        static const std::vector<common::InlineImage> images{
             {"image001.png@01D0", "image001.png", {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}}};
         const auto doc =
             render::engine::PagedDocument::load(std::span<const std::uint8_t>(data, size), images);

@@ -18,8 +18,8 @@
 #include <vector>
 
 struct orv_document {
-    std::vector<render::engine::InlineImage> images;
-    QByteArray encoding;
+    std::vector<common::InlineImage> images;
+    int codePage = 0;
     std::optional<render::engine::PagedDocument> paged;
 };
 
@@ -90,7 +90,7 @@ void load(orv_document* doc, std::span<const std::uint8_t> bytes) {
         throw render::engine::RenderError("the document is already loaded");
     }
     ensureApplication();
-    doc->paged.emplace(render::engine::PagedDocument::load(bytes, doc->images, doc->encoding));
+    doc->paged.emplace(render::engine::PagedDocument::load(bytes, doc->images, doc->codePage));
     doc->images.clear();
 }
 
@@ -163,7 +163,7 @@ int orv_document_add_image(orv_document* doc, const char* content_id, const char
         if (data == nullptr && size != 0) {
             throw render::engine::RenderError("picture data missing");
         }
-        render::engine::InlineImage image;
+        common::InlineImage image;
         image.contentId = content_id != nullptr ? content_id : "";
         image.fileName = file_name != nullptr ? file_name : "";
         if (size != 0) {
@@ -174,14 +174,15 @@ int orv_document_add_image(orv_document* doc, const char* content_id, const char
     });
 }
 
-int orv_document_set_encoding(orv_document* doc, const char* name) {
+int orv_document_set_code_page(orv_document* doc, unsigned code_page) {
     return guarded([&] {
         requireDocument(doc);
         if (doc->paged) {
             throw render::engine::RenderError(
-                "the encoding must be set before the document is loaded");
+                "the code page must be set before the document is loaded");
         }
-        doc->encoding = QByteArray(name != nullptr ? name : "");
+        // Beyond any code page number: treated as unknown.
+        doc->codePage = code_page <= 0xFFFFu ? static_cast<int>(code_page) : 0;
         return 0;
     });
 }
@@ -210,6 +211,26 @@ int orv_document_page_count(orv_document* doc) {
         requireLoaded(doc);
         return doc->paged->pageCount();
     });
+}
+
+int orv_document_warning_count(orv_document* doc) {
+    return guarded([&] {
+        requireLoaded(doc);
+        return static_cast<int>(doc->paged->warnings().size());
+    });
+}
+
+const char* orv_document_warning(orv_document* doc, int index) {
+    const int count = orv_document_warning_count(doc);
+    if (count < 0) {
+        return nullptr;
+    }
+    if (index < 0 || index >= count) {
+        g_lastError = "warning index " + std::to_string(index) + " is out of range (" +
+                      std::to_string(count) + " warnings)";
+        return nullptr;
+    }
+    return doc->paged->warnings()[static_cast<std::size_t>(index)].c_str();
 }
 
 int orv_document_save_jpeg(orv_document* doc, int page_index, int page_count, const char* file_name,

@@ -36,6 +36,8 @@ TEST(PageImagePath, OnlyAFinalLowerCaseJpgIsReplaced) {
     EXPECT_EQ(PageImagePath(q("/out/Report.jpg"), 3), q("/out/Report_3.jpg"));
     EXPECT_EQ(PageImagePath(q("/out/photo.jpg.jpg"), 1), q("/out/photo.jpg_1.jpg"));
     EXPECT_EQ(PageImagePath(q("/out/Report.JPG"), 12), q("/out/Report.JPG_12.jpg"));
+    EXPECT_EQ(PageImagePath(q("/out.jpg/Report"), 1), q("/out.jpg/Report_1.jpg"));
+    EXPECT_EQ(PageImagePath(q(".jpg"), 1), q("_1.jpg"));
 }
 
 TEST(ResultPathClaims, DifferentSourcesNeverShareAPath) {

@@ -99,6 +99,19 @@ TEST_F(LibraryTest, LoadsFromMemoryAndCountsPages) {
     EXPECT_EQ(doc.PageCount(), 5);
 }
 
+TEST_F(LibraryTest, WarningsOfTheLayoutCrossTheInterface) {
+    const std::string clean = "<html><body>Hello</body></html>";
+    EXPECT_TRUE(render::Document(*s_library, std::vector<std::uint8_t>(clean.begin(), clean.end()))
+                    .Warnings()
+                    .empty());
+    const std::string html = "<html><body><img src=\"cid:absent@x\"></body></html>";
+    const render::Document doc(*s_library, std::vector<std::uint8_t>(html.begin(), html.end()), {},
+                               1251);
+    const std::vector<std::string> warnings = doc.Warnings();
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find("cid:absent@x"), std::string::npos) << warnings[0];
+}
+
 TEST_F(LibraryTest, FailuresCarryTheLibrarysText) {
     try {
         render::Document doc(*s_library, (m_dir / "absent.rtf").string());

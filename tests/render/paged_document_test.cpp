@@ -28,8 +28,7 @@ std::span<const std::uint8_t> bytesOf(const std::string& s) {
     return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
 }
 
-PagedDocument loadText(const std::string& s,
-                       const std::vector<render::engine::InlineImage>& images = {}) {
+PagedDocument loadText(const std::string& s, const std::vector<common::InlineImage>& images = {}) {
     return PagedDocument::load(bytesOf(s), images);
 }
 
@@ -113,15 +112,19 @@ TEST(FormatDetection, HtmlUsesTheCharsetItsMetaTagNames) {
     EXPECT_EQ(doc.document().toPlainText().trimmed(), QStringLiteral("Привет"));
 }
 
-TEST(FormatDetection, CallersEncodingAppliesOnlyWhereTheContentNamesNone) {
+TEST(FormatDetection, CallersCodePageAppliesOnlyWhereTheContentNamesNone) {
     const std::string cyrillic = "\xCF\xF0\xE8\xE2\xE5\xF2";
-    const auto text = PagedDocument::load(bytesOf(cyrillic), {}, "windows-1251");
+    const auto text = PagedDocument::load(bytesOf(cyrillic), {}, 1251);
     EXPECT_EQ(text.document().toPlainText(), QStringLiteral("Привет"));
+    // Windows' own table for 949 (Unified Hangul), not IBM's: 81 41 is a
+    // syllable only the Windows table has.
+    EXPECT_EQ(PagedDocument::load(bytesOf("\x81\x41"), {}, 949).document().toPlainText(),
+              QString(QChar(0xAC02)));
     const auto html = PagedDocument::load(
         bytesOf("<html><head><meta charset=\"utf-8\"></head><body>caf\xC3\xA9</body></html>"), {},
-        "windows-1251");
+        1251);
     EXPECT_EQ(html.document().toPlainText().trimmed(), QStringLiteral("caf\u00E9"));
-    const auto unknown = PagedDocument::load(bytesOf("caf\xE9"), {}, "no-such-encoding");
+    const auto unknown = PagedDocument::load(bytesOf("caf\xE9"), {}, 9999);
     EXPECT_EQ(unknown.document().toPlainText(), QStringLiteral("caf\u00E9"));
 }
 
@@ -272,7 +275,7 @@ TEST(PageImage, UnwritableTargetIsAFailureNamingThePath) {
 
 TEST(Pictures, HtmlFindsInlinePicturesByContentIdAndFitsLargeOnesToTheBody) {
     const QByteArray png = pngOf(Qt::red, QSize(3000, 200));
-    render::engine::InlineImage image{"logo@1", "logo.png", {png.begin(), png.end()}};
+    common::InlineImage image{"logo@1", "logo.png", {png.begin(), png.end()}};
     const auto doc = loadText("<html><body><img src=\"cid:logo@1\"></body></html>", {image});
     const QImage page = doc.renderPage(0);
     // Drawn scaled to the 576-pixel body: red from margin to margin, none

@@ -1,5 +1,7 @@
 #include "tool/converter.h"
 
+#include <common/page_files.h>
+
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -41,7 +43,7 @@ void takeText(const OutlookStorage::RawProperty& raw, std::uint32_t codePage, Re
     } else {
         body.bytes = raw.bytes;
         dropTrailingZeros(body.bytes, 1);
-        body.encoding = codePageName(codePage);
+        body.codePage = codePage;
     }
 }
 
@@ -101,56 +103,6 @@ void refuseToOverwrite(const std::string& msgPath, const std::string& imagePath)
 
 }  // namespace
 
-std::string codePageName(std::uint32_t codePage) {
-    switch (codePage) {
-        case 65001:
-            return "utf-8";
-        case 1200:
-            return "utf-16le";
-        case 1201:
-            return "utf-16be";
-        case 20127:
-            return "us-ascii";
-        case 874:
-            return "windows-874";
-        case 932:
-            return "shift_jis";
-        case 936:
-            return "gbk";
-        case 949:
-            return "windows-949";
-        case 950:
-            return "big5";
-        case 10000:
-            return "macintosh";
-        case 20866:
-            return "koi8-r";
-        case 21866:
-            return "koi8-u";
-        case 50220:
-        case 50221:
-        case 50222:
-            return "iso-2022-jp";
-        case 51932:
-            return "euc-jp";
-        case 51936:
-            return "gb2312";
-        case 51949:
-            return "euc-kr";
-        case 54936:
-            return "gb18030";
-        default:
-            break;
-    }
-    if (codePage >= 1250 && codePage <= 1258) {
-        return "windows-" + std::to_string(codePage);
-    }
-    if (codePage >= 28591 && codePage <= 28606 && codePage != 28600 && codePage != 28602) {
-        return "iso-8859-" + std::to_string(codePage - 28590);
-    }
-    return {};
-}
-
 RenderBody selectBody(const Message& message, std::string* warning) {
     RenderBody body;
     std::optional<std::vector<std::uint8_t>> rtf;
@@ -189,16 +141,6 @@ RenderBody selectBody(const Message& message, std::string* warning) {
     return body;
 }
 
-std::string pageFileName(const std::string& outputPath, int pageNumber) {
-    static const std::string kExtension = ".jpg";
-    std::string base = outputPath;
-    if (base.size() >= kExtension.size() &&
-        base.compare(base.size() - kExtension.size(), kExtension.size(), kExtension) == 0) {
-        base.resize(base.size() - kExtension.size());
-    }
-    return base + "_" + std::to_string(pageNumber) + kExtension;
-}
-
 void convertMessage(const std::string& msgPath, const std::string& outputPath,
                     const std::string& libraryPath) {
     std::ifstream file(msgPath, std::ios::binary);
@@ -220,12 +162,16 @@ void convertMessage(const std::string& msgPath, const std::string& outputPath,
     }
     const render::Library library(libraryPath);
     {
-        const render::Document document(library, body.bytes, body.images, body.encoding);
+        const render::Document document(library, body.bytes, body.images, body.codePage);
+        // The page images stand; what the renderer had to give up on is said.
+        for (const std::string& text : document.Warnings()) {
+            std::fprintf(stderr, "Kestrune.exe: warning: %s\n", text.c_str());
+        }
         render::ImageOptions options;
         options.JpegQuality = kJpegQuality;
         if (document.PageCount() > 1) {
             for (int i = 0; i < document.PageCount(); ++i) {
-                const std::string pageFile = pageFileName(outputPath, i + 1);
+                const std::string pageFile = common::pageFileName(outputPath, i + 1);
                 refuseToOverwrite(msgPath, pageFile);
                 document.SaveToImage(i, 1, pageFile, options);
             }

@@ -15,8 +15,7 @@ QString ResultPath(const QString& source, bool option1, const QString& text1,
                    shell::PathStyle style = shell::kNativeStyle);
 
 // The image file names the converter writes for a result path: the path
-// itself for one page; for several, the path without its final ".jpg"
-// (compared exactly), "_", the page number from 1, ".jpg".
+// itself for one page; for several, common::pageFileName.
 QString PageImagePath(const QString& resultPath, int pageNumber);
 
 // Keeps the result paths of one run apart: a second, different source that

@@ -35,7 +35,6 @@ namespace {
 
 constexpr double kTwipsPerPixel = 15.0;  // 1440 twips per inch, 96 pixels per inch
 constexpr int kDotsPerMeter96 = 3780;    // 96 dpi
-constexpr std::size_t kSniffBytes = 4096;
 
 int toPixels(int twips) {
     return static_cast<int>(std::lround(twips / kTwipsPerPixel));
@@ -57,99 +56,6 @@ QPaintDevice* layoutDevice() {
     return &device;
 }
 
-QByteArrayView view(std::span<const std::uint8_t> bytes) {
-    return QByteArrayView(reinterpret_cast<const char*>(bytes.data()),
-                          static_cast<qsizetype>(bytes.size()));
-}
-
-std::span<const std::uint8_t> skipUtf8Bom(std::span<const std::uint8_t> bytes) {
-    if (bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
-        return bytes.subspan(3);
-    }
-    return bytes;
-}
-
-bool isValidUtf8(QByteArrayView data) {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString ignored = decoder.decode(data);
-    return !decoder.hasError();
-}
-
-// Windows-1252 without relying on a codec being present: Latin-1 except for
-// 0x80..0x9F.
-QString decodeWindows1252(QByteArrayView data) {
-    static constexpr std::array<char16_t, 32> kHigh = {
-        0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-        0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
-    QString out;
-    out.reserve(data.size());
-    for (const char c : data) {
-        const auto b = static_cast<unsigned char>(c);
-        out.append(b >= 0x80 && b < 0xA0 ? QChar(kHigh[b - 0x80u]) : QChar(b));
-    }
-    return out;
-}
-
-// Decodes with a named encoding; nothing when the name is unknown.
-std::optional<QString> decodeWith(const QByteArray& encodingName, QByteArrayView data) {
-    if (encodingName.isEmpty()) {
-        return std::nullopt;
-    }
-    QStringDecoder decoder(encodingName.constData());
-    if (!decoder.isValid()) {
-        return std::nullopt;
-    }
-    return decoder.decode(data);
-}
-
-// UTF-8 when the bytes are valid UTF-8, else Windows-1252.
-QString decodeGuessing(QByteArrayView data) {
-    return isValidUtf8(data) ? QString::fromUtf8(data) : decodeWindows1252(data);
-}
-
-bool hasByteOrderMark(QByteArrayView data) {
-    return data.startsWith("\xEF\xBB\xBF") || data.startsWith("\xFF\xFE") ||
-           data.startsWith("\xFE\xFF");
-}
-
-QString lowerAsciiPrefix(std::span<const std::uint8_t> bytes, std::size_t limit) {
-    const auto head = bytes.first(std::min(bytes.size(), limit));
-    return QString::fromLatin1(view(head)).toLower();
-}
-
-// The charset an HTML document names in a <meta> tag, if any.
-QByteArray htmlCharset(std::span<const std::uint8_t> bytes) {
-    const QString head = lowerAsciiPrefix(bytes, kSniffBytes);
-    const qsizetype at = head.indexOf(QLatin1String("charset="));
-    if (at < 0) {
-        return {};
-    }
-    qsizetype begin = at + 8;
-    while (begin < head.size() && (head[begin] == u'"' || head[begin] == u'\'')) {
-        ++begin;
-    }
-    qsizetype end = begin;
-    while (end < head.size() && (head[end].isLetterOrNumber() || head[end] == u'-' ||
-                                 head[end] == u'_' || head[end] == u':')) {
-        ++end;
-    }
-    return head.mid(begin, end - begin).toLatin1();
-}
-
-// HTML: a byte-order mark, else the charset its <meta> names, else the
-// encoding the caller knows, else a guess.
-QString decodeHtml(std::span<const std::uint8_t> bytes, const QByteArray& encoding) {
-    const QByteArrayView data = view(bytes);
-    if (hasByteOrderMark(data)) {
-        return decodeText(bytes);
-    }
-    if (auto named = decodeWith(htmlCharset(bytes), data)) {
-        return *named;
-    }
-    return decodeText(bytes, encoding);
-}
-
 QString cutText(QString text, std::vector<std::string>& warnings) {
     if (text.size() <= kMaxTextCharacters) {
         return text;
@@ -165,139 +71,8 @@ QString cutText(QString text, std::vector<std::string>& warnings) {
     return text + QStringLiteral("\n\n") + note;
 }
 
-// A small grey box standing in for a picture that is missing or cannot be
-// decoded, so the reader sees that something was there.
-QImage placeholderImage() {
-    QImage image(48, 36, QImage::Format_RGB32);
-    image.fill(QColor(0xF0, 0xF0, 0xF0));
-    QPainter painter(&image);
-    painter.setPen(QColor(0x90, 0x90, 0x90));
-    painter.drawRect(0, 0, image.width() - 1, image.height() - 1);
-    painter.drawLine(0, 0, image.width() - 1, image.height() - 1);
-    painter.drawLine(0, image.height() - 1, image.width() - 1, 0);
-    return image;
-}
-
-QImage decodeImage(QByteArrayView data) {
-    QByteArray copy = data.toByteArray();
-    QBuffer buffer(&copy);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
-    reader.setAutoTransform(true);
-    const QSize size = reader.size();
-    if (size.isValid() && static_cast<long long>(size.width()) * size.height() > kMaxImagePixels) {
-        const double factor =
-            std::sqrt(static_cast<double>(kMaxImagePixels) /
-                      (static_cast<double>(size.width()) * static_cast<double>(size.height())));
-        reader.setScaledSize(QSize(std::max(1, static_cast<int>(size.width() * factor)),
-                                   std::max(1, static_cast<int>(size.height() * factor))));
-    }
-    return reader.read();
-}
-
-// Answers every resource the layout asks for: pictures the message carries,
-// "data:" pictures, and a placeholder for everything else. Nothing is ever
-// read from the file system or the network on behalf of a document.
-class ResourceStore {
-public:
-    // Pictures are decoded when the document first asks for them, so a
-    // message with many attachments pays only for those its body shows.
-    explicit ResourceStore(const std::vector<InlineImage>& images) {
-        for (const InlineImage& image : images) {
-            auto shared = std::make_shared<const InlineImage>(image);
-            if (!image.contentId.empty()) {
-                m_pending.emplace(cidKey(QString::fromStdString(image.contentId)), shared);
-            }
-            if (!image.fileName.empty()) {
-                m_pending.emplace(nameKey(QString::fromStdString(image.fileName)), shared);
-            }
-        }
-    }
-
-    QVariant resource(const QUrl& url) {
-        const QString scheme = url.scheme().toLower();
-        QString key;
-        if (scheme == QLatin1String("cid")) {
-            key = cidKey(url.path());
-        } else if (scheme == QLatin1String("data")) {
-            key = QStringLiteral("data:") + url.toString(QUrl::FullyEncoded);
-            if (m_byKey.find(key) == m_byKey.end()) {
-                m_byKey.emplace(key, decodeDataUrl(url));
-            }
-        } else {
-            key = nameKey(url.fileName());
-        }
-        if (const auto pending = m_pending.find(key); pending != m_pending.end()) {
-            const InlineImage& image = *pending->second;
-            QImage decoded =
-                decodeImage(QByteArrayView(reinterpret_cast<const char*>(image.data.data()),
-                                           static_cast<qsizetype>(image.data.size())));
-            if (decoded.isNull()) {
-                m_warnings.push_back("inline picture \"" + image.fileName +
-                                     "\" could not be decoded");
-            }
-            m_byKey.emplace(key, std::move(decoded));
-            m_pending.erase(pending);
-        }
-        const auto found = m_byKey.find(key);
-        if (found != m_byKey.end() && !found->second.isNull()) {
-            return found->second;
-        }
-        if (m_placeholder.isNull()) {
-            m_placeholder = placeholderImage();
-        }
-        return m_placeholder;
-    }
-
-    std::vector<std::string> takeWarnings() { return std::move(m_warnings); }
-
-private:
-    static QString cidKey(QString id) {
-        id = id.trimmed();
-        if (id.startsWith(u'<') && id.endsWith(u'>')) {
-            id = id.mid(1, id.size() - 2);
-        }
-        return QStringLiteral("cid:") + id.toLower();
-    }
-    static QString nameKey(const QString& name) { return QStringLiteral("name:") + name.toLower(); }
-    static QImage decodeDataUrl(const QUrl& url) {
-        const QString path = url.path(QUrl::FullyEncoded);
-        const qsizetype comma = path.indexOf(u',');
-        if (comma < 0) {
-            return {};
-        }
-        const QByteArray payload = path.mid(comma + 1).toLatin1();
-        const bool base64 =
-            path.left(comma).contains(QLatin1String(";base64"), Qt::CaseInsensitive);
-        const QByteArray bytes =
-            base64 ? QByteArray::fromBase64(QByteArray::fromPercentEncoding(payload))
-                   : QByteArray::fromPercentEncoding(payload);
-        return decodeImage(bytes);
-    }
-
-    std::map<QString, std::shared_ptr<const InlineImage>> m_pending;
-    std::map<QString, QImage> m_byKey;
-    QImage m_placeholder;
-    std::vector<std::string> m_warnings;
-};
-
-// QTextDocument asks its parent document for every resource first and, when
-// the parent is a document, never falls back to reading files itself. Every
-// laid-out document is therefore parented to one of these.
-class ResourceGuard : public QTextDocument {
-public:
-    explicit ResourceGuard(const std::vector<InlineImage>& images) : m_store(images) {}
-
-    QVariant loadResource(int, const QUrl& name) override { return m_store.resource(name); }
-
-    std::vector<std::string> takeWarnings() { return m_store.takeWarnings(); }
-
-private:
-    ResourceStore m_store;
-};
-
-PageGeometry sanitize(PageGeometry g, std::vector<std::string>& warnings) {
-    const PageGeometry letter;
+rtf::PageSetup sanitize(rtf::PageSetup g, std::vector<std::string>& warnings) {
+    const rtf::PageSetup letter;
     auto paperOk = [](int v) { return v >= kMinPaperTwips && v <= kMaxPaperTwips; };
     if (!paperOk(g.paperWidth) || !paperOk(g.paperHeight)) {
         warnings.push_back("paper size " + std::to_string(g.paperWidth) + " x " +
@@ -439,60 +214,10 @@ QFont defaultBodyFont() {
 
 }  // namespace
 
-SourceFormat detectFormat(std::span<const std::uint8_t> bytes) {
-    auto rest = skipUtf8Bom(bytes);
-    std::size_t start = 0;
-    while (start < rest.size() && (rest[start] == ' ' || rest[start] == '\t' ||
-                                   rest[start] == '\r' || rest[start] == '\n')) {
-        ++start;
-    }
-    rest = rest.subspan(start);
-    static constexpr std::string_view kRtf = "{\\rtf";
-    if (rest.size() >= kRtf.size() &&
-        std::equal(kRtf.begin(), kRtf.end(), rest.begin(),
-                   [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; })) {
-        return SourceFormat::Rtf;
-    }
-    // UTF-16 markup is decoded before it is looked at.
-    const QString head =
-        (bytes.size() >= 2 &&
-         ((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF)))
-            ? decodeText(bytes.first(std::min(bytes.size(), kSniffBytes))).trimmed().toLower()
-            : lowerAsciiPrefix(rest, kSniffBytes);
-    if (!head.startsWith(u'<')) {
-        return SourceFormat::Text;
-    }
-    for (const char* tag : {"<html", "<!doctype html", "<head", "<body"}) {
-        if (head.contains(QLatin1String(tag))) {
-            return SourceFormat::Html;
-        }
-    }
-    return SourceFormat::Text;
-}
-
-QString decodeText(std::span<const std::uint8_t> bytes, const QByteArray& encoding) {
-    const QByteArrayView data = view(bytes);
-    if (data.startsWith("\xEF\xBB\xBF")) {
-        return QString::fromUtf8(data.sliced(3));
-    }
-    if (data.startsWith("\xFF\xFE")) {
-        return QStringDecoder(QStringDecoder::Utf16LE).decode(data.sliced(2));
-    }
-    if (data.startsWith("\xFE\xFF")) {
-        return QStringDecoder(QStringDecoder::Utf16BE).decode(data.sliced(2));
-    }
-    if (auto known = decodeWith(encoding, data)) {
-        return *known;
-    }
-    return decodeGuessing(data);
-}
-
 struct PagedDocument::State {
-    // Declared first so that it is destroyed last: it is the document's parent.
-    std::unique_ptr<ResourceGuard> guard;
     std::unique_ptr<QTextDocument> doc;
     SourceFormat format = SourceFormat::Text;
-    PageGeometry geometry;
+    rtf::PageSetup geometry;
     double scale = 1.0;  // layout units to pixels
     QSizeF layoutPage;   // one page body in layout units
     int laidOutPages = 1;
@@ -505,32 +230,22 @@ PagedDocument& PagedDocument::operator=(PagedDocument&&) noexcept = default;
 PagedDocument::~PagedDocument() = default;
 
 PagedDocument PagedDocument::load(std::span<const std::uint8_t> bytes,
-                                  const std::vector<InlineImage>& images,
-                                  const QByteArray& encoding) {
+                                  const std::vector<common::InlineImage>& images, int codePage) {
     if (bytes.size() > kMaxInputBytes) {
         throw RenderError("document is " + std::to_string(bytes.size()) +
                           " bytes; the renderer accepts at most " + std::to_string(kMaxInputBytes));
     }
     auto state = std::make_unique<State>();
     state->format = detectFormat(bytes);
-    state->guard = std::make_unique<ResourceGuard>(images);
-    PageGeometry requested;
-
-    std::vector<rtf::InlineImage> rtfImages;
-    rtfImages.reserve(images.size());
-    for (const InlineImage& image : images) {
-        rtfImages.push_back({image.contentId, image.fileName, image.data});
-    }
+    rtf::PageSetup requested;
     switch (state->format) {
         case SourceFormat::Rtf: {
-            rtf::ReadResult result = rtf::readRtf(bytes, rtfImages);
+            rtf::ReadResult result = rtf::readRtf(bytes, images);
             if (!result.document) {
                 throw RenderError("the RTF reader returned no document");
             }
             state->doc = std::move(result.document);
-            requested = {result.page.paperWidth, result.page.paperHeight,
-                         result.page.marginLeft, result.page.marginRight,
-                         result.page.marginTop,  result.page.marginBottom};
+            requested = result.page;
             state->warnings = std::move(result.warnings);
             break;
         }
@@ -538,7 +253,7 @@ PagedDocument PagedDocument::load(std::span<const std::uint8_t> bytes,
             // Mail HTML gets the treatment of HTML wrapped in RTF (Word's
             // conditional comments and <o:p> removed, cid: pictures).
             rtf::ReadResult result =
-                rtf::readHtml(cutText(decodeHtml(bytes, encoding), state->warnings), rtfImages);
+                rtf::readHtml(cutText(decodeHtml(bytes, codePage), state->warnings), images);
             if (!result.document) {
                 throw RenderError("the HTML reader returned no document");
             }
@@ -555,11 +270,11 @@ PagedDocument PagedDocument::load(std::span<const std::uint8_t> bytes,
     }
 
     QTextDocument& doc = *state->doc;
-    // Set before any content is parsed, so that no stylesheet or picture link
-    // ever reaches the file system.
-    doc.setParent(state->guard.get());
+    // Plain text names no resources; RTF and HTML documents come from the
+    // reader, whose documents serve only the pictures put into them and
+    // never read a file or the network.
     if (state->format == SourceFormat::Text) {
-        doc.setPlainText(cutText(decodeText(bytes, encoding), state->warnings));
+        doc.setPlainText(cutText(decodeText(bytes, codePage), state->warnings));
     }
     doc.setDocumentMargin(0);
     QTextOption option = doc.defaultTextOption();
@@ -577,7 +292,7 @@ PagedDocument PagedDocument::load(std::span<const std::uint8_t> bytes,
     }
 
     state->geometry = sanitize(requested, state->warnings);
-    const PageGeometry& g = state->geometry;
+    const rtf::PageSetup& g = state->geometry;
     const QSizeF body(toPixels(g.paperWidth - g.marginLeft - g.marginRight),
                       toPixels(g.paperHeight - g.marginTop - g.marginBottom));
     // Before the layout exists (documentLayout() creates it and lays out at
@@ -601,9 +316,6 @@ PagedDocument PagedDocument::load(std::span<const std::uint8_t> bytes,
         state->warnings.push_back("content wider than the paper is shrunk to " +
                                   std::to_string(std::lround(state->scale * 100)) + "%");
     }
-    for (std::string& warning : state->guard->takeWarnings()) {
-        state->warnings.push_back(std::move(warning));
-    }
     state->laidOutPages = std::clamp(pagesWithContent(doc, state->layoutPage.height()), 1,
                                      std::max(1, state->laidOutPages));
     return PagedDocument(std::move(state));
@@ -621,7 +333,7 @@ SourceFormat PagedDocument::format() const {
     return m_state->format;
 }
 
-PageGeometry PagedDocument::geometry() const {
+rtf::PageSetup PagedDocument::geometry() const {
     return m_state->geometry;
 }
 
@@ -661,7 +373,7 @@ QImage PagedDocument::renderPage(int pageIndex) const {
                           std::to_string(pageCount()) + " pages)");
     }
     const QSize paper = pagePixelSize();
-    const PageGeometry& g = m_state->geometry;
+    const rtf::PageSetup& g = m_state->geometry;
     QImage image(paper, QImage::Format_RGB32);
     if (image.isNull()) {
         throw RenderError("cannot allocate a page image of " + std::to_string(paper.width()) +

@@ -16,6 +16,8 @@
 
 #include "render/render_api.h"
 
+#include <common/inline_image.h>
+
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -42,11 +44,7 @@ struct ImageOptions {
 
 // A picture the message carries, for HTML bodies that link to it by
 // "cid:" + contentId or by file name.
-struct InlineImage {
-    std::string contentId;
-    std::string fileName;
-    std::vector<std::uint8_t> data;
-};
+using common::InlineImage;
 
 class Library {
 public:
@@ -66,10 +64,12 @@ public:
         bind(create, "orv_document_create", path);
         bind(destroy, "orv_document_destroy", path);
         bind(addImage, "orv_document_add_image", path);
-        bind(setEncoding, "orv_document_set_encoding", path);
+        bind(setCodePage, "orv_document_set_code_page", path);
         bind(loadFile, "orv_document_load_file", path);
         bind(loadMemory, "orv_document_load_memory", path);
         bind(pageCount, "orv_document_page_count", path);
+        bind(warningCount, "orv_document_warning_count", path);
+        bind(warning, "orv_document_warning", path);
         bind(saveJpeg, "orv_document_save_jpeg", path);
         bind(shutdown, "orv_render_shutdown", path);
         if (abiVersion() != ORV_RENDER_ABI_VERSION) {
@@ -104,10 +104,12 @@ public:
     void (*destroy)(orv_document*) = nullptr;
     int (*addImage)(orv_document*, const char*, const char*, const unsigned char*,
                     std::size_t) = nullptr;
-    int (*setEncoding)(orv_document*, const char*) = nullptr;
+    int (*setCodePage)(orv_document*, unsigned) = nullptr;
     int (*loadFile)(orv_document*, const char*) = nullptr;
     int (*loadMemory)(orv_document*, const unsigned char*, std::size_t) = nullptr;
     int (*pageCount)(orv_document*) = nullptr;
+    int (*warningCount)(orv_document*) = nullptr;
+    const char* (*warning)(orv_document*, int) = nullptr;
     int (*saveJpeg)(orv_document*, int, int, const char*, int) = nullptr;
     void (*shutdown)() = nullptr;
 
@@ -131,19 +133,19 @@ private:
 class Document {
 public:
     // Loads a document from a file, or from bytes in memory; the format (RTF,
-    // HTML, text) is recognised from the content. `encoding` names the
-    // encoding of text or HTML that does not declare its own ("" to guess).
-    // Throws RenderError.
+    // HTML, text) is recognised from the content. `codePage` is the Windows
+    // code page of text or HTML that does not declare its encoding (0 to
+    // guess). Throws RenderError.
     Document(const Library& library, const std::string& fileName,
-             const std::vector<InlineImage>& images = {}, const std::string& encoding = {})
-        : Document(library, images, encoding) {
+             const std::vector<InlineImage>& images = {}, std::uint32_t codePage = 0)
+        : Document(library, images, codePage) {
         if (m_library.loadFile(m_doc, fileName.c_str()) != 0) {
             fail("cannot load \"" + fileName + "\"");
         }
     }
     Document(const Library& library, std::span<const std::uint8_t> bytes,
-             const std::vector<InlineImage>& images = {}, const std::string& encoding = {})
-        : Document(library, images, encoding) {
+             const std::vector<InlineImage>& images = {}, std::uint32_t codePage = 0)
+        : Document(library, images, codePage) {
         if (m_library.loadMemory(m_doc, bytes.data(), bytes.size()) != 0) {
             fail("cannot load the document");
         }
@@ -161,6 +163,20 @@ public:
         return count;
     }
 
+    // What the library recovered from while loading, one text each.
+    std::vector<std::string> Warnings() const {
+        const int count = m_library.warningCount(m_doc);
+        if (count < 0) {
+            m_library.fail("cannot read the warnings");
+        }
+        std::vector<std::string> texts;
+        for (int i = 0; i < count; ++i) {
+            const char* text = m_library.warning(m_doc, i);
+            texts.emplace_back(text != nullptr ? text : "");
+        }
+        return texts;
+    }
+
     // Writes page pageIndex (from 0) as a JPEG image; pageCount must be 1.
     void SaveToImage(int pageIndex, int pageCount, const std::string& fileName,
                      const ImageOptions& options) const {
@@ -172,15 +188,14 @@ public:
     }
 
 private:
-    Document(const Library& library, const std::vector<InlineImage>& images,
-             const std::string& encoding)
+    Document(const Library& library, const std::vector<InlineImage>& images, std::uint32_t codePage)
         : m_library(library), m_doc(library.create()) {
         if (m_doc == nullptr) {
             m_library.fail("cannot create a document");
         }
-        if (m_library.setEncoding(m_doc, encoding.c_str()) != 0) {
+        if (m_library.setCodePage(m_doc, codePage) != 0) {
             m_library.destroy(m_doc);
-            m_library.fail("cannot set the encoding \"" + encoding + "\"");
+            m_library.fail("cannot set the code page " + std::to_string(codePage));
         }
         for (const InlineImage& image : images) {
             if (m_library.addImage(m_doc, image.contentId.c_str(), image.fileName.c_str(),

@@ -4,10 +4,11 @@
  * "Aspose.Words.dll" beside the converter tool, which loads it with dlopen and
  * calls only these functions (see render/document.h for the C++ wrapper).
  *
- * A document is created empty, may be given the message's inline pictures,
- * is loaded once (from a file or from memory; RTF, HTML or plain text,
- * recognised from the content), and then reports its page count and writes
- * pages as JPEG images at 96 dpi.
+ * A document is created empty, may be given the message's inline pictures and
+ * the code page of its text, is loaded once (from a file or from memory; RTF,
+ * HTML or plain text, recognised from the content), and then reports its page
+ * count and the warnings of its layout, and writes pages as JPEG images at
+ * 96 dpi.
  *
  * Every function that can fail returns a negative value (or NULL) and leaves a
  * text in orv_render_last_error(); no exception crosses this interface.
@@ -25,7 +26,7 @@
 extern "C" {
 #endif
 
-#define ORV_RENDER_ABI_VERSION 1
+#define ORV_RENDER_ABI_VERSION 2
 
 #if defined(__GNUC__)
 #define ORV_RENDER_EXPORT __attribute__((visibility("default")))
@@ -55,11 +56,12 @@ ORV_RENDER_EXPORT int orv_document_add_image(orv_document* doc, const char* cont
                                              const char* file_name, const unsigned char* data,
                                              size_t size);
 
-/* Names the encoding of text or HTML content that does not declare its own
- * (no byte-order mark, no <meta> charset), before loading: an ICU name such
- * as "windows-1251" or "shift_jis". Unknown names fall back to guessing
- * (UTF-8 if valid, else Windows-1252). NULL or "": guess. Returns 0, or -1. */
-ORV_RENDER_EXPORT int orv_document_set_encoding(orv_document* doc, const char* name);
+/* The Windows code page (1252, 1251, 932, 65001, ...) of text or HTML content
+ * that does not declare its encoding (no byte-order mark, no <meta> charset),
+ * before loading. The library's own code-page table decodes it, the same one
+ * that decodes RTF; a code page it does not know, or 0, means guess (UTF-8 if
+ * valid, else Windows-1252). Returns 0, or -1. */
+ORV_RENDER_EXPORT int orv_document_set_code_page(orv_document* doc, unsigned code_page);
 
 /* Loads and lays out the document from a file (UTF-8 path) or from memory
  * (the bytes are copied). A document loads once. Returns 0, or -1. */
@@ -69,6 +71,14 @@ ORV_RENDER_EXPORT int orv_document_load_memory(orv_document* doc, const unsigned
 
 /* Pages of the loaded document (at least 1), or -1. */
 ORV_RENDER_EXPORT int orv_document_page_count(orv_document* doc);
+
+/* What the library recovered from while loading (a picture it could not
+ * decode, a cut text, a page size out of range, ...), one text each:
+ * orv_document_warning_count gives their number (or -1), orv_document_warning
+ * the one at index (from 0) as UTF-8, valid until the document is destroyed,
+ * or NULL for an index out of range. */
+ORV_RENDER_EXPORT int orv_document_warning_count(orv_document* doc);
+ORV_RENDER_EXPORT const char* orv_document_warning(orv_document* doc, int index);
 
 /* Writes page_index (from 0) as a JPEG image of the given quality (0..100) to
  * file_name (UTF-8 path), replacing a file of that name only once the image

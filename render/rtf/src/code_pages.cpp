@@ -1,5 +1,9 @@
 #include "code_pages.h"
 
+#include <rtf/code_pages.h>
+
+#include <vector>
+
 namespace rtf::detail {
 
 int codePageForCharset(int charset) {
@@ -121,54 +125,93 @@ QChar symbolCharacter(std::uint8_t byte) {
     }
 }
 
+namespace {
+
+// ICU names for the code pages whose "cpN"/"windows-N" alias is missing or
+// names another vendor's table (cp874, cp949 and cp950 are IBM's, not
+// Windows'; windows-65001 is not plain UTF-8).
+const char* explicitName(int codePage) {
+    switch (codePage) {
+        case 65001:
+            return "UTF-8";
+        case 1200:
+            return "UTF-16LE";
+        case 1201:
+            return "UTF-16BE";
+        case 20127:
+            return "US-ASCII";
+        case 874:
+            return "windows-874";
+        case 932:
+            return "windows-31j";
+        case 936:
+            return "GBK";
+        case 949:
+            return "windows-949";
+        case 950:
+            return "windows-950";
+        case 10000:
+            return "macintosh";
+        // Mac CJK code pages differ from their Windows relatives only in a
+        // few vendor characters.
+        case 10001:
+            return "Shift_JIS";
+        case 10002:
+            return "Big5";
+        case 10003:
+            return "EUC-KR";
+        case 10008:
+            return "GB2312";
+        case 10007:
+            return "x-mac-cyrillic";
+        case 20866:
+            return "KOI8-R";
+        case 21866:
+            return "KOI8-U";
+        case 50220:
+        case 50221:
+        case 50222:
+            return "ISO-2022-JP";
+        case 51932:
+            return "EUC-JP";
+        case 51936:
+            return "GB2312";
+        case 51949:
+            return "EUC-KR";
+        case 54936:
+            return "GB18030";
+        default:
+            return nullptr;
+    }
+}
+
+}  // namespace
+
+std::unique_ptr<QStringDecoder> decoderForCodePage(int codePage) {
+    const std::string number = std::to_string(codePage);
+    std::vector<std::string> names;
+    if (const char* name = explicitName(codePage)) {
+        names.emplace_back(name);
+    } else if (codePage >= 28591 && codePage <= 28606) {
+        names.push_back("ISO-8859-" + std::to_string(codePage - 28590));
+    }
+    for (const char* prefix : {"cp", "windows-", "IBM"}) {
+        names.push_back(prefix + number);
+    }
+    for (const std::string& name : names) {
+        auto decoder =
+            std::make_unique<QStringDecoder>(name.c_str(), QStringDecoder::Flag::Stateless);
+        if (decoder->isValid()) {
+            return decoder;
+        }
+    }
+    return nullptr;
+}
+
 QString CodePages::decode(int codePage, std::string_view bytes, bool* unknown) {
     auto it = m_decoders.find(codePage);
     if (it == m_decoders.end()) {
-        std::unique_ptr<QStringDecoder> decoder;
-        const std::string number = std::to_string(codePage);
-        std::string names[] = {"cp" + number, "windows-" + number, "IBM" + number, ""};
-        switch (codePage) {
-            case 932:
-                names[3] = "windows-31j";
-                break;
-            case 10000:
-                names[3] = "macintosh";
-                break;
-            // Mac CJK code pages differ from their Windows relatives only in
-            // a few vendor characters.
-            case 10001:
-                names[3] = "Shift_JIS";
-                break;
-            case 10002:
-                names[3] = "Big5";
-                break;
-            case 10003:
-                names[3] = "EUC-KR";
-                break;
-            case 10008:
-                names[3] = "GB2312";
-                break;
-            case 10007:
-                names[3] = "x-mac-cyrillic";
-                break;
-            case 65001:
-                names[3] = "UTF-8";
-                break;
-            default:
-                break;
-        }
-        for (const std::string& name : names) {
-            if (name.empty()) {
-                continue;
-            }
-            auto candidate =
-                std::make_unique<QStringDecoder>(name.c_str(), QStringDecoder::Flag::Stateless);
-            if (candidate->isValid()) {
-                decoder = std::move(candidate);
-                break;
-            }
-        }
-        it = m_decoders.emplace(codePage, std::move(decoder)).first;
+        it = m_decoders.emplace(codePage, decoderForCodePage(codePage)).first;
     }
     QStringDecoder* decoder = it->second.get();
     if (decoder == nullptr) {
@@ -184,3 +227,18 @@ QString CodePages::decode(int codePage, std::string_view bytes, bool* unknown) {
 }
 
 }  // namespace rtf::detail
+
+namespace rtf {
+
+std::optional<QString> decodeCodePage(int codePage, QByteArrayView bytes) {
+    if (codePage <= 0) {
+        return std::nullopt;
+    }
+    const auto decoder = detail::decoderForCodePage(codePage);
+    if (!decoder) {
+        return std::nullopt;
+    }
+    return decoder->decode(bytes);
+}
+
+}  // namespace rtf

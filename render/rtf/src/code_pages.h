@@ -19,6 +19,11 @@ int codePageForCharset(int charset);
 // the ones mail and lists use to their Unicode equivalents.
 QChar symbolCharacter(std::uint8_t byte);
 
+// A decoder for Windows code page `codePage`, or null when ICU knows none.
+// The one table of code page numbers to decoders: RTF's \ansicpg, \cpg and
+// \fcharset, and the code page a caller names for text and HTML.
+std::unique_ptr<QStringDecoder> decoderForCodePage(int codePage);
+
 class CodePages {
 public:
     // Decodes bytes in code page `codePage`. Bytes of a code page ICU does not

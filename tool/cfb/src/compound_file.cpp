@@ -1021,7 +1021,7 @@ std::vector<std::uint8_t> MemoryCompoundFile::save(int majorVersion) const {
             put32(out, off + 4 * k,
                   idx < fatSectors ? fatStart + static_cast<std::uint32_t>(idx) : kFreeSect);
         }
-        put32(out, off + 4 * (kFatPerSector - 1),
+        put32(out, off + std::size_t{4} * (kFatPerSector - 1),
               d + 1 < difatSectors ? difatStart + static_cast<std::uint32_t>(d + 1) : kEndOfChain);
     }
     return out;

@@ -31,8 +31,9 @@ struct RenderBody {
     enum class Kind { Rtf, Html, Text, None };
     Kind kind = Kind::None;
     std::vector<std::uint8_t> bytes;
-    // ICU name of the encoding of HTML or text bytes that do not declare one.
-    std::string encoding;
+    // Windows code page of 8-bit HTML or text bytes that do not declare
+    // their encoding (0: unknown); the rendering library's table decodes it.
+    std::uint32_t codePage = 0;
     // Attachments with a content id, for HTML bodies (plain or wrapped in
     // RTF) that show them.
     std::vector<render::InlineImage> images;
@@ -45,16 +46,8 @@ struct RenderBody {
 // threw for the RTF body is thrown.
 RenderBody selectBody(const Message& message, std::string* warning = nullptr);
 
-// ICU name for a Windows code page number, or "" when it has none here.
-std::string codePageName(std::uint32_t codePage);
-
-// File name of page pageNumber (from 1) of a result of more than one page:
-// the output path without a final ".jpg" (exactly, lower case), "_", the
-// number, ".jpg".
-std::string pageFileName(const std::string& outputPath, int pageNumber);
-
 // Converts the message at msgPath: one page goes to outputPath itself, more
-// pages to pageFileName(outputPath, 1...). Images written before a failure
+// pages to common::pageFileName(outputPath, 1...). Images written before a failure
 // stay. Throws on failure.
 void convertMessage(const std::string& msgPath, const std::string& outputPath,
                     const std::string& libraryPath);

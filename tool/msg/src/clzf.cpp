@@ -141,7 +141,7 @@ std::vector<std::uint8_t> CLZF::decompressRTF(std::span<const std::uint8_t> src)
         // A whole group of eight tokens needs at most 17 input bytes and
         // writes at most 8 * 17 bytes: when both fit, no bound is checked
         // inside the group except the reference's start.
-        if (bits == 0 && inSize - rp >= 17 && end - wp >= 8 * 17) {
+        if (bits == 0 && inSize - rp >= 17 && end - wp >= std::size_t{8} * 17) {
             unsigned group = in[rp++];
             if (group == 0) {
                 // Eight literals: the commonest group in RTF text.

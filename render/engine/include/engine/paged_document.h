@@ -7,6 +7,11 @@
 // Needs a QGuiApplication (the library's C entry points create one on the
 // offscreen platform). Not thread-safe; one document per thread.
 
+#include "engine/source.h"
+
+#include <common/inline_image.h>
+#include <rtf/rtf_reader.h>
+
 #include <QImage>
 #include <QSizeF>
 #include <QString>
@@ -28,47 +33,18 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-enum class SourceFormat { Rtf, Html, Text };
-
-// Recognises the format from the content alone: "{\rtf" (after an optional
-// byte-order mark and white space) is RTF; markup that opens with an <html>,
-// <!DOCTYPE html>, <head> or <body> tag is HTML; anything else is text.
-SourceFormat detectFormat(std::span<const std::uint8_t> bytes);
-
-// Decodes text bytes: a UTF-8 or UTF-16 byte-order mark decides; else the
-// named encoding, when given and known (an ICU name such as "windows-1251");
-// else valid UTF-8 is UTF-8; else Windows-1252. Never fails.
-QString decodeText(std::span<const std::uint8_t> bytes, const QByteArray& encoding = {});
-
-// A picture the message carries beside its body, found by HTML "cid:" links
-// (contentId, without angle brackets) or by its file name.
-struct InlineImage {
-    std::string contentId;
-    std::string fileName;
-    std::vector<std::uint8_t> data;
-};
-
-// Paper and margins in twips (1/1440 inch). Defaults: Letter, 1800/1440.
-struct PageGeometry {
-    int paperWidth = 12240;
-    int paperHeight = 15840;
-    int marginLeft = 1800;
-    int marginRight = 1800;
-    int marginTop = 1440;
-    int marginBottom = 1440;
-};
-
 class PagedDocument {
 public:
     // Loads and lays out a document. Throws RenderError for input over
     // kMaxInputBytes, for RTF when the build has no RTF reader, and for the RTF
     // reader's own failures. Everything the engine recovers from (a picture it
     // cannot decode, a page size out of range, a cut text) is in warnings().
-    // `encoding` names the encoding of text or HTML that does not declare its
-    // own (no byte-order mark, no <meta> charset); empty: guess.
+    // `codePage` is the Windows code page of text or HTML that does not
+    // declare its encoding (no byte-order mark, no <meta> charset); 0: guess.
+    // HTML, plain or wrapped in RTF, shows the `images` it links to.
     static PagedDocument load(std::span<const std::uint8_t> bytes,
-                              const std::vector<InlineImage>& images = {},
-                              const QByteArray& encoding = {});
+                              const std::vector<common::InlineImage>& images = {},
+                              int codePage = 0);
 
     PagedDocument(PagedDocument&&) noexcept;
     PagedDocument& operator=(PagedDocument&&) noexcept;
@@ -90,7 +66,9 @@ public:
     void savePageAsJpeg(int pageIndex, const QString& fileName, int quality) const;
 
     SourceFormat format() const;
-    PageGeometry geometry() const;
+    // Paper and margins in twips, as laid out (the document's own, within
+    // the engine's limits).
+    rtf::PageSetup geometry() const;
     // The page in pixels at 96 dpi.
     QSize pagePixelSize() const;
     // The laid-out document, for inspection; one page of it is

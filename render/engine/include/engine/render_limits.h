@@ -3,13 +3,16 @@
 // hanging the converter or exhausting the machine; docs/formats/rendering.md
 // says what happens when one is reached.
 
+#include <rtf/rtf_reader.h>
+
 #include <cstddef>
 
 namespace render::engine {
 
-// Largest document the engine accepts, in bytes (file or memory). Larger input
-// is refused with a text naming both sizes.
-inline constexpr std::size_t kMaxInputBytes = 64u * 1024u * 1024u;
+// Largest document the engine accepts, in bytes (file or memory): the RTF
+// reader's limit, for every format. Larger input is refused with a text
+// naming both sizes.
+inline constexpr std::size_t kMaxInputBytes = rtf::kMaxInputBytes;
 
 // Plain text and HTML longer than this many characters are cut, and a visible
 // note at the end of the text says so.
@@ -28,13 +31,9 @@ inline constexpr int kMaxPaperTwips = 31680;
 // margins ask for.
 inline constexpr int kMinBodyTwips = 720;
 
-// A picture decodes to at most this many pixels; a larger one is decoded
-// scaled down (the drawn size does not change).
-inline constexpr long long kMaxImagePixels = 25'000'000;
-
-// Tables nested deeper than this are replaced by their text: the layout's
-// cost doubles with every level of nesting.
-inline constexpr int kMaxTableNesting = 10;
+// Tables nested deeper than rtf::kMaxTableNesting are replaced by their
+// text: the layout's cost doubles with every level of nesting.
+using rtf::kMaxTableNesting;
 
 // Content wider than the paper is shrunk to the body width, but never below
 // this factor; beyond it the right-hand side is cut at the paper edge.

@@ -12,6 +12,8 @@
 // unusable throws RtfError, crossing one that only loses detail (table
 // size, picture size) truncates visibly and adds a warning.
 
+#include <common/inline_image.h>
+
 #include <QTextDocument>
 
 #include <cstddef>
@@ -27,14 +29,14 @@ namespace rtf {
 // Deepest nesting of { } groups accepted; deeper input throws.
 inline constexpr int kMaxGroupDepth = 1024;
 // Largest input accepted (bytes); larger input throws.
-inline constexpr std::size_t kMaxInputBytes = 64u * 1024 * 1024;
+inline constexpr std::size_t kMaxInputBytes = std::size_t{64} * 1024 * 1024;
 // Most characters of text the document may hold; the rest is cut off with a
 // visible "[... text truncated ...]" line and a warning.
-inline constexpr std::size_t kMaxTextChars = 8u * 1024 * 1024;
+inline constexpr std::size_t kMaxTextChars = std::size_t{8} * 1024 * 1024;
 // Largest data of one picture (bytes) and of all pictures together; larger
 // pictures become placeholder boxes.
-inline constexpr std::size_t kMaxPictureBytes = 32u * 1024 * 1024;
-inline constexpr std::size_t kMaxTotalPictureBytes = 128u * 1024 * 1024;
+inline constexpr std::size_t kMaxPictureBytes = std::size_t{32} * 1024 * 1024;
+inline constexpr std::size_t kMaxTotalPictureBytes = std::size_t{128} * 1024 * 1024;
 // Largest decoded picture, and all pictures and placeholder boxes of one
 // document together (pixels); beyond them pictures become placeholder boxes,
 // drawn at a reduced resolution once the total is spent.
@@ -59,11 +61,7 @@ enum class Encapsulation { None, Html, Text };
 
 // A picture the message carries as an attachment, for cid: references in
 // encapsulated HTML. contentId and fileName are compared as readRtf describes.
-struct InlineImage {
-    std::string contentId;
-    std::string fileName;
-    std::vector<std::uint8_t> data;
-};
+using common::InlineImage;
 
 struct ReadResult {
     std::unique_ptr<QTextDocument> document;  // ready to lay out; page size not yet set
