@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
     // From the window.
     QTemporaryDir settings, out, temp;
     shell::UseSettingsFile(settings.filePath(QStringLiteral("Orvaline.conf")));
-    shell::WriteSetting(QStringLiteral("Text1"), out.path() + QStringLiteral("/"));
+    shell::WriteSetting(shell::Setting::Text1, out.path() + QStringLiteral("/"));
     qputenv("TEMP", QFile::encodeName(temp.path()));
     shell::ScriptedDialogs dialogs;
     app::Form1 form(&dialogs);

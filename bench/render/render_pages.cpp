@@ -4,6 +4,8 @@
 // scripts beside it.
 #include "render/document.h"
 
+#include <common/page_files.h>
+
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -18,13 +20,9 @@ int main(int argc, char** argv) {
         render::Document doc(library, std::string(argv[1]));
         render::ImageOptions options;
         options.JpegQuality = 80;
-        std::string base = argv[2];
-        if (base.size() >= 4 && base.compare(base.size() - 4, 4, ".jpg") == 0) {
-            base.resize(base.size() - 4);
-        }
         const int pages = doc.PageCount();
         for (int i = 0; i < pages; ++i) {
-            doc.SaveToImage(i, 1, base + "_" + std::to_string(i + 1) + ".jpg", options);
+            doc.SaveToImage(i, 1, common::pageFileName(argv[2], i + 1), options);
         }
         std::printf("%d\n", pages);
     } catch (const std::exception& e) {

@@ -42,7 +42,7 @@ void readAll(const OutlookStorage::Message& m, int depth) {
         guarded([&] { (void)a->Data(); });
         guarded([&] { (void)a->ContentId(); });
         guarded([&] { (void)a->MimeTag(); });
-        guarded([&] { (void)a->RenderingPosisiton(); });
+        guarded([&] { (void)a->RenderingPosition(); });
     }
     for (const auto& e : m.Messages())
         readAll(*e, depth + 1);

@@ -397,7 +397,7 @@ std::optional<std::string> OutlookStorage::Attachment::MimeTag() const {
     return GetMapiPropertyString(PR_ATTACH_MIME_TAG);
 }
 
-std::int32_t OutlookStorage::Attachment::RenderingPosisiton() const {
+std::int32_t OutlookStorage::Attachment::RenderingPosition() const {
     return GetMapiPropertyInt32(PR_RENDERING_POSITION);
 }
 

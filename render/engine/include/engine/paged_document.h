@@ -36,12 +36,13 @@ public:
 class PagedDocument {
 public:
     // Loads and lays out a document. Throws RenderError for input over
-    // kMaxInputBytes, for RTF when the build has no RTF reader, and for the RTF
-    // reader's own failures. Everything the engine recovers from (a picture it
-    // cannot decode, a page size out of range, a cut text) is in warnings().
-    // `codePage` is the Windows code page of text or HTML that does not
-    // declare its encoding (no byte-order mark, no <meta> charset); 0: guess.
-    // HTML, plain or wrapped in RTF, shows the `images` it links to.
+    // kMaxInputBytes, and rtf::RtfError (with its byte offset) for RTF the
+    // reader refuses (malformed beyond recovery, over the reader's limits);
+    // the library's C interface turns either into its text. Everything the engine recovers from (a
+    // picture it cannot decode, a page size out of range, a cut text) is in warnings(). `codePage`
+    // is the Windows code page of text or HTML that does not declare its encoding (no byte-order
+    // mark, no <meta> charset); 0: guess. HTML, plain or wrapped in RTF, shows the `images` it
+    // links to.
     static PagedDocument load(std::span<const std::uint8_t> bytes,
                               const std::vector<common::InlineImage>& images = {},
                               int codePage = 0);

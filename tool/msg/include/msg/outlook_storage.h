@@ -249,7 +249,12 @@ public:
     std::optional<std::vector<std::uint8_t>> Data() const;
     std::optional<std::string> ContentId() const;
     std::optional<std::string> MimeTag() const;
-    std::int32_t RenderingPosisiton() const;
+    std::int32_t RenderingPosition() const;
+    // The original spelling of the same accessor, kept for callers written
+    // against it.
+    [[deprecated("use RenderingPosition")]] std::int32_t RenderingPosisiton() const {
+        return RenderingPosition();
+    }
     std::int32_t AttachMethod() const;
 };
 
