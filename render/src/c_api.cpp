@@ -19,7 +19,8 @@
 
 struct orv_document {
     std::vector<common::InlineImage> images;
-    int codePage = 0;
+    render::engine::LoadOptions options;
+    int dpi = render::engine::kDefaultDpi;
     std::optional<render::engine::PagedDocument> paged;
 };
 
@@ -77,6 +78,15 @@ void requireDocument(const orv_document* doc) {
     }
 }
 
+// A setting that shapes the layout is made before the document is loaded.
+void requireUnloaded(const orv_document* doc, const char* what) {
+    requireDocument(doc);
+    if (doc->paged) {
+        throw render::engine::RenderError(std::string(what) +
+                                          " must be set before the document is loaded");
+    }
+}
+
 void requireLoaded(const orv_document* doc) {
     requireDocument(doc);
     if (!doc->paged) {
@@ -90,7 +100,7 @@ void load(orv_document* doc, std::span<const std::uint8_t> bytes) {
         throw render::engine::RenderError("the document is already loaded");
     }
     ensureApplication();
-    doc->paged.emplace(render::engine::PagedDocument::load(bytes, doc->images, doc->codePage));
+    doc->paged.emplace(render::engine::PagedDocument::load(bytes, doc->images, doc->options));
     doc->images.clear();
 }
 
@@ -182,7 +192,82 @@ int orv_document_set_code_page(orv_document* doc, unsigned code_page) {
                 "the code page must be set before the document is loaded");
         }
         // Beyond any code page number: treated as unknown.
-        doc->codePage = code_page <= 0xFFFFu ? static_cast<int>(code_page) : 0;
+        doc->options.codePage = code_page <= 0xFFFFu ? static_cast<int>(code_page) : 0;
+        return 0;
+    });
+}
+
+int orv_document_set_format(orv_document* doc, int format) {
+    using render::engine::SourceFormat;
+    return guarded([&] {
+        requireUnloaded(doc, "the format");
+        switch (format) {
+            case ORV_FORMAT_DETECT:
+                doc->options.format.reset();
+                break;
+            case ORV_FORMAT_RTF:
+                doc->options.format = SourceFormat::Rtf;
+                break;
+            case ORV_FORMAT_HTML:
+                doc->options.format = SourceFormat::Html;
+                break;
+            case ORV_FORMAT_TEXT:
+                doc->options.format = SourceFormat::Text;
+                break;
+            default:
+                throw render::engine::RenderError("unknown document format " +
+                                                  std::to_string(format));
+        }
+        return 0;
+    });
+}
+
+int orv_document_set_paper(orv_document* doc, int paper) {
+    using Paper = render::engine::LoadOptions::Paper;
+    return guarded([&] {
+        requireUnloaded(doc, "the paper");
+        switch (paper) {
+            case ORV_PAPER_DOCUMENT:
+                doc->options.paper = Paper::Document;
+                break;
+            case ORV_PAPER_LETTER:
+                doc->options.paper = Paper::Letter;
+                break;
+            case ORV_PAPER_A4:
+                doc->options.paper = Paper::A4;
+                break;
+            default:
+                throw render::engine::RenderError("unknown paper " + std::to_string(paper));
+        }
+        return 0;
+    });
+}
+
+int orv_document_set_header_html(orv_document* doc, const char* html, size_t size) {
+    return guarded([&] {
+        requireUnloaded(doc, "the header");
+        if (html == nullptr && size != 0) {
+            throw render::engine::RenderError("header data missing");
+        }
+        if (size > render::engine::kMaxInputBytes) {
+            throw render::engine::RenderError("the header is larger than the renderer accepts");
+        }
+        doc->options.headerHtml =
+            size == 0 ? QString() : QString::fromUtf8(html, static_cast<qsizetype>(size));
+        return 0;
+    });
+}
+
+int orv_document_set_resolution(orv_document* doc, int dpi) {
+    return guarded([&] {
+        requireDocument(doc);
+        if (dpi < render::engine::kMinDpi || dpi > render::engine::kMaxDpi) {
+            throw render::engine::RenderError("resolution " + std::to_string(dpi) +
+                                              " dpi is outside " +
+                                              std::to_string(render::engine::kMinDpi) + ".." +
+                                              std::to_string(render::engine::kMaxDpi));
+        }
+        doc->dpi = dpi;
         return 0;
     });
 }
@@ -244,7 +329,8 @@ int orv_document_save_jpeg(orv_document* doc, int page_index, int page_count, co
         if (file_name == nullptr || *file_name == '\0') {
             throw render::engine::RenderError("no image file name given");
         }
-        doc->paged->savePageAsJpeg(page_index, QString::fromUtf8(file_name), jpeg_quality);
+        doc->paged->savePageAsJpeg(page_index, QString::fromUtf8(file_name), jpeg_quality,
+                                   doc->dpi);
         return 0;
     });
 }

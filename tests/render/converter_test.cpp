@@ -142,6 +142,54 @@ TEST_F(ConverterTest, OnePageGoesToTheOutputPathItselfAndFurtherArgumentsAreIgno
     EXPECT_TRUE(hasDarkPixels(page));
 }
 
+// Share of the inked pixels that are neither near black nor near white: the
+// soft edge of a page drawn small and scaled up is wide, a page drawn at its
+// resolution has crisp glyphs.
+double blurredShare(const QImage& image) {
+    long inked = 0;
+    long grey = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const int g = qGray(image.pixel(x, y));
+            inked += g < 224 ? 1 : 0;
+            grey += g >= 48 && g < 224 ? 1 : 0;
+        }
+    }
+    return inked == 0 ? 1.0 : static_cast<double>(grey) / static_cast<double>(inked);
+}
+
+TEST_F(ConverterTest, OptionsAfterThePathsSetResolutionAndPaperAndBadOnesWriteNothing) {
+    const QString msg = plainMessage(path("m.msg"), "Resolution test: sharp glyphs gjpqy 0123");
+    ASSERT_EQ(runTool({msg, path("96.jpg")}, m_cwd.path()).exitCode, 0);
+    const ToolRun fine = runTool({msg, path("300.jpg"), QStringLiteral("--dpi"),
+                                  QStringLiteral("300"), QStringLiteral("--paper=letter")},
+                                 m_cwd.path());
+    ASSERT_EQ(fine.exitCode, 0) << fine.err.toStdString();
+    const QImage high(path("300.jpg"));
+    EXPECT_EQ(high.size(), QSize(2550, 3300));
+    const QImage upscaled =
+        QImage(path("96.jpg")).scaled(high.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    EXPECT_LT(blurredShare(high), 0.75 * blurredShare(upscaled));
+
+    const ToolRun a4 =
+        runTool({msg, path("a4.jpg"), QStringLiteral("--paper"), QStringLiteral("a4"),
+                 QStringLiteral("--quality"), QStringLiteral("95")},
+                m_cwd.path());
+    ASSERT_EQ(a4.exitCode, 0) << a4.err.toStdString();
+    EXPECT_EQ(QImage(path("a4.jpg")).size(), QSize(794, 1123));
+
+    for (const QStringList& bad :
+         {QStringList{"--dpi", "10"}, QStringList{"--dpi"}, QStringList{"--paper", "legal"},
+          QStringList{"--quality=0"}, QStringList{"--timezone", "../../etc/passwd"},
+          QStringList{"--header=yes"}, QStringList{"--colour"}}) {
+        const ToolRun run = runTool(QStringList{msg, path("bad.jpg")} + bad, m_cwd.path());
+        EXPECT_EQ(run.exitCode, 2) << bad.join(' ').toStdString();
+        EXPECT_TRUE(run.err.startsWith(QStringLiteral("Kestrune.exe: "))) << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains(QStringLiteral("--dpi N"))) << run.err.toStdString();
+        EXPECT_FALSE(QFile::exists(path("bad.jpg")));
+    }
+}
+
 TEST_F(ConverterTest, SeveralPagesAreNumberedFromOneAndOnlyTheFinalLowerCaseJpgIsReplaced) {
     const QString msg = plainMessage(path("long.msg"), longText(500));
     struct Case {

@@ -105,8 +105,10 @@ TEST_F(LibraryTest, WarningsOfTheLayoutCrossTheInterface) {
                     .Warnings()
                     .empty());
     const std::string html = "<html><body><img src=\"cid:absent@x\"></body></html>";
+    render::LoadOptions options;
+    options.codePage = 1251;
     const render::Document doc(*s_library, std::vector<std::uint8_t>(html.begin(), html.end()), {},
-                               1251);
+                               options);
     const std::vector<std::string> warnings = doc.Warnings();
     ASSERT_EQ(warnings.size(), 1u);
     EXPECT_NE(warnings[0].find("cid:absent@x"), std::string::npos) << warnings[0];

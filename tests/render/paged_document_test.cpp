@@ -32,6 +32,12 @@ PagedDocument loadText(const std::string& s, const std::vector<common::InlineIma
     return PagedDocument::load(bytesOf(s), images);
 }
 
+render::engine::LoadOptions inCodePage(int codePage) {
+    render::engine::LoadOptions options;
+    options.codePage = codePage;
+    return options;
+}
+
 std::string numberedLines(int count) {
     std::string text;
     for (int i = 1; i <= count; ++i) {
@@ -114,17 +120,18 @@ TEST(FormatDetection, HtmlUsesTheCharsetItsMetaTagNames) {
 
 TEST(FormatDetection, CallersCodePageAppliesOnlyWhereTheContentNamesNone) {
     const std::string cyrillic = "\xCF\xF0\xE8\xE2\xE5\xF2";
-    const auto text = PagedDocument::load(bytesOf(cyrillic), {}, 1251);
+    const auto text = PagedDocument::load(bytesOf(cyrillic), {}, inCodePage(1251));
     EXPECT_EQ(text.document().toPlainText(), QStringLiteral("Привет"));
     // Windows' own table for 949 (Unified Hangul), not IBM's: 81 41 is a
     // syllable only the Windows table has.
-    EXPECT_EQ(PagedDocument::load(bytesOf("\x81\x41"), {}, 949).document().toPlainText(),
-              QString(QChar(0xAC02)));
+    EXPECT_EQ(
+        PagedDocument::load(bytesOf("\x81\x41"), {}, inCodePage(949)).document().toPlainText(),
+        QString(QChar(0xAC02)));
     const auto html = PagedDocument::load(
         bytesOf("<html><head><meta charset=\"utf-8\"></head><body>caf\xC3\xA9</body></html>"), {},
-        1251);
+        inCodePage(1251));
     EXPECT_EQ(html.document().toPlainText().trimmed(), QStringLiteral("caf\u00E9"));
-    const auto unknown = PagedDocument::load(bytesOf("caf\xE9"), {}, 9999);
+    const auto unknown = PagedDocument::load(bytesOf("caf\xE9"), {}, inCodePage(9999));
     EXPECT_EQ(unknown.document().toPlainText(), QStringLiteral("caf\u00E9"));
 }
 

@@ -141,46 +141,147 @@ RenderBody selectBody(const Message& message, std::string* warning) {
     return body;
 }
 
-void convertMessage(const std::string& msgPath, const std::string& outputPath,
-                    const std::string& libraryPath) {
+namespace {
+
+bool parseNumber(const std::string& text, int low, int high, int& value) {
+    if (text.empty() || text.size() > 6 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return false;
+    }
+    const int number = std::stoi(text);
+    if (number < low || number > high) {
+        return false;
+    }
+    value = number;
+    return true;
+}
+
+// A time zone name as the system's zone database spells it: letters, digits
+// and "/_+-", never "..", and a file of that name in the database.
+bool knownTimeZone(const std::string& name) {
+    if (name.empty() || name.size() > 64 || name.find("..") != std::string::npos ||
+        name.front() == '/' || !std::all_of(name.begin(), name.end(), [](char c) {
+            return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '/' || c == '_' ||
+                   c == '+' || c == '-';
+        })) {
+        return false;
+    }
+    std::error_code error;
+    return std::filesystem::is_regular_file("/usr/share/zoneinfo/" + name, error);
+}
+
+render::LoadOptions::Format formatOf(RenderBody::Kind kind) {
+    using Format = render::LoadOptions::Format;
+    switch (kind) {
+        case RenderBody::Kind::Html:
+            return Format::Html;
+        case RenderBody::Kind::Text:
+            return Format::Text;
+        case RenderBody::Kind::Rtf:
+        case RenderBody::Kind::None:
+            break;
+    }
+    // RTF is recognised from its content: a damaged body that is no RTF at
+    // all is shown as text rather than refused.
+    return Format::Detect;
+}
+
+}  // namespace
+
+std::string parseOptions(const std::vector<std::string>& words, ConvertOptions& options) {
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        const std::string& word = words[i];
+        if (word.empty() || word.front() != '-') {
+            continue;
+        }
+        std::string name = word;
+        std::optional<std::string> value;
+        if (const auto equals = word.find('='); equals != std::string::npos) {
+            name = word.substr(0, equals);
+            value = word.substr(equals + 1);
+        }
+        if (name == "--header") {
+            if (value) {
+                return "--header takes no value";
+            }
+            options.header = true;
+            continue;
+        }
+        const bool takesValue =
+            name == "--dpi" || name == "--paper" || name == "--quality" || name == "--timezone";
+        if (!takesValue) {
+            return "unknown option " + name;
+        }
+        if (!value) {
+            if (i + 1 >= words.size()) {
+                return name + " needs a value";
+            }
+            value = words[++i];
+        }
+        if (name == "--dpi") {
+            if (!parseNumber(*value, 72, 600, options.dpi)) {
+                return "--dpi takes a whole number from 72 to 600, not \"" + *value + "\"";
+            }
+        } else if (name == "--quality") {
+            if (!parseNumber(*value, 1, 100, options.quality)) {
+                return "--quality takes a whole number from 1 to 100, not \"" + *value + "\"";
+            }
+        } else if (name == "--paper") {
+            if (*value == "letter") {
+                options.paper = render::LoadOptions::Paper::Letter;
+            } else if (*value == "a4") {
+                options.paper = render::LoadOptions::Paper::A4;
+            } else {
+                return "--paper takes letter or a4, not \"" + *value + "\"";
+            }
+        } else if (!knownTimeZone(*value)) {
+            return "--timezone takes a time zone name such as Europe/Berlin, not \"" + *value +
+                   "\"";
+        } else {
+            options.timeZone = *value;
+        }
+    }
+    return {};
+}
+
+ConvertResult convertMessage(const render::Library& library, const std::string& msgPath,
+                             const std::string& outputPath, const ConvertOptions& options) {
     std::ifstream file(msgPath, std::ios::binary);
     if (!file) {
         throw std::runtime_error("cannot open \"" + msgPath + "\": " + std::strerror(errno));
     }
     Message message(file);
     file.close();
+    ConvertResult result;
     std::string warning;
     const RenderBody body = selectBody(message, &warning);
     if (!warning.empty()) {
-        std::fprintf(stderr, "Kestrune.exe: warning: %s\n", warning.c_str());
+        result.warnings.push_back(warning);
     }
-
-    std::error_code ignored;
-    if (!std::filesystem::exists(libraryPath, ignored)) {
-        throw std::runtime_error("the rendering library \"" + libraryPath +
-                                 "\" is missing; it belongs in the converter's folder");
-    }
-    const render::Library library(libraryPath);
     {
-        const render::Document document(library, body.bytes, body.images, body.codePage);
+        render::LoadOptions load;
+        load.codePage = body.codePage;
+        load.format = formatOf(body.kind);
+        load.paper = options.paper;
+        const render::Document document(library, body.bytes, body.images, load);
         // The page images stand; what the renderer had to give up on is said.
-        for (const std::string& text : document.Warnings()) {
-            std::fprintf(stderr, "Kestrune.exe: warning: %s\n", text.c_str());
+        for (std::string& text : document.Warnings()) {
+            result.warnings.push_back(std::move(text));
         }
-        render::ImageOptions options;
-        options.JpegQuality = kJpegQuality;
-        if (document.PageCount() > 1) {
-            for (int i = 0; i < document.PageCount(); ++i) {
-                const std::string pageFile = common::pageFileName(outputPath, i + 1);
-                refuseToOverwrite(msgPath, pageFile);
-                document.SaveToImage(i, 1, pageFile, options);
-            }
-        } else {
-            refuseToOverwrite(msgPath, outputPath);
-            document.SaveToImage(0, 1, outputPath, options);
+        render::ImageOptions image;
+        image.JpegQuality = options.quality;
+        image.Resolution = options.dpi;
+        const int pages = document.PageCount();
+        for (int i = 0; i < pages; ++i) {
+            const std::string pageFile =
+                pages > 1 ? common::pageFileName(outputPath, i + 1) : outputPath;
+            refuseToOverwrite(msgPath, pageFile);
+            document.SaveToImage(i, 1, pageFile, image);
+            result.images.push_back(pageFile);
         }
     }
     message.Dispose();
+    return result;
 }
 
 int runConverter(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
@@ -188,11 +289,28 @@ int runConverter(int argc, const char* const* argv, std::ostream& out, std::ostr
         out << kUsageLine << "\n";
         return 0;
     }
+    ConvertOptions options;
+    const std::string refused =
+        parseOptions(std::vector<std::string>(argv + 3, argv + argc), options);
+    if (!refused.empty()) {
+        err << "Kestrune.exe: " << refused << "\n" << kUsageLine << " [options]\n" << kOptionsHelp;
+        return 2;
+    }
     limitProcessorTime();
     // The renderer runs without a display.
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     try {
-        convertMessage(argv[1], argv[2], render::Library::besideExecutable());
+        const std::string libraryPath = render::Library::besideExecutable();
+        std::error_code ignored;
+        if (!std::filesystem::exists(libraryPath, ignored)) {
+            throw std::runtime_error("the rendering library \"" + libraryPath +
+                                     "\" is missing; it belongs in the converter's folder");
+        }
+        const render::Library library(libraryPath);
+        const ConvertResult result = convertMessage(library, argv[1], argv[2], options);
+        for (const std::string& text : result.warnings) {
+            err << "Kestrune.exe: warning: " << text << "\n";
+        }
         return 0;
     } catch (const std::exception& e) {
         err << e.what() << "\n";

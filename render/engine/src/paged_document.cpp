@@ -40,6 +40,40 @@ int toPixels(int twips) {
     return static_cast<int>(std::lround(twips / kTwipsPerPixel));
 }
 
+int toPixels(int twips, int dpi) {
+    return static_cast<int>(std::lround(twips * static_cast<double>(dpi) / 1440.0));
+}
+
+rtf::PageSetup withPaper(rtf::PageSetup page, LoadOptions::Paper paper) {
+    switch (paper) {
+        case LoadOptions::Paper::Letter:
+            page.paperWidth = 12240;
+            page.paperHeight = 15840;
+            break;
+        case LoadOptions::Paper::A4:
+            page.paperWidth = 11906;
+            page.paperHeight = 16838;
+            break;
+        case LoadOptions::Paper::Document:
+            break;
+    }
+    return page;
+}
+
+// The header block goes in front of the body as blocks of its own, laid out
+// with the mail HTML treatment; the body's first block keeps its format.
+void insertHeader(QTextDocument& doc, const QString& html, std::vector<std::string>& warnings) {
+    rtf::ReadResult header = rtf::readHtml(html);
+    for (std::string& warning : header.warnings) {
+        warnings.push_back("header: " + warning);
+    }
+    QTextCursor cursor(&doc);
+    cursor.movePosition(QTextCursor::Start);
+    cursor.insertBlock(QTextBlockFormat(), QTextCharFormat());
+    cursor.movePosition(QTextCursor::Start);
+    cursor.insertFragment(QTextDocumentFragment(header.document.get()));
+}
+
 std::string str(const QString& s) {
     return s.toStdString();
 }
@@ -230,13 +264,15 @@ PagedDocument& PagedDocument::operator=(PagedDocument&&) noexcept = default;
 PagedDocument::~PagedDocument() = default;
 
 PagedDocument PagedDocument::load(std::span<const std::uint8_t> bytes,
-                                  const std::vector<common::InlineImage>& images, int codePage) {
+                                  const std::vector<common::InlineImage>& images,
+                                  const LoadOptions& options) {
+    const int codePage = options.codePage;
     if (bytes.size() > kMaxInputBytes) {
         throw RenderError("document is " + std::to_string(bytes.size()) +
                           " bytes; the renderer accepts at most " + std::to_string(kMaxInputBytes));
     }
     auto state = std::make_unique<State>();
-    state->format = detectFormat(bytes);
+    state->format = options.format.value_or(detectFormat(bytes));
     rtf::PageSetup requested;
     switch (state->format) {
         case SourceFormat::Rtf: {
@@ -290,8 +326,11 @@ PagedDocument PagedDocument::load(std::span<const std::uint8_t> bytes,
         format.setPageBreakPolicy(format.pageBreakPolicy() & ~QTextFormat::PageBreak_AlwaysBefore);
         QTextCursor(first).setBlockFormat(format);
     }
+    if (!options.headerHtml.isEmpty()) {
+        insertHeader(doc, options.headerHtml, state->warnings);
+    }
 
-    state->geometry = sanitize(requested, state->warnings);
+    state->geometry = sanitize(withPaper(requested, options.paper), state->warnings);
     const rtf::PageSetup& g = state->geometry;
     const QSizeF body(toPixels(g.paperWidth - g.marginLeft - g.marginRight),
                       toPixels(g.paperHeight - g.marginTop - g.marginBottom));
@@ -337,8 +376,9 @@ rtf::PageSetup PagedDocument::geometry() const {
     return m_state->geometry;
 }
 
-QSize PagedDocument::pagePixelSize() const {
-    return {toPixels(m_state->geometry.paperWidth), toPixels(m_state->geometry.paperHeight)};
+QSize PagedDocument::pagePixelSize(int dpi) const {
+    return {toPixels(m_state->geometry.paperWidth, dpi),
+            toPixels(m_state->geometry.paperHeight, dpi)};
 }
 
 const QTextDocument& PagedDocument::document() const {
@@ -367,25 +407,39 @@ int PagedDocument::pageOfPosition(int position) const {
     return static_cast<int>(std::floor((top + 0.5) / m_state->layoutPage.height()));
 }
 
-QImage PagedDocument::renderPage(int pageIndex) const {
+QImage PagedDocument::renderPage(int pageIndex, int dpi) const {
     if (pageIndex < 0 || pageIndex >= pageCount()) {
         throw RenderError("page index " + std::to_string(pageIndex) + " is out of range (" +
                           std::to_string(pageCount()) + " pages)");
     }
-    const QSize paper = pagePixelSize();
-    const rtf::PageSetup& g = m_state->geometry;
-    QImage image(paper, QImage::Format_RGB32);
-    if (image.isNull()) {
-        throw RenderError("cannot allocate a page image of " + std::to_string(paper.width()) +
-                          " x " + std::to_string(paper.height()) + " pixels");
+    if (dpi < kMinDpi || dpi > kMaxDpi) {
+        throw RenderError("resolution " + std::to_string(dpi) + " dpi is outside " +
+                          std::to_string(kMinDpi) + ".." + std::to_string(kMaxDpi));
     }
-    image.setDotsPerMeterX(kDotsPerMeter96);
-    image.setDotsPerMeterY(kDotsPerMeter96);
+    const QSize pixels = pagePixelSize(dpi);
+    const rtf::PageSetup& g = m_state->geometry;
+    QImage image(pixels, QImage::Format_RGB32);
+    if (image.isNull()) {
+        throw RenderError("cannot allocate a page image of " + std::to_string(pixels.width()) +
+                          " x " + std::to_string(pixels.height()) + " pixels");
+    }
+    const int dotsPerMeter =
+        dpi == kDefaultDpi ? kDotsPerMeter96 : static_cast<int>(std::lround(dpi / 0.0254));
+    image.setDotsPerMeterX(dotsPerMeter);
+    image.setDotsPerMeterY(dotsPerMeter);
     image.fill(Qt::white);
 
     QPainter painter(&image);
     painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing |
                            QPainter::SmoothPixmapTransform);
+    // Everything below is drawn in pixels of 96 dpi; at another resolution
+    // the painter scales the drawing itself, so glyphs and pictures are
+    // rasterised at the resolution of the image.
+    if (dpi != kDefaultDpi) {
+        painter.scale(dpi / static_cast<double>(kDefaultDpi),
+                      dpi / static_cast<double>(kDefaultDpi));
+    }
+    const QSize paper = pagePixelSize();
     const double scale = m_state->scale;
     const QSizeF page = m_state->layoutPage;
     painter.save();
@@ -421,11 +475,12 @@ QImage PagedDocument::renderPage(int pageIndex) const {
     return image;
 }
 
-void PagedDocument::savePageAsJpeg(int pageIndex, const QString& fileName, int quality) const {
+void PagedDocument::savePageAsJpeg(int pageIndex, const QString& fileName, int quality,
+                                   int dpi) const {
     if (quality < 0 || quality > 100) {
         throw RenderError("JPEG quality " + std::to_string(quality) + " is outside 0..100");
     }
-    const QImage image = renderPage(pageIndex);
+    const QImage image = renderPage(pageIndex, dpi);
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly)) {
         throw RenderError("cannot write \"" + str(fileName) + "\": " + str(file.errorString()));

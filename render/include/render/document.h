@@ -37,9 +37,33 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Options for SaveToImage. JpegQuality: 0..100.
+// Options for SaveToImage. JpegQuality: 0..100; Resolution: dots per inch,
+// 72..600.
 struct ImageOptions {
     int JpegQuality = 80;
+    int Resolution = 96;
+};
+
+// What the caller knows about a document beyond its bytes (see
+// render_api.h): the code page of 8-bit text or HTML that does not declare
+// its encoding (0: guess), what the bytes are, the paper, and HTML to lay out
+// above the body on the first page.
+struct LoadOptions {
+    enum class Format {
+        Detect = ORV_FORMAT_DETECT,
+        Rtf = ORV_FORMAT_RTF,
+        Html = ORV_FORMAT_HTML,
+        Text = ORV_FORMAT_TEXT
+    };
+    enum class Paper {
+        Document = ORV_PAPER_DOCUMENT,
+        Letter = ORV_PAPER_LETTER,
+        A4 = ORV_PAPER_A4
+    };
+    std::uint32_t codePage = 0;
+    Format format = Format::Detect;
+    Paper paper = Paper::Document;
+    std::string headerHtml;
 };
 
 // A picture the message carries, for HTML bodies that link to it by
@@ -65,6 +89,10 @@ public:
         bind(destroy, "orv_document_destroy", path);
         bind(addImage, "orv_document_add_image", path);
         bind(setCodePage, "orv_document_set_code_page", path);
+        bind(setFormat, "orv_document_set_format", path);
+        bind(setPaper, "orv_document_set_paper", path);
+        bind(setHeaderHtml, "orv_document_set_header_html", path);
+        bind(setResolution, "orv_document_set_resolution", path);
         bind(loadFile, "orv_document_load_file", path);
         bind(loadMemory, "orv_document_load_memory", path);
         bind(pageCount, "orv_document_page_count", path);
@@ -105,6 +133,10 @@ public:
     int (*addImage)(orv_document*, const char*, const char*, const unsigned char*,
                     std::size_t) = nullptr;
     int (*setCodePage)(orv_document*, unsigned) = nullptr;
+    int (*setFormat)(orv_document*, int) = nullptr;
+    int (*setPaper)(orv_document*, int) = nullptr;
+    int (*setHeaderHtml)(orv_document*, const char*, std::size_t) = nullptr;
+    int (*setResolution)(orv_document*, int) = nullptr;
     int (*loadFile)(orv_document*, const char*) = nullptr;
     int (*loadMemory)(orv_document*, const unsigned char*, std::size_t) = nullptr;
     int (*pageCount)(orv_document*) = nullptr;
@@ -133,19 +165,18 @@ private:
 class Document {
 public:
     // Loads a document from a file, or from bytes in memory; the format (RTF,
-    // HTML, text) is recognised from the content. `codePage` is the Windows
-    // code page of text or HTML that does not declare its encoding (0 to
-    // guess). Throws RenderError.
+    // HTML, text) is recognised from the content unless `options` says it.
+    // Throws RenderError.
     Document(const Library& library, const std::string& fileName,
-             const std::vector<InlineImage>& images = {}, std::uint32_t codePage = 0)
-        : Document(library, images, codePage) {
+             const std::vector<InlineImage>& images = {}, const LoadOptions& options = {})
+        : Document(library, images, options) {
         if (m_library.loadFile(m_doc, fileName.c_str()) != 0) {
             fail("cannot load \"" + fileName + "\"");
         }
     }
     Document(const Library& library, std::span<const std::uint8_t> bytes,
-             const std::vector<InlineImage>& images = {}, std::uint32_t codePage = 0)
-        : Document(library, images, codePage) {
+             const std::vector<InlineImage>& images = {}, const LoadOptions& options = {})
+        : Document(library, images, options) {
         if (m_library.loadMemory(m_doc, bytes.data(), bytes.size()) != 0) {
             fail("cannot load the document");
         }
@@ -180,6 +211,9 @@ public:
     // Writes page pageIndex (from 0) as a JPEG image; pageCount must be 1.
     void SaveToImage(int pageIndex, int pageCount, const std::string& fileName,
                      const ImageOptions& options) const {
+        if (m_library.setResolution(m_doc, options.Resolution) != 0) {
+            m_library.fail("cannot render at " + std::to_string(options.Resolution) + " dpi");
+        }
         if (m_library.saveJpeg(m_doc, pageIndex, pageCount, fileName.c_str(),
                                options.JpegQuality) != 0) {
             m_library.fail("cannot save page " + std::to_string(pageIndex + 1) + " to \"" +
@@ -188,14 +222,19 @@ public:
     }
 
 private:
-    Document(const Library& library, const std::vector<InlineImage>& images, std::uint32_t codePage)
+    Document(const Library& library, const std::vector<InlineImage>& images,
+             const LoadOptions& options)
         : m_library(library), m_doc(library.create()) {
         if (m_doc == nullptr) {
             m_library.fail("cannot create a document");
         }
-        if (m_library.setCodePage(m_doc, codePage) != 0) {
+        if (m_library.setCodePage(m_doc, options.codePage) != 0 ||
+            m_library.setFormat(m_doc, static_cast<int>(options.format)) != 0 ||
+            m_library.setPaper(m_doc, static_cast<int>(options.paper)) != 0 ||
+            m_library.setHeaderHtml(m_doc, options.headerHtml.data(), options.headerHtml.size()) !=
+                0) {
             m_library.destroy(m_doc);
-            m_library.fail("cannot set the code page " + std::to_string(codePage));
+            m_library.fail("cannot set up the document");
         }
         for (const InlineImage& image : images) {
             if (m_library.addImage(m_doc, image.contentId.c_str(), image.fileName.c_str(),

@@ -7,8 +7,8 @@
  * A document is created empty, may be given the message's inline pictures and
  * the code page of its text, is loaded once (from a file or from memory; RTF,
  * HTML or plain text, recognised from the content), and then reports its page
- * count and the warnings of its layout, and writes pages as JPEG images at
- * 96 dpi.
+ * count and the warnings of its layout, and writes pages as JPEG images (at
+ * 96 dpi unless told otherwise).
  *
  * Every function that can fail returns a negative value (or NULL) and leaves a
  * text in orv_render_last_error(); no exception crosses this interface.
@@ -27,6 +27,17 @@ extern "C" {
 #endif
 
 #define ORV_RENDER_ABI_VERSION 2
+
+/* What a document's bytes are (orv_document_set_format). */
+#define ORV_FORMAT_DETECT 0 /* recognised from the content */
+#define ORV_FORMAT_RTF 1
+#define ORV_FORMAT_HTML 2
+#define ORV_FORMAT_TEXT 3
+
+/* The paper pages are laid out on (orv_document_set_paper). */
+#define ORV_PAPER_DOCUMENT 0 /* the document's own; Letter for HTML and text */
+#define ORV_PAPER_LETTER 1
+#define ORV_PAPER_A4 2
 
 #if defined(__GNUC__)
 #define ORV_RENDER_EXPORT __attribute__((visibility("default")))
@@ -62,6 +73,28 @@ ORV_RENDER_EXPORT int orv_document_add_image(orv_document* doc, const char* cont
  * that decodes RTF; a code page it does not know, or 0, means guess (UTF-8 if
  * valid, else Windows-1252). Returns 0, or -1. */
 ORV_RENDER_EXPORT int orv_document_set_code_page(orv_document* doc, unsigned code_page);
+
+/* Says what the bytes are, before loading: a caller that knows (a message's
+ * HTML body is HTML, even a bare fragment of it) says so, and no sniffing of
+ * the content can take it for text. ORV_FORMAT_DETECT (the default) sniffs.
+ * Returns 0, or -1 for another value. */
+ORV_RENDER_EXPORT int orv_document_set_format(orv_document* doc, int format);
+
+/* The paper, before loading: ORV_PAPER_DOCUMENT (the default), or Letter or
+ * A4 for any document, its margins kept. Returns 0, or -1. */
+ORV_RENDER_EXPORT int orv_document_set_paper(orv_document* doc, int paper);
+
+/* HTML (UTF-8) laid out above the body at the top of the first page, such
+ * as a message's header block, before loading. The bytes are copied; NULL or
+ * size 0: none. It is laid out as mail HTML is and loads no resource.
+ * Returns 0, or -1. */
+ORV_RENDER_EXPORT int orv_document_set_header_html(orv_document* doc, const char* html,
+                                                   size_t size);
+
+/* The resolution pages are written at, in dots per inch (72..600; default
+ * 96). The layout does not change with it; text and pictures are drawn at
+ * that resolution. Returns 0, or -1 for a value out of range. */
+ORV_RENDER_EXPORT int orv_document_set_resolution(orv_document* doc, int dpi);
 
 /* Loads and lays out the document from a file (UTF-8 path) or from memory
  * (the bytes are copied). A document loads once. Returns 0, or -1. */

@@ -39,6 +39,34 @@ struct RenderBody {
     std::vector<render::InlineImage> images;
 };
 
+// How pages are made; the defaults are the converter's designed behaviour.
+struct ConvertOptions {
+    // The message's header block (sender, date, recipients, ...) above the
+    // body on the first page.
+    bool header = false;
+    // Dots per inch of the page images.
+    int dpi = 96;
+    render::LoadOptions::Paper paper = render::LoadOptions::Paper::Document;
+    int quality = kJpegQuality;
+    // Time zone the header shows dates in (an IANA name such as
+    // "Europe/Berlin"); empty: the machine's own.
+    std::string timeZone;
+};
+
+// One line per option, for usage texts of every program that takes them.
+inline constexpr const char* kOptionsHelp =
+    "  --header          put the message's header block (From, Sent, To, ...) above the body\n"
+    "  --dpi N           resolution of the page images, 72 to 600 dots per inch (default 96)\n"
+    "  --paper NAME      letter or a4 (default: the body's own paper, Letter for HTML and text)\n"
+    "  --quality N       JPEG quality, 1 to 100 (default 80)\n"
+    "  --timezone ZONE   time zone of the header's dates, e.g. Europe/Berlin (default: local)\n";
+
+// Reads the options among `words` ("--header", "--dpi 300" or "--dpi=300",
+// ...) into `options`. Words that do not begin with "-" are left alone, as
+// every argument after the first two always was. Returns "" or the text of
+// the first option refused (unknown, missing its value, or out of range).
+std::string parseOptions(const std::vector<std::string>& words, ConvertOptions& options);
+
 // The body to render: the RTF body byte for byte; else the HTML body ("1013");
 // else the plain body ("1000"); else an empty text (one blank page). A damaged
 // RTF body gives way to the HTML or plain body when the message has one (the
@@ -46,16 +74,25 @@ struct RenderBody {
 // threw for the RTF body is thrown.
 RenderBody selectBody(const Message& message, std::string* warning = nullptr);
 
-// Converts the message at msgPath: one page goes to outputPath itself, more
-// pages to common::pageFileName(outputPath, 1...). Images written before a failure
-// stay. Throws on failure.
-void convertMessage(const std::string& msgPath, const std::string& outputPath,
-                    const std::string& libraryPath);
+// What converting one message made.
+struct ConvertResult {
+    std::vector<std::string> images;    // the files written, in page order
+    std::vector<std::string> warnings;  // what was recovered from, one text each
+};
+
+// Converts the message at msgPath with a loaded rendering library: one page
+// goes to outputPath itself, more pages to common::pageFileName(outputPath,
+// 1...). Each image is complete or absent (written under a temporary name and
+// renamed); images written before a failure stay. Throws on failure.
+ConvertResult convertMessage(const render::Library& library, const std::string& msgPath,
+                             const std::string& outputPath, const ConvertOptions& options = {});
 
 // The whole program: fewer than two arguments print the usage line on `out`
-// and return 0; otherwise converts with the library beside the executable,
-// under a processor-time limit, and returns 0, or writes the failure's text
-// on `err` and returns 1.
+// and return 0; a refused option prints its text and the options on `err` and
+// returns 2 before anything is read or written; otherwise converts with the
+// library beside the executable, under a processor-time limit, prints the
+// warnings on `err` and returns 0, or writes the failure's text on `err` and
+// returns 1.
 int runConverter(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
 
 }  // namespace tool

@@ -19,6 +19,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -33,19 +34,40 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// What a caller knows about a document beyond its bytes.
+struct LoadOptions {
+    // The Windows code page of text or HTML that does not declare its
+    // encoding (no byte-order mark, no <meta> charset); 0: guess.
+    int codePage = 0;
+    // What the bytes are, when the caller knows (a message's HTML body is
+    // HTML even as a bare fragment); empty: recognised from the content.
+    std::optional<SourceFormat> format;
+    // The paper: the document's own (RTF's \paperw/\paperh; Letter for HTML
+    // and text), or Letter or A4 for every document, its margins kept.
+    enum class Paper { Document, Letter, A4 };
+    Paper paper = Paper::Document;
+    // HTML laid out above the body, at the top of the first page (the
+    // message's header block); empty: none.
+    QString headerHtml;
+};
+
+// Resolutions a page may be rendered at (dots per inch).
+inline constexpr int kDefaultDpi = 96;
+inline constexpr int kMinDpi = 72;
+inline constexpr int kMaxDpi = 600;
+
 class PagedDocument {
 public:
     // Loads and lays out a document. Throws RenderError for input over
     // kMaxInputBytes, and rtf::RtfError (with its byte offset) for RTF the
     // reader refuses (malformed beyond recovery, over the reader's limits);
-    // the library's C interface turns either into its text. Everything the engine recovers from (a
-    // picture it cannot decode, a page size out of range, a cut text) is in warnings(). `codePage`
-    // is the Windows code page of text or HTML that does not declare its encoding (no byte-order
-    // mark, no <meta> charset); 0: guess. HTML, plain or wrapped in RTF, shows the `images` it
-    // links to.
+    // the library's C interface turns either into its text. Everything the
+    // engine recovers from (a picture it cannot decode, a page size out of
+    // range, a cut text) is in warnings(). HTML, plain or wrapped in RTF,
+    // shows the `images` it links to.
     static PagedDocument load(std::span<const std::uint8_t> bytes,
                               const std::vector<common::InlineImage>& images = {},
-                              int codePage = 0);
+                              const LoadOptions& options = {});
 
     PagedDocument(PagedDocument&&) noexcept;
     PagedDocument& operator=(PagedDocument&&) noexcept;
@@ -58,20 +80,24 @@ public:
     int laidOutPageCount() const;
     bool truncated() const { return laidOutPageCount() > pageCount(); }
 
-    // One page as a white 24-bit image of the paper's size at 96 dpi. Throws
-    // RenderError for an index outside [0, pageCount()).
-    QImage renderPage(int pageIndex) const;
+    // One page as a white 24-bit image of the paper's size at `dpi` dots per
+    // inch (kMinDpi..kMaxDpi): the layout is the same at every resolution,
+    // and text and pictures are drawn at the resolution asked, not scaled
+    // up from 96 dpi. Throws RenderError for an index outside
+    // [0, pageCount()) or a resolution out of range.
+    QImage renderPage(int pageIndex, int dpi = kDefaultDpi) const;
     // renderPage() written as JPEG of the given quality (0..100). The file is
     // replaced only when the whole image has been written; on failure an
     // existing file of that name is left as it was. Throws RenderError.
-    void savePageAsJpeg(int pageIndex, const QString& fileName, int quality) const;
+    void savePageAsJpeg(int pageIndex, const QString& fileName, int quality,
+                        int dpi = kDefaultDpi) const;
 
     SourceFormat format() const;
     // Paper and margins in twips, as laid out (the document's own, within
     // the engine's limits).
     rtf::PageSetup geometry() const;
-    // The page in pixels at 96 dpi.
-    QSize pagePixelSize() const;
+    // The page in pixels at `dpi`.
+    QSize pagePixelSize(int dpi = kDefaultDpi) const;
     // The laid-out document, for inspection; one page of it is
     // layoutPageHeight() tall in layout units.
     const QTextDocument& document() const;
