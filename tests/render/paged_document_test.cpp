@@ -405,6 +405,35 @@ TEST(Limits, TablesNestedTooDeepAreShownAsText) {
     EXPECT_LE(tableDepth(fromRtf.document().rootFrame()), render::engine::kMaxTableNesting);
 }
 
+// Mail nests layout tables a few deep and keeps them; much content deep down
+// would cost 2^depth times its layout, so the innermost levels give way to
+// their cells' paragraphs, formatting kept.
+TEST(Limits, MuchContentInDeeplyNestedTablesIsUnwrappedToABoundedLayout) {
+    std::string open, close;
+    for (int i = 0; i < 9; ++i) {
+        open += "<table><tr><td>";
+        close += "</td></tr></table>";
+    }
+    const auto shallow =
+        loadText("<html><body>" + open + "<table><tr><td>one cell</td></tr></table>" + close +
+                 "</body></html>");
+    EXPECT_EQ(tableDepth(shallow.document().rootFrame()), 10);
+
+    std::string rows;
+    for (int i = 0; i < 300; ++i) {
+        rows += "<tr><td><b>cell " + std::to_string(i) + "</b> of a long table</td></tr>";
+    }
+    const auto deep =
+        loadText("<html><body>" + open + "<table>" + rows + "</table>" + close + "</body></html>");
+    EXPECT_LT(tableDepth(deep.document().rootFrame()), 10);
+    const QString text = deep.document().toPlainText();
+    EXPECT_TRUE(text.contains(QStringLiteral("cell 0 of a long table")));
+    EXPECT_TRUE(text.contains(QStringLiteral("cell 299 of a long table")));
+    const auto found = deep.document().find(QStringLiteral("cell 299"));
+    EXPECT_EQ(found.charFormat().fontWeight(), QFont::Bold);
+    EXPECT_FALSE(deep.warnings().empty());
+}
+
 TEST(Limits, ContentWiderThanThePaperIsShrunkToFit) {
     // An RTF table 18,000 twips (1,200 px) wide: the page is shrunk, and
     // the right cell's text stays on the paper.
