@@ -118,6 +118,24 @@ TEST(FormatDetection, HtmlUsesTheCharsetItsMetaTagNames) {
     EXPECT_EQ(doc.document().toPlainText().trimmed(), QStringLiteral("Привет"));
 }
 
+// Newer mail programs and webmail store bare fragments in the HTML body; the
+// caller knows it is HTML, and no markup may reach the page as text.
+TEST(FormatDetection, HtmlTheCallerNamesIsHtmlEvenAsABareFragment) {
+    render::engine::LoadOptions html;
+    html.format = SourceFormat::Html;
+    for (const std::string fragment :
+         {"<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">Hello "
+          "<b>there</b>",
+          "<div dir=\"ltr\">Hello <b>there</b></div>", "Hello<br>there<br>"}) {
+        EXPECT_EQ(PagedDocument::load(bytesOf(fragment)).format(), SourceFormat::Text);
+        const auto doc = PagedDocument::load(bytesOf(fragment), {}, html);
+        EXPECT_EQ(doc.format(), SourceFormat::Html);
+        const QString text = doc.document().toPlainText();
+        EXPECT_FALSE(text.contains(u'<')) << text.toStdString();
+        EXPECT_TRUE(text.contains(QStringLiteral("there"))) << text.toStdString();
+    }
+}
+
 TEST(FormatDetection, CallersCodePageAppliesOnlyWhereTheContentNamesNone) {
     const std::string cyrillic = "\xCF\xF0\xE8\xE2\xE5\xF2";
     const auto text = PagedDocument::load(bytesOf(cyrillic), {}, inCodePage(1251));
