@@ -11,22 +11,7 @@ set -euo pipefail
 kind=${1:-release}
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
-as_root() {
-    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
-}
-
-mapfile -t packages < <(grep -vE '^\s*(#|$)' "$root/scripts/debian-packages.txt")
-missing=()
-for p in "${packages[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-        missing+=("$p")
-    fi
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "Installing Debian packages: ${missing[*]}"
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get update -qq
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+"$root/scripts/install-packages.sh" "$root/scripts/debian-packages.txt"
 
 case "$kind" in
     release) preset=release ;;

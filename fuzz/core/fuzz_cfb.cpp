@@ -2,6 +2,8 @@
 // storage, reads every stream, and copies the whole tree into memory and
 // back through the writer.
 
+#include "../finding.h"
+
 #include <cfb/compound_file.h>
 
 #include <cstddef>
@@ -28,6 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         copy.root().copyFrom(*file.root());
         (void)cfb::CompoundFile::open(copy.save());
     } catch (const cfb::FormatError&) {
+    } catch (...) {
+        fuzz::reportFinding();
     }
     return 0;
 }

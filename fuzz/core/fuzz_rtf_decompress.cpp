@@ -1,5 +1,7 @@
 // Fuzz target: compressed-RTF decompression.
 
+#include "../finding.h"
+
 #include <msg/clzf.h>
 
 #include <common/byte_reader.h>
@@ -14,6 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (out.size() / 17 > size / 2 + 1)
             __builtin_trap();
     } catch (const common::FormatError&) {
+    } catch (...) {
+        fuzz::reportFinding();
     }
     return 0;
 }

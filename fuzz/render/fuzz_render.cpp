@@ -2,6 +2,8 @@
 // reading, pagination and painting of the first and last page (no JPEG is
 // written). RenderError and RtfError are the documented failures; anything
 // else (a crash, a hang, std::bad_alloc) is a finding.
+#include "../finding.h"
+
 #include "engine/paged_document.h"
 
 #include <rtf/rtf_reader.h>
@@ -29,6 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         (void)doc.renderPage(doc.pageCount() - 1);
     } catch (const render::engine::RenderError&) {
     } catch (const rtf::RtfError&) {
+    } catch (...) {
+        fuzz::reportFinding();
     }
     return 0;
 }

@@ -1,6 +1,8 @@
 // fuzz_rtf: the RTF reader (and the HTML it may wrap) on arbitrary bytes.
 // RtfError is the reader's documented failure; anything else (a crash, a
 // hang, std::bad_alloc) is a finding.
+#include "../finding.h"
+
 #include <rtf/rtf_reader.h>
 
 #include <QGuiApplication>
@@ -28,6 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         rtf::ReadResult result = rtf::readRtf(std::span<const std::uint8_t>(data, size), images);
         (void)result.document->blockCount();
     } catch (const rtf::RtfError&) {
+    } catch (...) {
+        fuzz::reportFinding();
     }
     return 0;
 }

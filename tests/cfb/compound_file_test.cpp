@@ -283,7 +283,7 @@ TEST(CompoundFileOlefile, CorpusListingsAndContentsEqualOlefiles) {
         GTEST_SKIP() << "python3-olefile is not installed";
     const char* corpus = std::getenv("ORVALINE_CORPUS");
     if (corpus == nullptr || !fs::is_directory(fs::path(corpus) / "msg"))
-        GTEST_SKIP() << "no corpus";
+        FAIL() << "no corpus at " << (corpus ? corpus : "(ORVALINE_CORPUS unset)") << "/msg";
     int compared = 0;
     int contentsCompared = 0;
     for (const auto& entry : fs::directory_iterator(fs::path(corpus) / "msg")) {
@@ -363,7 +363,7 @@ TEST(CompoundFileDamage, EveryTruncationOfARealMessageFailsCleanlyOrReadsTrueDat
     const char* corpus = std::getenv("ORVALINE_CORPUS");
     const fs::path file = fs::path(corpus ? corpus : "") / "msg" / "eom__html_unsent.msg";
     if (corpus == nullptr || !fs::exists(file))
-        GTEST_SKIP() << "no corpus";
+        FAIL() << "no corpus file " << file;
     std::ifstream in(file, std::ios::binary);
     const Bytes whole((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     checkEveryTruncation(whole);

@@ -138,7 +138,7 @@ TEST(MsgdumpCorpus, EveryRtfBodyDecompressesWithItsChecksumAndNamedEncapsulation
     const char* corpus = std::getenv("ORVALINE_CORPUS");
     const fs::path dir = fs::path(corpus ? corpus : "") / "msg";
     if (corpus == nullptr || !fs::is_directory(dir))
-        GTEST_SKIP() << "no corpus";
+        FAIL() << "no corpus at " << dir;
     // INVENTORY.tsv: file, ..., rtf_comptype, rtf_rawsize, rtf_crc_ok, ...,
     // rtf_fromhtml1, rtf_fromtext by column name.
     std::ifstream inv(dir / "INVENTORY.tsv");

@@ -1,0 +1,133 @@
+#!/usr/bin/env bash
+# The checks CI runs after the test suite, each one also usable alone:
+#
+#   scripts/ci-checks.sh [STAGE...]     (default: all, in this order)
+#
+#   format   clang-format --dry-run --Werror over every tracked C++ file
+#   layers   scripts/check-layers.py: no target depends on a layer above it
+#   tidy     clang-tidy with the repository's .clang-tidy over the product
+#            sources (not tests, fuzz targets or benchmarks); any finding fails
+#   asan     the asan preset (AddressSanitizer + UndefinedBehaviorSanitizer):
+#            build and every test
+#   fuzz     the fuzz preset: every libFuzzer target over its seeds, then
+#            FUZZ_SECONDS (default 60) of new inputs each
+#
+# format, layers and tidy need build/ci (scripts/test.sh makes it). Installs
+# the Debian packages of scripts/debian-packages-ci.txt when missing. Prints
+# each stage's time and ends with a line "ci-checks: N passed, N failed".
+set -uo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+"$root/scripts/install-packages.sh" "$root/scripts/debian-packages.txt" \
+    "$root/scripts/debian-packages-ci.txt" || exit 1
+
+jobs=$(nproc)
+fuzz_seconds=${FUZZ_SECONDS:-60}
+
+stage_format() {
+    git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format-14 --dry-run --Werror
+}
+
+stage_layers() {
+    python3 scripts/check-layers.py build/ci
+}
+
+stage_tidy() {
+    [ -f build/ci/compile_commands.json ] || cmake --preset ci >/dev/null || return 1
+    # Only the product's own sources; headers are checked through them
+    # (HeaderFilterRegex of .clang-tidy), Qt's and the system's never.
+    local log
+    log=$(mktemp)
+    run-clang-tidy-14 -p build/ci -j "$jobs" -quiet \
+        "^$root/(?!tests/|fuzz/|bench/|build/).*\\.cpp\$" >"$log" 2>&1
+    local status=$?
+    # Every finding of the configured checks fails, not only those the
+    # configuration marks as errors.
+    if grep -qE '(warning|error): ' "$log"; then
+        grep -E '(warning|error): ' "$log" | sed 's/\x1b\[[0-9;]*m//g' | sort -u
+        status=1
+    elif [ $status -ne 0 ]; then
+        tail -n 20 "$log"
+    fi
+    rm -f "$log"
+    return $status
+}
+
+stage_asan() {
+    cmake --preset asan >/dev/null &&
+        cmake --build --preset asan -j "$jobs" &&
+        ctest --preset asan -j "$jobs"
+}
+
+# name:seed folders (read only; the first writable folder receives new inputs)
+fuzz_targets=(
+    "fuzz_cfb:fuzz/core/corpus/msg fuzz/core/regress/fuzz_cfb"
+    "fuzz_message:fuzz/core/corpus/msg fuzz/core/regress/fuzz_message"
+    "fuzz_rtf_decompress:fuzz/core/corpus/rtf fuzz/core/regress/fuzz_rtf_decompress"
+    "fuzz_rtf:fuzz/render/corpus/rtf"
+    "fuzz_render:fuzz/render/corpus/render fuzz/render/corpus/rtf"
+)
+
+stage_fuzz() {
+    cmake --preset fuzz >/dev/null || return 1
+    local names=()
+    for entry in "${fuzz_targets[@]}"; do names+=("${entry%%:*}"); done
+    cmake --build --preset fuzz -j "$jobs" --target "${names[@]}" || return 1
+    local failed=0
+    for entry in "${fuzz_targets[@]}"; do
+        local name=${entry%%:*}
+        local seeds=()
+        for folder in ${entry#*:}; do
+            [ -d "$folder" ] && seeds+=("$folder")
+        done
+        local work="build/fuzz/work/$name" artifacts="build/fuzz/artifacts/$name"
+        rm -rf "$work"
+        mkdir -p "$work" "$artifacts"
+        local extra=()
+        [ "$name" = fuzz_rtf ] && extra+=(-dict=fuzz/render/fuzz_rtf.dict)
+        echo "-- $name: ${fuzz_seconds} s over ${seeds[*]}"
+        if ! QT_QPA_PLATFORM=offscreen \
+            LSAN_OPTIONS="suppressions=$root/fuzz/render/lsan.supp" \
+            "build/fuzz/bin/$name" -max_total_time="$fuzz_seconds" -timeout=30 \
+            -rss_limit_mb=2048 -malloc_limit_mb=1024 -print_final_stats=1 \
+            -artifact_prefix="$artifacts/" "${extra[@]}" "$work" "${seeds[@]}" \
+            >"build/fuzz/$name.log" 2>&1; then
+            echo "$name: FINDING (input in $artifacts/):"
+            grep -E 'finding:|ERROR:|SUMMARY:|Test unit written' "build/fuzz/$name.log" | head -n 20
+            failed=1
+        else
+            grep -E '^stat::number_of_executed_units|^stat::peak_rss_mb' "build/fuzz/$name.log" |
+                tr '\n' ' '
+            echo
+        fi
+    done
+    return $failed
+}
+
+all_start=$(date +%s)
+stages=("$@")
+[ ${#stages[@]} -gt 0 ] || stages=(format layers tidy asan fuzz)
+passed=0
+failed=0
+failed_names=()
+for stage in "${stages[@]}"; do
+    if ! declare -F "stage_$stage" >/dev/null; then
+        echo "ci-checks: unknown stage $stage (format, layers, tidy, asan, fuzz)" >&2
+        exit 2
+    fi
+    echo "== $stage"
+    start=$(date +%s)
+    if "stage_$stage"; then
+        passed=$((passed + 1))
+        result=passed
+    else
+        failed=$((failed + 1))
+        failed_names+=("$stage")
+        result=FAILED
+    fi
+    echo "== $stage $result in $(($(date +%s) - start)) s"
+done
+[ $failed -eq 0 ] || echo "failed stages: ${failed_names[*]}"
+echo "checks took $(($(date +%s) - all_start)) s"
+echo "ci-checks: $passed passed, $failed failed"
+[ $failed -eq 0 ]
