@@ -13,6 +13,7 @@
 #include <shell/failure_report.h>
 #include <shell/paths.h>
 #include <shell/progress_bar.h>
+#include <shell/settings.h>
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -72,7 +73,7 @@ Form1::Form1(shell::Dialogs* dialogs, const convert::ToolSource* tools, QWidget*
     }
     m_conversionRun = std::make_unique<convert::ConversionRun>(
         convert::ConversionRun::Controls{ListView1, Option1, Option2, Text1, ProgressBar1,
-                                         &m_pointer, m_dialogs},
+                                         &m_pointer, m_dialogs, Check1},
         *tools);
 
     connect(PushButton1, &QPushButton::clicked, this, &Form1::PushButton1_Click);
@@ -84,6 +85,7 @@ Form1::Form1(shell::Dialogs* dialogs, const convert::ToolSource* tools, QWidget*
     connect(Option1, &QRadioButton::clicked, this, &Form1::Option1_Click);
     connect(Option2, &QRadioButton::clicked, this, &Form1::Option2_Click);
     connect(Text1, &QLineEdit::textChanged, this, &Form1::Text1_Change);
+    connect(Check1, &QCheckBox::clicked, this, &Form1::Check1_Click);
 }
 
 Form1::~Form1() = default;
@@ -143,6 +145,10 @@ void Form1::buildControls() {
     Option2->setObjectName(QStringLiteral("Option2"));
     place(Option2, 240, 1410, 3615, 255);
 
+    Check1 = new QCheckBox(QStringLiteral("Include message header"), Frame1);
+    Check1->setObjectName(QStringLiteral("Check1"));
+    place(Check1, 4080, 1410, 3480, 255);
+
     PushButton2 = button("PushButton2", "Start Converting", this);
     place(PushButton2, 120, 5660, 7800, 405);
 
@@ -153,10 +159,10 @@ void Form1::buildControls() {
 
     // Tab order: ListView1, ProgressBar1, PushButton1, PushButton4,
     // PushButton2, PushButton6, PushButton7, Frame1, Frame4, Text1,
-    // PushButton9, Option1, Option2 (frames and the bar take no focus).
+    // PushButton9, Option1, Option2, Check1 (frames and the bar take no focus).
     ProgressBar1->setFocusPolicy(Qt::NoFocus);
-    QWidget* order[] = {ListView1,   PushButton1, PushButton4, PushButton2, PushButton6,
-                        PushButton7, Text1,       PushButton9, Option1,     Option2};
+    QWidget* order[] = {ListView1, PushButton1, PushButton4, PushButton2, PushButton6, PushButton7,
+                        Text1,     PushButton9, Option1,     Option2,     Check1};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
         setTabOrder(order[i], order[i + 1]);
     }
@@ -195,6 +201,9 @@ void Form1::Form_Load() {
     m_outputOptions->restore(runner);
     // [148] The window's coordinates are pixels from here on; Qt's always are.
     runner.step(148, [] {});
+    runner.step(150, [&] {
+        Check1->setChecked(shell::ToBoolean(shell::ReadSetting(shell::Setting::Header)));
+    });
 }
 
 void Form1::ApplySkin() {
@@ -265,6 +274,16 @@ void Form1::Option2_Click() {
 
 void Form1::Text1_Change() {
     m_outputOptions->textChanged(Text1->text());
+}
+
+void Form1::Check1_Click() {
+    // As the other options: a store that cannot be written leaves the box as
+    // the user set it.
+    try {
+        shell::WriteSetting(shell::Setting::Header, shell::BooleanText(Check1->isChecked()));
+    } catch (const shell::Failure& failure) {
+        std::fprintf(stderr, "orvaline: settings not saved: %s\n", failure.what());
+    }
 }
 
 // Commands handled by the job list, the folder scan and the conversion run.

@@ -72,6 +72,9 @@ FileOutcome ConversionRun::convertOne(const QString& source, const QString& resu
     const QString temp = TempFolder();
     CommandLine command{temp + QLatin1Char('/') + QString::fromLatin1(kToolFileName),
                         {source, resultPath}};
+    if (m_controls.header != nullptr && m_controls.header->isChecked()) {
+        command.arguments << QStringLiteral("--header");
+    }
     // Whole seconds: some file systems keep no finer modification times.
     const QDateTime started = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch());
     QByteArray errors;

@@ -4,6 +4,8 @@
 #include "engine/paged_document.h"
 #include "engine/render_limits.h"
 
+#include <rtf/code_pages.h>
+
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QImageReader>
@@ -29,6 +31,8 @@ namespace {
 // Not thread_local: the library is single-threaded, and dynamic TLS in a
 // library loaded with dlopen trips up leak checkers.
 std::string g_lastError;
+// The last text orv_text_from_code_page gave out.
+std::string g_text;
 QGuiApplication* g_application = nullptr;
 
 // Qt's own diagnostics (font fallbacks and the like) are not the tool's
@@ -333,6 +337,45 @@ int orv_document_save_jpeg(orv_document* doc, int page_index, int page_count, co
                                    doc->dpi);
         return 0;
     });
+}
+
+const char* orv_text_from_code_page(unsigned code_page, const char* bytes, size_t size,
+                                    size_t* utf8_size) {
+    const int status = guarded([&] {
+        if (bytes == nullptr && size != 0) {
+            throw render::engine::RenderError("text data missing");
+        }
+        if (size > render::engine::kMaxInputBytes) {
+            throw render::engine::RenderError("the text is larger than the renderer accepts");
+        }
+        const QByteArrayView input(bytes, static_cast<qsizetype>(size));
+        const auto text = code_page <= 0xFFFFu
+                              ? rtf::decodeCodePage(static_cast<int>(code_page), input)
+                              : std::nullopt;
+        if (!text) {
+            throw render::engine::RenderError("code page " + std::to_string(code_page) +
+                                              " is not known");
+        }
+        // The decoder marks bytes that are not text in the code page with
+        // U+FFFD; only a replacement character the bytes spell themselves (in
+        // UTF-8) is text.
+        const auto marked = text->count(QChar(QChar::ReplacementCharacter));
+        const auto spelled =
+            code_page == 65001 ? input.count(QByteArrayView("\xEF\xBF\xBD")) : qsizetype{0};
+        if (marked > spelled) {
+            throw render::engine::RenderError("the text is not valid in code page " +
+                                              std::to_string(code_page));
+        }
+        g_text = text->toStdString();
+        return 0;
+    });
+    if (status != 0) {
+        return nullptr;
+    }
+    if (utf8_size != nullptr) {
+        *utf8_size = g_text.size();
+    }
+    return g_text.c_str();
 }
 
 void orv_render_shutdown(void) {

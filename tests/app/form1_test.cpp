@@ -7,6 +7,7 @@
 #include <shell/progress_bar.h>
 #include <shell/settings.h>
 
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
@@ -110,6 +111,8 @@ TEST_F(Form1Test, EmptyStoreOpensWithDefaultsAndControlsInPlace) {
     EXPECT_EQ(form->Text1->geometry(), QRect(16, 20, 378, 23));
     EXPECT_EQ(form->PushButton9->geometry(), QRect(400, 20, 40, 23));
     EXPECT_EQ(form->Option2->geometry(), QRect(16, 94, 241, 17));
+    EXPECT_EQ(form->Check1->geometry(), QRect(272, 94, 232, 17));
+    EXPECT_EQ(form->Check1->parentWidget(), form->Frame1);
     EXPECT_EQ(form->PushButton2->geometry(), QRect(8, 377, 520, 27));
     EXPECT_EQ(form->ProgressBar1->geometry(), QRect(8, 412, 520, 27));
     EXPECT_EQ(form->Option1->parentWidget(), form->Frame1);
@@ -122,6 +125,8 @@ TEST_F(Form1Test, EmptyStoreOpensWithDefaultsAndControlsInPlace) {
     EXPECT_EQ(form->PushButton7->text(), QStringLiteral("Load Sample/Example Files"));
     EXPECT_EQ(form->PushButton2->text(), QStringLiteral("Start Converting"));
     EXPECT_EQ(form->PushButton9->text(), QStringLiteral("..."));
+    EXPECT_EQ(form->Check1->text(), QStringLiteral("Include message header"));
+    EXPECT_EQ(form->findChild<QWidget*>(QStringLiteral("Check1")), form->Check1);
     EXPECT_EQ(form->Frame1->title(), QStringLiteral("Save Option"));
     EXPECT_TRUE(form->Frame4->title().isEmpty());
     EXPECT_EQ(form->ProgressBar1->text(), QStringLiteral("Progress Bar"));
@@ -149,6 +154,8 @@ TEST_F(Form1Test, EmptyStoreOpensWithDefaultsAndControlsInPlace) {
     EXPECT_EQ(form->Text1->text(), desktop);
     EXPECT_EQ(stored("Text1"), desktop);       // written by the change handler
     EXPECT_TRUE(stored("Option1").isEmpty());  // loading writes no option
+    EXPECT_FALSE(form->Check1->isChecked());
+    EXPECT_TRUE(stored("Header").isEmpty());
 }
 
 TEST_F(Form1Test, StoredChoiceOfOriginalFolderIsRestored) {
@@ -199,6 +206,28 @@ TEST_F(Form1Test, OptionClicksWriteBothOptionsAndSwitchTheFrame) {
     EXPECT_EQ(stored("Option1"), QStringLiteral("True"));
     EXPECT_EQ(stored("Option2"), QStringLiteral("False"));
     EXPECT_TRUE(form->Frame4->isEnabled());
+}
+
+TEST_F(Form1Test, HeaderBoxIsStoredWhenClickedAndRestoredOnLoad) {
+    {
+        auto form = load();
+        form->show();
+        QTest::mouseClick(form->Check1, Qt::LeftButton, {}, QPoint(5, 8));
+        EXPECT_TRUE(form->Check1->isChecked());
+        EXPECT_EQ(stored("Header"), QStringLiteral("True"));
+    }
+    EXPECT_TRUE(load()->Check1->isChecked());
+
+    shell::WriteSetting(QStringLiteral("Header"), QStringLiteral("maybe"));
+    auto form = load();
+    ASSERT_EQ(m_dialogs.shown.size(), 1u);
+    EXPECT_TRUE(m_dialogs.shown[0].text.startsWith(
+        QStringLiteral("Type mismatch\r\nin Orvapix2021/08/31.Form1.Form_Load at line 150\r\r")));
+    EXPECT_FALSE(form->Check1->isChecked());
+    form->show();
+    QTest::mouseClick(form->Check1, Qt::LeftButton, {}, QPoint(5, 8));
+    QTest::mouseClick(form->Check1, Qt::LeftButton, {}, QPoint(5, 8));
+    EXPECT_EQ(stored("Header"), QStringLiteral("False"));
 }
 
 TEST_F(Form1Test, EveryTextChangeIsStored) {

@@ -6,6 +6,7 @@
 #include <shell/failure.h>
 #include <shell/progress_bar.h>
 
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
@@ -23,7 +24,8 @@ namespace {
 using namespace convert;
 
 // A converter stand-in: a real program that writes a small image file, fails
-// for sources whose name holds "bad", and writes two pages for "long".
+// for sources whose name holds "bad", writes two pages for "long", and for
+// "args" writes its arguments after the two paths as the image.
 class ScriptTools final : public ToolSource {
 public:
     QByteArray converter() const override {
@@ -31,6 +33,7 @@ public:
                "case \"$1\" in\n"
                "  *bad*) echo 'The provided stream is not a valid IStorage' >&2; exit 1;;\n"
                "  *silent*) exit 0;;\n"
+               "  *args*) out=\"$2\"; shift 2; printf '[%s]' \"$@\" > \"$out\"; exit 0;;\n"
                "  *long*) base=\"${2%.jpg}\"; printf img > \"${base}_1.jpg\";"
                " printf img > \"${base}_2.jpg\"; exit 0;;\n"
                "esac\n"
@@ -66,8 +69,8 @@ protected:
         RunAndWaitOptions fast;
         fast.pollIntervalMs = 5;
         return ConversionRun(
-            {&m_list, m_option1, m_option2, &m_text1, &m_bar, &m_pointer, &m_dialogs}, m_tools,
-            fast);
+            {&m_list, m_option1, m_option2, &m_text1, &m_bar, &m_pointer, &m_dialogs, &m_header},
+            m_tools, fast);
     }
     QStringList tempFiles() const { return QDir(m_temp.path()).entryList(QDir::Files); }
 
@@ -78,6 +81,7 @@ protected:
     QRadioButton* m_option1 = nullptr;
     QRadioButton* m_option2 = nullptr;
     QLineEdit m_text1;
+    QCheckBox m_header;
     shell::ProgressBar m_bar;
     shell::WindowPointer m_pointer{nullptr};
     shell::ScriptedDialogs m_dialogs;
@@ -121,6 +125,24 @@ TEST_F(ConversionRunTest, FailedFilesAreNamedInTheDoneMessage) {
     EXPECT_EQ(run.outcomes()[1].status, 1);
     EXPECT_TRUE(run.outcomes()[3].converted());
     EXPECT_TRUE(QFile::exists(m_out.filePath(QStringLiteral("long_2.jpg"))));
+}
+
+// The converter's command line is the designed one unless the header box is
+// checked, which adds "--header" after the two paths.
+TEST_F(ConversionRunTest, TheHeaderBoxAddsTheHeaderOptionToEachCommandLine) {
+    m_list.appendItem(source(QStringLiteral("args.msg")));
+    auto run = makeRun();
+    const QString image = m_out.filePath(QStringLiteral("args.jpg"));
+    auto written = [&] {
+        QFile f(image);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(none)");
+    };
+    run.start();
+    EXPECT_EQ(written(), QByteArray("[]"));
+    m_header.setChecked(true);
+    run.start();
+    EXPECT_EQ(written(), QByteArray("[--header]"));
+    EXPECT_TRUE(run.outcomes().at(0).converted());
 }
 
 TEST_F(ConversionRunTest, SameNameFromTwoFoldersDoesNotOverwrite) {

@@ -298,6 +298,51 @@ TEST_F(ConverterTest, AMessageWithNoBodyIsOneBlankPage) {
     EXPECT_FALSE(hasDarkPixels(page));
 }
 
+// With the header, a message forwarded as an attachment follows its parent as
+// pages of its own, nested ones in order, numbered on; without it the file
+// is converted as it always was. An item without a body is no blank page.
+TEST_F(ConverterTest, WithTheHeaderEmbeddedMessagesFollowAsPagesOfTheirOwn) {
+    msg_builder::MessageBuilder parent;
+    parent.unicode(0x0037, "parent").unicode(0x1000, "the parent's body");
+    msg_builder::MessageBuilder& first = parent.addAttachment().int32(0x3705, 5).embedded();
+    first.unicode(0x0037, "first").unicode(0x1000, "the first forwarded body");
+    first.addAttachment().int32(0x3705, 5).embedded().unicode(0x0037, "nested");
+    parent.addAttachment().int32(0x3705, 5).embedded().unicode(0x0037, "second");
+    const QString msg = saveMessage(path("fwd.msg"), parent);
+    const std::vector<std::uint8_t> data = parent.build();
+    const tool::Message message{std::span<const std::uint8_t>(data)};
+    tool::ConvertOptions header;
+    header.header = true;
+    std::vector<std::string> order;
+    for (const tool::Message* part : tool::pageMessages(message, header)) {
+        order.push_back(part->Subject().value_or(""));
+    }
+    EXPECT_EQ(order, (std::vector<std::string>{"parent", "first", "nested", "second"}));
+    EXPECT_EQ(tool::pageMessages(message, {}).size(), 1u);
+
+    ASSERT_EQ(runTool({msg, path("plain.jpg")}, m_cwd.path()).exitCode, 0);
+    EXPECT_EQ(QDir(m_dir.path()).entryList({QStringLiteral("plain*")}),
+              QStringList{QStringLiteral("plain.jpg")});
+
+    const ToolRun run = runTool({msg, path("out.jpg"), QStringLiteral("--header")}, m_cwd.path());
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.err.isEmpty()) << run.err.toStdString();
+    // A page each: the parent, "first", "nested" (inside "first"), "second".
+    EXPECT_EQ(QDir(m_dir.path()).entryList({QStringLiteral("out*")}, QDir::Files, QDir::Name),
+              (QStringList{"out_1.jpg", "out_2.jpg", "out_3.jpg", "out_4.jpg"}));
+    for (int n = 1; n <= 4; ++n) {
+        EXPECT_TRUE(hasDarkPixels(QImage(path(QStringLiteral("out_%1.jpg").arg(n))))) << n;
+    }
+    // The header is drawn above the body: the parent's first page differs.
+    EXPECT_GT(differingPixels(QImage(path("plain.jpg")), QImage(path("out_1.jpg"))), 200);
+
+    const ToolRun blank = runTool(
+        {corpus(QStringLiteral("poi__blank.msg")), path("blank.jpg"), QStringLiteral("--header")},
+        m_cwd.path());
+    ASSERT_EQ(blank.exitCode, 0) << blank.err.toStdString();
+    EXPECT_TRUE(hasDarkPixels(QImage(path("blank.jpg"))));
+}
+
 TEST_F(ConverterTest, FailuresPrintTheirTextAndExitWithOneLeavingNoFile) {
     struct Case {
         QString msg;

@@ -136,6 +136,17 @@ TEST(FormatDetection, HtmlTheCallerNamesIsHtmlEvenAsABareFragment) {
     }
 }
 
+TEST(Header, GoesAboveTheBodyWhoseFirstParagraphKeepsItsFormat) {
+    render::engine::LoadOptions options;
+    options.headerHtml = QStringLiteral("<p><b>From:</b> Ann</p>");
+    const auto doc = PagedDocument::load(
+        bytesOf("{\\rtf1\\ansi\\pard\\qc Centered first\\par\\pard Second\\par}"), {}, options);
+    const QString text = doc.document().toPlainText();
+    EXPECT_LT(text.indexOf(QStringLiteral("From: Ann")), text.indexOf(QStringLiteral("Centered")));
+    const QTextBlock body = doc.document().find(QStringLiteral("Centered first")).block();
+    EXPECT_EQ(body.blockFormat().alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
+}
+
 TEST(FormatDetection, CallersCodePageAppliesOnlyWhereTheContentNamesNone) {
     const std::string cyrillic = "\xCF\xF0\xE8\xE2\xE5\xF2";
     const auto text = PagedDocument::load(bytesOf(cyrillic), {}, inCodePage(1251));

@@ -46,6 +46,7 @@ TEST_F(SettingsTest, TableNamesAndDefaultsOfAnEmptyStore) {
         {Setting::LastFolderDot, "LastFolderDot", QString()},
         {Setting::LastFolder, "LastFolder", QString()},
         {Setting::Extension, "Extension", QStringLiteral("msg")},
+        {Setting::Header, "Header", QStringLiteral("False")},
     };
     ASSERT_EQ(std::size(expected), kSettings.size());
     for (const auto& row : expected) {

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -398,3 +399,153 @@ TEST(OpeningMessages, FailedOpenLeavesNothingRegistered) {
 }
 
 }  // namespace
+
+// --- Typed values, addresses and named properties ------------------------------
+
+namespace {
+
+// A message file whose "__nameid_version1.0" holds these three streams.
+Bytes withNameid(const MessageBuilder& message, const Bytes& guids, const Bytes& entries,
+                 const Bytes& strings) {
+    cfb::MemoryCompoundFile file;
+    message.writeTo(file.root(), false);
+    cfb::MemoryStorage& nameid = file.root().createStorage("__nameid_version1.0");
+    nameid.writeStream("__substg1.0_00020102", guids);
+    nameid.writeStream("__substg1.0_00030102", entries);
+    nameid.writeStream("__substg1.0_00040102", strings);
+    return file.save();
+}
+
+void put32(Bytes& out, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) {
+        out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    }
+}
+
+// One entry: a number (or string offset), and property index, GUID index and
+// kind packed as [MS-OXMSG] packs them.
+void putEntry(Bytes& out, std::uint32_t nameOrOffset, std::uint16_t propertyIndex,
+              std::uint16_t guidIndex, bool isString) {
+    put32(out, nameOrOffset);
+    put32(out, static_cast<std::uint32_t>(propertyIndex) << 16 |
+                   static_cast<std::uint32_t>(guidIndex) << 1 | (isString ? 1u : 0u));
+}
+
+}  // namespace
+
+TEST(TypedProperties, TimesFlagsAndDoublesOfThePropertyStreamBesideTheDesignedLookup) {
+    const std::uint64_t filetime = 0x01D4A1B2C3D4E5F6ULL;
+    double share = 0.75;
+    std::uint64_t shareBits = 0;
+    std::memcpy(&shareBits, &share, sizeof share);
+    MessageBuilder m;
+    m.entry(0x0040, 0x0039, filetime)
+        .entry(0x000B, 0x8001, 0xFFFF0000ULL | 1)  // only the low 16 bits count
+        .entry(0x000B, 0x8002, 0xFFFF0000ULL)
+        .entry(0x0005, 0x8003, shareBits)
+        .int32(0x0E06, 7);
+    const Message msg(m.build());
+    EXPECT_EQ(msg.GetMapiPropertyTime("0039"), static_cast<std::int64_t>(filetime));
+    EXPECT_EQ(msg.GetMapiPropertyBool("8001"), true);
+    EXPECT_EQ(msg.GetMapiPropertyBool("8002"), false);
+    EXPECT_EQ(msg.GetMapiPropertyDouble("8003"), 0.75);
+    // Of another type, or absent: nothing.
+    EXPECT_EQ(msg.GetMapiPropertyTime("0E06"), std::nullopt);
+    EXPECT_EQ(msg.GetMapiPropertyTime("0E07"), std::nullopt);
+    // The designed lookup still refuses what it never read.
+    EXPECT_EQ(errorOf<common::FormatError>([&] { msg.GetMapiProperty("0039"); }),
+              "MAPI property has an unsupported type and can not be retrieved.");
+}
+
+TEST(TypedProperties, AShortLastEntryIsNoValue) {
+    MessageBuilder m;
+    m.withoutPropertyStream();
+    Bytes stream(32, 0);
+    const std::uint8_t entry[] = {0x40, 0x00, 0x39, 0x00, 0, 0, 0, 0, 1, 2, 3, 4};
+    stream.insert(stream.end(), std::begin(entry), std::end(entry));
+    m.stream("__properties_version1.0", stream);
+    EXPECT_EQ(Message(m.build()).GetMapiPropertyTime("0039"), std::nullopt);
+}
+
+TEST(TypedProperties, RecipientTypesWithFlagsAndTheirInternetAddresses) {
+    MessageBuilder m;
+    m.addRecipient()
+        .int32(0x0C15, static_cast<std::int32_t>(0x10000003))
+        .unicode(0x39FE, "a@x.org");
+    m.addRecipient().int32(0x0C15, 2).unicode(0x3002, "SMTP").unicode(0x3003, "b@x.org");
+    m.addRecipient().int32(0x0C15, 1).unicode(0x3002, "EX").unicode(0x3003, "/O=ORG/CN=C");
+    m.addRecipient().string8(0x3003, std::string_view("d@x.org\0", 8));
+    const Message msg(m.build());
+    const auto& r = msg.Recipients();
+    ASSERT_EQ(r.size(), 4u);
+    EXPECT_EQ(r[0]->TypeNumber(), 3);
+    EXPECT_EQ(r[0]->SmtpAddress(), "a@x.org");
+    EXPECT_EQ(r[1]->SmtpAddress(), "b@x.org");
+    EXPECT_EQ(r[2]->SmtpAddress(), std::nullopt);
+    EXPECT_EQ(r[2]->EmailAddress(), "/O=ORG/CN=C");
+    EXPECT_EQ(r[3]->TypeNumber(), std::nullopt);
+    EXPECT_EQ(r[3]->SmtpAddress(), "d@x.org");
+}
+
+TEST(NamedProperties, NumbersAndNamesMapToIdentifiersAndEmbeddedMessagesShareTheMap) {
+    Bytes guids(OutlookStorage::PSETID_Appointment.begin(),
+                OutlookStorage::PSETID_Appointment.end());
+    guids.insert(guids.end(), OutlookStorage::PSETID_Task.begin(),
+                 OutlookStorage::PSETID_Task.end());
+    Bytes strings;
+    put32(strings, 10);
+    for (char c : std::string("Keywo")) {
+        strings.push_back(static_cast<std::uint8_t>(c));
+        strings.push_back(0);
+    }
+    strings.resize(16, 0);
+    Bytes entries;
+    putEntry(entries, 0x8208, 0, 3, false);  // PidLidLocation -> 8000
+    putEntry(entries, 0x8105, 5, 4, false);  // PidLidTaskDueDate -> 8005
+    putEntry(entries, 0, 7, 2, true);        // "Keywo" in PS_PUBLIC_STRINGS -> 8007
+    putEntry(entries, 0x0001, 9, 1, false);  // PS_MAPI -> 8009
+    MessageBuilder m;
+    m.withoutNameid();
+    m.addAttachment().int32(0x3705, 5).embedded().unicode(0x0037, "inner");
+    const Message msg(withNameid(m, guids, entries, strings));
+    for (const Message* message : {&msg, static_cast<const Message*>(msg.Messages().at(0).get())}) {
+        const auto map = message->NamedProperties();
+        EXPECT_EQ(map.size(), 4u);
+        EXPECT_EQ(map.Find(OutlookStorage::PSETID_Appointment, 0x8208), "8000");
+        EXPECT_EQ(map.Find(OutlookStorage::PSETID_Task, 0x8105), "8005");
+        EXPECT_EQ(map.Find(OutlookStorage::PS_PUBLIC_STRINGS, u"Keywo"), "8007");
+        EXPECT_EQ(map.Find(OutlookStorage::PS_MAPI, 0x0001), "8009");
+        // The same number in another set is another property.
+        EXPECT_EQ(map.Find(OutlookStorage::PSETID_Task, 0x8208), std::nullopt);
+    }
+    // No map at all: nothing is named.
+    EXPECT_EQ(Message(MessageBuilder().withoutNameid().build()).NamedProperties().size(), 0u);
+}
+
+TEST(NamedProperties, DamagedMapsAreRefusedNamingTheEntry) {
+    const Bytes oneGuid(OutlookStorage::PSETID_Address.begin(),
+                        OutlookStorage::PSETID_Address.end());
+    Bytes strings;
+    put32(strings, 400);  // longer than the stream
+    struct Case {
+        Bytes entries;
+        const char* text = nullptr;
+    };
+    std::vector<Case> cases(3);
+    putEntry(cases[0].entries, 0x8083, 0, 3, false);
+    putEntry(cases[0].entries, 0x8084, 1, 4, false);
+    cases[0].text = "named-property entry 1 names GUID 4; the GUID stream holds 1";
+    putEntry(cases[1].entries, 64, 0, 3, true);
+    cases[1].text =
+        "named-property entry 0 names a string at offset 64; the string stream has 4 bytes";
+    putEntry(cases[2].entries, 0, 0, 3, true);
+    cases[2].text =
+        "named-property entry 0 names a string of 400 bytes at offset 0 of a string stream of 4 "
+        "bytes";
+    for (const Case& c : cases) {
+        MessageBuilder m;
+        m.withoutNameid();
+        const Message msg(withNameid(m, oneGuid, c.entries, strings));
+        EXPECT_EQ(errorOf<common::FormatError>([&] { msg.NamedProperties(); }), c.text);
+    }
+}

@@ -244,6 +244,63 @@ std::string parseOptions(const std::vector<std::string>& words, ConvertOptions& 
     return {};
 }
 
+envelope::CodePageDecoder codePageDecoder(const render::Library& library) {
+    return [&library](std::uint32_t codePage, std::span<const std::uint8_t> bytes) {
+        return library.TextFromCodePage(codePage, bytes);
+    };
+}
+
+namespace {
+
+bool contains(std::span<const std::uint8_t> haystack, std::span<const std::uint8_t> needle) {
+    return !needle.empty() && std::search(haystack.begin(), haystack.end(), needle.begin(),
+                                          needle.end()) != haystack.end();
+}
+
+// The content ids the body links to ("cid:" + id, in 8-bit or UTF-16 text).
+std::vector<std::string> shownContentIds(const RenderBody& body) {
+    std::vector<std::string> shown;
+    for (const render::InlineImage& image : body.images) {
+        const std::string link = "cid:" + image.contentId;
+        const std::vector<std::uint8_t> narrow(link.begin(), link.end());
+        std::vector<std::uint8_t> wide;
+        for (const char c : link) {
+            wide.push_back(static_cast<std::uint8_t>(c));
+            wide.push_back(0);
+        }
+        if (contains(body.bytes, narrow) || contains(body.bytes, wide)) {
+            shown.push_back(image.contentId);
+        }
+    }
+    return shown;
+}
+
+void addEmbedded(const Message& message, std::vector<const Message*>& out) {
+    for (const auto& embedded : message.Messages()) {
+        out.push_back(embedded.get());
+        addEmbedded(*embedded, out);
+    }
+}
+
+}  // namespace
+
+envelope::Header messageHeader(const Message& message, const RenderBody& body,
+                               const ConvertOptions& options,
+                               const envelope::CodePageDecoder& decode) {
+    envelope::Options header;
+    header.timeZone = options.timeZone;
+    header.shownContentIds = shownContentIds(body);
+    return envelope::describe(message, decode, header);
+}
+
+std::vector<const Message*> pageMessages(const Message& message, const ConvertOptions& options) {
+    std::vector<const Message*> messages{&message};
+    if (options.header) {
+        addEmbedded(message, messages);
+    }
+    return messages;
+}
+
 ConvertResult convertMessage(const render::Library& library, const std::string& msgPath,
                              const std::string& outputPath, const ConvertOptions& options) {
     std::ifstream file(msgPath, std::ios::binary);
@@ -253,31 +310,72 @@ ConvertResult convertMessage(const render::Library& library, const std::string& 
     Message message(file);
     file.close();
     ConvertResult result;
-    std::string warning;
-    const RenderBody body = selectBody(message, &warning);
-    if (!warning.empty()) {
-        result.warnings.push_back(warning);
-    }
-    {
+    const envelope::CodePageDecoder decode = codePageDecoder(library);
+    const std::vector<const Message*> parts = pageMessages(message, options);
+    // With embedded messages there are pages of two documents at least: the
+    // names are numbered from the first.
+    const bool numbered = parts.size() > 1;
+    int written = 0;
+    for (std::size_t part = 0; part < parts.size(); ++part) {
+        const Message& current = *parts[part];
+        // What is said about an embedded message names it.
+        const std::string about =
+            part == 0 ? std::string() : "embedded message " + std::to_string(part) + ": ";
+        if (written >= kMaxPagesPerMessage) {
+            result.warnings.push_back(std::to_string(parts.size() - part) +
+                                      " embedded messages are left out: the message already "
+                                      "makes " +
+                                      std::to_string(kMaxPagesPerMessage) + " pages");
+            break;
+        }
+        std::string warning;
+        RenderBody body;
+        try {
+            body = selectBody(current, &warning);
+        } catch (const std::exception& e) {
+            // The message itself fails as it always did; an embedded one
+            // still shows its header.
+            if (part == 0) {
+                throw;
+            }
+            warning = std::string("the body cannot be read (") + e.what() + ")";
+        }
+        if (!warning.empty()) {
+            result.warnings.push_back(about + warning);
+        }
         render::LoadOptions load;
         load.codePage = body.codePage;
         load.format = formatOf(body.kind);
         load.paper = options.paper;
+        if (options.header) {
+            envelope::Header header = messageHeader(current, body, options, decode);
+            for (std::string& text : header.warnings) {
+                result.warnings.push_back(about + text);
+            }
+            load.headerHtml = envelope::toHtml(header);
+        }
         const render::Document document(library, body.bytes, body.images, load);
         // The page images stand; what the renderer had to give up on is said.
         for (std::string& text : document.Warnings()) {
-            result.warnings.push_back(std::move(text));
+            result.warnings.push_back(about + text);
         }
         render::ImageOptions image;
         image.JpegQuality = options.quality;
         image.Resolution = options.dpi;
         const int pages = document.PageCount();
-        for (int i = 0; i < pages; ++i) {
+        const int room = kMaxPagesPerMessage - written;
+        if (pages > room) {
+            result.warnings.push_back(about + std::to_string(pages - room) +
+                                      " pages are left out: the message makes more than " +
+                                      std::to_string(kMaxPagesPerMessage) + " pages");
+        }
+        for (int i = 0; i < std::min(pages, room); ++i) {
             const std::string pageFile =
-                pages > 1 ? common::pageFileName(outputPath, i + 1) : outputPath;
+                numbered || pages > 1 ? common::pageFileName(outputPath, written + 1) : outputPath;
             refuseToOverwrite(msgPath, pageFile);
             document.SaveToImage(i, 1, pageFile, image);
             result.images.push_back(pageFile);
+            ++written;
         }
     }
     message.Dispose();

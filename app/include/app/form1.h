@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 
+class QCheckBox;
 class QGroupBox;
 class QLineEdit;
 class QPushButton;
@@ -63,6 +64,9 @@ public:
     QLineEdit* Text1 = nullptr;
     QPushButton* PushButton9 = nullptr;
     QRadioButton* Option2 = nullptr;
+    // "Include message header", in Frame1 beside Option2; its state is the
+    // setting "Header".
+    QCheckBox* Check1 = nullptr;
     QPushButton* PushButton2 = nullptr;
     shell::ProgressBar* ProgressBar1 = nullptr;
 
@@ -80,6 +84,7 @@ public slots:
     void Option1_Click();
     void Option2_Click();
     void Text1_Change();
+    void Check1_Click();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -49,6 +49,9 @@ public:
         shell::ProgressBar* progressBar;
         shell::WindowPointer* pointer;
         shell::Dialogs* dialogs;
+        // "Include message header": when checked, each converter command
+        // line gets "--header". May be null (no header).
+        QAbstractButton* header = nullptr;
     };
 
     // `tools` must outlive the run.

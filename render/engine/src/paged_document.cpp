@@ -67,10 +67,18 @@ void insertHeader(QTextDocument& doc, const QString& html, std::vector<std::stri
     for (std::string& warning : header.warnings) {
         warnings.push_back("header: " + warning);
     }
+    // A block inserted at the start takes the text after it into a block of
+    // the format given: the body's first paragraph keeps its own format, and
+    // the header goes into the empty block before it, of the default format.
+    const QTextBlock first = doc.begin();
+    const QTextBlockFormat bodyFormat = first.blockFormat();
+    const QTextCharFormat bodyCharFormat = first.charFormat();
     QTextCursor cursor(&doc);
     cursor.movePosition(QTextCursor::Start);
-    cursor.insertBlock(QTextBlockFormat(), QTextCharFormat());
+    cursor.insertBlock(bodyFormat, bodyCharFormat);
     cursor.movePosition(QTextCursor::Start);
+    cursor.setBlockFormat(QTextBlockFormat());
+    cursor.setBlockCharFormat(QTextCharFormat());
     cursor.insertFragment(QTextDocumentFragment(header.document.get()));
 }
 

@@ -23,6 +23,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -100,6 +101,7 @@ public:
         bind(warning, "orv_document_warning", path);
         bind(saveJpeg, "orv_document_save_jpeg", path);
         bind(shutdown, "orv_render_shutdown", path);
+        bind(textFromCodePage, "orv_text_from_code_page", path);
         if (abiVersion() != ORV_RENDER_ABI_VERSION) {
             throw RenderError("rendering library \"" + path + "\" has interface version " +
                               std::to_string(abiVersion()) + ", expected " +
@@ -144,6 +146,20 @@ public:
     const char* (*warning)(orv_document*, int) = nullptr;
     int (*saveJpeg)(orv_document*, int, int, const char*, int) = nullptr;
     void (*shutdown)() = nullptr;
+    const char* (*textFromCodePage)(unsigned, const char*, std::size_t, std::size_t*) = nullptr;
+
+    // 8-bit text in a Windows code page as UTF-8, by the library's one table;
+    // nothing when the code page is unknown or the bytes are not valid in it.
+    std::optional<std::string> TextFromCodePage(unsigned codePage,
+                                                std::span<const std::uint8_t> bytes) const {
+        std::size_t size = 0;
+        const char* text = textFromCodePage(codePage, reinterpret_cast<const char*>(bytes.data()),
+                                            bytes.size(), &size);
+        if (text == nullptr) {
+            return std::nullopt;
+        }
+        return std::string(text, size);
+    }
 
     [[noreturn]] void fail(const std::string& context) const {
         throw RenderError(context + ": " + lastError());

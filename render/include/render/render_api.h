@@ -119,6 +119,16 @@ ORV_RENDER_EXPORT const char* orv_document_warning(orv_document* doc, int index)
 ORV_RENDER_EXPORT int orv_document_save_jpeg(orv_document* doc, int page_index, int page_count,
                                              const char* file_name, int jpeg_quality);
 
+/* 8-bit text in Windows code page code_page (1252, 1251, 932, 65001, ...) as
+ * UTF-8, through the same table that decodes documents; for callers that show
+ * a message's 8-bit strings themselves. Returns the text, owned by the library
+ * and valid until the next call into it, with its length in bytes in
+ * *utf8_size when that is not NULL; or NULL when the table has no decoder for
+ * the code page or the bytes are not valid in it (orv_render_last_error says
+ * which), so that the caller can try another code page. Needs no document. */
+ORV_RENDER_EXPORT const char* orv_text_from_code_page(unsigned code_page, const char* bytes,
+                                                      size_t size, size_t* utf8_size);
+
 /* Deletes the QGuiApplication the library created, if any. Call once, after
  * every document is destroyed, before the library is unloaded. */
 ORV_RENDER_EXPORT void orv_render_shutdown(void);

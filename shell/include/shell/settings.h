@@ -14,7 +14,7 @@
 namespace shell {
 
 // Every value the window keeps between runs.
-enum class Setting { Option1, Option2, Text1, LastFolderDot, LastFolder, Extension };
+enum class Setting { Option1, Option2, Text1, LastFolderDot, LastFolder, Extension, Header };
 
 // One row of the settings table: the name the value is stored under and the
 // text a missing value reads as. A default that depends on the machine is
@@ -28,13 +28,14 @@ struct SettingEntry {
 
 // The one place the keys and their defaults are written down; rows are in
 // the order of Setting.
-inline constexpr std::array<SettingEntry, 6> kSettings{{
+inline constexpr std::array<SettingEntry, 7> kSettings{{
     {Setting::Option1, "Option1", "1", nullptr},  // chosen
     {Setting::Option2, "Option2", "0", nullptr},  // not chosen
     {Setting::Text1, "Text1", nullptr, &DesktopFolder},
     {Setting::LastFolderDot, "LastFolderDot", "", nullptr},
     {Setting::LastFolder, "LastFolder", "", nullptr},
     {Setting::Extension, "Extension", "msg", nullptr},
+    {Setting::Header, "Header", "False", nullptr},  // images without the header block
 }};
 
 constexpr const SettingEntry& SettingInfo(Setting setting) {
@@ -63,6 +64,7 @@ inline constexpr const char* kText1 = SettingInfo(Setting::Text1).name;
 inline constexpr const char* kLastFolderDot = SettingInfo(Setting::LastFolderDot).name;
 inline constexpr const char* kLastFolder = SettingInfo(Setting::LastFolder).name;
 inline constexpr const char* kExtension = SettingInfo(Setting::Extension).name;
+inline constexpr const char* kHeader = SettingInfo(Setting::Header).name;
 }  // namespace key
 
 inline constexpr const char* kSettingsOrganization = "Tremlow";

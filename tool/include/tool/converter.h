@@ -12,6 +12,7 @@
 
 #include "msg/outlook_storage.h"
 
+#include "envelope/envelope.h"
 #include "render/document.h"
 
 #include <cstdint>
@@ -25,6 +26,8 @@ inline constexpr int kJpegQuality = 80;
 // Processor seconds the converter may use before it stops with a text.
 inline constexpr unsigned kCpuSecondsLimit = 120;
 inline constexpr const char* kUsageLine = "Usage: Veltrane.exe <msg_file> <output_file>";
+// Pages one message file may make, its embedded messages' pages included.
+inline constexpr int kMaxPagesPerMessage = 500;
 
 // What the renderer is given for one message.
 struct RenderBody {
@@ -55,7 +58,8 @@ struct ConvertOptions {
 
 // One line per option, for usage texts of every program that takes them.
 inline constexpr const char* kOptionsHelp =
-    "  --header          put the message's header block (From, Sent, To, ...) above the body\n"
+    "  --header          put the message's header block (From, Sent, To, ...) above the body;\n"
+    "                    forwarded messages follow as pages of their own\n"
     "  --dpi N           resolution of the page images, 72 to 600 dots per inch (default 96)\n"
     "  --paper NAME      letter or a4 (default: the body's own paper, Letter for HTML and text)\n"
     "  --quality N       JPEG quality, 1 to 100 (default 80)\n"
@@ -74,6 +78,22 @@ std::string parseOptions(const std::vector<std::string>& words, ConvertOptions& 
 // threw for the RTF body is thrown.
 RenderBody selectBody(const Message& message, std::string* warning = nullptr);
 
+// The rendering library's code-page table, for the header's 8-bit strings.
+// The library must outlive the decoder.
+envelope::CodePageDecoder codePageDecoder(const render::Library& library);
+
+// The header block of `message` above `body` (its rows, for callers that
+// lay it out themselves); attachments the body shows as pictures are not
+// listed.
+envelope::Header messageHeader(const Message& message, const RenderBody& body,
+                               const ConvertOptions& options,
+                               const envelope::CodePageDecoder& decode);
+
+// The messages whose pages a message file makes, in page order: the message
+// itself; with the header option, then each embedded message (an attachment
+// holding a message), depth first.
+std::vector<const Message*> pageMessages(const Message& message, const ConvertOptions& options);
+
 // What converting one message made.
 struct ConvertResult {
     std::vector<std::string> images;    // the files written, in page order
@@ -82,8 +102,11 @@ struct ConvertResult {
 
 // Converts the message at msgPath with a loaded rendering library: one page
 // goes to outputPath itself, more pages to common::pageFileName(outputPath,
-// 1...). Each image is complete or absent (written under a temporary name and
-// renamed); images written before a failure stay. Throws on failure.
+// 1...). With the header option each message's first page starts with its
+// header block, and the pages of embedded messages follow the message's own,
+// numbered on (at most kMaxPagesPerMessage in all; what is left out is said
+// in a warning). Each image is complete or absent (written under a temporary
+// name and renamed); images written before a failure stay. Throws on failure.
 ConvertResult convertMessage(const render::Library& library, const std::string& msgPath,
                              const std::string& outputPath, const ConvertOptions& options = {});
 

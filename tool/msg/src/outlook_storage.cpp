@@ -4,7 +4,10 @@
 #include <common/text.h>
 
 #include <algorithm>
+#include <bit>
+#include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <istream>
 #include <iterator>
@@ -319,6 +322,61 @@ std::optional<std::int32_t> OutlookStorage::FindPropertyStreamInt32(
     return std::nullopt;
 }
 
+std::optional<OutlookStorage::PropertyStreamEntry> OutlookStorage::FindPropertyStreamEntry(
+    std::string_view propIdentifier) const {
+    const auto id = parseHex4(propIdentifier);
+    const auto stream = id ? propertyStreamBytes() : std::nullopt;
+    if (!stream)
+        return std::nullopt;
+    const std::vector<std::uint8_t>& bytes = *stream;
+    common::ByteReader r(bytes);
+    for (std::size_t off = static_cast<std::size_t>(propHeaderSize); off + 16 <= bytes.size();
+         off += 16) {
+        r.seek(off);
+        PropertyStreamEntry entry;
+        entry.type = r.readU16();
+        if (r.readU16() != *id)
+            continue;
+        entry.flags = r.readU32();
+        entry.value = r.readU64();
+        return entry;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::int64_t> OutlookStorage::GetMapiPropertyTime(
+    std::string_view propIdentifier) const {
+    const auto entry = FindPropertyStreamEntry(propIdentifier);
+    if (!entry || entry->type != NativeMethods::PT_SYSTIME)
+        return std::nullopt;
+    return static_cast<std::int64_t>(entry->value);
+}
+
+std::optional<bool> OutlookStorage::GetMapiPropertyBool(std::string_view propIdentifier) const {
+    const auto entry = FindPropertyStreamEntry(propIdentifier);
+    if (!entry || entry->type != NativeMethods::PT_BOOLEAN)
+        return std::nullopt;
+    // A 16-bit value; writers leave the rest of the 8 bytes as they please.
+    return (entry->value & 0xFFFFu) != 0;
+}
+
+std::optional<double> OutlookStorage::GetMapiPropertyDouble(std::string_view propIdentifier) const {
+    const auto entry = FindPropertyStreamEntry(propIdentifier);
+    if (!entry || entry->type != NativeMethods::PT_DOUBLE)
+        return std::nullopt;
+    return std::bit_cast<double>(entry->value);
+}
+
+std::optional<std::uint64_t> OutlookStorage::PropertyElementSize(
+    std::string_view propIdentifier) const {
+    const auto ref = findPropertyElement(streamStatistics, {}, propIdentifier);
+    if (!ref)
+        return std::nullopt;
+    const auto it = std::find_if(streamStatistics.begin(), streamStatistics.end(),
+                                 [&](const cfb::Element& e) { return e.name == ref->name; });
+    return it->size;
+}
+
 std::vector<std::uint8_t> OutlookStorage::GetStreamBytes(std::string_view streamName) const {
     const auto it = std::find_if(streamStatistics.begin(), streamStatistics.end(),
                                  [&](const cfb::Element& e) { return e.name == streamName; });
@@ -371,6 +429,63 @@ OutlookStorage::RecipientType OutlookStorage::Recipient::Type() const {
     }
 }
 
+std::optional<int> OutlookStorage::Recipient::TypeNumber() const {
+    const auto type = FindPropertyStreamInt32(PR_RECIPIENT_TYPE);
+    if (!type)
+        return std::nullopt;
+    // The high bits flag resent and submitted recipients.
+    return static_cast<int>(static_cast<std::uint32_t>(*type) & 0x0FFFFFFFu);
+}
+
+namespace {
+
+bool equalsAsciiCaseless(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// "name@domain" without spaces; an Exchange address ("/O=...") never is one.
+bool looksLikeSmtp(std::string_view address) {
+    const auto at = address.find('@');
+    return at != std::string_view::npos && at > 0 && at + 1 < address.size() &&
+           address.front() != '/' && address.find_first_of(" \t<>") == std::string_view::npos;
+}
+
+// An address property's text without the terminating zeros 8-bit strings
+// are often stored with.
+std::optional<std::string> addressText(std::optional<std::string> text) {
+    if (text) {
+        while (!text->empty() && (text->back() == '\0' || text->back() == ' '))
+            text->pop_back();
+    }
+    return text;
+}
+
+}  // namespace
+
+std::optional<std::string> OutlookStorage::Recipient::SmtpAddress() const {
+    auto smtp = addressText(GetMapiPropertyString(PR_SMTP_ADDRESS));
+    if (smtp && !smtp->empty())
+        return smtp;
+    auto address = EmailAddress();
+    if (!address || address->empty())
+        return std::nullopt;
+    const auto type = AddressType();
+    if ((type && equalsAsciiCaseless(*type, "SMTP")) || looksLikeSmtp(*address))
+        return address;
+    return std::nullopt;
+}
+
+std::optional<std::string> OutlookStorage::Recipient::EmailAddress() const {
+    return addressText(GetMapiPropertyString(PR_EMAIL_ADDRESS));
+}
+
+std::optional<std::string> OutlookStorage::Recipient::AddressType() const {
+    return addressText(GetMapiPropertyString(PR_ADDRTYPE));
+}
+
 OutlookStorage::Attachment::Attachment(StorageHandle storageToLoad) {
     LoadStorage(std::move(storageToLoad));
     propHeaderSize = PROPERTIES_STREAM_HEADER_ATTACH_OR_RECIP;
@@ -403,6 +518,15 @@ std::int32_t OutlookStorage::Attachment::RenderingPosition() const {
 
 std::int32_t OutlookStorage::Attachment::AttachMethod() const {
     return GetMapiPropertyInt32(PR_ATTACH_METHOD);
+}
+
+std::optional<std::uint64_t> OutlookStorage::Attachment::DataSize() const {
+    if (auto size = PropertyElementSize(PR_ATTACH_DATA))
+        return size;
+    const auto size = FindPropertyStreamInt32(PR_ATTACH_SIZE);
+    if (!size || *size < 0)
+        return std::nullopt;
+    return static_cast<std::uint64_t>(*size);
 }
 
 // ---------------------------------------------------------------------------
@@ -498,6 +622,14 @@ void OutlookStorage::Message::LoadAttachmentStorage(StorageHandle attachmentStor
     std::unique_ptr<Message> embedded(
         new Message(std::get<StorageHandle>(*data), this, m_depth + 1));
     embedded->propHeaderSize = PROPERTIES_STREAM_HEADER_EMBEDED;
+    for (std::string_view id : {PR_ATTACH_LONG_FILENAME, PR_ATTACH_FILENAME, PR_DISPLAY_NAME}) {
+        auto name = attachment->GetMapiPropertyRaw(id);
+        if (name && !name->bytes.empty()) {
+            embedded->m_attachmentName = std::move(name);
+            break;
+        }
+    }
+    embedded->m_attachmentSize = attachment->FindPropertyStreamInt32(PR_ATTACH_SIZE);
     messages.push_back(std::move(embedded));
     // The attachment object is not kept; its storage is released now rather
     // than at process end.
@@ -564,6 +696,111 @@ std::optional<std::uint32_t> OutlookStorage::Message::InternetCodepage() const {
     if (!v)
         return std::nullopt;
     return static_cast<std::uint32_t>(*v);
+}
+
+std::optional<std::string> OutlookStorage::Message::MessageClass() const {
+    return GetMapiPropertyString("001A");
+}
+
+std::optional<std::string> OutlookStorage::NamedPropertyMap::Find(const Guid& propertySet,
+                                                                  std::uint32_t longId) const {
+    for (const Entry& e : m_entries) {
+        if (!e.isString && e.longId == longId && e.set == propertySet)
+            return hex4(e.propertyId);
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> OutlookStorage::NamedPropertyMap::Find(const Guid& propertySet,
+                                                                  std::u16string_view name) const {
+    for (const Entry& e : m_entries) {
+        if (e.isString && e.name == name && e.set == propertySet)
+            return hex4(e.propertyId);
+    }
+    return std::nullopt;
+}
+
+OutlookStorage::NamedPropertyMap OutlookStorage::Message::NamedProperties() const {
+    NamedPropertyMap map;
+    const OutlookStorage& top = TopParent();
+    const auto& storages = top.SubStorageStatistics();
+    if (std::none_of(storages.begin(), storages.end(),
+                     [](const cfb::Element& e) { return e.name == NAMEID_STORAGE; })) {
+        return map;
+    }
+    const StorageHandle nameid = top.open().openStorage(NAMEID_STORAGE);
+    std::vector<std::string> listed;
+    for (const cfb::Element& e : nameid->elements()) {
+        if (e.type == cfb::ElementType::Stream)
+            listed.push_back(e.name);
+    }
+    auto streamOf = [&](const char* name) {
+        const bool present = std::find(listed.begin(), listed.end(), name) != listed.end();
+        return present ? nameid->readStream(name) : std::vector<std::uint8_t>();
+    };
+    const std::vector<std::uint8_t> guids = streamOf("__substg1.0_00020102");
+    const std::vector<std::uint8_t> entries = streamOf("__substg1.0_00030102");
+    const std::vector<std::uint8_t> strings = streamOf("__substg1.0_00040102");
+    const std::size_t guidCount = guids.size() / 16;
+    common::ByteReader r(entries);
+    // Whole 8-byte entries only; each names one property, so there can be no
+    // more than the stream holds.
+    map.m_entries.reserve(entries.size() / 8);
+    for (std::size_t off = 0; off + 8 <= entries.size(); off += 8) {
+        r.seek(off);
+        const std::uint32_t nameOrOffset = r.readU32();
+        const std::uint32_t indexAndKind = r.readU32();
+        NamedPropertyMap::Entry entry;
+        entry.isString = (indexAndKind & 1u) != 0;
+        const std::uint32_t guidIndex = (indexAndKind >> 1) & 0x7FFFu;
+        const std::uint32_t propertyIndex = indexAndKind >> 16;
+        const std::string where = "named-property entry " + std::to_string(off / 8);
+        if (propertyIndex > 0x7FFFu) {
+            throw FormatError(where + " gives property index " + std::to_string(propertyIndex) +
+                                  ", beyond the last identifier 0xFFFF",
+                              off);
+        }
+        entry.propertyId = static_cast<std::uint16_t>(0x8000u + propertyIndex);
+        if (guidIndex == 1) {
+            entry.set = PS_MAPI;
+        } else if (guidIndex == 2) {
+            entry.set = PS_PUBLIC_STRINGS;
+        } else if (guidIndex >= 3 && guidIndex - 3 < guidCount) {
+            std::memcpy(entry.set.data(),
+                        guids.data() + static_cast<std::size_t>(guidIndex - 3) * 16, 16);
+        } else {
+            throw FormatError(where + " names GUID " + std::to_string(guidIndex) +
+                                  "; the GUID stream holds " + std::to_string(guidCount),
+                              off);
+        }
+        if (!entry.isString) {
+            entry.longId = nameOrOffset;
+        } else {
+            common::ByteReader names(strings);
+            if (nameOrOffset > strings.size() || strings.size() - nameOrOffset < 4) {
+                throw FormatError(where + " names a string at offset " +
+                                      std::to_string(nameOrOffset) + "; the string stream has " +
+                                      std::to_string(strings.size()) + " bytes",
+                                  off);
+            }
+            names.seek(nameOrOffset);
+            const std::uint32_t length = names.readU32();
+            if (length > names.remaining() || length % 2 != 0) {
+                throw FormatError(where + " names a string of " + std::to_string(length) +
+                                      " bytes at offset " + std::to_string(nameOrOffset) +
+                                      " of a string stream of " + std::to_string(strings.size()) +
+                                      " bytes",
+                                  off);
+            }
+            const auto text = names.readBytes(length);
+            entry.name.resize(length / 2);
+            for (std::size_t i = 0; i < entry.name.size(); ++i) {
+                entry.name[i] = static_cast<char16_t>(text[2 * i] | (text[2 * i + 1] << 8));
+            }
+        }
+        map.m_entries.push_back(std::move(entry));
+    }
+    return map;
 }
 
 std::vector<std::uint8_t> OutlookStorage::Message::SaveToBytes() const {

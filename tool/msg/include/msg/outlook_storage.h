@@ -27,6 +27,7 @@
 #include <cfb/compound_file.h>
 #include <msg/clzf.h>
 
+#include <array>
 #include <cstdint>
 #include <iosfwd>
 #include <memory>
@@ -133,6 +134,54 @@ public:
 
     enum class Encoding { Utf8, Utf16LE };
 
+    // One 16-byte entry of the property stream: the property's type, its
+    // flags and its 8 value bytes (a fixed-size value, or the size of a value
+    // held in an element of its own).
+    struct PropertyStreamEntry {
+        std::uint16_t type = 0;
+        std::uint32_t flags = 0;
+        std::uint64_t value = 0;
+    };
+
+    // A property set, as [MS-OXMSG] stores it: the GUID's first three fields
+    // little-endian, then its last eight bytes.
+    using Guid = std::array<std::uint8_t, 16>;
+    static constexpr Guid PS_MAPI = {0x28, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                     0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+    static constexpr Guid PS_PUBLIC_STRINGS = {0x29, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                               0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+    static constexpr Guid PSETID_Appointment = {0x02, 0x20, 0x06, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                                0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+    static constexpr Guid PSETID_Task = {0x03, 0x20, 0x06, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                         0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+    static constexpr Guid PSETID_Address = {0x04, 0x20, 0x06, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                            0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+    static constexpr Guid PSETID_Common = {0x08, 0x20, 0x06, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                           0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+
+    // The named-property map of "__nameid_version1.0": which property
+    // identifier (0x8000 and above) a file gives a property named by a set
+    // and a number, or by a set and a name.
+    class NamedPropertyMap {
+    public:
+        // The identifier as four upper-case hex digits, or nothing when the
+        // file names no such property.
+        std::optional<std::string> Find(const Guid& propertySet, std::uint32_t longId) const;
+        std::optional<std::string> Find(const Guid& propertySet, std::u16string_view name) const;
+        std::size_t size() const { return m_entries.size(); }
+
+    private:
+        friend class OutlookStorage;
+        struct Entry {
+            Guid set{};
+            bool isString = false;
+            std::uint32_t longId = 0;
+            std::u16string name;
+            std::uint16_t propertyId = 0;
+        };
+        std::vector<Entry> m_entries;
+    };
+
     static constexpr std::string_view PROPERTIES_STREAM = "__properties_version1.0";
     static constexpr int PROPERTIES_STREAM_HEADER_TOP = 32;
     static constexpr int PROPERTIES_STREAM_HEADER_EMBEDED = 24;
@@ -159,8 +208,14 @@ public:
     static constexpr std::string_view PR_ATTACH_CONTENT_ID = "3712";
     static constexpr std::string_view PR_MESSAGE_CODEPAGE = "3FFD";
     static constexpr std::string_view PR_INTERNET_CPID = "3FDE";
+    static constexpr std::string_view PR_ADDRTYPE = "3002";
+    static constexpr std::string_view PR_EMAIL_ADDRESS = "3003";
+    static constexpr std::string_view PR_SMTP_ADDRESS = "39FE";
+    static constexpr std::string_view PR_ATTACH_SIZE = "0E20";
+    static constexpr std::string_view PR_ATTACHMENT_HIDDEN = "7FFE";
     static constexpr int MAPI_TO = 1;
     static constexpr int MAPI_CC = 2;
+    static constexpr int MAPI_BCC = 3;
     static constexpr int ATTACH_BY_VALUE = 1;
     static constexpr int ATTACH_EMBEDDED_MSG = 5;
     static constexpr int kMaxEmbeddingDepth = 32;
@@ -185,6 +240,21 @@ public:
     std::optional<RawProperty> GetMapiPropertyRaw(std::string_view propIdentifier) const;
     // A PT_LONG entry of the property stream, or nothing (absent, other type).
     std::optional<std::int32_t> FindPropertyStreamInt32(std::string_view propIdentifier) const;
+    // The first entry of the identifier in the property stream, or nothing.
+    // Only whole entries after the header are read: a short last entry is
+    // no entry.
+    std::optional<PropertyStreamEntry> FindPropertyStreamEntry(
+        std::string_view propIdentifier) const;
+    // Typed values of the property stream, beside GetMapiProperty (which
+    // reads only 16- and 32-bit integers there); nothing when the property is
+    // absent or of another type. A time (PT_SYSTIME) is a FILETIME: 100 ns
+    // intervals since 1 January 1601 UTC.
+    std::optional<std::int64_t> GetMapiPropertyTime(std::string_view propIdentifier) const;
+    std::optional<bool> GetMapiPropertyBool(std::string_view propIdentifier) const;
+    std::optional<double> GetMapiPropertyDouble(std::string_view propIdentifier) const;
+    // The size of the first stream element of the identifier, without
+    // reading it, or nothing.
+    std::optional<std::uint64_t> PropertyElementSize(std::string_view propIdentifier) const;
 
     // A listed stream of this storage, whole. FormatError when not listed.
     std::vector<std::uint8_t> GetStreamBytes(std::string_view streamName) const;
@@ -239,6 +309,17 @@ public:
     // From the 32-bit "0C15": 1 To, 2 CC, anything else Unknown.
     // PropertyError when "0C15" is absent.
     RecipientType Type() const;
+    // "0C15" as stored, without its flag bits (1 To, 2 Cc, 3 Bcc, ...), or
+    // nothing when absent.
+    std::optional<int> TypeNumber() const;
+    // The recipient's Internet address: "39FE", else "3003" when "3002" says
+    // SMTP or it reads as one. Nothing when the only address is another kind
+    // (an Exchange "/O=..." address, a fax number).
+    std::optional<std::string> SmtpAddress() const;
+    // "3003" as stored (any kind of address) and its kind "3002" ("SMTP",
+    // "EX", ...).
+    std::optional<std::string> EmailAddress() const;
+    std::optional<std::string> AddressType() const;
 };
 
 class OutlookStorage::Attachment : public OutlookStorage {
@@ -256,6 +337,9 @@ public:
         return RenderingPosition();
     }
     std::int32_t AttachMethod() const;
+    // The size of the attached data ("3701"), else the attachment's size
+    // ("0E20"), in bytes; nothing when neither is known.
+    std::optional<std::uint64_t> DataSize() const;
 };
 
 class OutlookStorage::Message : public OutlookStorage {
@@ -292,6 +376,19 @@ public:
     // "3FFD" and "3FDE" from the property stream, when present as PT_LONG.
     std::optional<std::uint32_t> MessageCodepage() const;
     std::optional<std::uint32_t> InternetCodepage() const;
+    // "001A", e.g. "IPM.Note", "IPM.Appointment"; nothing when absent.
+    std::optional<std::string> MessageClass() const;
+
+    // The named-property map ("__nameid_version1.0" of the top-level
+    // message, which embedded messages share); empty when there is none.
+    // FormatError when it is damaged: a GUID index the GUID stream lacks, a
+    // name outside the string stream, an identifier beyond 0xFFFF.
+    NamedPropertyMap NamedProperties() const;
+
+    // For an embedded message, the attachment that held it: its name
+    // ("3707", else "3704", else "3001", as stored) and its size ("0E20").
+    const std::optional<RawProperty>& AttachmentName() const { return m_attachmentName; }
+    std::optional<std::int32_t> AttachmentSize() const { return m_attachmentSize; }
 
     // Writes this message as a standalone message file. An embedded message
     // gets a 32-byte property-stream header and the top-level message's
@@ -314,6 +411,8 @@ private:
     std::vector<std::unique_ptr<Attachment>> attachments;
     std::vector<std::unique_ptr<Message>> messages;
     int m_depth = 0;
+    std::optional<RawProperty> m_attachmentName;
+    std::optional<std::int32_t> m_attachmentSize;
 };
 
 using Message = OutlookStorage::Message;

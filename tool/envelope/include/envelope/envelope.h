@@ -1,0 +1,77 @@
+#pragma once
+// A message's envelope as a mail program prints it above the body: a bold
+// line naming the sender (or the item), a rule, then label/value rows (From,
+// Sent, To, Cc, Bcc, Subject, the fields of the item's kind, Attachments,
+// Importance), laid out as HTML for the rendering library's header block.
+// Standard library only.
+//
+// Every text from the message is escaped in the HTML. 8-bit strings are
+// decoded by the caller's code-page table, trying the message code page
+// ("3FFD"), the internet code page ("3FDE"), those of the messages it is
+// embedded in, then Windows-1252; bytes invalid in one code page fall to the
+// next, and ISO-8859-1 ends the chain (every byte is a character in it).
+
+#include <msg/outlook_storage.h>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace envelope {
+
+using Message = tool::OutlookStorage::Message;
+
+// 8-bit text in a Windows code page as UTF-8; nothing when the code page is
+// unknown or the bytes are not valid in it.
+using CodePageDecoder = std::function<std::optional<std::string>(
+    std::uint32_t codePage, std::span<const std::uint8_t> bytes)>;
+
+struct Options {
+    // Time zone of the dates (an IANA name such as "Europe/Berlin"); empty:
+    // the machine's own.
+    std::string timeZone;
+    // Content ids of the pictures the body shows: those attachments are not
+    // listed under "Attachments:".
+    std::vector<std::string> shownContentIds;
+};
+
+// What kind of item a message class names, for the fields shown.
+enum class ItemKind { Mail, Meeting, Appointment, Contact, Task, Report, Other };
+ItemKind kindOf(std::string_view messageClass);
+
+struct Row {
+    std::string label;  // "From:", "Sent:", ...
+    std::string value;  // UTF-8; line breaks are kept
+};
+
+struct Header {
+    std::string title;  // the bold line: the sender, or the contact's name
+    std::vector<Row> rows;
+    // Parts of the message that could not be read for the header (a damaged
+    // named-property map, ...): the rest is shown, the reason said.
+    std::vector<std::string> warnings;
+};
+
+// The header of a message. Reading failures of optional parts become
+// warnings; the message model's failures on what every message has (a
+// disposed message) are thrown.
+Header describe(const Message& message, const CodePageDecoder& decode, const Options& options);
+
+// The header block as HTML: 10.5 pt Arial (Liberation Sans), regular and bold
+// only (each further face is a font to load), the sender line and the labels
+// bold, labels and values in a two-column table, values wrapping within the
+// page. A row longer than a page's worth of text (a list of a thousand
+// recipients) goes last, whole, so the subject stays on the first page.
+std::string toHtml(const Header& header);
+
+// A FILETIME (100 ns since 1601 UTC) in the zone (empty: the machine's
+// own), as "Tuesday, 8 December 2026 01:27", or without the time of day. Nothing
+// for a time before 1601 or after 4500 (the "no date" mark of mail programs).
+std::optional<std::string> formatTime(std::int64_t fileTime, const std::string& timeZone,
+                                      bool withTimeOfDay = true);
+
+}  // namespace envelope
