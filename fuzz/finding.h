@@ -1,26 +1,41 @@
 #pragma once
-// What a fuzz target does with an exception that is not the documented
-// failure of the code under test (fuzz/README.md lists them per target): it
-// is a finding. The text names its type and message, and the process stops
-// as a crash does, so libFuzzer keeps the input and the replay fails.
+// What a fuzz target does with a finding: an exception that is not the
+// documented failure of the code under test (fuzz/README.md lists them per
+// target), or a result that breaks what the code documents. The text names
+// it, and the process stops as a crash does, so libFuzzer keeps the input
+// and the replay fails.
+
+#include <cxxabi.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <memory>
+#include <string>
 #include <typeinfo>
 
 namespace fuzz {
 
-// Call from a catch (...) handler only.
+// A result that breaks the documented behaviour.
+[[noreturn]] inline void reportFinding(const std::string& what) {
+    std::fprintf(stderr, "finding: %s\n", what.c_str());
+    std::fflush(stderr);
+    std::abort();
+}
+
+// Call from a catch (...) handler only: names the exception being handled.
 [[noreturn]] inline void reportFinding() {
     try {
         throw;
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "finding: unexpected exception %s: %s\n", typeid(e).name(), e.what());
+        int status = 0;
+        const std::unique_ptr<char, decltype(&std::free)> name(
+            abi::__cxa_demangle(typeid(e).name(), nullptr, nullptr, &status), &std::free);
+        reportFinding(std::string("unexpected exception ") +
+                      (status == 0 && name ? name.get() : typeid(e).name()) + ": " + e.what());
     } catch (...) {
-        std::fprintf(stderr, "finding: unexpected exception of no standard type\n");
+        reportFinding("unexpected exception of no standard type");
     }
-    std::abort();
 }
 
 }  // namespace fuzz

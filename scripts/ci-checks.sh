@@ -14,7 +14,7 @@
 #
 # format, layers and tidy need build/ci (scripts/test.sh makes it). Installs
 # the Debian packages of scripts/debian-packages-ci.txt when missing. Prints
-# each stage's time and ends with a line "ci-checks: N passed, N failed".
+# each stage's time and ends with a line "N passed, N failed" (stages).
 set -uo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
@@ -34,12 +34,15 @@ stage_layers() {
 
 stage_tidy() {
     [ -f build/ci/compile_commands.json ] || cmake --preset ci >/dev/null || return 1
-    # Only the product's own sources; headers are checked through them
-    # (HeaderFilterRegex of .clang-tidy), Qt's and the system's never.
-    local log
+    # Only the product's own sources; headers are checked through them: the
+    # folders of .clang-tidy's HeaderFilterRegex, anchored at this checkout,
+    # so Qt's and the system's headers never count, wherever it lies.
+    local filter root_re log
+    filter=$(sed -nE "s/^HeaderFilterRegex:[[:space:]]*'(.*)'[[:space:]]*\$/\1/p" .clang-tidy)
+    root_re=$(printf '%s' "$root" | sed 's/[].[\\*^$+?(){}|]/\\&/g')
     log=$(mktemp)
-    run-clang-tidy-14 -p build/ci -j "$jobs" -quiet \
-        "^$root/(?!tests/|fuzz/|bench/|build/).*\\.cpp\$" >"$log" 2>&1
+    run-clang-tidy-14 -p build/ci -j "$jobs" -quiet ${filter:+-header-filter="^$root_re/$filter"} \
+        "^$root_re/(?!tests/|fuzz/|bench/|build/).*\\.cpp\$" >"$log" 2>&1
     local status=$?
     # Every finding of the configured checks fails, not only those the
     # configuration marks as errors.
@@ -81,7 +84,7 @@ stage_fuzz() {
             [ -d "$folder" ] && seeds+=("$folder")
         done
         local work="build/fuzz/work/$name" artifacts="build/fuzz/artifacts/$name"
-        rm -rf "$work"
+        rm -rf "$work" "$artifacts"
         mkdir -p "$work" "$artifacts"
         local extra=()
         [ "$name" = fuzz_rtf ] && extra+=(-dict=fuzz/render/fuzz_rtf.dict)
@@ -92,8 +95,13 @@ stage_fuzz() {
             -rss_limit_mb=2048 -malloc_limit_mb=1024 -print_final_stats=1 \
             -artifact_prefix="$artifacts/" "${extra[@]}" "$work" "${seeds[@]}" \
             >"build/fuzz/$name.log" 2>&1; then
-            echo "$name: FINDING (input in $artifacts/):"
+            echo "$name: FINDING (log build/fuzz/$name.log, input in $artifacts/):"
             grep -E 'finding:|ERROR:|SUMMARY:|Test unit written' "build/fuzz/$name.log" | head -n 20
+            for input in "$artifacts"/*; do
+                [ -f "$input" ] || continue
+                echo "  $input, $(stat -c %s "$input") bytes; base64 of its first 4 KiB:"
+                head -c 4096 "$input" | base64 | sed 's/^/    /'
+            done
             failed=1
         else
             grep -E '^stat::number_of_executed_units|^stat::peak_rss_mb' "build/fuzz/$name.log" |
@@ -110,6 +118,12 @@ stages=("$@")
 passed=0
 failed=0
 failed_names=()
+# .ci/run passes the result of the test suite it ran first, so the summary
+# counts it too.
+case "${ORVALINE_CI_TEST_RESULT:-}" in
+    passed) passed=1 ;;
+    failed) failed=1 failed_names=(test) ;;
+esac
 for stage in "${stages[@]}"; do
     if ! declare -F "stage_$stage" >/dev/null; then
         echo "ci-checks: unknown stage $stage (format, layers, tidy, asan, fuzz)" >&2
@@ -129,5 +143,6 @@ for stage in "${stages[@]}"; do
 done
 [ $failed -eq 0 ] || echo "failed stages: ${failed_names[*]}"
 echo "checks took $(($(date +%s) - all_start)) s"
-echo "ci-checks: $passed passed, $failed failed"
+[ -z "${ORVALINE_CI_START:-}" ] || echo "ci took $(($(date +%s) - ORVALINE_CI_START)) s"
+echo "$passed passed, $failed failed"
 [ $failed -eq 0 ]

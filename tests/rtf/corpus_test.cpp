@@ -71,6 +71,8 @@ TEST(RtfCorpus, KnownTextLandsDecoded) {
     for (const Case& c : cases) {
         const std::string bytes = readFile(corpusDir() + u'/' + QString::fromLatin1(c.file));
         if (bytes.empty()) {
+            ADD_FAILURE() << "corpus file missing or empty: " << corpusDir().toStdString() << '/'
+                          << c.file;
             continue;
         }
         auto r = read(bytes);
