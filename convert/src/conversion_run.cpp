@@ -11,9 +11,13 @@
 #include <shell/progress_bar.h>
 
 #include <QAbstractButton>
-#include <QDateTime>
-#include <QFileInfo>
+#include <QFile>
 #include <QLineEdit>
+
+#include <sys/stat.h>
+
+#include <array>
+#include <cstdint>
 
 namespace convert {
 
@@ -25,11 +29,41 @@ QString firstLine(const QByteArray& text) {
     return (end < 0 ? all : all.left(end)).trimmed();
 }
 
-// True when the converter wrote the image(s) of `resultPath` since `since`.
-bool imageWritten(const QString& resultPath, const QDateTime& since) {
-    for (const QString& path : {resultPath, PageImagePath(resultPath, 1)}) {
-        const QFileInfo info(path);
-        if (info.isFile() && info.lastModified() >= since) {
+// What a result path's image files are before the converter runs, so that
+// afterwards a written image is told from one left by an earlier run. The
+// file's identity and modification time are compared, not a clock: file
+// times come from the kernel's coarse clock, which may lag the one a start
+// time is read from, and the converter renames a new file into place.
+struct FileState {
+    bool present = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    std::int64_t modifiedNs = 0;
+    bool operator==(const FileState&) const = default;
+};
+
+FileState stateOf(const QString& path) {
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return {};
+    }
+    return {true, info.st_dev, info.st_ino, info.st_size,
+            std::int64_t{info.st_mtim.tv_sec} * 1000000000 + info.st_mtim.tv_nsec};
+}
+
+using ImageStates = std::array<FileState, 2>;
+
+// The result path itself and the first page's name.
+ImageStates imageStates(const QString& resultPath) {
+    return {stateOf(resultPath), stateOf(PageImagePath(resultPath, 1))};
+}
+
+// True when an image of the result path is there and not the one (if any)
+// that was there before the converter ran.
+bool imageWritten(const ImageStates& before, const ImageStates& after) {
+    for (std::size_t i = 0; i < after.size(); ++i) {
+        if (after[i].present && after[i] != before[i]) {
             return true;
         }
     }
@@ -75,8 +109,7 @@ FileOutcome ConversionRun::convertOne(const QString& source, const QString& resu
     if (m_controls.header != nullptr && m_controls.header->isChecked()) {
         command.arguments << QStringLiteral("--header");
     }
-    // Whole seconds: some file systems keep no finer modification times.
-    const QDateTime started = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch());
+    const ImageStates before = imageStates(resultPath);
     QByteArray errors;
     RunAndWaitOptions options = m_waitOptions;
     options.standardError = &errors;
@@ -92,7 +125,7 @@ FileOutcome ConversionRun::convertOne(const QString& source, const QString& resu
                     ? QStringLiteral("the converter crashed")
                     : QStringLiteral("the converter ended with status %1").arg(outcome.status);
         }
-    } else if (!imageWritten(resultPath, started)) {
+    } else if (!imageWritten(before, imageStates(resultPath))) {
         outcome.reason = QStringLiteral("no image was written");
     }
     return outcome;

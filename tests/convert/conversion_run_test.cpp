@@ -30,14 +30,14 @@ class ScriptTools final : public ToolSource {
 public:
     QByteArray converter() const override {
         return "#!/bin/sh\n"
-               "case \"$1\" in\n"
+               "case \"${1##*/}\" in\n"
                "  *bad*) echo 'The provided stream is not a valid IStorage' >&2; exit 1;;\n"
                "  *silent*) exit 0;;\n"
                "  *args*) out=\"$2\"; shift 2; printf '[%s]' \"$@\" > \"$out\"; exit 0;;\n"
                "  *long*) base=\"${2%.jpg}\"; printf img > \"${base}_1.jpg\";"
                " printf img > \"${base}_2.jpg\"; exit 0;;\n"
                "esac\n"
-               "printf img > \"$2\"\n";
+               "printf img > \"$2.part\" && mv \"$2.part\" \"$2\"\n";
     }
     QByteArray renderer() const override { return "library"; }
 };
@@ -114,6 +114,10 @@ TEST_F(ConversionRunTest, FailedFilesAreNamedInTheDoneMessage) {
     m_list.appendItem(source(QStringLiteral("bad.msg")));
     m_list.appendItem(source(QStringLiteral("silent.msg")));
     m_list.appendItem(source(QStringLiteral("long.msg")));
+    // An image an earlier run left is no proof that this run wrote one.
+    QFile stale(m_out.filePath(QStringLiteral("silent.jpg")));
+    ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
+    stale.close();
     auto run = makeRun();
     run.start();
     ASSERT_EQ(m_dialogs.shown.size(), 1u);
