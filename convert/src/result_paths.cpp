@@ -17,20 +17,7 @@ QString PageImagePath(const QString& resultPath, int pageNumber) {
 }
 
 QString ResultPathClaims::claim(const QString& source, const QString& resultPath) {
-    const auto known = m_pathOfSource.constFind(source);
-    if (known != m_pathOfSource.constEnd()) {
-        return known.value();
-    }
-    const QString jpg = QStringLiteral(".jpg");
-    const QString stem =
-        resultPath.endsWith(jpg) ? resultPath.left(resultPath.size() - jpg.size()) : resultPath;
-    QString candidate = resultPath;
-    for (int n = 2; m_sourceOfPath.contains(candidate); ++n) {
-        candidate = stem + QStringLiteral(" (%1)").arg(n) + jpg;
-    }
-    m_sourceOfPath.insert(candidate, source);
-    m_pathOfSource.insert(source, candidate);
-    return candidate;
+    return QString::fromStdString(m_claims.claim(source.toStdString(), resultPath.toStdString()));
 }
 
 }  // namespace convert

@@ -1,5 +1,6 @@
 #include "scan/add_folder.h"
 
+#include <common/folder_entries.h>
 #include <shell/dialogs.h>
 #include <shell/failure_report.h>
 #include <shell/paths.h>
@@ -78,11 +79,6 @@ private:
     DIR* m_dir;
     int m_error = 0;
 };
-
-bool isDotOrDotDot(const char* name) {
-    return (name[0] == '.' && name[1] == '\0') ||
-           (name[0] == '.' && name[1] == '.' && name[2] == '\0');
-}
 
 // Strict UTF-8 validation: no overlong forms, no surrogates, nothing above
 // U+10FFFF. Returns the decoded code points through `visit`, stopping early
@@ -176,49 +172,9 @@ bool hasHiddenName(const QString& path) {
     return shell::FileNameOf(trimmed).startsWith(QLatin1Char('.'));
 }
 
-// Whether `name` inside the folder `dirFd` (or a path when dirFd is AT_FDCWD)
-// is a regular file that open() would accept for reading. The permission
-// check stands in for opening: it asks the kernel the same question (with
-// the effective user, as open() does) without creating an open file, which
-// keeps a search of a hundred thousand files cheap. `knownRegular` skips the
-// type check when the directory listing already gave the type.
-bool canOpenAt(int dirFd, const char* name, bool knownRegular = false) {
-    if (!knownRegular) {
-        struct stat info {};
-        if (::fstatat(dirFd, name, &info, 0) != 0 || !S_ISREG(info.st_mode)) {
-            return false;
-        }
-    }
-    return ::faccessat(dirFd, name, R_OK, AT_EACCESS) == 0;
-}
-
-// Whether a listed entry is a folder, and whether it is a symbolic link (not
-// followed).
-struct EntryKind {
-    bool folder = false;
-    bool link = false;
-    bool known = false;
-};
-
-EntryKind kindOf(int dirFd, const dirent* entry) {
-#ifdef _DIRENT_HAVE_D_TYPE
-    switch (entry->d_type) {
-        case DT_DIR:
-            return {true, false, true};
-        case DT_LNK:
-            return {false, true, true};
-        case DT_UNKNOWN:
-            break;
-        default:
-            return {false, false, true};
-    }
-#endif
-    struct stat info {};
-    if (::fstatat(dirFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
-        return {};
-    }
-    return {S_ISDIR(info.st_mode), S_ISLNK(info.st_mode), true};
-}
+using common::canOpenAt;
+using common::isDotOrDotDot;
+using common::kindOf;
 
 bool qualifiesAsFolder(const QString& path);
 
@@ -239,7 +195,7 @@ Listing listSubFolders(const QString& parent, QStringList& levelList, Pump& pump
         if (isDotOrDotDot(entry->d_name)) {
             continue;
         }
-        const EntryKind kind = kindOf(dir.fd(), entry);
+        const common::EntryKind kind = kindOf(dir.fd(), entry);
         // Symbolic links to folders are not descended into: they may loop.
         if (!kind.known || !kind.folder || kind.link) {
             continue;

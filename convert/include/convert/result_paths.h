@@ -1,9 +1,9 @@
 #pragma once
 // Where the image of one source message goes.
 
+#include <common/result_name_claims.h>
 #include <shell/paths.h>
 
-#include <QHash>
 #include <QString>
 
 namespace convert {
@@ -20,14 +20,13 @@ QString PageImagePath(const QString& resultPath, int pageNumber);
 
 // Keeps the result paths of one run apart: a second, different source that
 // maps to a path already given out gets " (2)", " (3)", ... before ".jpg".
-// The same source listed twice keeps its one path.
+// The same source listed twice keeps its one path (common::ResultNameClaims).
 class ResultPathClaims {
 public:
     QString claim(const QString& source, const QString& resultPath);
 
 private:
-    QHash<QString, QString> m_sourceOfPath;  // result path -> source
-    QHash<QString, QString> m_pathOfSource;  // source -> result path
+    common::ResultNameClaims m_claims;
 };
 
 }  // namespace convert
