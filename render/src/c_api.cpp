@@ -1,6 +1,7 @@
 // The exported C functions: each one turns exceptions into a -1 and a text.
 #include "render/render_api.h"
 
+#include "engine/fonts.h"
 #include "engine/paged_document.h"
 #include "engine/render_limits.h"
 
@@ -55,6 +56,12 @@ void ensureApplication() {
     static int argc = 3;
     if (qEnvironmentVariableIsEmpty("ORVALINE_RENDER_DEBUG")) {
         qInstallMessageHandler(quietMessageHandler);
+    }
+    // Before Qt's font database exists: it lists the fonts of whatever
+    // configuration is current when it first initialises.
+    if (!render::engine::useRendererFonts()) {
+        throw render::engine::RenderError(
+            "the renderer's font configuration could not be loaded (fontconfig)");
     }
     g_application = new QGuiApplication(argc, argv);
     // No picture may make the image reader allocate more than this (MiB).

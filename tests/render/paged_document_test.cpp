@@ -1,11 +1,16 @@
 // The engine: format recognition, pagination, page images and limits. Runs
 // with a QApplication on the offscreen platform.
 #include "engine/paged_document.h"
+#include "engine/fonts.h"
 #include "engine/render_limits.h"
+
+#include <fontconfig/fontconfig.h>
 
 #include <QAbstractTextDocumentLayout>
 #include <QBuffer>
 #include <QFile>
+#include <QFontInfo>
+#include <QGlyphRun>
 #include <QImage>
 #include <QPainter>
 #include <QTemporaryDir>
@@ -17,9 +22,60 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 
 namespace {
+
+// The machine's own font configuration, made hostile before anything of Qt
+// starts: FONTCONFIG_FILE names one folder, in the user's home, whose only
+// font (a copy of DejaVu Serif) every face resolves to, and which claims
+// to be Tahoma, Segoe UI and the rest. The renderer's configuration is then
+// installed as the library installs it, before the first font is used, and
+// must resolve every face as if that folder did not exist.
+struct HostileMachineFonts {
+    std::filesystem::path root;
+    std::string decoy;
+    HostileMachineFonts() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "orv-fonts-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) {
+            return;
+        }
+        root = pattern;
+        const std::filesystem::path fonts = root / ".fonts";
+        std::filesystem::create_directories(fonts);
+        decoy = (fonts / "DejaVuSerif.ttf").string();
+        std::filesystem::copy_file("/usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf", decoy);
+        std::string conf = "<?xml version=\"1.0\"?><fontconfig><dir>" + fonts.string() +
+                           "</dir><cachedir>" + (root / "cache").string() + "</cachedir>";
+        for (const char* face : {"Tahoma", "Segoe UI", "Verdana", "Georgia", "Consolas", "Aptos",
+                                 "Calibri", "MS Gothic", "SimSun", "Malgun Gothic"}) {
+            conf += std::string("<alias binding=\"strong\"><family>") + face +
+                    "</family><prefer><family>DejaVu Serif</family></prefer></alias>";
+        }
+        conf += "</fontconfig>";
+        const std::string confFile = (root / "fonts.conf").string();
+        QFile file(QString::fromStdString(confFile));
+        if (file.open(QIODevice::WriteOnly)) {
+            file.write(conf.data(), static_cast<qint64>(conf.size()));
+        }
+        file.close();
+        setenv("FONTCONFIG_FILE", confFile.c_str(), 1);
+        setenv("HOME", root.c_str(), 1);
+        setenv("XDG_CACHE_HOME", (root / "cache").c_str(), 1);
+        render::engine::useRendererFonts();
+    }
+    ~HostileMachineFonts() {
+        std::error_code ignored;
+        std::filesystem::remove_all(root, ignored);
+    }
+    HostileMachineFonts(const HostileMachineFonts&) = delete;
+    HostileMachineFonts& operator=(const HostileMachineFonts&) = delete;
+};
+// Constructed before main(), so before the tests' QApplication.
+const HostileMachineFonts g_machineFonts;
 
 using render::engine::PagedDocument;
 using render::engine::SourceFormat;
@@ -482,3 +538,233 @@ TEST(Limits, ContentWiderThanThePaperIsShrunkToFit) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// Fonts: the renderer's own configuration, whatever the machine says.
+
+// The family of the font the layout drew a piece of text with.
+QString drawnFamily(const PagedDocument& doc, const QString& text) {
+    const QTextCursor found = doc.document().find(text);
+    if (found.isNull()) {
+        return {};
+    }
+    const QTextBlock block = doc.document().findBlock(found.selectionStart());
+    const auto runs = block.layout()->glyphRuns(found.selectionStart() - block.position(),
+                                                found.selectionEnd() - found.selectionStart());
+    return runs.isEmpty() ? QString() : runs.first().rawFont().familyName();
+}
+
+// The faces mail is written in, and the file each must be drawn with: the
+// metric twin, or the face closest in width, or the Noto CJK face of the
+// face's region.
+TEST(Fonts, EveryFaceResolvesToItsStandInWhateverTheMachineConfigures) {
+    ASSERT_FALSE(g_machineFonts.decoy.empty());
+    // The machine's configuration really is changed: by it, every face is the
+    // decoy in the home folder.
+    FcConfig* machine = FcInitLoadConfigAndFonts();
+    ASSERT_NE(machine, nullptr);
+    {
+        FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>("Tahoma"));
+        FcConfigSubstitute(machine, pattern, FcMatchPattern);
+        FcDefaultSubstitute(pattern);
+        FcResult result = FcResultNoMatch;
+        FcPattern* match = FcFontMatch(machine, pattern, &result);
+        FcChar8* file = nullptr;
+        ASSERT_NE(match, nullptr);
+        ASSERT_EQ(FcPatternGetString(match, FC_FILE, 0, &file), FcResultMatch);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(file)), g_machineFonts.decoy);
+        FcPatternDestroy(match);
+        FcPatternDestroy(pattern);
+    }
+    FcConfigDestroy(machine);
+
+    ASSERT_TRUE(render::engine::rendererFontsInUse());
+    struct Case {
+        const char* face;
+        const char* file;    // under /usr/share
+        const char* family;  // as Qt resolves the face
+    };
+    const Case cases[] = {
+        {"Calibri", "fonts/truetype/crosextra/Carlito-Regular.ttf", "Carlito"},
+        {"Cambria", "fonts/truetype/crosextra/Caladea-Regular.ttf", "Caladea"},
+        {"Arial", "fonts/truetype/liberation/LiberationSans-Regular.ttf", "Liberation Sans"},
+        {"Times New Roman", "fonts/truetype/liberation/LiberationSerif-Regular.ttf",
+         "Liberation Serif"},
+        {"Courier New", "fonts/truetype/liberation/LiberationMono-Regular.ttf", "Liberation Mono"},
+        {"Tahoma", "wine/fonts/tahoma.ttf", "Tahoma"},
+        {"Segoe UI", "fonts/truetype/liberation/LiberationSans-Regular.ttf", "Liberation Sans"},
+        {"Verdana", "fonts/truetype/dejavu/DejaVuSans.ttf", "DejaVu Sans"},
+        {"Aptos", "fonts/truetype/liberation/LiberationSans-Regular.ttf", "Liberation Sans"},
+        {"Georgia", "fonts/truetype/dejavu/DejaVuSerifCondensed.ttf", "DejaVu Serif Condensed"},
+        {"Consolas", "fonts/truetype/inconsolata/Inconsolata.otf", "Inconsolata"},
+        {"MS Gothic", "fonts/opentype/noto/NotoSansCJK-Regular.ttc", "Noto Sans Mono CJK JP"},
+        {"MS PGothic", "fonts/opentype/noto/NotoSansCJK-Regular.ttc", "Noto Sans CJK JP"},
+        {"SimSun", "fonts/opentype/noto/NotoSansCJK-Regular.ttc", "Noto Sans Mono CJK SC"},
+        {"Microsoft YaHei", "fonts/opentype/noto/NotoSansCJK-Regular.ttc", "Noto Sans CJK SC"},
+        {"PMingLiU", "fonts/opentype/noto/NotoSerifCJK-Regular.ttc", "Noto Serif CJK TC"},
+        {"Malgun Gothic", "fonts/opentype/noto/NotoSansCJK-Regular.ttc", "Noto Sans CJK KR"},
+        {"A face nobody has", "fonts/truetype/liberation/LiberationSans-Regular.ttf",
+         "Liberation Sans"},
+    };
+    for (const Case& c : cases) {
+        const QString face = QString::fromUtf8(c.face);
+        EXPECT_EQ(render::engine::fontFileFor(face).toStdString(),
+                  std::string("/usr/share/") + c.file)
+            << c.face;
+        // And the face a page draws, in RTF and in HTML.
+        const std::string name(c.face);
+        const auto rtf = PagedDocument::load(
+            bytesOf("{\\rtf1\\ansi{\\fonttbl{\\f0\\fnil " + name + ";}}\\f0 Sample\\par}"));
+        EXPECT_EQ(drawnFamily(rtf, QStringLiteral("Sample")).toStdString(), c.family) << c.face;
+        render::engine::LoadOptions html;
+        html.format = SourceFormat::Html;
+        const auto mail = PagedDocument::load(
+            bytesOf("<p style=\"font-family:'" + name + "'\">Sample</p>"), {}, html);
+        EXPECT_EQ(drawnFamily(mail, QStringLiteral("Sample")).toStdString(), c.family) << c.face;
+    }
+}
+
+// Han characters are drawn in the face of their region: by the font's
+// charset, else by the text's language; a face named in the mail wins.
+TEST(Fonts, HanTextTakesTheRegionOfItsFontCharsetOrLanguage) {
+    const std::string han = "\\u20013?\\u25991?";  // 中文
+    const QString hanText = QStringLiteral("中文");
+    const auto rtf = [&](const std::string& fonts, const std::string& body) {
+        return PagedDocument::load(
+            bytesOf("{\\rtf1\\ansi{\\fonttbl" + fonts + "}\\f0\\fs22 " + body + "\\par}"));
+    };
+    EXPECT_EQ(drawnFamily(rtf("{\\f0\\fnil\\fcharset134 Unknown;}", han), hanText),
+              QStringLiteral("Noto Sans CJK SC"));
+    EXPECT_EQ(drawnFamily(rtf("{\\f0\\fnil\\fcharset136 Unknown;}", han), hanText),
+              QStringLiteral("Noto Sans CJK TC"));
+    EXPECT_EQ(drawnFamily(rtf("{\\f0\\fnil\\fcharset129 Unknown;}", han), hanText),
+              QStringLiteral("Noto Sans CJK KR"));
+    EXPECT_EQ(drawnFamily(rtf("{\\f0\\fswiss Calibri;}", "\\langfe2052 " + han), hanText),
+              QStringLiteral("Noto Sans CJK SC"));
+    EXPECT_EQ(drawnFamily(rtf("{\\f0\\fswiss Calibri;}", "\\lang1041 " + han), hanText),
+              QStringLiteral("Noto Sans CJK JP"));
+    EXPECT_EQ(
+        drawnFamily(rtf("{\\f0\\fnil\\fcharset128 MS Gothic;}", "\\langfe2052 " + han), hanText),
+        QStringLiteral("Noto Sans Mono CJK JP"));
+    render::engine::LoadOptions html;
+    html.format = SourceFormat::Html;
+    const auto mail = PagedDocument::load(
+        bytesOf("<html><body><p style=\"font-family:'Malgun Gothic'\">\xED\x95\x9C "
+                "\xE4\xB8\xAD\xE6\x96\x87</p></body></html>"),
+        {}, html);
+    EXPECT_EQ(drawnFamily(mail, hanText), QStringLiteral("Noto Sans CJK KR"));
+}
+
+// ---------------------------------------------------------------------------
+// Underlines: below the descenders, as browsers and Word draw them.
+
+// The rows of `image` with ink (anything not near white) between `top` and
+// `bottom`, as the first and last; {-1, -1} when none.
+std::pair<int, int> inkRows(const QImage& image) {
+    int first = -1;
+    int last = -1;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (qGray(image.pixel(x, y)) < 235) {
+                first = first < 0 ? y : first;
+                last = y;
+                break;
+            }
+        }
+    }
+    return {first, last};
+}
+
+struct UnderlineRows {
+    int descenderBottom = -1;  // last inked row of the text alone
+    int firstRow = -1;         // the rows only the underlined page has ink in
+    int lastRow = -1;
+    int widestRun = 0;  // the underline's longest dark run, in pixels
+    int textWidth = 0;  // ink width of the text alone
+};
+
+UnderlineRows compareUnderlined(const std::string& plain, const std::string& underlined, int dpi,
+                                const render::engine::LoadOptions& options = {}) {
+    const QImage a = PagedDocument::load(bytesOf(plain), {}, options).renderPage(0, dpi);
+    const QImage b = PagedDocument::load(bytesOf(underlined), {}, options).renderPage(0, dpi);
+    UnderlineRows rows;
+    rows.descenderBottom = inkRows(a).second;
+    int left = a.width();
+    int right = -1;
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            if (qGray(a.pixel(x, y)) < 235) {
+                left = std::min(left, x);
+                right = std::max(right, x);
+            }
+        }
+    }
+    rows.textWidth = right - left + 1;
+    for (int y = 0; y < b.height(); ++y) {
+        int run = 0;
+        bool differs = false;
+        for (int x = 0; x < b.width(); ++x) {
+            const bool changed = std::abs(qGray(a.pixel(x, y)) - qGray(b.pixel(x, y))) > 40;
+            differs = differs || changed;
+            run = changed ? run + 1 : 0;
+            rows.widestRun = std::max(rows.widestRun, run);
+        }
+        if (differs) {
+            rows.firstRow = rows.firstRow < 0 ? y : rows.firstRow;
+            rows.lastRow = y;
+        }
+    }
+    return rows;
+}
+
+TEST(Underline, IsDrawnBelowTheDescendersInRtfAndHtmlAtEveryResolution) {
+    const std::string rtfHead =
+        "{\\rtf1\\ansi{\\fonttbl{\\f0\\fswiss Calibri;}{\\f1\\fswiss Arial;}}";
+    render::engine::LoadOptions html;
+    html.format = SourceFormat::Html;
+    // Small link text in a tinted table row, as newsletters and signatures
+    // have it; the row's tint is the same in both pages.
+    const auto tintedRow = [](const char* decoration) {
+        return std::string(
+                   "<html><body><table><tr style=\"background:#dde8f0\"><td "
+                   "style=\"font-family:Arial;font-size:8pt\"><a href=\"https://x.test/\" "
+                   "style=\"text-decoration:") +
+               decoration + "\">gjpqy gjpqy</a></td></tr></table></body></html>";
+    };
+    struct Case {
+        const char* what;
+        std::string plain;
+        std::string underlined;
+        int dpi;
+        render::engine::LoadOptions options;
+    };
+    const Case cases[] = {
+        {"RTF Calibri 11 pt",
+         rtfHead + "\\f0\\fs22 gjpqy gjpqy\\par}",
+         rtfHead + "\\f0\\fs22 \\ul gjpqy gjpqy\\ulnone\\par}",
+         96,
+         {}},
+        {"RTF Arial 8 pt",
+         rtfHead + "\\f1\\fs16 gjpqy gjpqy\\par}",
+         rtfHead + "\\f1\\fs16 \\ul gjpqy gjpqy\\ulnone\\par}",
+         96,
+         {}},
+        {"RTF Calibri 11 pt at 200 dpi",
+         rtfHead + "\\f0\\fs22 gjpqy gjpqy\\par}",
+         rtfHead + "\\f0\\fs22 \\ul gjpqy gjpqy\\ulnone\\par}",
+         200,
+         {}},
+        {"HTML link in a tinted row", tintedRow("none"), tintedRow("underline"), 96, html},
+    };
+    for (const Case& c : cases) {
+        const UnderlineRows rows = compareUnderlined(c.plain, c.underlined, c.dpi, c.options);
+        ASSERT_GE(rows.firstRow, 0) << c.what << ": no underline drawn";
+        // Below the descenders, not touching them.
+        EXPECT_GT(rows.firstRow, rows.descenderBottom) << c.what;
+        // One stroke, 1/14 em thick (one or two rows at 96 dpi).
+        EXPECT_LE(rows.lastRow - rows.firstRow, c.dpi > 96 ? 3 : 1) << c.what;
+        // Under the whole text, spaces included.
+        EXPECT_GE(rows.widestRun, rows.textWidth * 9 / 10) << c.what;
+        EXPECT_LE(rows.widestRun, rows.textWidth + 4) << c.what;
+    }
+}

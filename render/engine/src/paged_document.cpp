@@ -1,6 +1,7 @@
 #include "engine/paged_document.h"
 
 #include "engine/render_limits.h"
+#include "text_formats.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QBuffer>
@@ -84,18 +85,6 @@ void insertHeader(QTextDocument& doc, const QString& html, std::vector<std::stri
 
 std::string str(const QString& s) {
     return s.toStdString();
-}
-
-// The paint device every layout measures against: fonts in points and
-// pictures in pixels come out at 96 dpi whatever the screen says.
-QPaintDevice* layoutDevice() {
-    static QImage device = [] {
-        QImage image(1, 1, QImage::Format_RGB32);
-        image.setDotsPerMeterX(kDotsPerMeter96);
-        image.setDotsPerMeterY(kDotsPerMeter96);
-        return image;
-    }();
-    return &device;
 }
 
 QString cutText(QString text, std::vector<std::string>& warnings) {
@@ -345,6 +334,7 @@ struct PagedDocument::State {
     QSizeF layoutPage;   // one page body in layout units
     int laidOutPages = 1;
     std::vector<std::string> warnings;
+    Underlines underlines;
 };
 
 PagedDocument::PagedDocument(std::unique_ptr<State> state) : m_state(std::move(state)) {}
@@ -428,6 +418,7 @@ PagedDocument PagedDocument::load(std::span<const std::uint8_t> bytes,
     // never reach it.
     fitImages(doc, body);
     boundTableNesting(doc, state->warnings);
+    prepareFormats(doc);
     doc.documentLayout()->setPaintDevice(layoutDevice());
     doc.setPageSize(body);
     state->layoutPage = body;
@@ -446,6 +437,7 @@ PagedDocument PagedDocument::load(std::span<const std::uint8_t> bytes,
     }
     state->laidOutPages = std::clamp(pagesWithContent(doc, state->layoutPage.height()), 1,
                                      std::max(1, state->laidOutPages));
+    state->underlines = Underlines::index(doc);
     return PagedDocument(std::move(state));
 }
 
@@ -544,6 +536,7 @@ QImage PagedDocument::renderPage(int pageIndex, int dpi) const {
     context.clip = clip;
     context.palette.setColor(QPalette::Text, Qt::black);
     m_state->doc->documentLayout()->draw(&painter, context);
+    m_state->underlines.draw(painter, *m_state->doc, clip);
     painter.restore();
 
     if (truncated() && pageIndex == pageCount() - 1) {

@@ -41,8 +41,14 @@ inline qreal px(int twips) {
 
 enum class Dest { Text, FontTable, ColorTable, Picture, FieldInstruction };
 
+// The region of East Asian text (Han characters are drawn differently in
+// each), from a font's charset or the text's language; picks the Noto CJK
+// face that shows it.
+enum class CjkRegion { Unknown, Japan, SimplifiedChinese, TraditionalChinese, Korea };
+
 struct CharState {
     int font = -1;
+    CjkRegion cjkRegion = CjkRegion::Unknown;  // \lang, \langfe
     int sizeHalfPoints = kDefaultFontSizeHalfPoints;
     bool bold = false, italic = false, strike = false, caps = false, smallCaps = false;
     bool hidden = false;
@@ -79,6 +85,7 @@ struct Font {
     int codePage = 0;  // 0: the document's \ansicpg
     int family = 0;    // 1 roman, 2 swiss, 3 modern, 4 script, 5 decor
     bool symbol = false;
+    CjkRegion cjkRegion = CjkRegion::Unknown;  // from \fcharset
     QStringList families;
 };
 
@@ -197,6 +204,8 @@ enum class Word {
     PicScaleY,
     // characters
     Plain,
+    Lang,
+    DefLangFe,
     Fs,
     B,
     I,
@@ -391,6 +400,7 @@ private:
 
     int m_ansiCodePage = 1252;
     int m_defaultFont = -1;
+    CjkRegion m_defaultCjkRegion = CjkRegion::Unknown;  // \deflangfe
     std::map<int, Font> m_fonts;
     int m_fontIndex = -1;
     Font m_fontEntry;

@@ -43,7 +43,59 @@ QString mapFace(const QString& face) {
     return it == kFaces.end() ? face : it->second;
 }
 
-QStringList familiesFor(const QString& face, int family) {
+// Windows charsets of East Asian fonts (\fcharset).
+CjkRegion regionOfCharset(int charset) {
+    switch (charset) {
+        case 128:
+            return CjkRegion::Japan;
+        case 134:
+            return CjkRegion::SimplifiedChinese;
+        case 136:
+            return CjkRegion::TraditionalChinese;
+        case 129:
+        case 130:
+            return CjkRegion::Korea;
+        default:
+            return CjkRegion::Unknown;
+    }
+}
+
+// Windows language identifiers (\lang, \langfe): the primary language in
+// the low 10 bits, the country above.
+CjkRegion regionOfLanguage(int lcid) {
+    switch (lcid & 0x3FF) {
+        case 0x11:
+            return CjkRegion::Japan;
+        case 0x12:
+            return CjkRegion::Korea;
+        case 0x04:
+            // Chinese: Taiwan (0x0404), Hong Kong (0x0C04) and Macao
+            // (0x1404) write traditional characters.
+            return lcid == 0x0404 || lcid == 0x0C04 || lcid == 0x1404
+                       ? CjkRegion::TraditionalChinese
+                       : CjkRegion::SimplifiedChinese;
+        default:
+            return CjkRegion::Unknown;
+    }
+}
+
+// The face of the region's Han characters; Japanese when nothing tells.
+QString cjkFace(CjkRegion region) {
+    switch (region) {
+        case CjkRegion::SimplifiedChinese:
+            return QStringLiteral("Noto Sans CJK SC");
+        case CjkRegion::TraditionalChinese:
+            return QStringLiteral("Noto Sans CJK TC");
+        case CjkRegion::Korea:
+            return QStringLiteral("Noto Sans CJK KR");
+        case CjkRegion::Japan:
+        case CjkRegion::Unknown:
+            break;
+    }
+    return QStringLiteral("Noto Sans CJK JP");
+}
+
+QStringList familiesFor(const QString& face, int family, CjkRegion region) {
     QStringList list;
     if (!face.isEmpty()) {
         list << mapFace(face);
@@ -61,8 +113,8 @@ QStringList familiesFor(const QString& face, int family) {
             list << QStringLiteral("Liberation Sans");
             break;
     }
-    list << QStringLiteral("Noto Sans") << QStringLiteral("Noto Sans CJK JP")
-         << QStringLiteral("Noto Sans Symbols") << QStringLiteral("Noto Sans Symbols2");
+    list << QStringLiteral("Noto Sans") << cjkFace(region) << QStringLiteral("Noto Sans Symbols")
+         << QStringLiteral("Noto Sans Symbols2");
     list.removeDuplicates();
     return list;
 }
@@ -185,6 +237,9 @@ constexpr std::pair<std::string_view, Word> kWordNames[] = {
     {"picscalex", Word::PicScaleX},
     {"picscaley", Word::PicScaleY},
     {"plain", Word::Plain},
+    {"lang", Word::Lang},
+    {"langfe", Word::Lang},
+    {"deflangfe", Word::DefLangFe},
     {"fs", Word::Fs},
     {"b", Word::B},
     {"i", Word::I},
@@ -734,13 +789,14 @@ void Parser::insertText(const QString& text) {
 }
 
 const QStringList& Parser::familiesOf(int font) {
-    static const QStringList kDefault = familiesFor(QStringLiteral("Times New Roman"), 1);
+    static const QStringList kDefault =
+        familiesFor(QStringLiteral("Times New Roman"), 1, CjkRegion::Unknown);
     auto it = m_fonts.find(font);
     if (it == m_fonts.end()) {
         return kDefault;
     }
     if (it->second.families.isEmpty()) {
-        it->second.families = familiesFor(it->second.face, it->second.family);
+        it->second.families = familiesFor(it->second.face, it->second.family, it->second.cjkRegion);
     }
     return it->second.families;
 }
@@ -756,7 +812,19 @@ QTextCharFormat Parser::charFormat() const {
     const CharState& c = m_stack.back().chr;
     QTextCharFormat f;
     const int font = c.font >= 0 ? c.font : m_defaultFont;
-    f.setFontFamilies(const_cast<Parser*>(this)->familiesOf(font));
+    const QStringList& families = const_cast<Parser*>(this)->familiesOf(font);
+    const CjkRegion region = c.cjkRegion != CjkRegion::Unknown ? c.cjkRegion : m_defaultCjkRegion;
+    const auto fontEntry = m_fonts.find(font);
+    const CjkRegion fontRegion =
+        fontEntry != m_fonts.end() ? fontEntry->second.cjkRegion : CjkRegion::Unknown;
+    if (region != CjkRegion::Unknown && region != fontRegion) {
+        // The text's language names the region of its Han characters.
+        QStringList byLanguage = families;
+        byLanguage.replaceInStrings(cjkFace(fontRegion), cjkFace(region));
+        f.setFontFamilies(byLanguage);
+    } else {
+        f.setFontFamilies(families);
+    }
     f.setFontPointSize(std::clamp(c.sizeHalfPoints, 2, 3276) / 2.0);
     if (c.bold) {
         f.setFontWeight(QFont::Bold);
@@ -848,6 +916,7 @@ void Parser::commitFont() {
         Font font = m_fontEntry;
         int codePage = font.codePage != 0 ? font.codePage : codePageForCharset(m_fontCharset);
         font.symbol = m_fontCharset == 2;
+        font.cjkRegion = regionOfCharset(m_fontCharset);
         font.codePage = codePage;
         std::string name = m_fontName;
         while (!name.empty() && (name.back() == ' ' || name.back() == ';')) {
@@ -975,6 +1044,9 @@ bool Parser::handleDocumentWord(Word word, const Token& token) {
         case Word::Deff:
             m_defaultFont = param;
             return true;
+        case Word::DefLangFe:
+            m_defaultCjkRegion = regionOfLanguage(param);
+            return true;
         case Word::DefTab:
             if (param > 0) {
                 QTextOption option = m_doc->defaultTextOption();
@@ -1084,6 +1156,13 @@ bool Parser::handleCharacterWord(Word word, const Token& token) {
         }
         case Word::F:
             chr.font = std::max(0, param);
+            return true;
+        case Word::Lang:
+            // Only an East Asian language changes the face; \lang1033 on a
+            // Latin run keeps the region its Han text has.
+            if (regionOfLanguage(param) != CjkRegion::Unknown) {
+                chr.cjkRegion = regionOfLanguage(param);
+            }
             return true;
         case Word::Fs:
             chr.sizeHalfPoints = param > 0 ? param : kDefaultFontSizeHalfPoints;

@@ -16,6 +16,7 @@
 #include <QSizeF>
 #include <QString>
 #include <QTextDocument>
+#include <QTextFormat>
 
 #include <cstdint>
 #include <memory>
@@ -50,6 +51,11 @@ struct LoadOptions {
     // message's header block); empty: none.
     QString headerHtml;
 };
+
+// The underline style (QTextCharFormat::UnderlineStyle) of text in
+// document(): the engine draws underlines itself, below the descenders, and
+// moves the style out of QTextFormat::TextUnderlineStyle before the layout.
+inline constexpr int kUnderlineStyleProperty = QTextFormat::UserProperty + 0x0E01;
 
 // Resolutions a page may be rendered at (dots per inch).
 inline constexpr int kDefaultDpi = 96;

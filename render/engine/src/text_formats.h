@@ -1,0 +1,68 @@
+#pragma once
+// The text formats the engine settles before the layout and the underlines
+// it draws itself.
+//
+// Underlines are drawn by the engine, not by Qt's text painting: Qt puts
+// them at the font engine's underline position, which for Carlito and
+// Liberation at mail sizes runs through the descenders of g, j, p, q, y and
+// makes small underlined link text hard to read. Before the first layout
+// the style moves from the text formats into kUnderlineStyleProperty (an
+// underline changes no metric, so the layout is the same); Underlines::draw
+// paints it after each page's text.
+
+#include <QColor>
+#include <QFont>
+#include <QRectF>
+#include <QTextDocument>
+
+#include <vector>
+
+class QPainter;
+class QPaintDevice;
+
+namespace render::engine {
+
+// The paint device every layout measures against: fonts in points and
+// pictures in pixels come out at 96 dpi whatever the screen says.
+QPaintDevice* layoutDevice();
+
+// Before the first layout: underline styles into kUnderlineStyleProperty,
+// each face named by its stand-in (fonts.h) and faces this configuration
+// lacks dropped, East Asian runs given the CJK face of their region first.
+void prepareFormats(QTextDocument& doc);
+
+// One underlined stretch of a block's text.
+struct UnderlineRun {
+    int start = 0;  // in the block
+    int length = 0;
+    int style = 0;
+    QFont font;
+    QColor color;
+};
+
+// A block with underlined text, where the layout put it.
+struct UnderlinedBlock {
+    double top = 0;
+    double bottom = 0;
+    int position = 0;
+    std::vector<UnderlineRun> runs;
+};
+
+// The underlined blocks of a laid-out document by their top, indexed once,
+// so that a page finds its own by binary search: painting stays linear in
+// the pages.
+class Underlines {
+public:
+    static Underlines index(const QTextDocument& doc);
+    // The underlines of the blocks that meet `clip` (layout coordinates), in
+    // the painter's coordinates, which are the layout's.
+    void draw(QPainter& painter, const QTextDocument& doc, const QRectF& clip) const;
+
+private:
+    std::vector<UnderlinedBlock> m_blocks;
+    // The running maximum of the blocks' bottoms (a block that starts on an
+    // earlier page may reach this one).
+    std::vector<double> m_maxBottom;
+};
+
+}  // namespace render::engine
