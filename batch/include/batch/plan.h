@@ -1,0 +1,81 @@
+#pragma once
+// What a batch run converts and where each image goes, decided before any
+// work starts, the same way on every machine given the same inputs.
+//
+// Inputs are message files and folders. A folder is walked by the rules of
+// "Add All MSG File(s) In Folder" (common/folder_entries.h): every file whose
+// name ends in ".msg" (letter case ignored), not beginning with "~"; hidden
+// entries (names beginning with ".") skipped; symbolic links to folders not
+// followed, so link loops end; a folder that cannot be listed is left out
+// with a notice. A .msg file that the user may not read is planned as
+// skipped, so the report names it. A file given by name is converted
+// whatever its name.
+//
+// Each message has a key: its path relative to the input given (a folder's
+// own name, then the path below it; a file given on the command line: its
+// name; a path read from standard input: that path, without leading "/",
+// "." and ".." parts). Messages are ordered by input, then key (bytes), and
+// named in that order by common::ResultNameClaims with page names reserved;
+// only then is the shard taken (key hashed, FNV-1a 64, modulo the count), so
+// every shard names every message as an unsharded run would.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace batch {
+
+struct Shard {
+    unsigned index = 0;
+    unsigned count = 1;
+};
+
+struct PlanOptions {
+    // Recreate each message's folder (its key's folder) under the output.
+    bool mirror = false;
+    Shard shard;
+};
+
+struct Input {
+    std::string path;
+    // Read from standard input (its key is the path itself).
+    bool fromList = false;
+    // Position among the inputs; list entries share the position of "-".
+    std::uint32_t position = 0;
+};
+
+struct Item {
+    std::string source;
+    std::string key;
+    std::uint32_t position = 0;
+    // The first image's name, relative to the output folder; the images of
+    // several pages are common::pageFileName of it.
+    std::string result;
+    // Not converted, with this reason (a file the user may not read).
+    std::string skipReason;
+    // The input cannot be read at all (missing, ...): reported failed.
+    std::string failReason;
+};
+
+struct Plan {
+    std::vector<Item> items;  // this shard's, in naming order
+    std::size_t total = 0;    // messages over all shards
+    // SHA-256 over every message's key and result name, all shards: shards
+    // given the same inputs have the same digest.
+    std::string digest;
+    // Folders that could not be listed, one text each.
+    std::vector<std::string> notices;
+};
+
+// The message files under `inputs`, named and sharded as above.
+Plan makePlan(const std::vector<Input>& inputs, const PlanOptions& options);
+
+// The shard a key belongs to among `count`.
+unsigned shardOf(const std::string& key, unsigned count);
+
+// "name.msg" -> "name.jpg" as the window names results (the name without its
+// last extension, unless the name is only an extension), relative to the
+// output folder; with `mirror` the key's folder goes first.
+std::string resultNameOf(const std::string& key, bool mirror);
+
+}  // namespace batch

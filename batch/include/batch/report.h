@@ -1,0 +1,85 @@
+#pragma once
+// The batch report: JSON Lines, one object per message, written as each one
+// finishes.
+//
+//   {"source":"mail/a.msg","size":20480,"sha256":"…","status":"converted",
+//    "pages":2,"images":[{"path":"a_1.jpg","sha256":"…"},…],
+//    "warnings":[…],"ms":31}
+//   {"source":"mail/b.msg","size":11,"sha256":"…","status":"failed",
+//    "pages":0,"images":[],"error":"The provided stream is not a valid IStorage","ms":2}
+//   {"source":"mail/c.msg","status":"skipped","pages":0,"images":[],
+//    "reason":"this user may not read it","ms":0}
+//
+// "source" is the message's path as given or found; image paths are relative
+// to the output folder. File names that are not UTF-8 keep their bytes as
+// \udcXX escapes (batch/json.h). A sharded run also writes its plan beside its
+// report (`<report>.plan.json`: the inputs over all shards and their digest),
+// which --merge-reports checks the shards against.
+
+#include "batch/plan.h"
+
+#include <cstdint>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace batch {
+
+inline constexpr const char* kReportName = "orvaline-report.jsonl";
+
+// "orvaline-report.jsonl", or "orvaline-report.K-of-N.jsonl" for a shard.
+std::string reportNameFor(const Shard& shard);
+
+struct Record {
+    enum class Status { Converted, Failed, Skipped };
+    std::string source;
+    std::optional<std::uint64_t> size;  // absent when the source cannot be read
+    std::string sha256;
+    Status status = Status::Failed;
+    struct Image {
+        std::string path;
+        std::string sha256;
+    };
+    std::vector<Image> images;
+    std::vector<std::string> warnings;
+    std::string error;  // failed: why; skipped: the reason
+    std::int64_t ms = 0;
+};
+
+const char* statusName(Record::Status status);
+
+// One line of the report, "\n" included.
+std::string toLine(const Record& record);
+
+// A report line read back; no value when it is not one.
+std::optional<Record> fromLine(const std::string& line);
+
+// Every record of a report file in order, with its line's text; lines that
+// are not records (a line cut short when a machine lost power) are counted
+// in *unreadable.
+struct ReportLine {
+    Record record;
+    std::string text;
+};
+std::vector<ReportLine> readReport(const std::string& path, std::size_t* unreadable = nullptr);
+
+// The plan file of a shard.
+struct PlanSummary {
+    std::size_t total = 0;
+    std::size_t shardItems = 0;
+    Shard shard;
+    std::string digest;
+};
+std::string toPlanJson(const PlanSummary& summary);
+std::optional<PlanSummary> fromPlanJson(const std::string& text);
+
+// --merge-reports: joins the shard reports of `outDir` into its
+// orvaline-report.jsonl (records sorted by source) and checks that one plan
+// was split, every shard is there, and every message was done exactly once.
+// Returns 0 when merged and every message converted or was skipped, 1 when
+// a message failed or a check did not hold (the merged report is not
+// written then), 2 when there is nothing to merge.
+int mergeReports(const std::string& outDir, std::ostream& out, std::ostream& err);
+
+}  // namespace batch

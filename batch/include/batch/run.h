@@ -1,0 +1,58 @@
+#pragma once
+// A batch run: the plan's messages converted by a pool of worker processes
+// (batch/worker.h), each result placed and recorded as it comes.
+//
+// - Workers: `jobs` processes, each converting one message after another; a
+//   worker is replaced after kMessagesPerWorker messages, and whenever it
+//   dies. A message that crashes its worker, or takes longer than
+//   `timeoutSeconds` (the worker is killed), is reported failed with the
+//   reason; the run goes on.
+// - Images: a worker writes a message's pages into a staging folder inside
+//   the output folder; the run then links each into its place, never over an
+//   existing file. A name that is taken by a file this run's report does not
+//   list makes the message fail with a text ("exists already ... not this
+//   run's"), and nothing of it is placed: no file of the user's is ever
+//   replaced. A message's images are all placed, or none.
+// - The report (batch/report.h) gets a line per message as it finishes. An
+//   existing report is only continued with `resume`, which keeps every
+//   converted record whose source has the same size and SHA-256 and whose
+//   images are all there under the names planned now, and converts the rest
+//   (their earlier images may be replaced).
+// - SIGINT, SIGTERM: no new message is started; messages in hand get
+//   kStopGraceSeconds to finish (a second signal cuts that short), the rest
+//   are discarded (nothing placed, not reported); the report is flushed and
+//   the run returns 130.
+//
+// Returns 0 when every message converted (or was skipped), 1 when any
+// failed, 2 when the run could not start, 130 when stopped by a signal.
+
+#include "batch/plan.h"
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace batch {
+
+inline constexpr unsigned kMessagesPerWorker = 1000;
+inline constexpr unsigned kStopGraceSeconds = 5;
+inline constexpr unsigned kDefaultTimeoutSeconds = 120;
+
+struct RunOptions {
+    std::string outDir;
+    std::string reportPath;
+    // Page options as given ("--dpi", "300", "--no-header", ...), for the
+    // workers.
+    std::vector<std::string> pageWords;
+    unsigned jobs = 1;
+    unsigned timeoutSeconds = kDefaultTimeoutSeconds;
+    bool resume = false;
+    bool quiet = false;
+    Shard shard;
+    // The program the workers run ("--worker" is added).
+    std::string workerProgram;
+};
+
+int runBatch(const RunOptions& options, const Plan& plan, std::ostream& err);
+
+}  // namespace batch

@@ -1,0 +1,43 @@
+#pragma once
+// The worker: a process that loads the rendering library once and converts
+// one message after another for the batch converter, which started it as
+// "orvaline-convert --worker [page options]".
+//
+// Jobs come on standard input, results go out on file descriptor 3, as
+// frames of byte fields (wire::put, wire::take); standard output is not
+// used, so nothing the renderer prints can be taken for a result.
+//   job:    source path, staging name (the image path to write)
+//   result: "converted", size, sha256, then the count of warnings and the
+//           warnings, then per image its path and sha256;
+//           or "failed", size ("" when unreadable), sha256, the failure text.
+// The worker ends when its input ends. It ignores SIGINT and SIGTERM: the
+// batch converter decides when a message in hand is given up.
+//
+// For tests only: ORVALINE_BATCH_TEST_CRASH_ON=<file name> makes the worker
+// abort on the message of that file name, ORVALINE_BATCH_TEST_HANG_ON=<file
+// name> makes it sleep on it for an hour.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace batch {
+
+namespace wire {
+
+// Appends a frame of `fields` to `out`.
+void put(std::string& out, const std::vector<std::string>& fields);
+
+// Takes the first complete frame off the front of `buffer`; no value when
+// the frame is not complete yet. Throws std::runtime_error when the buffer
+// does not hold a frame.
+std::optional<std::vector<std::string>> take(std::string& buffer);
+
+}  // namespace wire
+
+inline constexpr int kResultFd = 3;
+
+// The worker's main loop; returns its exit status.
+int runWorker(const std::vector<std::string>& pageWords);
+
+}  // namespace batch

@@ -1,0 +1,347 @@
+#include "batch/cli.h"
+
+#include "batch/plan.h"
+#include "batch/report.h"
+#include "batch/run.h"
+#include "batch/worker.h"
+
+#include <tool/converter.h>
+
+#include <sched.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#ifndef ORVALINE_VERSION
+#define ORVALINE_VERSION "unknown"
+#endif
+
+namespace batch {
+
+namespace {
+
+constexpr const char* kProgram = "orvaline-convert";
+
+unsigned processorCount() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) == 0) {
+        const int count = CPU_COUNT(&set);
+        if (count > 0) {
+            return static_cast<unsigned>(count);
+        }
+    }
+    const long online = ::sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 0 ? static_cast<unsigned>(online) : 1;
+}
+
+std::optional<unsigned> wholeNumber(const std::string& text, unsigned low, unsigned high) {
+    if (text.empty() || text.size() > 9 ||
+        text.find_first_not_of("0123456789") != std::string::npos) {
+        return std::nullopt;
+    }
+    const unsigned long value = std::stoul(text);
+    if (value < low || value > high) {
+        return std::nullopt;
+    }
+    return static_cast<unsigned>(value);
+}
+
+std::optional<Shard> parseShard(const std::string& text) {
+    const auto slash = text.find('/');
+    if (slash == std::string::npos) {
+        return std::nullopt;
+    }
+    const auto index = wholeNumber(text.substr(0, slash), 0, 1000000);
+    const auto count = wholeNumber(text.substr(slash + 1), 1, 1000000);
+    if (!index || !count || *index >= *count) {
+        return std::nullopt;
+    }
+    return Shard{*index, *count};
+}
+
+std::vector<std::string> readList(int fd, char separator) {
+    std::string all;
+    char chunk[65536];
+    while (true) {
+        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            break;
+        }
+        all.append(chunk, static_cast<std::size_t>(got));
+    }
+    std::vector<std::string> paths;
+    std::size_t start = 0;
+    while (start < all.size()) {
+        std::size_t end = all.find(separator, start);
+        if (end == std::string::npos) {
+            end = all.size();
+        }
+        if (end > start) {
+            paths.push_back(all.substr(start, end - start));
+        }
+        start = end + 1;
+    }
+    return paths;
+}
+
+std::string ownExecutable() {
+    std::string buffer(4096, '\0');
+    const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= buffer.size()) {
+        return {};
+    }
+    buffer.resize(static_cast<std::size_t>(length));
+    return buffer;
+}
+
+int usageError(std::ostream& err, const std::string& text) {
+    err << kProgram << ": " << text << "\nTry '" << kProgram << " --help'.\n";
+    return 2;
+}
+
+}  // namespace
+
+std::string helpText(unsigned processors) {
+    std::string text =
+        "Usage: orvaline-convert [OPTIONS] INPUT... -o OUTDIR\n"
+        "       orvaline-convert --merge-reports OUTDIR\n"
+        "Converts Outlook message files (.msg) into JPEG page images (name.jpg, or name_1.jpg,\n"
+        "name_2.jpg, ... for several pages) and records every message in a report.\n"
+        "\n"
+        "Inputs:\n"
+        "  INPUT             a message file, or a folder searched for *.msg (any letter case)\n"
+        "  -                 read paths from standard input, one per line\n"
+        "  -0, --null        paths on standard input end with NUL, as find -print0 writes\n"
+        "Outputs:\n"
+        "  -o, --output DIR  the folder for the images and the report (made when missing)\n"
+        "  --mirror          recreate each message's folder below its input under DIR\n"
+        "  --report FILE     the report (default DIR/orvaline-report.jsonl, or\n"
+        "                    DIR/orvaline-report.K-of-N.jsonl with --shard)\n"
+        "Pages:\n"
+        "  --no-header       leave out the header block (here it is on by default)\n";
+    text += tool::kOptionsHelp;
+    text +=
+        "Running:\n"
+        "  -j, --jobs N      worker processes (default: the processors, here " +
+        std::to_string(processors) +
+        ")\n"
+        "  --timeout SECONDS give up a message after this long (default 120)\n"
+        "  --resume          keep the report's converted messages whose source and images\n"
+        "                    are unchanged, and convert the rest\n"
+        "  --shard K/N       convert only the messages whose key hashes to K modulo N\n"
+        "  --merge-reports DIR  join DIR's shard reports into DIR/orvaline-report.jsonl and\n"
+        "                    check that every message was done exactly once\n"
+        "  -q, --quiet       no progress and no summary\n"
+        "  -h, --help        this text\n"
+        "  --version         the version\n"
+        "\n"
+        "Exit status: 0 all converted, 1 some failed, 2 usage error, 130 interrupted.\n"
+        "Examples:\n"
+        "  orvaline-convert --mirror ~/mail-export -o ~/mail-images\n"
+        "  find /archive -name '*.msg' -print0 | orvaline-convert -0 - -o /srv/images\n"
+        "  orvaline-convert --shard $SLURM_ARRAY_TASK_ID/$SLURM_ARRAY_TASK_COUNT /archive -o "
+        "/srv/out\n";
+    return text;
+}
+
+int runProgram(int argc, const char* const* argv, int standardInput, std::ostream& out,
+               std::ostream& err) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (!args.empty() && args.front() == "--worker") {
+        return runWorker(std::vector<std::string>(args.begin() + 1, args.end()));
+    }
+    const unsigned processors = processorCount();
+    RunOptions options;
+    options.jobs = processors;
+    PlanOptions planOptions;
+    std::vector<std::string> inputPaths;
+    std::optional<std::string> outDir;
+    std::optional<std::string> report;
+    std::optional<std::string> merge;
+    bool nullSeparated = false;
+    bool optionsEnded = false;
+    std::vector<std::string> pageWords;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& word = args[i];
+        if (optionsEnded || word == "-" || word.empty() || word.front() != '-') {
+            inputPaths.push_back(word);
+            continue;
+        }
+        if (word == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        std::string name = word;
+        std::optional<std::string> value;
+        if (word.starts_with("--")) {
+            if (const auto equals = word.find('='); equals != std::string::npos) {
+                name = word.substr(0, equals);
+                value = word.substr(equals + 1);
+            }
+        } else if (word.size() > 2) {
+            // "-j4", "-oDIR"
+            name = word.substr(0, 2);
+            value = word.substr(2);
+        }
+        auto flag = [&](bool& target) {
+            if (value) {
+                return false;
+            }
+            target = true;
+            return true;
+        };
+        auto needValue = [&]() -> bool {
+            if (value) {
+                return true;
+            }
+            if (i + 1 >= args.size()) {
+                return false;
+            }
+            value = args[++i];
+            return true;
+        };
+        bool ok = true;
+        if (name == "-h" || name == "--help") {
+            out << helpText(processors);
+            return 0;
+        }
+        if (name == "--version") {
+            out << kProgram << " (Orvaline) " << ORVALINE_VERSION << "\n";
+            return 0;
+        }
+        if (name == "-0" || name == "--null") {
+            ok = flag(nullSeparated);
+        } else if (name == "--mirror") {
+            ok = flag(planOptions.mirror);
+        } else if (name == "--resume") {
+            ok = flag(options.resume);
+        } else if (name == "-q" || name == "--quiet") {
+            ok = flag(options.quiet);
+        } else if (name == "--header" || name == "--no-header") {
+            bool ignored = false;
+            ok = flag(ignored);
+            pageWords.push_back(name);
+        } else if (name == "--dpi" || name == "--paper" || name == "--quality" ||
+                   name == "--timezone") {
+            if (!needValue()) {
+                return usageError(err, name + " needs a value");
+            }
+            pageWords.push_back(name);
+            pageWords.push_back(*value);
+        } else if (name == "-o" || name == "--output" || name == "--report" ||
+                   name == "--merge-reports" || name == "-j" || name == "--jobs" ||
+                   name == "--timeout" || name == "--shard") {
+            if (!needValue() || value->empty()) {
+                return usageError(err, name + " needs a value");
+            }
+            if (name == "-o" || name == "--output") {
+                outDir = *value;
+            } else if (name == "--report") {
+                report = *value;
+            } else if (name == "--merge-reports") {
+                merge = *value;
+            } else if (name == "-j" || name == "--jobs") {
+                const auto jobs = wholeNumber(*value, 1, 1024);
+                if (!jobs) {
+                    return usageError(
+                        err, name + " takes a whole number from 1 to 1024, not \"" + *value + "\"");
+                }
+                options.jobs = *jobs;
+            } else if (name == "--timeout") {
+                const auto seconds = wholeNumber(*value, 1, 86400);
+                if (!seconds) {
+                    return usageError(err, "--timeout takes whole seconds from 1 to 86400, not \"" +
+                                               *value + "\"");
+                }
+                options.timeoutSeconds = *seconds;
+            } else {
+                const auto shard = parseShard(*value);
+                if (!shard) {
+                    return usageError(err,
+                                      "--shard takes K/N with 0 <= K < N, not \"" + *value + "\"");
+                }
+                planOptions.shard = *shard;
+            }
+        } else {
+            return usageError(err, "unknown option " + name);
+        }
+        if (!ok) {
+            return usageError(err, name + " takes no value");
+        }
+    }
+    if (merge) {
+        if (!inputPaths.empty() || outDir) {
+            return usageError(err, "--merge-reports takes only the output folder");
+        }
+        return mergeReports(*merge, out, err);
+    }
+    // The page options are the converter's, checked by its own rules.
+    {
+        tool::ConvertOptions checked;
+        std::vector<std::string> words;
+        for (const std::string& word : pageWords) {
+            if (word != "--no-header") {
+                words.push_back(word);
+            }
+        }
+        if (const std::string refused = tool::parseOptions(words, checked); !refused.empty()) {
+            return usageError(err, refused);
+        }
+    }
+    if (!outDir) {
+        return usageError(err, "no output folder: add -o OUTDIR");
+    }
+    if (inputPaths.empty()) {
+        return usageError(err, "no input: name message files or folders, or - for a list");
+    }
+    std::vector<Input> inputs;
+    bool listRead = false;
+    for (std::size_t i = 0; i < inputPaths.size(); ++i) {
+        const auto position = static_cast<std::uint32_t>(i);
+        if (inputPaths[i] == "-") {
+            if (listRead) {
+                return usageError(err, "- may be given once");
+            }
+            listRead = true;
+            for (std::string& path : readList(standardInput, nullSeparated ? '\0' : '\n')) {
+                inputs.push_back({std::move(path), true, position});
+            }
+            continue;
+        }
+        struct stat info {};
+        if (::stat(inputPaths[i].c_str(), &info) != 0) {
+            return usageError(
+                err, "cannot read the input \"" + inputPaths[i] + "\": " + std::strerror(errno));
+        }
+        inputs.push_back({inputPaths[i], false, position});
+    }
+    options.outDir = *outDir;
+    options.reportPath = report ? *report
+                                : (outDir->back() == '/' ? *outDir : *outDir + "/") +
+                                      reportNameFor(planOptions.shard);
+    options.pageWords = pageWords;
+    options.shard = planOptions.shard;
+    options.workerProgram = ownExecutable();
+    if (options.workerProgram.empty()) {
+        err << kProgram << ": cannot find its own executable (/proc/self/exe)\n";
+        return 2;
+    }
+    const Plan plan = makePlan(inputs, planOptions);
+    if (!options.quiet) {
+        for (const std::string& notice : plan.notices) {
+            err << kProgram << ": " << notice << "\n";
+        }
+    }
+    return runBatch(options, plan, err);
+}
+
+}  // namespace batch

@@ -1,0 +1,301 @@
+#include "batch/report.h"
+
+#include "batch/json.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+
+namespace batch {
+
+std::string reportNameFor(const Shard& shard) {
+    if (shard.count <= 1) {
+        return kReportName;
+    }
+    return "orvaline-report." + std::to_string(shard.index) + "-of-" + std::to_string(shard.count) +
+           ".jsonl";
+}
+
+const char* statusName(Record::Status status) {
+    switch (status) {
+        case Record::Status::Converted:
+            return "converted";
+        case Record::Status::Skipped:
+            return "skipped";
+        case Record::Status::Failed:
+            break;
+    }
+    return "failed";
+}
+
+std::string toLine(const Record& record) {
+    std::string line = "{\"source\":" + json::quote(record.source);
+    if (record.size) {
+        line += ",\"size\":" + std::to_string(*record.size) +
+                ",\"sha256\":" + json::quote(record.sha256);
+    }
+    line += ",\"status\":";
+    line += json::quote(statusName(record.status));
+    line += ",\"pages\":" + std::to_string(record.images.size()) + ",\"images\":[";
+    for (std::size_t i = 0; i < record.images.size(); ++i) {
+        line += i == 0 ? "" : ",";
+        line += "{\"path\":" + json::quote(record.images[i].path) +
+                ",\"sha256\":" + json::quote(record.images[i].sha256) + "}";
+    }
+    line += "]";
+    if (record.status == Record::Status::Converted) {
+        line += ",\"warnings\":[";
+        for (std::size_t i = 0; i < record.warnings.size(); ++i) {
+            line += (i == 0 ? "" : ",") + json::quote(record.warnings[i]);
+        }
+        line += "]";
+    } else {
+        line += record.status == Record::Status::Failed ? ",\"error\":" : ",\"reason\":";
+        line += json::quote(record.error);
+    }
+    line += ",\"ms\":" + std::to_string(record.ms) + "}\n";
+    return line;
+}
+
+std::optional<Record> fromLine(const std::string& line) {
+    const auto value = json::parse(line);
+    if (!value || value->type != json::Value::Type::Object) {
+        return std::nullopt;
+    }
+    Record record;
+    const std::string* source = value->stringMember("source");
+    const std::string* status = value->stringMember("status");
+    if (source == nullptr || status == nullptr) {
+        return std::nullopt;
+    }
+    record.source = *source;
+    if (*status == "converted") {
+        record.status = Record::Status::Converted;
+    } else if (*status == "failed") {
+        record.status = Record::Status::Failed;
+    } else if (*status == "skipped") {
+        record.status = Record::Status::Skipped;
+    } else {
+        return std::nullopt;
+    }
+    if (const auto size = value->numberMember("size"); size && *size >= 0) {
+        record.size = static_cast<std::uint64_t>(std::llround(*size));
+    }
+    if (const std::string* sha = value->stringMember("sha256")) {
+        record.sha256 = *sha;
+    }
+    if (const json::Value* images = value->member("images");
+        images != nullptr && images->type == json::Value::Type::Array) {
+        for (const json::Value& image : images->array) {
+            const std::string* path = image.stringMember("path");
+            const std::string* sha = image.stringMember("sha256");
+            if (path == nullptr || sha == nullptr) {
+                return std::nullopt;
+            }
+            record.images.push_back({*path, *sha});
+        }
+    }
+    if (const json::Value* warnings = value->member("warnings");
+        warnings != nullptr && warnings->type == json::Value::Type::Array) {
+        for (const json::Value& warning : warnings->array) {
+            record.warnings.push_back(warning.string);
+        }
+    }
+    if (const std::string* error = value->stringMember("error")) {
+        record.error = *error;
+    } else if (const std::string* reason = value->stringMember("reason")) {
+        record.error = *reason;
+    }
+    if (const auto ms = value->numberMember("ms")) {
+        record.ms = static_cast<std::int64_t>(*ms);
+    }
+    return record;
+}
+
+std::vector<ReportLine> readReport(const std::string& path, std::size_t* unreadable) {
+    std::vector<ReportLine> lines;
+    std::ifstream file(path, std::ios::binary);
+    std::string text;
+    while (std::getline(file, text)) {
+        if (text.empty()) {
+            continue;
+        }
+        if (auto record = fromLine(text)) {
+            lines.push_back({std::move(*record), text + "\n"});
+        } else if (unreadable != nullptr) {
+            ++*unreadable;
+        }
+    }
+    return lines;
+}
+
+std::string toPlanJson(const PlanSummary& summary) {
+    return "{\"inputs\":" + std::to_string(summary.total) +
+           ",\"shard\":" + std::to_string(summary.shard.index) +
+           ",\"shards\":" + std::to_string(summary.shard.count) +
+           ",\"shard_inputs\":" + std::to_string(summary.shardItems) +
+           ",\"digest\":" + json::quote(summary.digest) + "}\n";
+}
+
+std::optional<PlanSummary> fromPlanJson(const std::string& text) {
+    const auto value = json::parse(text);
+    if (!value) {
+        return std::nullopt;
+    }
+    const auto total = value->numberMember("inputs");
+    const auto shard = value->numberMember("shard");
+    const auto shards = value->numberMember("shards");
+    const auto items = value->numberMember("shard_inputs");
+    const std::string* digest = value->stringMember("digest");
+    if (!total || !shard || !shards || !items || digest == nullptr) {
+        return std::nullopt;
+    }
+    PlanSummary summary;
+    summary.total = static_cast<std::size_t>(*total);
+    summary.shard = {static_cast<unsigned>(*shard), static_cast<unsigned>(*shards)};
+    summary.shardItems = static_cast<std::size_t>(*items);
+    summary.digest = *digest;
+    return summary;
+}
+
+namespace {
+
+std::optional<std::string> readWhole(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        return std::nullopt;
+    }
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+}  // namespace
+
+int mergeReports(const std::string& outDir, std::ostream& out, std::ostream& err) {
+    const std::regex shardName(R"(orvaline-report\.([0-9]+)-of-([0-9]+)\.jsonl)");
+    std::map<unsigned, std::string> shardFiles;
+    std::set<unsigned> counts;
+    DIR* dir = ::opendir(outDir.c_str());
+    if (dir == nullptr) {
+        err << "orvaline-convert: cannot list \"" << outDir << "\": " << std::strerror(errno)
+            << "\n";
+        return 2;
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+        std::cmatch match;
+        if (std::regex_match(entry->d_name, match, shardName)) {
+            shardFiles[static_cast<unsigned>(std::stoul(match[1]))] = entry->d_name;
+            counts.insert(static_cast<unsigned>(std::stoul(match[2])));
+        }
+    }
+    ::closedir(dir);
+    if (shardFiles.empty()) {
+        err << "orvaline-convert: no shard reports (orvaline-report.K-of-N.jsonl) in \"" << outDir
+            << "\"\n";
+        return 2;
+    }
+    std::vector<std::string> problems;
+    if (counts.size() != 1) {
+        problems.push_back("the reports are of different shard counts");
+    }
+    const unsigned count = *counts.rbegin();
+    std::optional<PlanSummary> first;
+    std::map<std::string, ReportLine> bySource;
+    std::size_t failed = 0;
+    for (unsigned k = 0; k < count; ++k) {
+        const std::string name = reportNameFor({k, count});
+        if (!shardFiles.contains(k)) {
+            problems.push_back("shard " + std::to_string(k) + " of " + std::to_string(count) +
+                               " has no report (" + name + ")");
+            continue;
+        }
+        std::string shardReport = outDir;
+        shardReport += "/";
+        shardReport += name;
+        const auto planText = readWhole(shardReport + ".plan.json");
+        const auto plan = planText ? fromPlanJson(*planText) : std::nullopt;
+        if (!plan) {
+            problems.push_back("shard " + std::to_string(k) + " has no readable plan (" + name +
+                               ".plan.json)");
+            continue;
+        }
+        if (!first) {
+            first = plan;
+        } else if (plan->digest != first->digest || plan->total != first->total) {
+            problems.push_back("shard " + std::to_string(k) +
+                               " was given other inputs than shard " +
+                               std::to_string(first->shard.index));
+        }
+        std::size_t unreadable = 0;
+        const auto lines = readReport(shardReport, &unreadable);
+        if (unreadable > 0) {
+            problems.push_back(name + ": " + std::to_string(unreadable) + " lines are not records");
+        }
+        std::size_t distinct = 0;
+        for (const ReportLine& line : lines) {
+            const auto [at, added] = bySource.emplace(line.record.source, line);
+            if (!added) {
+                problems.push_back("\"" + line.record.source + "\" is reported more than once");
+                continue;
+            }
+            ++distinct;
+            failed += line.record.status == Record::Status::Failed ? 1 : 0;
+        }
+        if (distinct != plan->shardItems) {
+            problems.push_back(name + " reports " + std::to_string(distinct) + " of its " +
+                               std::to_string(plan->shardItems) +
+                               " messages: run that shard again with --resume");
+        }
+    }
+    if (first && bySource.size() != first->total && problems.empty()) {
+        problems.push_back("the shards report " + std::to_string(bySource.size()) + " of " +
+                           std::to_string(first->total) + " messages");
+    }
+    for (const std::string& problem : problems) {
+        err << "orvaline-convert: " << problem << "\n";
+    }
+    if (!problems.empty()) {
+        err << "orvaline-convert: the reports were not merged\n";
+        return 1;
+    }
+    const std::string target = outDir + "/" + kReportName;
+    if (::access(target.c_str(), F_OK) == 0) {
+        err << "orvaline-convert: \"" << target << "\" exists already; remove it to merge again\n";
+        return 1;
+    }
+    const std::string temporary = target + ".merging";
+    {
+        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
+        for (const auto& [source, line] : bySource) {
+            file << line.text;
+        }
+        file.flush();
+        if (!file) {
+            err << "orvaline-convert: cannot write \"" << temporary << "\"\n";
+            std::remove(temporary.c_str());
+            return 1;
+        }
+    }
+    if (std::rename(temporary.c_str(), target.c_str()) != 0) {
+        err << "orvaline-convert: cannot write \"" << target << "\": " << std::strerror(errno)
+            << "\n";
+        return 1;
+    }
+    out << "merged " << count << " shard reports: " << bySource.size() << " messages, " << failed
+        << " failed, into " << target << "\n";
+    return failed > 0 ? 1 : 0;
+}
+
+}  // namespace batch

@@ -1,0 +1,246 @@
+#include "batch/worker.h"
+
+#include <common/sha256.h>
+#include <tool/converter.h>
+
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+namespace batch {
+
+namespace wire {
+
+namespace {
+
+constexpr std::uint32_t kMaxFields = 1u << 16;
+constexpr std::uint32_t kMaxField = 64u << 20;
+
+void putNumber(std::string& out, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) {
+        out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+    }
+}
+
+std::uint32_t numberAt(const std::string& buffer, std::size_t at) {
+    std::uint32_t value = 0;
+    for (int i = 0; i < 4; ++i) {
+        value |= static_cast<std::uint32_t>(
+                     static_cast<unsigned char>(buffer[at + static_cast<std::size_t>(i)]))
+                 << (8 * i);
+    }
+    return value;
+}
+
+}  // namespace
+
+void put(std::string& out, const std::vector<std::string>& fields) {
+    putNumber(out, static_cast<std::uint32_t>(fields.size()));
+    for (const std::string& field : fields) {
+        putNumber(out, static_cast<std::uint32_t>(field.size()));
+        out += field;
+    }
+}
+
+std::optional<std::vector<std::string>> take(std::string& buffer) {
+    if (buffer.size() < 4) {
+        return std::nullopt;
+    }
+    const std::uint32_t count = numberAt(buffer, 0);
+    if (count > kMaxFields) {
+        throw std::runtime_error("a frame of " + std::to_string(count) + " fields");
+    }
+    std::size_t at = 4;
+    std::vector<std::string> fields;
+    fields.reserve(count);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (buffer.size() < at + 4) {
+            return std::nullopt;
+        }
+        const std::uint32_t length = numberAt(buffer, at);
+        if (length > kMaxField) {
+            throw std::runtime_error("a field of " + std::to_string(length) + " bytes");
+        }
+        at += 4;
+        if (buffer.size() < at + length) {
+            return std::nullopt;
+        }
+        fields.push_back(buffer.substr(at, length));
+        at += length;
+    }
+    buffer.erase(0, at);
+    return fields;
+}
+
+}  // namespace wire
+
+namespace {
+
+bool readExactly(int fd, char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t got = ::read(fd, data, size);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return false;
+        }
+        data += got;
+        size -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+bool writeAll(int fd, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (wrote < 0 && errno == EINTR) {
+            continue;
+        }
+        if (wrote <= 0) {
+            return false;
+        }
+        done += static_cast<std::size_t>(wrote);
+    }
+    return true;
+}
+
+std::optional<std::uint32_t> readNumber() {
+    std::array<char, 4> bytes{};
+    if (!readExactly(0, bytes.data(), bytes.size())) {
+        return std::nullopt;
+    }
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        value |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])) << (8 * i);
+    }
+    return value;
+}
+
+// The next job's fields, or no value at the end of the input (or when what
+// comes is no job).
+std::optional<std::vector<std::string>> readJob() {
+    constexpr std::uint32_t kMaxJobFields = 16;
+    constexpr std::uint32_t kMaxJobField = 1u << 20;
+    const auto count = readNumber();
+    if (!count || *count > kMaxJobFields) {
+        return std::nullopt;
+    }
+    std::vector<std::string> fields;
+    for (std::uint32_t i = 0; i < *count; ++i) {
+        const auto length = readNumber();
+        if (!length || *length > kMaxJobField) {
+            return std::nullopt;
+        }
+        std::string field(*length, '\0');
+        if (!readExactly(0, field.data(), field.size())) {
+            return std::nullopt;
+        }
+        fields.push_back(std::move(field));
+    }
+    return fields;
+}
+
+std::string fileNameOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool hookNames(const char* variable, const std::string& source) {
+    const char* name = std::getenv(variable);
+    return name != nullptr && *name != '\0' && fileNameOf(source) == name;
+}
+
+std::vector<std::string> convertOne(const render::Library& library, const std::string& source,
+                                    const std::string& staging,
+                                    const tool::ConvertOptions& options) {
+    const auto digest = common::sha256OfFile(source);
+    if (!digest) {
+        return {"failed", "", "",
+                "cannot open \"" + source + "\": " + std::strerror(errno != 0 ? errno : EIO)};
+    }
+    if (hookNames("ORVALINE_BATCH_TEST_CRASH_ON", source)) {
+        std::abort();
+    }
+    if (hookNames("ORVALINE_BATCH_TEST_HANG_ON", source)) {
+        ::sleep(3600);
+    }
+    const std::string size = std::to_string(digest->size);
+    try {
+        const tool::ConvertResult result = tool::convertMessage(library, source, staging, options);
+        std::vector<std::string> fields{"converted", size, digest->sha256,
+                                        std::to_string(result.warnings.size())};
+        fields.insert(fields.end(), result.warnings.begin(), result.warnings.end());
+        for (const std::string& image : result.images) {
+            const auto imageDigest = common::sha256OfFile(image);
+            if (!imageDigest) {
+                return {"failed", size, digest->sha256,
+                        "the image \"" + image + "\" cannot be read back"};
+            }
+            fields.push_back(image);
+            fields.push_back(imageDigest->sha256);
+        }
+        return fields;
+    } catch (const std::exception& e) {
+        return {"failed", size, digest->sha256, e.what()};
+    } catch (...) {
+        return {"failed", size, digest->sha256, "the conversion failed for an unknown reason"};
+    }
+}
+
+}  // namespace
+
+int runWorker(const std::vector<std::string>& pageWords) {
+    std::signal(SIGINT, SIG_IGN);
+    std::signal(SIGTERM, SIG_IGN);
+    tool::ConvertOptions options;
+    options.header = true;
+    std::vector<std::string> words;
+    for (const std::string& word : pageWords) {
+        if (word == "--no-header") {
+            options.header = false;
+        } else {
+            words.push_back(word);
+        }
+    }
+    if (const std::string refused = tool::parseOptions(words, options); !refused.empty()) {
+        const std::string text = "orvaline-convert --worker: " + refused + "\n";
+        writeAll(2, text);
+        return 2;
+    }
+    // The renderer runs without a display.
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    std::optional<render::Library> library;
+    std::string loadFailure;
+    try {
+        library.emplace(render::Library::besideExecutable());
+    } catch (const std::exception& e) {
+        loadFailure = e.what();
+    }
+    while (const auto job = readJob()) {
+        if (job->size() != 2) {
+            return 2;
+        }
+        std::vector<std::string> fields;
+        if (!library) {
+            fields = {"failed", "", "", loadFailure};
+        } else {
+            fields = convertOne(*library, (*job)[0], (*job)[1], options);
+        }
+        std::string frame;
+        wire::put(frame, fields);
+        if (!writeAll(kResultFd, frame)) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
+}  // namespace batch
