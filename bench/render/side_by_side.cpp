@@ -1,6 +1,8 @@
-// side_by_side <out.jpg> <left pages...> -- <right pages...>: one comparison
-// sheet, our pages in the left column and the peer's in the right, each
-// scaled to half size, page by page. For compare_libreoffice.py.
+// side_by_side [--peer NAME] <out.jpg> <left pages...> -- <right pages...>:
+// one comparison sheet, our pages in the left column and the peer's
+// ("LibreOffice" unless --peer names another) in the right, each scaled to
+// half size, page by page. For compare_libreoffice.py, compare_messages.py
+// and browser_compare.py.
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
@@ -13,9 +15,15 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
+    QString peer = QStringLiteral("LibreOffice");
+    if (args.size() > 1 && args.front() == QStringLiteral("--peer")) {
+        peer = args.at(1);
+        args = args.mid(2);
+    }
     const qsizetype split = args.indexOf(QStringLiteral("--"));
     if (args.size() < 2 || split < 1) {
-        std::fputs("usage: side_by_side <out.jpg> <left pages...> -- <right pages...>\n", stderr);
+        std::fputs("usage: side_by_side [--peer NAME] <out.jpg> <left pages...> -- <right pages...>\n",
+                   stderr);
         return 2;
     }
     const QString out = args.takeFirst();
@@ -33,7 +41,7 @@ int main(int argc, char** argv) {
     painter.setPen(Qt::white);
     painter.drawText(kGap, 18, QStringLiteral("ours: %1 pages").arg(left.size()));
     painter.drawText(2 * kGap + kColumn, 18,
-                     QStringLiteral("LibreOffice: %1 pages").arg(right.size()));
+                     QStringLiteral("%1: %2 pages").arg(peer).arg(right.size()));
     for (int row = 0; row < rows; ++row) {
         const int y = 24 + kGap + row * (545 + kGap);
         for (int side = 0; side < 2; ++side) {
