@@ -6,8 +6,9 @@ For every message of the folder that has a plain body ("1000"), the
 converter makes its pages ("Kestrune.exe <msg> <out.jpg>") and LibreOffice
 renders the body the converter would render (written out by the bench program
 dump_body: the RTF body, else the HTML, else the text) to PDF and then to
-96 dpi JPEG pages. Both sets of pages are read with tesseract (English, pages
-upscaled 2x, read as they are and in black and white). A word of the plain
+96 dpi JPEG pages of the quality the converter writes (80). Both sets of
+pages are read the same way, by ocr() (tesseract, English, pages upscaled 2x,
+read as they are and in black and white). A word of the plain
 body counts as found when OCR read it on any page of that message.
 
     python3 bench/render/ocr_legibility.py --bin build/ci/bin --msg ../shared/corpus/msg \
@@ -86,6 +87,25 @@ def ours(binary, msg, work):
     return sorted(out.glob("*.jpg"))
 
 
+def document_suffix(head):
+    """What LibreOffice is to read the body as: RTF, HTML or text, looked at
+    past a byte-order mark (UTF-16 HTML is still HTML)."""
+    for bom, codec in ((b"\xef\xbb\xbf", "utf-8"), (b"\xff\xfe", "utf-16-le"),
+                       (b"\xfe\xff", "utf-16-be")):
+        if head.startswith(bom):
+            head = head[len(bom):].decode(codec, "replace").encode("utf-8")
+            break
+    head = head.lstrip().lower()
+    return ".rtf" if head.startswith(b"{\\rtf") else ".html" if head.startswith(b"<") else ".txt"
+
+
+def rasterise(pdf, prefix):
+    """96 dpi JPEG pages of a PDF, of the quality the converter writes (80),
+    so that both renderings reach OCR as the same kind of image."""
+    subprocess.run(["pdftoppm", "-r", "96", "-jpeg", "-jpegopt", "quality=80", str(pdf),
+                    str(prefix)], capture_output=True, timeout=600)
+
+
 def libreoffice(binary, msg, work, profile):
     out = work / "lo"
     out.mkdir()
@@ -93,16 +113,14 @@ def libreoffice(binary, msg, work, profile):
     if subprocess.run([str(binary / "dump_body"), str(msg), str(body)],
                       capture_output=True, timeout=60).returncode != 0:
         return []
-    head = body.read_bytes()[:512].lstrip().lower()
-    suffix = ".rtf" if head.startswith(b"{\\rtf") else ".html" if b"<" in head[:1] else ".txt"
+    suffix = document_suffix(body.read_bytes()[:1024])
     document = body.rename(out / ("body" + suffix))
     subprocess.run(["soffice", f"-env:UserInstallation=file://{profile}", "--headless",
                     "--convert-to", "pdf", "--outdir", str(out), str(document)],
                    capture_output=True, timeout=600)
     pdf = out / "body.pdf"
     if pdf.exists():
-        subprocess.run(["pdftoppm", "-r", "96", "-jpeg", str(pdf), str(out / "page")],
-                       capture_output=True, timeout=600)
+        rasterise(pdf, out / "page")
     return sorted(out.glob("page*.jpg"))
 
 
@@ -145,7 +163,7 @@ def main():
                 shutil.rmtree(work)
             work.mkdir()
             found_ours = ocr(ours(binary, msg, work))
-            cached = args.cache / (msg.stem + ".v2.json") if args.cache else None
+            cached = args.cache / (msg.stem + ".v3.json") if args.cache else None
             if cached and cached.exists():
                 found_lo = set(json.loads(cached.read_text()))
             else:
