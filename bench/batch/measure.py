@@ -18,9 +18,9 @@ Prints, per route, messages, seconds, milliseconds a message and messages a
 second, then the ratios the batch converter is held to, and the largest
 worker's peak memory (the batch converter's own summary, from wait4).
 
-    cmake --build build/batch --target orvaline-convert benchmarks
+    cmake --build build/ci --target orvaline-convert benchmarks
     apt-get install -y libreoffice-writer-nogui poppler-utils
-    python3 bench/batch/measure.py --bin build/batch/bin --msg ../shared/corpus/msg --count 2000
+    python3 bench/batch/measure.py --bin build/ci/bin --msg ../shared/corpus/msg --count 2000
 """
 import argparse
 import os
