@@ -325,6 +325,51 @@ TEST(PageImage, RtfPaperSizeAndMarginsApplyToEveryPage) {
     }
 }
 
+// Headers and footers are drawn in the margins of every page: the first
+// page's own with \titlepg (none here), a page number field showing the page
+// it is on; a header taller than the top margin moves the body down.
+TEST(PageImage, RtfHeadersAndFootersRepeatWithTheirPageNumbers) {
+    std::string rtf =
+        "{\\rtf1\\ansi{\\colortbl;\\red255\\green0\\blue0;}\\paperw8000\\paperh6000"
+        "\\margl720\\margr720\\margt720\\margb720\\headery144\\footery144\\titlepg"
+        "{\\header\\pard\\cf1\\fs28 Header one\\par Header two\\par Header three\\par}"
+        "{\\footer\\pard Page {\\field{\\*\\fldinst PAGE}{\\fldrslt 1}} of "
+        "{\\field{\\*\\fldinst NUMPAGES}{\\fldrslt 1}}\\par}\\pard ";
+    for (int i = 0; i < 60; ++i) {
+        rtf += "Line " + std::to_string(i) + "\\par ";
+    }
+    rtf += "}";
+    const auto doc = loadText(rtf);
+    ASSERT_GE(doc.pageCount(), 3);
+    const int headerBottom = doc.geometry().marginTop / 15;
+    EXPECT_GT(headerBottom, 48 + 20);  // three lines of 14 pt from 144 twips down
+    const QImage first = doc.renderPage(0);
+    const QImage second = doc.renderPage(1);
+    const QImage third = doc.renderPage(2);
+    EXPECT_EQ(countPixels(first, QRect(0, 0, 533, headerBottom), isRed), 0);
+    EXPECT_GT(countPixels(second, QRect(48, 8, 200, headerBottom - 8), isRed), 50);
+    // The body starts below the header: nothing red or dark between them.
+    EXPECT_EQ(countPixels(second, QRect(0, headerBottom, 533, 40), isRed), 0);
+    EXPECT_GT(countPixels(second, QRect(48, headerBottom, 100, 30), isDark), 10);
+    // The first page has no footer of its own; the others theirs, each
+    // with its own number.
+    const QRect footer(48, 400 - 10 - 30, 300, 30);
+    EXPECT_EQ(countPixels(first, footer, isDark), 0);
+    EXPECT_GT(countPixels(second, footer, isDark), 20);
+    EXPECT_NE(second.copy(footer), third.copy(footer));
+
+    // A header longer than any real one is cut, and the pages still render.
+    const std::string longHeader =
+        "{\\rtf1\\ansi{\\header " + std::string(200000, 'x') + "\\par}Body\\par}";
+    const auto cut = loadText(longHeader);
+    EXPECT_NO_THROW(cut.renderPage(0));
+    bool warned = false;
+    for (const std::string& warning : cut.warnings()) {
+        warned = warned || warning.find("header or footer") != std::string::npos;
+    }
+    EXPECT_TRUE(warned);
+}
+
 TEST(PageImage, EveryPageRendersItsOwnSliceOnly) {
     const auto doc = loadText(numberedLines(120));
     ASSERT_GE(doc.pageCount(), 2);

@@ -1,6 +1,7 @@
 #include "engine/paged_document.h"
 
 #include "engine/render_limits.h"
+#include "page_bands.h"
 #include "text_formats.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -125,6 +126,8 @@ rtf::PageSetup sanitize(rtf::PageSetup g, std::vector<std::string>& warnings) {
     };
     fitMargins(g.marginLeft, g.marginRight, g.paperWidth, "left and right");
     fitMargins(g.marginTop, g.marginBottom, g.paperHeight, "top and bottom");
+    g.headerY = std::clamp(g.headerY, 0, g.paperHeight / 2);
+    g.footerY = std::clamp(g.footerY, 0, g.paperHeight / 2);
     return g;
 }
 
@@ -335,7 +338,42 @@ struct PagedDocument::State {
     int laidOutPages = 1;
     std::vector<std::string> warnings;
     Underlines underlines;
+    PageBands bands;  // the headers and footers of an RTF document
 };
+
+namespace {
+
+// Headers and footers are laid out at the body's width, their pictures at
+// most a third of the paper high. A header that reaches below the top
+// margin moves the body's top down to it, and a footer that reaches above
+// the bottom margin its bottom up, as word processors do, as long as the
+// body keeps its least height.
+PageBands placeBands(rtf::HeadersFooters parts, rtf::PageSetup& g,
+                     std::vector<std::string>& warnings) {
+    const double width = toPixels(g.paperWidth - g.marginLeft - g.marginRight);
+    for (std::unique_ptr<QTextDocument>* band :
+         {&parts.header, &parts.footer, &parts.firstHeader, &parts.firstFooter}) {
+        if (*band) {
+            fitImages(**band, QSizeF(width, toPixels(g.paperHeight) / 3.0));
+            boundTableNesting(**band, warnings);
+            prepareFormats(**band);
+        }
+    }
+    PageBands bands(std::move(parts), width);
+    if (bands.empty()) {
+        return bands;
+    }
+    const int headerBottom =
+        g.headerY + static_cast<int>(std::ceil(bands.headerHeight() * kTwipsPerPixel));
+    const int footerTop =
+        g.footerY + static_cast<int>(std::ceil(bands.footerHeight() * kTwipsPerPixel));
+    const int room = g.paperHeight - kMinBodyTwips;
+    g.marginTop = std::max(g.marginTop, std::min(headerBottom, room - g.marginBottom));
+    g.marginBottom = std::max(g.marginBottom, std::min(footerTop, room - g.marginTop));
+    return bands;
+}
+
+}  // namespace
 
 PagedDocument::PagedDocument(std::unique_ptr<State> state) : m_state(std::move(state)) {}
 PagedDocument::PagedDocument(PagedDocument&&) noexcept = default;
@@ -353,6 +391,7 @@ PagedDocument PagedDocument::load(std::span<const std::uint8_t> bytes,
     auto state = std::make_unique<State>();
     state->format = options.format.value_or(detectFormat(bytes));
     rtf::PageSetup requested;
+    rtf::HeadersFooters bands;
     switch (state->format) {
         case SourceFormat::Rtf: {
             rtf::ReadResult result = rtf::readRtf(bytes, images);
@@ -361,6 +400,7 @@ PagedDocument PagedDocument::load(std::span<const std::uint8_t> bytes,
             }
             state->doc = std::move(result.document);
             requested = result.page;
+            bands = std::move(result.headersFooters);
             state->warnings = std::move(result.warnings);
             break;
         }
@@ -410,6 +450,7 @@ PagedDocument PagedDocument::load(std::span<const std::uint8_t> bytes,
     }
 
     state->geometry = sanitize(withPaper(requested, options.paper), state->warnings);
+    state->bands = placeBands(std::move(bands), state->geometry, state->warnings);
     const rtf::PageSetup& g = state->geometry;
     const QSizeF body(toPixels(g.paperWidth - g.marginLeft - g.marginRight),
                       toPixels(g.paperHeight - g.marginTop - g.marginBottom));
@@ -538,6 +579,17 @@ QImage PagedDocument::renderPage(int pageIndex, int dpi) const {
     m_state->doc->documentLayout()->draw(&painter, context);
     m_state->underlines.draw(painter, *m_state->doc, clip);
     painter.restore();
+
+    if (!m_state->bands.empty()) {
+        BandPlacement place;
+        place.left = toPixels(g.marginLeft);
+        place.width = toPixels(g.paperWidth - g.marginLeft - g.marginRight);
+        place.headerTop = toPixels(g.headerY);
+        place.footerBottom = paper.height() - toPixels(g.footerY);
+        place.paperWidth = paper.width();
+        place.paperHeight = paper.height();
+        m_state->bands.draw(painter, pageIndex, laidOutPageCount(), place);
+    }
 
     if (truncated() && pageIndex == pageCount() - 1) {
         QFont font = defaultBodyFont();

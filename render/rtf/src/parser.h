@@ -57,6 +57,7 @@ struct CharState {
     int foreground = 0;  // colour table index; 0 is "auto"
     int background = 0;
     QString href;
+    int pageField = 0;  // kPageNumber, kPageCount: text a paginator replaces
 };
 
 struct ParaState {
@@ -164,6 +165,9 @@ enum class Word {
     MargR,
     MargT,
     MargB,
+    HeaderY,
+    FooterY,
+    TitlePg,
     // destinations
     FontTable,
     ColorTable,
@@ -171,9 +175,16 @@ enum class Word {
     Field,
     FieldInstruction,
     FieldResult,
+    ChPgn,
     ShpPict,
     NestTableProps,
     SkipDestination,
+    Header,
+    Footer,
+    HeaderFirst,
+    FooterFirst,
+    HeaderLeft,
+    FooterLeft,
     // font table and colour table
     F,
     FCharset,
@@ -379,6 +390,11 @@ private:
     void applyBorders(QTextTableCellFormat& format, const CellDef* cell, const RowDef& row,
                       bool firstRow, bool firstCell, bool lastCell) const;
     void closeTableLevel();
+    void trimLastBlock();
+
+    // Headers and footers: their groups are read into documents of their own
+    void startHeaderFooter(Word word);
+    void endHeaderFooter();
 
     // Pictures (rtf_picture_group.cpp)
     void startPicture();
@@ -425,6 +441,17 @@ private:
     int m_borderSide = 0;
     int m_tableCells = 0;
     bool m_breakBefore = false;
+
+    // The output a header or footer group interrupts, restored at its end.
+    struct MainOutput {
+        QTextDocument* doc = nullptr;
+        QTextCursor cursor;
+        std::vector<TableLevel> tables;
+        bool breakBefore = false;
+        std::size_t depth = 0;  // the group's depth; 0: no header or footer is read
+        int chars = 0;          // characters of the header or footer so far
+    };
+    MainOutput m_main;
 
     std::vector<Field> m_fields;
     PictureState m_picture;

@@ -135,12 +135,16 @@ constexpr std::pair<std::string_view, Word> kWordNames[] = {
     {"margr", Word::MargR},
     {"margt", Word::MargT},
     {"margb", Word::MargB},
+    {"headery", Word::HeaderY},
+    {"footery", Word::FooterY},
+    {"titlepg", Word::TitlePg},
     {"fonttbl", Word::FontTable},
     {"colortbl", Word::ColorTable},
     {"pict", Word::Pict},
     {"field", Word::Field},
     {"fldinst", Word::FieldInstruction},
     {"fldrslt", Word::FieldResult},
+    {"chpgn", Word::ChPgn},
     {"shppict", Word::ShpPict},
     {"nesttableprops", Word::NestTableProps},
     // Destinations whose content is never shown.
@@ -151,14 +155,14 @@ constexpr std::pair<std::string_view, Word> kWordNames[] = {
     {"revtbl", Word::SkipDestination},
     {"rsidtbl", Word::SkipDestination},
     {"filetbl", Word::SkipDestination},
-    {"header", Word::SkipDestination},
-    {"headerl", Word::SkipDestination},
-    {"headerr", Word::SkipDestination},
-    {"headerf", Word::SkipDestination},
-    {"footer", Word::SkipDestination},
-    {"footerl", Word::SkipDestination},
-    {"footerr", Word::SkipDestination},
-    {"footerf", Word::SkipDestination},
+    {"header", Word::Header},
+    {"headerl", Word::HeaderLeft},
+    {"headerr", Word::Header},
+    {"headerf", Word::HeaderFirst},
+    {"footer", Word::Footer},
+    {"footerl", Word::FooterLeft},
+    {"footerr", Word::Footer},
+    {"footerf", Word::FooterFirst},
     {"footnote", Word::SkipDestination},
     {"annotation", Word::SkipDestination},
     {"atnid", Word::SkipDestination},
@@ -568,6 +572,9 @@ void Parser::onGroupEnd() {
     while (!m_fields.empty() && m_fields.back().depth > m_stack.size()) {
         m_fields.pop_back();
     }
+    if (m_main.depth > m_stack.size()) {
+        endHeaderFooter();
+    }
     if (m_stack.empty()) {
         topGroupClosed();
     }
@@ -770,6 +777,19 @@ void Parser::insertText(const QString& text) {
     if (m_textChars > kMaxTextChars) {
         return;
     }
+    if (m_main.depth != 0 && m_main.chars + text.size() > kMaxHeaderFooterChars) {
+        if (m_main.chars < kMaxHeaderFooterChars) {
+            warn("a header or footer longer than " + std::to_string(kMaxHeaderFooterChars) +
+                 " characters was cut");
+            const qsizetype room = kMaxHeaderFooterChars - m_main.chars;
+            m_main.chars = kMaxHeaderFooterChars;
+            currentSink().cursor->insertText(text.left(room), charFormat());
+        }
+        return;
+    }
+    if (m_main.depth != 0) {
+        m_main.chars += static_cast<int>(text.size());
+    }
     m_textChars += static_cast<std::size_t>(text.size());
     if (m_textChars > kMaxTextChars) {
         warn("text longer than " + std::to_string(kMaxTextChars) + " characters was truncated");
@@ -861,6 +881,9 @@ QTextCharFormat Parser::charFormat() const {
         f.setAnchorHref(c.href);
         f.setForeground(kLinkColor);
         f.setUnderlineStyle(QTextCharFormat::SingleUnderline);
+    }
+    if (c.pageField != 0) {
+        f.setProperty(kPageFieldProperty, c.pageField);
     }
     return f;
 }
@@ -1059,6 +1082,19 @@ bool Parser::handleDocumentWord(Word word, const Token& token) {
                 m_result.page.paperWidth = param;
             }
             return true;
+        case Word::HeaderY:
+            if (param >= 0) {
+                m_result.page.headerY = param;
+            }
+            return true;
+        case Word::FooterY:
+            if (param >= 0) {
+                m_result.page.footerY = param;
+            }
+            return true;
+        case Word::TitlePg:
+            m_result.headersFooters.titlePage = true;
+            return true;
         case Word::PaperH:
             if (param > 0) {
                 m_result.page.paperHeight = param;
@@ -1104,6 +1140,14 @@ bool Parser::handleDestinationWord(Word word) {
         case Word::SkipDestination:
             skipGroup();
             return true;
+        case Word::Header:
+        case Word::Footer:
+        case Word::HeaderFirst:
+        case Word::FooterFirst:
+        case Word::HeaderLeft:
+        case Word::FooterLeft:
+            startHeaderFooter(word);
+            return true;
         case Word::Pict:
             startPicture();
             return true;
@@ -1129,15 +1173,31 @@ bool Parser::handleFieldWord(Word word) {
             g.dest = Dest::FieldInstruction;
             return true;
         case Word::FieldResult:
-            // A field shows as its result; a HYPERLINK field's result links too.
+            // A field shows as its result; a HYPERLINK field's result links
+            // too; the result of a page number field is the number of the
+            // page it is drawn on (or of the pages), not the one stored.
             g.dest = Dest::Text;
             if (!m_fields.empty()) {
                 const QString inst = m_fields.back().instruction.trimmed();
-                if (inst.startsWith(QStringLiteral("HYPERLINK"), Qt::CaseInsensitive)) {
+                const QString name = inst.section(QLatin1Char(' '), 0, 0).toUpper();
+                if (name == QLatin1String("HYPERLINK")) {
                     g.chr.href = hyperlinkTarget(inst);
+                } else if (name == QLatin1String("PAGE")) {
+                    g.chr.pageField = kPageNumber;
+                } else if (name == QLatin1String("NUMPAGES") ||
+                           name == QLatin1String("SECTIONPAGES")) {
+                    g.chr.pageField = kPageCount;
                 }
             }
             return true;
+        case Word::ChPgn: {
+            const int saved = g.chr.pageField;
+            g.chr.pageField = kPageNumber;
+            appendText(QStringLiteral("1"));
+            flushText();
+            state().chr.pageField = saved;
+            return true;
+        }
         default:
             return false;
     }
@@ -1150,8 +1210,10 @@ bool Parser::handleCharacterWord(Word word, const Token& token) {
     switch (word) {
         case Word::Plain: {
             const QString href = chr.href;
+            const int pageField = chr.pageField;
             chr = CharState{};
             chr.href = href;
+            chr.pageField = pageField;
             return true;
         }
         case Word::F:
@@ -1406,9 +1468,74 @@ void Parser::finish() {
     if (m_stack.empty()) {
         m_stack.push_back(Group{});
     }
+    if (m_main.depth != 0) {
+        endHeaderFooter();  // the input ended inside a header or footer
+    }
     while (!m_tables.empty()) {
         closeTableLevel();
     }
+    trimLastBlock();
+}
+
+// Headers and footers: the group is read like the body, into a document of
+// its own, with the fonts, colours and code pages of the body. Only the
+// first of each kind counts (the first section's); later sections' are
+// skipped, as are left-page headers (\facingp is not laid out).
+void Parser::startHeaderFooter(Word word) {
+    HeadersFooters& all = m_result.headersFooters;
+    std::unique_ptr<QTextDocument>* slot = nullptr;
+    switch (word) {
+        case Word::Header:
+            slot = &all.header;
+            break;
+        case Word::Footer:
+            slot = &all.footer;
+            break;
+        case Word::HeaderFirst:
+            slot = &all.firstHeader;
+            break;
+        case Word::FooterFirst:
+            slot = &all.firstFooter;
+            break;
+        default:
+            break;
+    }
+    if (slot == nullptr || *slot || m_main.depth != 0 || state().dest != Dest::Text) {
+        skipGroup();
+        return;
+    }
+    *slot = std::make_unique<QTextDocument>();
+    QTextDocument& doc = **slot;
+    doc.setDocumentMargin(0);
+    doc.setUndoRedoEnabled(false);
+    doc.setDefaultFont(m_doc->defaultFont());
+    doc.setDefaultTextOption(m_doc->defaultTextOption());
+    m_main.doc = m_doc;
+    m_main.cursor = m_cursor;
+    m_main.tables = std::move(m_tables);
+    m_tables.clear();
+    m_main.breakBefore = m_breakBefore;
+    m_main.depth = m_stack.size();
+    m_main.chars = 0;
+    m_doc = &doc;
+    m_cursor = QTextCursor(m_doc);
+    m_breakBefore = false;
+}
+
+void Parser::endHeaderFooter() {
+    flushText();
+    while (!m_tables.empty()) {
+        closeTableLevel();
+    }
+    trimLastBlock();
+    m_doc = m_main.doc;
+    m_cursor = m_main.cursor;
+    m_tables = std::move(m_main.tables);
+    m_breakBefore = m_main.breakBefore;
+    m_main = MainOutput{};
+}
+
+void Parser::trimLastBlock() {
     // The document's last paragraph mark opens an empty block that Word
     // never shows; drop it unless it follows a table.
     QTextBlock last = m_doc->lastBlock();
@@ -1418,7 +1545,7 @@ void Parser::finish() {
             QTextCursor trim(last);
             trim.deletePreviousChar();
         }
-    } else if (last.length() > 1) {
+    } else if (last.length() > 1 && !m_stack.empty()) {
         QTextCursor c(last);
         c.setBlockFormat(blockFormat());
     }

@@ -15,6 +15,7 @@
 #include <common/inline_image.h>
 
 #include <QTextDocument>
+#include <QTextFormat>
 
 #include <cstddef>
 #include <cstdint>
@@ -51,9 +52,32 @@ inline constexpr int kMaxTableCells = 20000;
 inline constexpr int kMaxTableNesting = 10;
 
 // Page size and margins in twips; defaults: Letter, 1800 left/right, 1440 top/bottom.
+// The header's top and the footer's bottom lie headerY and footerY from the
+// paper's edge (\headery, \footery).
 struct PageSetup {
     int paperWidth = 12240, paperHeight = 15840;
     int marginLeft = 1800, marginRight = 1800, marginTop = 1440, marginBottom = 1440;
+    int headerY = 720, footerY = 720;
+};
+
+// Most characters of one header or footer; the rest is left out (warning).
+// A header with a page number is laid out again for every page.
+inline constexpr int kMaxHeaderFooterChars = 4096;
+
+// Text that stands for a page number (a PAGE field, \chpgn) or for the
+// number of pages (NUMPAGES, SECTIONPAGES) carries this character-format
+// property with kPageNumber or kPageCount: whoever paginates puts the
+// number in its place.
+inline constexpr int kPageFieldProperty = QTextFormat::UserProperty + 0x0E02;
+inline constexpr int kPageNumber = 1;
+inline constexpr int kPageCount = 2;
+
+// The headers and footers of the document's first section: those of every
+// page, and with \titlepg those of its first page (absent ones are blank).
+struct HeadersFooters {
+    std::unique_ptr<QTextDocument> header, footer;
+    std::unique_ptr<QTextDocument> firstHeader, firstFooter;
+    bool titlePage = false;
 };
 
 // What the RTF wraps: \fromhtml1 (HTML per [MS-OXRTFEX]), \fromtext (plain text).
@@ -67,6 +91,7 @@ struct ReadResult {
     std::unique_ptr<QTextDocument> document;  // ready to lay out; page size not yet set
     PageSetup page;
     Encapsulation encapsulation = Encapsulation::None;
+    HeadersFooters headersFooters;
     std::vector<std::string> warnings;  // recoverable problems (unknown picture format, ...)
 };
 
