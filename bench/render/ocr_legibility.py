@@ -18,12 +18,15 @@ Two figures are given: over every word of the plain bodies, and over the
 words without the link targets ("<https://...>") and picture sources
 ("[cid:...]") that a text version of an HTML mail spells out and no
 rendering of the mail shows. --cache keeps LibreOffice's words between runs
-(its rendering does not change when ours does).
+(its rendering does not change when ours does) and what OCR read on every
+page image, by the image's SHA-256 (a page that did not change is not read
+again).
 
 Needs the Debian packages tesseract-ocr, tesseract-ocr-eng, imagemagick,
 libreoffice-writer-nogui and poppler-utils (bench only).
 """
 import argparse
+import hashlib
 import json
 import pathlib
 import re
@@ -48,13 +51,21 @@ def words(text):
     return [w.lower().strip("'") for w in WORD.findall(text) if len(w) >= 2]
 
 
-def ocr(pages):
+def ocr(pages, cache=None):
     """Words tesseract reads on the pages, each upscaled 2x and read twice:
     as it is, and made black and white at 50% grey. Tesseract's own
     binarisation loses text on tinted backgrounds (a yellow warning banner,
-    table rows in pastel); a word counts when either reading finds it."""
+    table rows in pastel); a word counts when either reading finds it.
+    With a cache folder, the text read from a page is kept under the SHA-256
+    of the page image, and an identical image is not read again."""
     seen = set()
     for page in pages:
+        kept = cache / (hashlib.sha256(page.read_bytes()).hexdigest() + ".txt") if cache else None
+        if kept and kept.exists():
+            text = kept.read_text()
+            page.with_suffix(".txt").write_text(text)
+            seen.update(words(text))
+            continue
         readings = []
         for name, extra in (("x2", []), ("bw", ["-colorspace", "gray", "-threshold", "50%"])):
             image = page.with_suffix(f".{name}.png")
@@ -65,6 +76,8 @@ def ocr(pages):
             readings.append(result.stdout)
         text = "\n".join(readings)
         page.with_suffix(".txt").write_text(text)
+        if kept:
+            kept.write_text(text)
         seen.update(words(text))
     return seen
 
@@ -135,13 +148,15 @@ def main():
     parser.add_argument("--msg", required=True, type=pathlib.Path)
     parser.add_argument("--only", default="", help="regular expression on message names")
     parser.add_argument("--cache", type=pathlib.Path,
-                        help="folder keeping LibreOffice's OCR words between runs")
+                        help="folder keeping LibreOffice's OCR words, and the text read from "
+                        "each page image, between runs")
     parser.add_argument("--keep", type=pathlib.Path, help="folder keeping every page made")
     args = parser.parse_args()
     binary = args.bin.resolve()
     only = re.compile(args.only)
-    if args.cache:
-        args.cache.mkdir(parents=True, exist_ok=True)
+    page_cache = args.cache / "pages" if args.cache else None
+    if page_cache:
+        page_cache.mkdir(parents=True, exist_ok=True)
 
     # "all": every word of the plain body; "visible": without link targets
     # and picture sources, which only the text version spells out.
@@ -162,12 +177,12 @@ def main():
             if work.exists():
                 shutil.rmtree(work)
             work.mkdir()
-            found_ours = ocr(ours(binary, msg, work))
+            found_ours = ocr(ours(binary, msg, work), page_cache)
             cached = args.cache / (msg.stem + ".v3.json") if args.cache else None
             if cached and cached.exists():
                 found_lo = set(json.loads(cached.read_text()))
             else:
-                found_lo = ocr(libreoffice(binary, msg, work, profile))
+                found_lo = ocr(libreoffice(binary, msg, work, profile), page_cache)
                 if cached:
                     cached.write_text(json.dumps(sorted(found_lo)))
             row = []
