@@ -4,8 +4,10 @@
 //   msgdump --tree FILE     one line per element, depth first:
 //                           "storage|stream SIZE PATH"
 //   msgdump --rtf FILE OUT  the decompressed RTF body, byte for byte, to OUT
+//   msgdump --version       "msgdump (Orvaline) VERSION"
 //
-// Exit status 0 on success, 1 with the failure's text on standard error.
+// Exit status 0 on success, 1 with the failure's text on standard error, 2
+// with the usage line for arguments it does not take.
 
 #include <msg/outlook_storage.h>
 
@@ -183,7 +185,7 @@ void jsonMessage(const OutlookStorage::Message& m, std::ostream& out, int indent
 }
 
 int usage() {
-    std::cerr << "usage: msgdump FILE | --tree FILE | --rtf FILE OUT\n";
+    std::cerr << "usage: msgdump FILE | --tree FILE | --rtf FILE OUT | --version\n";
     return 2;
 }
 
@@ -192,6 +194,10 @@ int usage() {
 int main(int argc, char** argv) {
     try {
         const std::string mode = argc > 1 ? argv[1] : "";
+        if (mode == "--version" && argc == 2) {
+            std::cout << "msgdump (Orvaline) " ORVALINE_VERSION "\n";
+            return 0;
+        }
         if (mode == "--tree") {
             if (argc != 3)
                 return usage();
