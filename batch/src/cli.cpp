@@ -11,8 +11,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -153,27 +155,66 @@ std::string helpText(unsigned processors) {
     return text;
 }
 
-int runProgram(int argc, const char* const* argv, int standardInput, std::ostream& out,
-               std::ostream& err) {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    if (!args.empty() && args.front() == "--worker") {
-        return runWorker(std::vector<std::string>(args.begin() + 1, args.end()));
-    }
-    const unsigned processors = processorCount();
-    RunOptions options;
-    options.jobs = processors;
-    PlanOptions planOptions;
+namespace {
+
+// What the command line asks for, before anything is read or written.
+struct CommandLine {
+    RunOptions run;
+    PlanOptions plan;
     std::vector<std::string> inputPaths;
     std::optional<std::string> outDir;
     std::optional<std::string> report;
     std::optional<std::string> merge;
     bool nullSeparated = false;
+    bool help = false;
+    bool version = false;
+};
+
+// An option that takes a value; returns "" or why the value is refused.
+std::string applyValue(const std::string& name, const std::string& value, CommandLine& line) {
+    if (name == "-o" || name == "--output") {
+        line.outDir = value;
+    } else if (name == "--report") {
+        line.report = value;
+    } else if (name == "--merge-reports") {
+        line.merge = value;
+    } else if (name == "-j" || name == "--jobs") {
+        const auto jobs = wholeNumber(value, 1, 1024);
+        if (!jobs) {
+            return name + " takes a whole number from 1 to 1024, not \"" + value + "\"";
+        }
+        line.run.jobs = *jobs;
+    } else if (name == "--timeout") {
+        const auto seconds = wholeNumber(value, 1, 86400);
+        if (!seconds) {
+            return "--timeout takes whole seconds from 1 to 86400, not \"" + value + "\"";
+        }
+        line.run.timeoutSeconds = *seconds;
+    } else {
+        const auto shard = parseShard(value);
+        if (!shard) {
+            return "--shard takes K/N with 0 <= K < N, not \"" + value + "\"";
+        }
+        line.plan.shard = *shard;
+    }
+    return {};
+}
+
+bool takesValue(const std::string& name) {
+    static const char* const kNames[] = {"-o",    "--output", "--report",  "--merge-reports",
+                                         "-j",    "--jobs",   "--timeout", "--shard",
+                                         "--dpi", "--paper",  "--quality", "--timezone"};
+    return std::find(std::begin(kNames), std::end(kNames), name) != std::end(kNames);
+}
+
+// Reads the words after the program's name; returns "" or the usage error.
+// Page options go to the workers as given ("--dpi 300").
+std::string parseCommandLine(const std::vector<std::string>& args, CommandLine& line) {
     bool optionsEnded = false;
-    std::vector<std::string> pageWords;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& word = args[i];
         if (optionsEnded || word == "-" || word.empty() || word.front() != '-') {
-            inputPaths.push_back(word);
+            line.inputPaths.push_back(word);
             continue;
         }
         if (word == "--") {
@@ -192,150 +233,135 @@ int runProgram(int argc, const char* const* argv, int standardInput, std::ostrea
             name = word.substr(0, 2);
             value = word.substr(2);
         }
-        auto flag = [&](bool& target) {
-            if (value) {
-                return false;
+        if (takesValue(name)) {
+            if (!value && i + 1 < args.size()) {
+                value = args[++i];
             }
-            target = true;
-            return true;
-        };
-        auto needValue = [&]() -> bool {
-            if (value) {
-                return true;
+            if (!value || value->empty()) {
+                return name + " needs a value";
             }
-            if (i + 1 >= args.size()) {
-                return false;
+            if (name == "--dpi" || name == "--paper" || name == "--quality" ||
+                name == "--timezone") {
+                line.run.pageWords.push_back(name);
+                line.run.pageWords.push_back(*value);
+            } else if (std::string refused = applyValue(name, *value, line); !refused.empty()) {
+                return refused;
             }
-            value = args[++i];
-            return true;
-        };
-        bool ok = true;
+            continue;
+        }
+        if (value) {
+            return name + " takes no value";
+        }
         if (name == "-h" || name == "--help") {
-            out << helpText(processors);
-            return 0;
+            line.help = true;
+            return {};
         }
         if (name == "--version") {
-            out << kProgram << " (Orvaline) " << ORVALINE_VERSION << "\n";
-            return 0;
+            line.version = true;
+            return {};
         }
         if (name == "-0" || name == "--null") {
-            ok = flag(nullSeparated);
+            line.nullSeparated = true;
         } else if (name == "--mirror") {
-            ok = flag(planOptions.mirror);
+            line.plan.mirror = true;
         } else if (name == "--resume") {
-            ok = flag(options.resume);
+            line.run.resume = true;
         } else if (name == "-q" || name == "--quiet") {
-            ok = flag(options.quiet);
+            line.run.quiet = true;
         } else if (name == "--header" || name == "--no-header") {
-            bool ignored = false;
-            ok = flag(ignored);
-            pageWords.push_back(name);
-        } else if (name == "--dpi" || name == "--paper" || name == "--quality" ||
-                   name == "--timezone") {
-            if (!needValue()) {
-                return usageError(err, name + " needs a value");
-            }
-            pageWords.push_back(name);
-            pageWords.push_back(*value);
-        } else if (name == "-o" || name == "--output" || name == "--report" ||
-                   name == "--merge-reports" || name == "-j" || name == "--jobs" ||
-                   name == "--timeout" || name == "--shard") {
-            if (!needValue() || value->empty()) {
-                return usageError(err, name + " needs a value");
-            }
-            if (name == "-o" || name == "--output") {
-                outDir = *value;
-            } else if (name == "--report") {
-                report = *value;
-            } else if (name == "--merge-reports") {
-                merge = *value;
-            } else if (name == "-j" || name == "--jobs") {
-                const auto jobs = wholeNumber(*value, 1, 1024);
-                if (!jobs) {
-                    return usageError(
-                        err, name + " takes a whole number from 1 to 1024, not \"" + *value + "\"");
-                }
-                options.jobs = *jobs;
-            } else if (name == "--timeout") {
-                const auto seconds = wholeNumber(*value, 1, 86400);
-                if (!seconds) {
-                    return usageError(err, "--timeout takes whole seconds from 1 to 86400, not \"" +
-                                               *value + "\"");
-                }
-                options.timeoutSeconds = *seconds;
-            } else {
-                const auto shard = parseShard(*value);
-                if (!shard) {
-                    return usageError(err,
-                                      "--shard takes K/N with 0 <= K < N, not \"" + *value + "\"");
-                }
-                planOptions.shard = *shard;
-            }
+            line.run.pageWords.push_back(name);
         } else {
-            return usageError(err, "unknown option " + name);
+            return "unknown option " + name;
         }
-        if (!ok) {
-            return usageError(err, name + " takes no value");
-        }
-    }
-    if (merge) {
-        if (!inputPaths.empty() || outDir) {
-            return usageError(err, "--merge-reports takes only the output folder");
-        }
-        return mergeReports(*merge, out, err);
     }
     // The page options are the converter's, checked by its own rules.
-    {
-        tool::ConvertOptions checked;
-        std::vector<std::string> words;
-        for (const std::string& word : pageWords) {
-            if (word != "--no-header") {
-                words.push_back(word);
-            }
-        }
-        if (const std::string refused = tool::parseOptions(words, checked); !refused.empty()) {
-            return usageError(err, refused);
+    tool::ConvertOptions checked;
+    std::vector<std::string> words;
+    for (const std::string& word : line.run.pageWords) {
+        if (word != "--no-header") {
+            words.push_back(word);
         }
     }
-    if (!outDir) {
-        return usageError(err, "no output folder: add -o OUTDIR");
-    }
-    if (inputPaths.empty()) {
-        return usageError(err, "no input: name message files or folders, or - for a list");
-    }
-    std::vector<Input> inputs;
+    return tool::parseOptions(words, checked);
+}
+
+// The inputs named on the command line and, for "-", on standard input;
+// returns "" or the usage error.
+std::string gatherInputs(const CommandLine& line, int standardInput, std::vector<Input>& inputs) {
     bool listRead = false;
-    for (std::size_t i = 0; i < inputPaths.size(); ++i) {
+    for (std::size_t i = 0; i < line.inputPaths.size(); ++i) {
+        const std::string& path = line.inputPaths[i];
         const auto position = static_cast<std::uint32_t>(i);
-        if (inputPaths[i] == "-") {
+        if (path == "-") {
             if (listRead) {
-                return usageError(err, "- may be given once");
+                return "- may be given once";
             }
             listRead = true;
-            for (std::string& path : readList(standardInput, nullSeparated ? '\0' : '\n')) {
-                inputs.push_back({std::move(path), true, position});
+            for (std::string& listed : readList(standardInput, line.nullSeparated ? '\0' : '\n')) {
+                inputs.push_back({std::move(listed), true, position});
             }
             continue;
         }
         struct stat info {};
-        if (::stat(inputPaths[i].c_str(), &info) != 0) {
-            return usageError(
-                err, "cannot read the input \"" + inputPaths[i] + "\": " + std::strerror(errno));
+        if (::stat(path.c_str(), &info) != 0) {
+            return "cannot read the input \"" + path + "\": " + std::strerror(errno);
         }
-        inputs.push_back({inputPaths[i], false, position});
+        inputs.push_back({path, false, position});
     }
-    options.outDir = *outDir;
-    options.reportPath = report ? *report
-                                : (outDir->back() == '/' ? *outDir : *outDir + "/") +
-                                      reportNameFor(planOptions.shard);
-    options.pageWords = pageWords;
-    options.shard = planOptions.shard;
+    return {};
+}
+
+}  // namespace
+
+int runProgram(int argc, const char* const* argv, int standardInput, std::ostream& out,
+               std::ostream& err) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (!args.empty() && args.front() == "--worker") {
+        return runWorker(std::vector<std::string>(args.begin() + 1, args.end()));
+    }
+    const unsigned processors = processorCount();
+    CommandLine line;
+    line.run.jobs = processors;
+    if (const std::string refused = parseCommandLine(args, line); !refused.empty()) {
+        return usageError(err, refused);
+    }
+    if (line.help) {
+        out << helpText(processors);
+        return 0;
+    }
+    if (line.version) {
+        out << kProgram << " (Orvaline) " << ORVALINE_VERSION << "\n";
+        return 0;
+    }
+    if (line.merge) {
+        if (!line.inputPaths.empty() || line.outDir) {
+            return usageError(err, "--merge-reports takes only the output folder");
+        }
+        return mergeReports(*line.merge, out, err);
+    }
+    if (!line.outDir) {
+        return usageError(err, "no output folder: add -o OUTDIR");
+    }
+    if (line.inputPaths.empty()) {
+        return usageError(err, "no input: name message files or folders, or - for a list");
+    }
+    std::vector<Input> inputs;
+    if (const std::string refused = gatherInputs(line, standardInput, inputs); !refused.empty()) {
+        return usageError(err, refused);
+    }
+    RunOptions& options = line.run;
+    const std::string& outDir = *line.outDir;
+    options.outDir = outDir;
+    options.reportPath = line.report ? *line.report
+                                     : (outDir.back() == '/' ? outDir : outDir + "/") +
+                                           reportNameFor(line.plan.shard);
+    options.shard = line.plan.shard;
     options.workerProgram = ownExecutable();
     if (options.workerProgram.empty()) {
         err << kProgram << ": cannot find its own executable (/proc/self/exe)\n";
         return 2;
     }
-    const Plan plan = makePlan(inputs, planOptions);
+    const Plan plan = makePlan(inputs, line.plan);
     if (!options.quiet) {
         for (const std::string& notice : plan.notices) {
             err << kProgram << ": " << notice << "\n";

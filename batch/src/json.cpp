@@ -1,5 +1,7 @@
 #include "batch/json.h"
 
+#include <common/text.h>
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -43,24 +45,6 @@ void appendEscape(std::string& out, unsigned code) {
     char buffer[8];
     std::snprintf(buffer, sizeof buffer, "\\u%04x", code);
     out += buffer;
-}
-
-void appendUtf8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
 }
 
 class Parser {
@@ -278,7 +262,8 @@ private:
                         m_pos += 2;
                         std::uint32_t low = 0;
                         if (hex4(low) && low >= 0xDC00 && low <= 0xDFFF) {
-                            appendUtf8(out, 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00));
+                            common::appendUtf8(out,
+                                               0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00));
                             break;
                         }
                         m_pos = back;
@@ -286,9 +271,9 @@ private:
                     if (code >= 0xDC80 && code <= 0xDCFF) {
                         out.push_back(static_cast<char>(code - 0xDC00));  // an escaped byte
                     } else if (code >= 0xD800 && code <= 0xDFFF) {
-                        appendUtf8(out, 0xFFFD);
+                        common::appendUtf8(out, 0xFFFD);
                     } else {
-                        appendUtf8(out, code);
+                        common::appendUtf8(out, code);
                     }
                     break;
                 }

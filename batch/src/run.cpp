@@ -119,21 +119,8 @@ public:
     ReportFile() = default;
     ReportFile(const ReportFile&) = delete;
     ReportFile& operator=(const ReportFile&) = delete;
-    // One write per line: a line is in the file, whole, once this returns.
-    bool write(const std::string& line) {
-        std::size_t done = 0;
-        while (done < line.size()) {
-            const ssize_t wrote = ::write(m_fd, line.data() + done, line.size() - done);
-            if (wrote < 0 && errno == EINTR) {
-                continue;
-            }
-            if (wrote <= 0) {
-                return false;
-            }
-            done += static_cast<std::size_t>(wrote);
-        }
-        return true;
-    }
+    // A line is in the file, whole, once this returns.
+    bool write(const std::string& line) { return wire::writeAll(m_fd, line); }
 
 private:
     int m_fd = -1;
@@ -441,17 +428,8 @@ void Batch::dispatch(Worker& worker, std::size_t job) {
     std::string frame;
     wire::put(frame, {m_todo[job].item->source, handed.staging});
     worker.jobs.push_back(std::move(handed));
-    std::size_t done = 0;
-    while (done < frame.size()) {
-        const ssize_t wrote = ::write(worker.toFd, frame.data() + done, frame.size() - done);
-        if (wrote < 0 && errno == EINTR) {
-            continue;
-        }
-        if (wrote <= 0) {
-            return;  // the worker is gone: its end shows on the result pipe
-        }
-        done += static_cast<std::size_t>(wrote);
-    }
+    // A worker that is gone shows its end on the result pipe.
+    wire::writeAll(worker.toFd, frame);
 }
 
 void Batch::finish(const Todo& todo, Record record) {

@@ -78,6 +78,21 @@ std::optional<std::vector<std::string>> take(std::string& buffer) {
     return fields;
 }
 
+bool writeAll(int fd, std::string_view bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (wrote < 0 && errno == EINTR) {
+            continue;
+        }
+        if (wrote <= 0) {
+            return false;
+        }
+        done += static_cast<std::size_t>(wrote);
+    }
+    return true;
+}
+
 }  // namespace wire
 
 namespace {
@@ -93,21 +108,6 @@ bool readExactly(int fd, char* data, std::size_t size) {
         }
         data += got;
         size -= static_cast<std::size_t>(got);
-    }
-    return true;
-}
-
-bool writeAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (wrote < 0 && errno == EINTR) {
-            continue;
-        }
-        if (wrote <= 0) {
-            return false;
-        }
-        done += static_cast<std::size_t>(wrote);
     }
     return true;
 }
@@ -212,7 +212,7 @@ int runWorker(const std::vector<std::string>& pageWords) {
     }
     if (const std::string refused = tool::parseOptions(words, options); !refused.empty()) {
         const std::string text = "orvaline-convert --worker: " + refused + "\n";
-        writeAll(2, text);
+        wire::writeAll(2, text);
         return 2;
     }
     // The renderer runs without a display.
@@ -236,7 +236,7 @@ int runWorker(const std::vector<std::string>& pageWords) {
         }
         std::string frame;
         wire::put(frame, fields);
-        if (!writeAll(kResultFd, frame)) {
+        if (!wire::writeAll(kResultFd, frame)) {
             return 1;
         }
     }

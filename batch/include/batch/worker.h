@@ -19,6 +19,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace batch {
@@ -27,6 +28,10 @@ namespace wire {
 
 // Appends a frame of `fields` to `out`.
 void put(std::string& out, const std::vector<std::string>& fields);
+
+// Writes all of `bytes` to `fd` (again after a signal); false when the
+// other end is gone or the write fails.
+bool writeAll(int fd, std::string_view bytes);
 
 // Takes the first complete frame off the front of `buffer`; no value when
 // the frame is not complete yet. Throws std::runtime_error when the buffer
