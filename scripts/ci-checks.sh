@@ -11,6 +11,10 @@
 #            build and every test
 #   fuzz     the fuzz preset: every libFuzzer target over its seeds, then
 #            FUZZ_SECONDS (default 60) of new inputs each
+#   package  scripts/test-package.sh: the Debian package (release preset,
+#            scripts/package.sh) unpacked and tried: both converters on the
+#            samples, the window under Xvfb, files looked for and used,
+#            lintian, appstreamcli, desktop-file-validate
 #
 # format, layers and tidy need build/ci (scripts/test.sh makes it). Installs
 # the Debian packages of scripts/debian-packages-ci.txt when missing. Prints
@@ -112,9 +116,13 @@ stage_fuzz() {
     return $failed
 }
 
+stage_package() {
+    scripts/test-package.sh
+}
+
 all_start=$(date +%s)
 stages=("$@")
-[ ${#stages[@]} -gt 0 ] || stages=(format layers tidy asan fuzz)
+[ ${#stages[@]} -gt 0 ] || stages=(format layers tidy asan fuzz package)
 passed=0
 failed=0
 failed_names=()
@@ -126,7 +134,7 @@ case "${ORVALINE_CI_TEST_RESULT:-}" in
 esac
 for stage in "${stages[@]}"; do
     if ! declare -F "stage_$stage" >/dev/null; then
-        echo "ci-checks: unknown stage $stage (format, layers, tidy, asan, fuzz)" >&2
+        echo "ci-checks: unknown stage $stage (format, layers, tidy, asan, fuzz, package)" >&2
         exit 2
     fi
     echo "== $stage"
