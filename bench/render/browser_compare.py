@@ -256,7 +256,9 @@ def main():
         print("no message with an HTML body", file=sys.stderr)
         return 1
     n = total["words"]
-    print(f"\nvisible words of the HTML bodies: {n} words in {len(rows) - 1} messages; "
+    with_words = sum(1 for row in rows[1:] if row.split("\t")[2] != "0")
+    print(f"\nvisible words of the HTML bodies: {n} words in {with_words} of the "
+          f"{len(rows) - 1} messages with HTML; "
           f"ours {100 * total['ours'] / n:.1f}%, Chromium {100 * total['chromium'] / n:.1f}%")
     return 0
 
