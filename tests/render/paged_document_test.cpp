@@ -812,4 +812,28 @@ TEST(Underline, IsDrawnBelowTheDescendersInRtfAndHtmlAtEveryResolution) {
         EXPECT_GE(rows.widestRun, rows.textWidth * 9 / 10) << c.what;
         EXPECT_LE(rows.widestRun, rows.textWidth + 4) << c.what;
     }
+
+    // Small monospace links one under the other at a tight pitch, as a
+    // forwarded message's ids: each underline stays clear of the next line's
+    // capitals, or OCR reads the two lines as one.
+    const auto tight = [](const char* link) {
+        const std::string pre = "<pre style=\"margin:0;font-family:'Courier New';font-size:10pt\">";
+        return pre + "<a href=\"https://x.test/\" style=\"" + link + "\">gjpqy</a></pre>" + pre +
+               "TTTTT</pre>";
+    };
+    const UnderlineRows rows = compareUnderlined(tight("text-decoration:none"),
+                                                 tight("text-decoration:underline"), 96, html);
+    ASSERT_GE(rows.firstRow, 0);
+    // The next line's top: the first ink of the page whose link is white.
+    const QImage next =
+        PagedDocument::load(bytesOf(tight("text-decoration:none;color:white")), {}, html)
+            .renderPage(0);
+    int nextLineTop = 0;
+    while (nextLineTop < next.height() && countPixels(next, QRect(0, nextLineTop, next.width(), 1),
+                                                      [](QRgb p) { return qGray(p) < 235; }) == 0) {
+        ++nextLineTop;
+    }
+    // Two clean rows: one antialiased row of a stroke and of a capital
+    // still read as touching.
+    EXPECT_LE(rows.lastRow, nextLineTop - 3);
 }

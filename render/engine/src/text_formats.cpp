@@ -292,6 +292,10 @@ void drawUnderlineSegment(QPainter& painter, const QRectF& rect, int style, cons
 
 }  // namespace
 
+// Between an underline and the next line's top: more than a pixel, so that
+// a row stays clear once the stroke is snapped to whole pixels.
+constexpr double kClearance = 1.5;
+
 void Underlines::draw(QPainter& painter, const QTextDocument& doc, const QRectF& clip) const {
     const std::vector<UnderlinedBlock>& blocks = m_blocks;
     const std::vector<double>& maxBottom = m_maxBottom;
@@ -310,6 +314,10 @@ void Underlines::draw(QPainter& painter, const QTextDocument& doc, const QRectF&
             continue;
         }
         const QPointF origin = layout->blockBoundingRect(block).topLeft();
+        // The next block's top, when it follows below (not in the next
+        // cell of a table row).
+        const double nextBlockTop =
+            block.next().isValid() ? layout->blockBoundingRect(block.next()).top() : -1.0;
         const QString chars = block.text();
         for (const UnderlineRun& run : entry.runs) {
             auto known = metricsOf.find(run.font.key());
@@ -334,14 +342,23 @@ void Underlines::draw(QPainter& painter, const QTextDocument& doc, const QRectF&
                     continue;
                 }
                 const double baseline = origin.y() + line.y() + line.ascent();
-                if (baseline + m.top > clip.bottom() ||
-                    baseline + m.top + m.thickness < clip.top()) {
+                // Below the descenders, but a pixel clear of the next line:
+                // at a tight line pitch (small monospace links, one under
+                // the other) the stroke would otherwise join two lines.
+                double below = m.top;
+                if (l + 1 < text->lineCount()) {
+                    below = std::min(below, text->lineAt(l + 1).y() - line.y() - line.ascent() -
+                                                m.thickness - kClearance);
+                } else if (nextBlockTop > baseline) {
+                    below = std::min(below, nextBlockTop - baseline - m.thickness - kClearance);
+                }
+                const double top = baseline + std::max(1.0, below);
+                if (top > clip.bottom() || top + m.thickness < clip.top()) {
                     continue;
                 }
                 const double x1 = origin.x() + line.cursorToX(from);
                 const double x2 = origin.x() + line.cursorToX(to);
-                const QRectF rect(std::min(x1, x2), baseline + m.top, std::abs(x2 - x1),
-                                  m.thickness);
+                const QRectF rect(std::min(x1, x2), top, std::abs(x2 - x1), m.thickness);
                 const QRectF visible = rect.intersected(clip);
                 if (!visible.isEmpty()) {
                     drawUnderlineSegment(painter, visible, run.style, run.color);
