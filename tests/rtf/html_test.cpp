@@ -450,6 +450,7 @@ TEST(HtmlLayout, StyleSheetRulesApplyAndTheElementsOwnStyleWins) {
         "<p class=MsoNormal><b><span style='font-size:7.5pt;font-family:\"Arial\"'>Mail: "
         "<a href=\"mailto:x\"><span style='color:blue'>address</span></a></span></b></p>"
         "<p>no class <a href=\"x\">link</a></p>"
+        "<p><a name=\"_MailOriginal\"><b>From:</b></a> a named anchor, no link</p>"
         "</body></html>"));
     const QString text = allText(*r.document);
     for (const char* leak : {"Calibri", "mso", "Style Definitions", "{", "<!--"}) {
@@ -476,6 +477,12 @@ TEST(HtmlLayout, StyleSheetRulesApplyAndTheElementsOwnStyleWins) {
               QColor(Qt::green));  // rules inside @media are not read
     EXPECT_EQ(link->foreground().color(), QColor(0x05, 0x63, 0xC1));
     EXPECT_TRUE(link->fontUnderline());
+    // a:link is for links: Word's bookmark around a forwarded header's
+    // first label stays plain.
+    const auto anchor = formatOf(*r.document, QStringLiteral("rom:"));
+    ASSERT_TRUE(anchor);
+    EXPECT_FALSE(anchor->fontUnderline());
+    EXPECT_NE(anchor->foreground().color(), QColor(0x05, 0x63, 0xC1));
 }
 
 TEST(HtmlBody, MailHtmlWithoutRtfGetsTheSameTreatment) {

@@ -21,6 +21,7 @@ struct Rule {
     QString cls;          // lower case; empty: no class needed
     int specificity = 0;  // 1 per element name, 10 per class or pseudo-class
     int order = 0;        // position in the sheets
+    bool link = false;    // a:link: only links (with an href), not named anchors
     QString declarations;
 };
 
@@ -100,6 +101,7 @@ void readSheet(const QString& sheet, std::vector<Rule>& rules, QString& rest) {
             Rule rule;
             rule.tag = tag;
             rule.cls = m.captured(2).toLower();
+            rule.link = link;
             rule.specificity =
                 (tag.isEmpty() ? 0 : 1) + (rule.cls.isEmpty() ? 0 : 10) + (link ? 10 : 0);
             rule.order = static_cast<int>(rules.size());
@@ -179,6 +181,8 @@ QString withStyleSheetsInlined(const QString& html) {
     static const QRegularExpression kStyle(
         QStringLiteral("(?:^|\\s)style\\s*=\\s*(\"[^\"]*\"|'[^']*'|[^\\s>]+)"),
         QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression kHref(QStringLiteral("(?:^|\\s)href\\s*="),
+                                          QRegularExpression::CaseInsensitiveOption);
     QString out;
     out.reserve(withoutSheets.size() + withoutSheets.size() / 4);
     // Inlining repeats declarations on every element they match; the result
@@ -192,9 +196,10 @@ QString withStyleSheetsInlined(const QString& html) {
         const QString name = tag.captured(1).toLower();
         QString attributes = tag.captured(2);
         matching.clear();
+        const bool isLink = name == QStringLiteral("a") && kHref.match(attributes).hasMatch();
         auto add = [&](const std::vector<const Rule*>& candidates) {
             for (const Rule* rule : candidates) {
-                if (rule->tag.isEmpty() || rule->tag == name) {
+                if ((rule->tag.isEmpty() || rule->tag == name) && (!rule->link || isLink)) {
                     matching.push_back(rule);
                 }
             }
