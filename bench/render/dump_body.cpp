@@ -75,8 +75,8 @@ std::string htmlProperty(const tool::Message& message) {
     const auto first = binary ? message.InternetCodepage() : message.MessageCodepage();
     const auto second = binary ? message.MessageCodepage() : message.InternetCodepage();
     const auto codePage = static_cast<int>(first.value_or(second.value_or(0)));
-    if (auto text = rtf::decodeCodePage(codePage, QByteArrayView(bytes.data(),
-                                                                 static_cast<qsizetype>(bytes.size())))) {
+    if (auto text = rtf::decodeCodePage(
+            codePage, QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())))) {
         return utf8WithBom(*text);
     }
     return bytes;

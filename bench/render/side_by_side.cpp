@@ -22,8 +22,9 @@ int main(int argc, char** argv) {
     }
     const qsizetype split = args.indexOf(QStringLiteral("--"));
     if (args.size() < 2 || split < 1) {
-        std::fputs("usage: side_by_side [--peer NAME] <out.jpg> <left pages...> -- <right pages...>\n",
-                   stderr);
+        std::fputs(
+            "usage: side_by_side [--peer NAME] <out.jpg> <left pages...> -- <right pages...>\n",
+            stderr);
         return 2;
     }
     const QString out = args.takeFirst();
