@@ -349,6 +349,29 @@ TEST(HtmlLayout, ABreakThatEndsABlockAddsNoLine) {
     EXPECT_EQ(emptyLines, 1);
 }
 
+// Layout tables are spaced by empty rows and cells of a set height; each
+// takes that height, as in a browser, not a line of text.
+TEST(HtmlLayout, EmptyRowsAndCellsKeepTheirHeight) {
+    const auto gap = [](const QString& spacer) {
+        auto r = rtf::readHtml(
+            QStringLiteral("<table cellpadding=0 cellspacing=0><tr><td>above</td></tr>") + spacer +
+            QStringLiteral("<tr><td>below</td></tr></table>"));
+        r.document->setTextWidth(600);
+        const auto* layout = r.document->documentLayout();
+        return layout->blockBoundingRect(*blockWith(*r.document, QStringLiteral("below"))).top() -
+               layout->blockBoundingRect(*blockWith(*r.document, QStringLiteral("above"))).top();
+    };
+    const qreal none = gap(QString());
+    EXPECT_NEAR(gap(QStringLiteral("<tr style=\"height:70px\"></tr>")) - none, 70, 3);
+    EXPECT_NEAR(gap(QStringLiteral("<tr style='height:5px'> </tr>")) - none, 5, 3);
+    EXPECT_NEAR(gap(QStringLiteral("<tr><td height=\"40\">&nbsp;</td></tr>")) - none, 40, 3);
+    // A row of content keeps the height of its content; an absurd spacer
+    // is bounded.
+    EXPECT_NEAR(gap(QStringLiteral("<tr style=\"height:70px\"><td>x</td></tr>")) - none,
+                gap(QStringLiteral("<tr><td>x</td></tr>")) - none, 1);
+    EXPECT_LT(gap(QStringLiteral("<tr style=\"height:99999999px\"></tr>")), 1100);
+}
+
 // Outlook's reply header "From: ... Sent: ..." sits under the top border of
 // its block, which Qt does not draw: a rule of that colour stands for it.
 TEST(HtmlLayout, TheTopBorderOfAReplyHeaderIsDrawnAsARule) {

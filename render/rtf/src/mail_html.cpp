@@ -228,6 +228,65 @@ QString withTableWidthAttributes(const QString& html) {
     return out;
 }
 
+// Mail spaces its layout tables with empty rows and cells of a set height
+// ("<tr style=\"height:70px\"></tr>", "<td height=\"32\">&nbsp;</td>").
+// Qt keeps no row or cell heights: a row without cells became one line of
+// text high whatever its height, and an empty cell as high as its text, so
+// a footer came up against the pictures above it. Such a row gets one cell,
+// and such a cell a paragraph of exactly that height (at most
+// kMaxSpacerHeight); rows and cells with content keep Qt's heights.
+constexpr int kMaxSpacerHeight = 1000;
+
+int spacerHeight(const QString& attributes) {
+    static const QRegularExpression kCss(
+        QStringLiteral("(?:^|[;\\s\"'])height\\s*:\\s*(\\d+(?:\\.\\d+)?)\\s*px"),
+        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression kAttribute(
+        QStringLiteral("(?:^|\\s)height\\s*=\\s*[\"']?\\s*(\\d+)(?:px)?\\s*[\"'\\s]"),
+        QRegularExpression::CaseInsensitiveOption);
+    QRegularExpressionMatch m = kCss.match(attributes);
+    if (!m.hasMatch()) {
+        m = kAttribute.match(attributes + QLatin1Char(' '));
+    }
+    if (!m.hasMatch()) {
+        return -1;
+    }
+    return std::clamp(qRound(m.captured(1).toDouble()), 0, kMaxSpacerHeight);
+}
+
+QString spacerParagraph(int height) {
+    return QStringLiteral("<p style=\"margin:0;font-size:1px;line-height:%1px\">&nbsp;</p>")
+        .arg(std::max(1, height));
+}
+
+QString withSpacerHeights(const QString& html) {
+    static const QRegularExpression kEmpty(
+        QStringLiteral("<(tr|td|th)\\b((?:[^>\"']|\"[^\"]*\"|'[^']*')*)>"
+                       "((?:\\s|&nbsp;|&#160;|<br\\s*/?>)*)</\\1\\s*>"),
+        QRegularExpression::CaseInsensitiveOption);
+    QString out;
+    qsizetype last = 0;
+    auto it = kEmpty.globalMatch(html);
+    while (it.hasNext()) {
+        const QRegularExpressionMatch m = it.next();
+        const int height = spacerHeight(m.captured(2));
+        if (height < 0) {
+            continue;
+        }
+        const bool row = m.captured(1).compare(QStringLiteral("tr"), Qt::CaseInsensitive) == 0;
+        out += QStringView(html).mid(last, m.capturedStart(3) - last);
+        out += row ? QStringLiteral("<td style=\"padding:0\">") + spacerParagraph(height) +
+                         QStringLiteral("</td>")
+                   : spacerParagraph(height);
+        last = m.capturedEnd(3);
+    }
+    if (last == 0) {
+        return html;
+    }
+    out += QStringView(html).mid(last);
+    return out;
+}
+
 // Tables nested deeper than kMaxTableNesting lose their inner table markup
 // (cells become runs separated by blanks, rows by line breaks): Qt lays
 // nested tables out recursively, and hostile mail can nest thousands.
@@ -474,6 +533,7 @@ void loadHtml(QTextDocument& document, const QString& source,
     html = withTopBordersAsRules(html);
     html = withQtUnits(html);
     html = withTableWidthAttributes(html);
+    html = withSpacerHeights(html);
     {
         QString bounded = withBoundedTableNesting(html);
         if (bounded != html) {
