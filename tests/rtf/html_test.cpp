@@ -372,6 +372,28 @@ TEST(HtmlLayout, EmptyRowsAndCellsKeepTheirHeight) {
     EXPECT_LT(gap(QStringLiteral("<tr style=\"height:99999999px\"></tr>")), 1100);
 }
 
+// As in a browser, a cell's content is centred vertically unless the cell
+// or its row says otherwise (a signature's lines beside its logo).
+TEST(HtmlLayout, CellsAreCentredVerticallyUnlessTheyOrTheirRowSayOtherwise) {
+    auto r = rtf::readHtml(QStringLiteral(
+        "<table><tr><td>plain</td><td valign=top>own top</td>"
+        "<td style='vertical-align:bottom'>own bottom</td></tr>"
+        "<tr valign=\"top\"><td>row top<table><tr><td>nested plain</td></tr></table></td>"
+        "<td>row top too</td></tr></table>"));
+    const auto alignment = [&](const char* text) {
+        const QTextCursor found = r.document->find(QString::fromLatin1(text));
+        const QTextTable* table = found.currentTable();
+        return table == nullptr ? QTextCharFormat::AlignNormal
+                                : table->cellAt(found).format().verticalAlignment();
+    };
+    EXPECT_EQ(alignment("plain"), QTextCharFormat::AlignMiddle);
+    EXPECT_EQ(alignment("own top"), QTextCharFormat::AlignTop);
+    EXPECT_EQ(alignment("own bottom"), QTextCharFormat::AlignBottom);
+    EXPECT_EQ(alignment("row top"), QTextCharFormat::AlignTop);
+    EXPECT_EQ(alignment("row top too"), QTextCharFormat::AlignTop);
+    EXPECT_EQ(alignment("nested plain"), QTextCharFormat::AlignMiddle);
+}
+
 // Outlook's reply header "From: ... Sent: ..." sits under the top border of
 // its block, which Qt does not draw: a rule of that colour stands for it.
 TEST(HtmlLayout, TheTopBorderOfAReplyHeaderIsDrawnAsARule) {

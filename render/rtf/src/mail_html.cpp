@@ -287,6 +287,70 @@ QString withSpacerHeights(const QString& html) {
     return out;
 }
 
+// A browser centres a cell's content vertically unless the cell or its row
+// says otherwise; Qt puts it at the top. A signature's text beside its logo,
+// a label beside a two-line value, came out high. Every cell without a
+// vertical alignment of its own gets its row's, else "middle", as an
+// attribute Qt reads.
+QString withCellVerticalAlignment(const QString& html) {
+    static const QRegularExpression kTag(
+        QStringLiteral("<(/?)(table|tr|td|th)\\b((?:[^>\"']|\"[^\"]*\"|'[^']*')*)>"),
+        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression kValign(
+        QStringLiteral("(?:^|\\s)valign\\s*=\\s*[\"']?\\s*(top|middle|center|bottom|baseline)"),
+        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression kCss(
+        QStringLiteral("vertical-align\\s*:\\s*(top|middle|bottom|baseline)"),
+        QRegularExpression::CaseInsensitiveOption);
+    const auto alignmentOf = [](const QString& attributes) {
+        QRegularExpressionMatch m = kValign.match(attributes);
+        if (!m.hasMatch()) {
+            m = kCss.match(attributes);
+        }
+        return m.hasMatch() ? m.captured(1).toLower() : QString();
+    };
+    // The alignment of the current row of each open table.
+    std::vector<QString> rows;
+    QString out;
+    qsizetype last = 0;
+    auto it = kTag.globalMatch(html);
+    while (it.hasNext()) {
+        const QRegularExpressionMatch m = it.next();
+        const QString name = m.captured(2).toLower();
+        const bool closing = !m.captured(1).isEmpty();
+        if (name == QStringLiteral("table")) {
+            if (closing) {
+                if (!rows.empty()) {
+                    rows.pop_back();
+                }
+            } else {
+                rows.emplace_back();
+            }
+            continue;
+        }
+        if (closing || rows.empty()) {
+            continue;
+        }
+        const QString own = alignmentOf(m.captured(3));
+        if (name == QStringLiteral("tr")) {
+            rows.back() = own;
+            continue;
+        }
+        if (!own.isEmpty()) {
+            continue;
+        }
+        const QString value = rows.back().isEmpty() ? QStringLiteral("middle") : rows.back();
+        out += QStringView(html).mid(last, m.capturedEnd(2) - last);
+        out += QStringLiteral(" valign=\"") + value + QLatin1Char('"');
+        last = m.capturedEnd(2);
+    }
+    if (last == 0) {
+        return html;
+    }
+    out += QStringView(html).mid(last);
+    return out;
+}
+
 // Tables nested deeper than kMaxTableNesting lose their inner table markup
 // (cells become runs separated by blanks, rows by line breaks): Qt lays
 // nested tables out recursively, and hostile mail can nest thousands.
@@ -534,6 +598,7 @@ void loadHtml(QTextDocument& document, const QString& source,
     html = withQtUnits(html);
     html = withTableWidthAttributes(html);
     html = withSpacerHeights(html);
+    html = withCellVerticalAlignment(html);
     {
         QString bounded = withBoundedTableNesting(html);
         if (bounded != html) {
