@@ -11,41 +11,6 @@ namespace {
 
 // Length of the valid UTF-8 sequence at `i` (no overlong forms, no
 // surrogates, nothing above U+10FFFF), or 0.
-std::size_t validSequence(std::string_view s, std::size_t i) {
-    const auto b0 = static_cast<unsigned char>(s[i]);
-    std::size_t need = 0;
-    unsigned char lo = 0x80;
-    unsigned char hi = 0xBF;
-    if (b0 >= 0xC2 && b0 <= 0xDF) {
-        need = 1;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-        need = 2;
-        lo = b0 == 0xE0 ? 0xA0 : 0x80;
-        hi = b0 == 0xED ? 0x9F : 0xBF;
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-        need = 3;
-        lo = b0 == 0xF0 ? 0x90 : 0x80;
-        hi = b0 == 0xF4 ? 0x8F : 0xBF;
-    } else {
-        return 0;
-    }
-    if (i + need >= s.size()) {
-        return 0;
-    }
-    for (std::size_t k = 1; k <= need; ++k) {
-        const auto b = static_cast<unsigned char>(s[i + k]);
-        if (k == 1 ? (b < lo || b > hi) : (b < 0x80 || b > 0xBF)) {
-            return 0;
-        }
-    }
-    return need + 1;
-}
-
-void appendEscape(std::string& out, unsigned code) {
-    char buffer[8];
-    std::snprintf(buffer, sizeof buffer, "\\u%04x", code);
-    out += buffer;
-}
 
 class Parser {
 public:
@@ -289,53 +254,6 @@ private:
 };
 
 }  // namespace
-
-std::string quote(std::string_view text) {
-    std::string out;
-    out.reserve(text.size() + 2);
-    out.push_back('"');
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x80) {
-            const std::size_t length = validSequence(text, i);
-            if (length == 0) {
-                appendEscape(out, 0xDC00 + c);
-                ++i;
-            } else {
-                out.append(text.substr(i, length));
-                i += length;
-            }
-            continue;
-        }
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (c < 0x20 || c == 0x7F) {
-                    appendEscape(out, c);
-                } else {
-                    out.push_back(static_cast<char>(c));
-                }
-        }
-        ++i;
-    }
-    out.push_back('"');
-    return out;
-}
 
 const Value* Value::member(std::string_view name) const {
     if (type != Type::Object) {

@@ -9,6 +9,7 @@
 // Exit status 0 on success, 1 with the failure's text on standard error, 2
 // with the usage line for arguments it does not take.
 
+#include <common/json_string.h>
 #include <msg/outlook_storage.h>
 
 #include <cstdio>
@@ -21,41 +22,8 @@ namespace {
 
 using tool::OutlookStorage;
 
-std::string jsonString(std::string_view s) {
-    std::string out = "\"";
-    for (char ch : s) {
-        const auto c = static_cast<unsigned char>(ch);
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (c < 0x20) {
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                    out += buf;
-                } else {
-                    out += ch;
-                }
-        }
-    }
-    return out + "\"";
-}
-
 std::string jsonOptional(const std::optional<std::string>& s) {
-    return s ? jsonString(*s) : "null";
+    return s ? common::jsonString(*s) : "null";
 }
 
 void printTree(const cfb::Storage& storage, const std::string& prefix, std::ostream& out) {
@@ -75,7 +43,7 @@ void jsonTree(const cfb::Storage& storage, std::ostream& out, int indent) {
     out << "[";
     bool first = true;
     for (const cfb::Element& e : storage.elements()) {
-        out << (first ? "\n" : ",\n") << pad << "  {\"name\": " << jsonString(e.name);
+        out << (first ? "\n" : ",\n") << pad << "  {\"name\": " << common::jsonString(e.name);
         first = false;
         if (e.type == cfb::ElementType::Storage) {
             out << ", \"type\": \"storage\", \"elements\": ";
@@ -149,7 +117,7 @@ void jsonMessage(const OutlookStorage::Message& m, std::ostream& out, int indent
             out << "null";
         }
     } catch (const std::exception& e) {
-        out << "{\"error\": " << jsonString(e.what()) << "}";
+        out << "{\"error\": " << common::jsonString(e.what()) << "}";
     }
     out << ",\n" << pad << "  \"recipients\": [";
     bool first = true;

@@ -1,11 +1,10 @@
 #pragma once
-// The JSON of the batch report: strings written from file names, which are
-// bytes and need not be UTF-8, and a reader for the report's own lines.
-//
-// A byte that is not part of valid UTF-8 is written as the escape \udcXX
-// (XX the byte), the convention of Python's "surrogateescape": the line stays
-// JSON, and readers that know the convention (this one; Python's
-// os.fsencode) get the file name's bytes back exactly.
+// The JSON of the batch report: strings are written by common::jsonString
+// (file names are bytes and need not be UTF-8: a byte outside valid UTF-8
+// becomes \udcXX), and this reader reads the report's own lines back,
+// \udcXX escapes turned back into their bytes.
+
+#include <common/json_string.h>
 
 #include <cstdint>
 #include <map>
@@ -17,7 +16,9 @@
 namespace batch::json {
 
 // `text` as a JSON string literal, quotes included.
-std::string quote(std::string_view text);
+inline std::string quote(std::string_view text) {
+    return common::jsonString(text);
+}
 
 struct Value {
     enum class Type { Null, Bool, Number, String, Array, Object };
