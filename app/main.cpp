@@ -1,5 +1,7 @@
-// orvaline: the desktop application. It takes no arguments; "--version"
-// alone prints the version and exits before any window or display is opened.
+// orvaline: the desktop application. "--version" alone prints the version
+// and exits before any window or display is opened; files and folders named
+// on the command line (a file manager's "Open with") are listed as if
+// dropped on the list. Without arguments the window starts as it always has.
 #include "app/form1.h"
 
 #include <QApplication>
@@ -18,5 +20,6 @@ int main(int argc, char** argv) {
     app::Form1 form;
     form.Form_Load();
     form.show();
+    form.addStartPaths(QCoreApplication::arguments().mid(1));
     return application.exec();
 }

@@ -44,7 +44,8 @@ if [ "${1:-}" = --drive-window ]; then
             sleep 0.2
         done
     }
-    exec_line=$(sed -n 's/^Exec=//p' "$root/usr/share/applications/orvaline.desktop")
+    # A launcher puts the files in place of the field codes (%F); here none.
+    exec_line=$(sed -n 's/^Exec=//p' "$root/usr/share/applications/orvaline.desktop" | sed 's/ *%[fFuU]//g')
     (
         cd "$work/home"
         export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config"

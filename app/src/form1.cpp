@@ -180,6 +180,16 @@ void Form1::buildControls() {
     installEventFilter(this);
 }
 
+void Form1::addStartPaths(const QStringList& paths) {
+    QStringList absolute;
+    for (const QString& path : paths) {
+        absolute << QFileInfo(path).absoluteFilePath();
+    }
+    if (!absolute.isEmpty()) {
+        joblist::AddDroppedPaths(*ListView1, absolute, *m_dialogs);
+    }
+}
+
 void Form1::Form_Load() {
     shell::StepRunner runner(*m_dialogs, QString::fromLatin1(shell::location::kFormLoad));
     runner.step(100, [&] { ApplySkin(); });

@@ -305,6 +305,25 @@ TEST_F(Form1Test, ClosingRunsTheCloseAction) {
     EXPECT_EQ(m_closed, 1);
 }
 
+// "orvaline FILE..." (a file manager's Open With): the paths are listed as a
+// drop lists them, relative ones made absolute, missing ones left out.
+TEST_F(Form1Test, StartPathsAreListedAsADropListsThem) {
+    writeAppFile(QStringLiteral("in/a.msg"), "a");
+    writeAppFile(QStringLiteral("in/sub/b.msg"), "b");
+    auto form = load();
+    form->addStartPaths({});
+    EXPECT_EQ(form->ListView1->count(), 0);
+    const QString saved = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(m_appFolder.path()));
+    form->addStartPaths({QStringLiteral("in/a.msg"), QStringLiteral("no/such.msg"),
+                         m_appFolder.filePath(QStringLiteral("in/sub"))});
+    QDir::setCurrent(saved);
+    ASSERT_EQ(form->ListView1->count(), 2);
+    EXPECT_EQ(form->ListView1->itemText(1), m_appFolder.filePath(QStringLiteral("in/a.msg")));
+    EXPECT_EQ(form->ListView1->itemText(2), m_appFolder.filePath(QStringLiteral("in/sub/b.msg")));
+    EXPECT_TRUE(m_dialogs.shown.empty());
+}
+
 TEST(ApplicationTitle, ShortenedAtBlanks) {
     EXPECT_EQ(shell::ShortenTitle(QStringLiteral("Orvaline")), QStringLiteral("Orvaline"));
     EXPECT_EQ(shell::ShortenTitle(QStringLiteral("Orvaline Mail Converter")),

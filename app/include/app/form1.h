@@ -45,6 +45,11 @@ public:
     // The window's load: skin, pointers, caption, list column, output options.
     void Form_Load();
 
+    // Lists the files and folders the window was started with ("orvaline
+    // FILE...", as a file manager's "Open with" starts it), as if they had
+    // been dropped on the list. Without any, nothing changes.
+    void addStartPaths(const QStringList& paths);
+
     shell::WindowPointer& pointer() { return m_pointer; }
     shell::Dialogs& dialogs() { return *m_dialogs; }
     convert::ConversionRun& conversionRun() { return *m_conversionRun; }
