@@ -63,12 +63,10 @@ rtf::PageSetup withPaper(rtf::PageSetup page, LoadOptions::Paper paper) {
 }
 
 // The header block goes in front of the body as blocks of its own, laid out
-// with the mail HTML treatment; the body's first block keeps its format.
-void insertHeader(QTextDocument& doc, const QString& html, std::vector<std::string>& warnings) {
-    rtf::ReadResult header = rtf::readHtml(html);
-    for (std::string& warning : header.warnings) {
-        warnings.push_back("header: " + warning);
-    }
+// as the plain HTML it is (the converter writes it); the body's first block
+// keeps its format.
+void insertHeader(QTextDocument& doc, const QString& html) {
+    const rtf::ReadResult header = rtf::readOwnHtml(html);
     // A block inserted at the start takes the text after it into a block of
     // the format given: the body's first paragraph keeps its own format, and
     // the header goes into the empty block before it, of the default format.
@@ -446,7 +444,7 @@ PagedDocument PagedDocument::load(std::span<const std::uint8_t> bytes,
         QTextCursor(first).setBlockFormat(format);
     }
     if (!options.headerHtml.isEmpty()) {
-        insertHeader(doc, options.headerHtml, state->warnings);
+        insertHeader(doc, options.headerHtml);
     }
 
     state->geometry = sanitize(withPaper(requested, options.paper), state->warnings);

@@ -703,14 +703,14 @@ Header describe(const Message& message, const CodePageDecoder& decode, const Opt
 std::string toHtml(const Header& header) {
     std::string html =
         "<html><body><div style=\"font-family:Arial;font-size:10.5pt;color:#000000\">"
-        "<p style=\"margin-top:0;margin-bottom:3pt;font-weight:bold\">";
+        "<p style=\"margin-top:0;margin-bottom:4px;font-weight:bold\">";
     html += escaped(header.title);
     html += "</p><hr style=\"background-color:#808080\">";
     html += "<table cellspacing=\"0\" cellpadding=\"1\" border=\"0\">";
     for (const Row& row : header.rows) {
         html +=
             "<tr><td valign=\"top\" nowrap style=\"font-weight:bold;"
-            "padding-right:10pt\">";
+            "padding-right:13.33px\">";
         html += escaped(row.label);
         html += "</td><td valign=\"top\">";
         html += escaped(row.value);
