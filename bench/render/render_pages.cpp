@@ -1,6 +1,7 @@
 // render_pages <document> <output.jpg>: renders every page of a document file
 // through the deployed rendering library, as the converter does, naming pages
-// <output>_<n>.jpg. Prints the page count. For the comparison and speed
+// <output>_<n>.jpg. Prints the page count, and the renderer's warnings on
+// standard error. For the comparison and speed
 // scripts beside it.
 #include "render/document.h"
 
@@ -23,6 +24,9 @@ int main(int argc, char** argv) {
         const int pages = doc.PageCount();
         for (int i = 0; i < pages; ++i) {
             doc.SaveToImage(i, 1, common::pageFileName(argv[2], i + 1), options);
+        }
+        for (const std::string& warning : doc.Warnings()) {
+            std::fprintf(stderr, "warning: %s\n", warning.c_str());
         }
         std::printf("%d\n", pages);
     } catch (const std::exception& e) {
