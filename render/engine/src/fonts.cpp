@@ -213,31 +213,6 @@ QString standInFor(const QString& face) {
     return kByFace.value(face.trimmed().toCaseFolded());
 }
 
-QString latinFaceFor(const QString& face) {
-    // The UI faces of Windows' East Asian editions, by their English and
-    // their own names.
-    static const QHash<QString, QString> kByFace = [] {
-        const QString segoe = QStringLiteral("Liberation Sans");
-        const QString verdana = QStringLiteral("DejaVu Sans");
-        QHash<QString, QString> byFace;
-        for (const char* name :
-             {"Microsoft YaHei", "Microsoft YaHei UI",
-              "\xE5\xBE\xAE\xE8\xBD\xAF\xE9\x9B\x85\xE9\xBB\x91", "Microsoft JhengHei",
-              "Microsoft JhengHei UI",
-              "\xE5\xBE\xAE\xE8\xBB\x9F\xE6\xAD\xA3\xE9\xBB\x91\xE9\xAB\x94", "Malgun Gothic",
-              "\xEB\xA7\x91\xEC\x9D\x80 \xEA\xB3\xA0\xEB\x94\x95", "Yu Gothic", "Yu Gothic UI",
-              "\xE6\xB8\xB8\xE3\x82\xB4\xE3\x82\xB7\xE3\x83\x83\xE3\x82\xAF"}) {
-            byFace.insert(QString::fromUtf8(name).toCaseFolded(), segoe);
-        }
-        for (const char* name :
-             {"Meiryo", "Meiryo UI", "\xE3\x83\xA1\xE3\x82\xA4\xE3\x83\xAA\xE3\x82\xAA"}) {
-            byFace.insert(QString::fromUtf8(name).toCaseFolded(), verdana);
-        }
-        return byFace;
-    }();
-    return kByFace.value(face.trimmed().toCaseFolded());
-}
-
 bool rendererFontsInUse() {
     return g_installed;
 }

@@ -40,26 +40,19 @@ namespace {
 // family, the CJK face of the text's region).
 QStringList availableFamilies(const QStringList& families, std::map<QString, bool>& known) {
     QStringList result;
-    static const QStringList kGeneric = {QStringLiteral("sans-serif"), QStringLiteral("serif"),
-                                         QStringLiteral("monospace"),  QStringLiteral("cursive"),
-                                         QStringLiteral("fantasy"),    QStringLiteral("system-ui")};
-    const auto add = [&](const QString& name) {
+    for (const QString& family : families) {
+        const QString standIn = standInFor(family);
+        const QString name = standIn.isEmpty() ? family : standIn;
         auto it = known.find(name);
         if (it == known.end()) {
             it = known.emplace(name, QFontDatabase::hasFamily(name)).first;
         }
+        static const QStringList kGeneric = {
+            QStringLiteral("sans-serif"), QStringLiteral("serif"),   QStringLiteral("monospace"),
+            QStringLiteral("cursive"),    QStringLiteral("fantasy"), QStringLiteral("system-ui")};
         if (it->second || kGeneric.contains(name, Qt::CaseInsensitive)) {
             result << name;
         }
-    };
-    for (const QString& family : families) {
-        // A CJK face's Latin letters first (eastAsianRuns gives its East
-        // Asian text the CJK face).
-        if (const QString latin = latinFaceFor(family); !latin.isEmpty()) {
-            add(latin);
-        }
-        const QString standIn = standInFor(family);
-        add(standIn.isEmpty() ? family : standIn);
     }
     if (result.isEmpty() && !families.isEmpty()) {
         result << families.last();

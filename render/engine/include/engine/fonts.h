@@ -27,13 +27,6 @@ bool rendererFontsInUse();
 // (condensed) and the region of a CJK face.
 QString standInFor(const QString& face);
 
-// The face that draws the Latin letters of a CJK face mail names, where
-// that face's own Latin letters follow a Latin design ("Microsoft YaHei",
-// "Malgun Gothic": Segoe UI's, whose stand-in is Liberation Sans; "Meiryo":
-// Verdana's); empty for any other face. Its East Asian text stays with
-// standInFor's Noto CJK face.
-QString latinFaceFor(const QString& face);
-
 // The file fontconfig's current configuration picks for a family name
 // (the face a layout gets when it asks for that family); empty when none.
 QString fontFileFor(const QString& family);
