@@ -17,6 +17,7 @@
 #include <cmath>
 #include <cstdint>
 #include <map>
+#include <utility>
 
 namespace render::engine {
 
@@ -129,8 +130,22 @@ void prepareFormats(QTextDocument& doc) {
         QTextCharFormat change;
     };
     std::vector<Edit> edits;
+    std::vector<std::pair<QTextBlock, QStringList>> emptyBlocks;
     std::map<QString, bool> known;
     for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
+        // An empty paragraph is as high as its own format's face: named by
+        // its stand-in as the text's faces are, or Qt looks the name up by a
+        // fallback search of its own (a fontconfig sort over every face),
+        // which can end on another face than text of that format gets.
+        if (block.length() <= 1) {
+            const QStringList families = block.charFormat().fontFamilies().toStringList();
+            if (!families.isEmpty()) {
+                QStringList available = availableFamilies(families, known);
+                if (available != families) {
+                    emptyBlocks.emplace_back(block, std::move(available));
+                }
+            }
+        }
         for (auto it = block.begin(); !it.atEnd(); ++it) {
             const QTextFragment fragment = it.fragment();
             const QTextCharFormat format = fragment.charFormat();
@@ -161,6 +176,11 @@ void prepareFormats(QTextDocument& doc) {
                                           : families;
             eastAsianRuns(fragment, named, edits);
         }
+    }
+    for (const auto& [block, families] : emptyBlocks) {
+        QTextCharFormat format = block.charFormat();
+        format.setFontFamilies(families);
+        QTextCursor(block).setBlockCharFormat(format);
     }
     QTextCursor cursor(&doc);
     for (const Edit& edit : edits) {
