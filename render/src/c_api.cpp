@@ -254,17 +254,17 @@ int orv_document_set_paper(orv_document* doc, int paper) {
     });
 }
 
-int orv_document_set_header_html(orv_document* doc, const char* html, size_t size) {
+int orv_document_set_header(orv_document* doc, const char* text, size_t size) {
     return guarded([&] {
         requireUnloaded(doc, "the header");
-        if (html == nullptr && size != 0) {
+        if (text == nullptr && size != 0) {
             throw render::engine::RenderError("header data missing");
         }
         if (size > render::engine::kMaxInputBytes) {
             throw render::engine::RenderError("the header is larger than the renderer accepts");
         }
-        doc->options.headerHtml =
-            size == 0 ? QString() : QString::fromUtf8(html, static_cast<qsizetype>(size));
+        doc->options.header =
+            size == 0 ? QString() : QString::fromUtf8(text, static_cast<qsizetype>(size));
         return 0;
     });
 }

@@ -63,7 +63,7 @@ protected:
         } else if (body.kind == tool::RenderBody::Kind::Text) {
             load.format = render::engine::SourceFormat::Text;
         }
-        load.headerHtml = QString::fromStdString(envelope::toHtml(header));
+        load.header = QString::fromStdString(envelope::toText(header));
         const auto paged = render::engine::PagedDocument::load(body.bytes, body.images, load);
         const QTextDocument& doc = paged.document();
         LaidOut out;
@@ -72,7 +72,8 @@ protected:
         const double pageHeight = doc.pageSize().height();
         for (QTextBlock b = doc.begin(); b.isValid(); b = b.next()) {
             if (doc.documentLayout()->blockBoundingRect(b).top() < pageHeight) {
-                out.firstPage += b.text() + u'\n';
+                // A row's label and value, as lines of their own.
+                out.firstPage += QString(b.text()).replace(u'\t', u'\n') + u'\n';
             }
         }
         return out;

@@ -194,13 +194,40 @@ TEST(FormatDetection, HtmlTheCallerNamesIsHtmlEvenAsABareFragment) {
 
 TEST(Header, GoesAboveTheBodyWhoseFirstParagraphKeepsItsFormat) {
     render::engine::LoadOptions options;
-    options.headerHtml = QStringLiteral("<p><b>From:</b> Ann</p>");
+    options.header = QStringLiteral("Ann\nFrom:\tAnn");
     const auto doc = PagedDocument::load(
         bytesOf("{\\rtf1\\ansi\\pard\\qc Centered first\\par\\pard Second\\par}"), {}, options);
     const QString text = doc.document().toPlainText();
-    EXPECT_LT(text.indexOf(QStringLiteral("From: Ann")), text.indexOf(QStringLiteral("Centered")));
+    EXPECT_LT(text.indexOf(QStringLiteral("From:\tAnn")), text.indexOf(QStringLiteral("Centered")));
     const QTextBlock body = doc.document().find(QStringLiteral("Centered first")).block();
     EXPECT_EQ(body.blockFormat().alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
+}
+
+TEST(Header, ValuesStandInOneColumnAfterTheWidestLabelAndWrapUnderIt) {
+    render::engine::LoadOptions options;
+    options.header = QStringLiteral("Ann\nTo:\tBob\nAttachments:\t") +
+                     QStringLiteral("report.pdf (8 KB); ").repeated(20) +
+                     QStringLiteral("\nSent:\tfirst line\u2028second line");
+    const auto paged = PagedDocument::load(bytesOf("Body"), {}, options);
+    const QTextDocument& doc = paged.document();
+    // Where the layout put the character at `offset` of the block holding
+    // `text`, and the left end of the block's line `n`.
+    const auto x = [&](const QString& text, int offset) {
+        const QTextBlock block = doc.find(text).block();
+        const QTextLayout* layout = block.layout();
+        return layout->position().x() + layout->lineForTextPosition(offset).cursorToX(offset);
+    };
+    const auto lineStart = [&](const QString& text, int n) {
+        const QTextLayout* layout = doc.find(text).block().layout();
+        EXPECT_GT(layout->lineCount(), n) << text.toStdString();
+        return layout->position().x() + layout->lineAt(n).x();
+    };
+    const double column = x(QStringLiteral("Attachments:"), 13);
+    EXPECT_GT(column, x(QStringLiteral("Attachments:"), 12));  // after the label
+    EXPECT_NEAR(x(QStringLiteral("To:"), 4), column, 0.5);
+    EXPECT_NEAR(lineStart(QStringLiteral("Attachments:"), 1), column, 0.5);
+    EXPECT_NEAR(lineStart(QStringLiteral("Sent:"), 1), column, 0.5);
+    EXPECT_NEAR(lineStart(QStringLiteral("Body"), 0), 0, 0.5);
 }
 
 TEST(FormatDetection, CallersCodePageAppliesOnlyWhereTheContentNamesNone) {

@@ -352,7 +352,7 @@ ConvertResult convertMessage(const render::Library& library, const std::string& 
             for (std::string& text : header.warnings) {
                 result.warnings.push_back(about + text);
             }
-            load.headerHtml = envelope::toHtml(header);
+            load.header = envelope::toText(header);
         }
         const render::Document document(library, body.bytes, body.images, load);
         // The page images stand; what the renderer had to give up on is said.

@@ -64,7 +64,7 @@ struct LoadOptions {
     std::uint32_t codePage = 0;
     Format format = Format::Detect;
     Paper paper = Paper::Document;
-    std::string headerHtml;
+    std::string header;  // orv_document_set_header's text; empty: none
 };
 
 // A picture the message carries, for HTML bodies that link to it by
@@ -92,7 +92,7 @@ public:
         bind(setCodePage, "orv_document_set_code_page", path);
         bind(setFormat, "orv_document_set_format", path);
         bind(setPaper, "orv_document_set_paper", path);
-        bind(setHeaderHtml, "orv_document_set_header_html", path);
+        bind(setHeader, "orv_document_set_header", path);
         bind(setResolution, "orv_document_set_resolution", path);
         bind(loadFile, "orv_document_load_file", path);
         bind(loadMemory, "orv_document_load_memory", path);
@@ -137,7 +137,7 @@ public:
     int (*setCodePage)(orv_document*, unsigned) = nullptr;
     int (*setFormat)(orv_document*, int) = nullptr;
     int (*setPaper)(orv_document*, int) = nullptr;
-    int (*setHeaderHtml)(orv_document*, const char*, std::size_t) = nullptr;
+    int (*setHeader)(orv_document*, const char*, std::size_t) = nullptr;
     int (*setResolution)(orv_document*, int) = nullptr;
     int (*loadFile)(orv_document*, const char*) = nullptr;
     int (*loadMemory)(orv_document*, const unsigned char*, std::size_t) = nullptr;
@@ -247,8 +247,7 @@ private:
         if (m_library.setCodePage(m_doc, options.codePage) != 0 ||
             m_library.setFormat(m_doc, static_cast<int>(options.format)) != 0 ||
             m_library.setPaper(m_doc, static_cast<int>(options.paper)) != 0 ||
-            m_library.setHeaderHtml(m_doc, options.headerHtml.data(), options.headerHtml.size()) !=
-                0) {
+            m_library.setHeader(m_doc, options.header.data(), options.header.size()) != 0) {
             m_library.destroy(m_doc);
             m_library.fail("cannot set up the document");
         }

@@ -84,12 +84,13 @@ ORV_RENDER_EXPORT int orv_document_set_format(orv_document* doc, int format);
  * A4 for any document, its margins kept. Returns 0, or -1. */
 ORV_RENDER_EXPORT int orv_document_set_paper(orv_document* doc, int paper);
 
-/* HTML (UTF-8) laid out above the body at the top of the first page, such
- * as a message's header block, before loading. The bytes are copied; NULL or
- * size 0: none. It is laid out as mail HTML is and loads no resource.
- * Returns 0, or -1. */
-ORV_RENDER_EXPORT int orv_document_set_header_html(orv_document* doc, const char* html,
-                                                   size_t size);
+/* A header block above the body at the top of the first page, such as a
+ * message's envelope, before loading: UTF-8 text, its first line the title
+ * (drawn bold, a rule under it), then one row a line, a label and its value
+ * apart by the line's first tab (labels bold, values in one column after the
+ * widest label); U+2028 breaks a value's line. The bytes are copied; NULL or
+ * size 0: none. Returns 0, or -1. */
+ORV_RENDER_EXPORT int orv_document_set_header(orv_document* doc, const char* text, size_t size);
 
 /* The resolution pages are written at, in dots per inch (72..600; default
  * 96). The layout does not change with it; text and pictures are drawn at

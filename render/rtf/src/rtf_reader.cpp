@@ -49,15 +49,6 @@ ReadResult readHtml(const QString& html, const std::vector<InlineImage>& images)
     return result;
 }
 
-ReadResult readOwnHtml(const QString& html) {
-    ReadResult result;
-    result.document = std::make_unique<detail::ResourceDocument>();
-    result.encapsulation = Encapsulation::Html;
-    detail::prepareDocument(*result.document);
-    result.document->setHtml(html);
-    return result;
-}
-
 ReadResult readRtf(std::span<const std::uint8_t> bytes, const std::vector<InlineImage>& images) {
     detail::requireRtfSignature(bytes);
     ReadResult result;

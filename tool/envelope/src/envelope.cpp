@@ -622,44 +622,24 @@ void HeaderBuilder::addKindFields() {
     }
 }
 
-// Text as HTML: markup characters escaped, line breaks kept, other control
-// characters dropped.
-std::string escaped(std::string_view text) {
+// Text on one line of the header text: a line break becomes U+2028 where
+// `breaks` (values), a space elsewhere; a tab becomes a space, other control
+// characters are dropped.
+std::string oneLine(std::string_view text, bool breaks) {
+    static constexpr std::string_view kLineSeparator = "\xE2\x80\xA8";
     std::string out;
-    out.reserve(text.size() + text.size() / 8);
+    out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\'':
-                out += "&#39;";
-                break;
-            case '\n':
-                out += "<br>";
-                break;
-            case '\r':
-                if (i + 1 >= text.size() || text[i + 1] != '\n') {
-                    out += "<br>";
-                }
-                break;
-            case '\t':
-                out += ' ';
-                break;
-            default:
-                if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F) {
-                    out += c;
-                }
+        if (c == '\r' || c == '\n') {
+            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+                ++i;
+            }
+            out += breaks ? kLineSeparator : " ";
+        } else if (c == '\t') {
+            out += ' ';
+        } else if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F) {
+            out += c;
         }
     }
     return out;
@@ -700,24 +680,15 @@ Header describe(const Message& message, const CodePageDecoder& decode, const Opt
     return HeaderBuilder(message, decode, options).build();
 }
 
-std::string toHtml(const Header& header) {
-    std::string html =
-        "<html><body><div style=\"font-family:Arial;font-size:10.5pt;color:#000000\">"
-        "<p style=\"margin-top:0;margin-bottom:4px;font-weight:bold\">";
-    html += escaped(header.title);
-    html += "</p><hr style=\"background-color:#808080\">";
-    html += "<table cellspacing=\"0\" cellpadding=\"1\" border=\"0\">";
+std::string toText(const Header& header) {
+    std::string text = oneLine(header.title, false);
     for (const Row& row : header.rows) {
-        html +=
-            "<tr><td valign=\"top\" nowrap style=\"font-weight:bold;"
-            "padding-right:13.33px\">";
-        html += escaped(row.label);
-        html += "</td><td valign=\"top\">";
-        html += escaped(row.value);
-        html += "</td></tr>";
+        text += '\n';
+        text += oneLine(row.label, false);
+        text += '\t';
+        text += oneLine(row.value, true);
     }
-    html += "</table><p style=\"margin:0\">&nbsp;</p></div></body></html>";
-    return html;
+    return text;
 }
 
 }  // namespace envelope

@@ -47,9 +47,10 @@ struct LoadOptions {
     // and text), or Letter or A4 for every document, its margins kept.
     enum class Paper { Document, Letter, A4 };
     Paper paper = Paper::Document;
-    // HTML laid out above the body, at the top of the first page (the
-    // message's header block); empty: none.
-    QString headerHtml;
+    // The header block above the body, at the top of the first page (the
+    // message's envelope), as orv_document_set_header describes it; empty:
+    // none.
+    QString header;
 };
 
 // The underline style (QTextCharFormat::UnderlineStyle) of text in

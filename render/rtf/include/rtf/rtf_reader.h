@@ -129,11 +129,6 @@ ReadResult readRtf(std::span<const std::uint8_t> bytes,
 // (warning). Never throws; `page` of the result is the default PageSetup.
 ReadResult readHtml(const QString& html, const std::vector<InlineImage>& images = {});
 
-// Lays out HTML this program wrote itself (a message's header block) as Qt
-// reads it, without the corrections mail HTML needs: lengths in px, no style
-// sheets, no pictures (nothing is ever loaded). Never throws.
-ReadResult readOwnHtml(const QString& html);
-
 // De-encapsulates HTML from \fromhtml1 RTF per [MS-OXRTFEX] and returns it as
 // UTF-8 text (\'hh bytes decoded with the code page in force). Throws
 // RtfError for input that is not RTF or not \fromhtml1.

@@ -2,10 +2,10 @@
 // A message's envelope as a mail program prints it above the body: a bold
 // line naming the sender (or the item), a rule, then label/value rows (From,
 // Sent, To, Cc, Bcc, Subject, the fields of the item's kind, Attachments,
-// Importance), laid out as HTML for the rendering library's header block.
+// Importance), as text for the rendering library's header block.
 // Standard library only.
 //
-// Every text from the message is escaped in the HTML. 8-bit strings are
+// No text from the message is read as markup. 8-bit strings are
 // decoded by the caller's code-page table, trying the message code page
 // ("3FFD"), the internet code page ("3FDE"), those of the messages it is
 // embedded in, then Windows-1252; bytes invalid in one code page fall to the
@@ -61,12 +61,12 @@ struct Header {
 // disposed message) are thrown.
 Header describe(const Message& message, const CodePageDecoder& decode, const Options& options);
 
-// The header block as HTML: 10.5 pt Arial (Liberation Sans), regular and bold
-// only (each further face is a font to load), the sender line and the labels
-// bold, labels and values in a two-column table, values wrapping within the
-// page. A row longer than a page's worth of text (a list of a thousand
-// recipients) goes last, whole, so the subject stays on the first page.
-std::string toHtml(const Header& header);
+// The header block as the rendering library's header text
+// (orv_document_set_header): the title on the first line, then a row a line,
+// label and value apart by a tab, a line break within a value as U+2028. A
+// row longer than a page's worth of text (a list of a thousand recipients)
+// goes last, whole, so the subject stays on the first page.
+std::string toText(const Header& header);
 
 // A FILETIME (100 ns since 1601 UTC) in the zone (empty: the machine's
 // own), as "Tuesday, 8 December 2026 01:27", or without the time of day. Nothing
