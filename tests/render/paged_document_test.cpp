@@ -727,6 +727,38 @@ TEST(Fonts, HanTextTakesTheRegionOfItsFontCharsetOrLanguage) {
     EXPECT_EQ(drawnFamily(mail, hanText), QStringLiteral("Noto Sans CJK KR"));
 }
 
+// The lines the layout made of the block holding `text`.
+QStringList linesOf(const PagedDocument& paged, const QString& text) {
+    const QTextBlock block = paged.document().find(text).block();
+    QStringList lines;
+    for (int i = 0; i < block.layout()->lineCount(); ++i) {
+        const QTextLine line = block.layout()->lineAt(i);
+        lines << block.text().mid(line.textStart(), line.textLength()).trimmed();
+    }
+    return lines;
+}
+
+// A narrow column is as wide as its longest word, as in a browser; a link
+// longer than a line still wraps within the page.
+TEST(HtmlLayout, NarrowColumnsKeepTheirWordsWholeAndLongLinksStillWrap) {
+    render::engine::LoadOptions html;
+    html.format = SourceFormat::Html;
+    const std::string table =
+        "<table width=\"100%\"><tr><td width=\"92%\">Beschreibung</td>"
+        "<td width=\"8%\" style=\"font-size:14pt\">LISTENPREIS GUTHABEN</td></tr></table>";
+    const auto words = PagedDocument::load(bytesOf(table), {}, html);
+    EXPECT_EQ(linesOf(words, QStringLiteral("LISTENPREIS")),
+              QStringList({QStringLiteral("LISTENPREIS"), QStringLiteral("GUTHABEN")}));
+
+    const std::string link = "https://example.com/" + std::string(300, 'a');
+    const auto wrapped = PagedDocument::load(bytesOf(table + "<p>" + link + "</p>"), {}, html);
+    const QTextLayout* layout = wrapped.document().find(QStringLiteral("https:")).block().layout();
+    EXPECT_GT(layout->lineCount(), 1);
+    for (int i = 0; i < layout->lineCount(); ++i) {
+        EXPECT_LE(layout->lineAt(i).naturalTextWidth(), wrapped.document().pageSize().width());
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Underlines: below the descenders, as browsers and Word draw them.
 

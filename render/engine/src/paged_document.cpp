@@ -438,6 +438,7 @@ PagedDocument PagedDocument::load(std::span<const std::uint8_t> bytes,
     state->format = options.format.value_or(detectFormat(bytes));
     rtf::PageSetup requested;
     rtf::HeadersFooters bands;
+    bool htmlLayout = state->format == SourceFormat::Html;  // or RTF that wraps HTML
     switch (state->format) {
         case SourceFormat::Rtf: {
             rtf::ReadResult result = rtf::readRtf(bytes, images);
@@ -445,6 +446,7 @@ PagedDocument PagedDocument::load(std::span<const std::uint8_t> bytes,
                 throw RenderError("the RTF reader returned no document");
             }
             state->doc = std::move(result.document);
+            htmlLayout = result.encapsulation == rtf::Encapsulation::Html;
             requested = result.page;
             bands = std::move(result.headersFooters);
             state->warnings = std::move(result.warnings);
@@ -506,6 +508,9 @@ PagedDocument PagedDocument::load(std::span<const std::uint8_t> bytes,
     fitImages(doc, body);
     boundTableNesting(doc, state->warnings);
     prepareFormats(doc);
+    if (htmlLayout) {
+        wrapAsBrowsers(doc);
+    }
     doc.documentLayout()->setPaintDevice(layoutDevice());
     doc.setPageSize(body);
     state->layoutPage = body;

@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QRawFont>
 #include <QTextBlock>
+#include <QTextBoundaryFinder>
 #include <QTextCursor>
 #include <QTextFragment>
 #include <QTextLayout>
@@ -188,6 +189,30 @@ void prepareFormats(QTextDocument& doc) {
         cursor.setPosition(edit.position + edit.length, QTextCursor::KeepAnchor);
         cursor.mergeCharFormat(edit.change);
     }
+}
+
+void wrapAsBrowsers(QTextDocument& doc) {
+    for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
+        const QString text = block.text();
+        if (text.size() <= kLongestUnbrokenRun) {
+            continue;
+        }
+        QTextBoundaryFinder finder(QTextBoundaryFinder::Line, text);
+        qsizetype start = 0;
+        for (qsizetype next = finder.toNextBoundary(); next >= 0; next = finder.toNextBoundary()) {
+            qsizetype end = next;
+            while (end > start && text.at(end - 1).isSpace()) {
+                --end;
+            }
+            if (end - start > kLongestUnbrokenRun) {
+                return;  // breaks anywhere, as it may have to
+            }
+            start = next;
+        }
+    }
+    QTextOption option = doc.defaultTextOption();
+    option.setWrapMode(QTextOption::WordWrap);
+    doc.setDefaultTextOption(option);
 }
 
 namespace {

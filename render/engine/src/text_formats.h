@@ -31,6 +31,17 @@ QPaintDevice* layoutDevice();
 // lacks dropped, East Asian runs given the CJK face of their region first.
 void prepareFormats(QTextDocument& doc);
 
+// Browsers break a line only between words and never make a table column
+// narrower than its longest word; Qt's one wrap mode for a whole document,
+// which also breaks anywhere so that a link longer than a line wraps, lets a
+// column squeeze its words apart ("LISTENP" / "REIS"). A document without a
+// run of more than kLongestUnbrokenRun characters between break
+// opportunities (a link, a long address) has nothing a line could not hold:
+// this makes it wrap at word boundaries only, as a browser lays it out.
+// Documents with such a run keep breaking anywhere.
+constexpr int kLongestUnbrokenRun = 30;
+void wrapAsBrowsers(QTextDocument& doc);
+
 // One underlined stretch of a block's text.
 struct UnderlineRun {
     int start = 0;  // in the block
