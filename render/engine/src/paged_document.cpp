@@ -83,7 +83,9 @@ void insertHeader(QTextDocument& doc, const QString& text) {
     bold.setFontWeight(QFont::Bold);
 
     const QStringList lines = text.split(u'\n');
-    const QFontMetricsF labels(bold.font(), layoutDevice());
+    // Measured in the font the layout will use (the format resolved against
+    // the document's default), or Qt loads the face twice.
+    const QFontMetricsF labels(bold.font().resolve(doc.defaultFont()), layoutDevice());
     double widest = 0;
     for (qsizetype i = 1; i < lines.size(); ++i) {
         widest = std::max(widest, labels.horizontalAdvance(lines[i].section(u'\t', 0, 0)));
