@@ -22,14 +22,16 @@ inline constexpr int kMaxTextCharacters = 2'000'000;
 // one carries a visible note with the real page count.
 inline constexpr int kMaxPages = 500;
 
-// Paper edge, in twips, accepted from the document (1/2 inch to 22 inches).
+// Paper edge, in twips, accepted from the document (2 inches to 22 inches).
 // A size outside this range falls back to Letter, with a warning.
-inline constexpr int kMinPaperTwips = 720;
+inline constexpr int kMinPaperTwips = 2880;
 inline constexpr int kMaxPaperTwips = 31680;
 
 // The text body keeps at least this much of the paper, in twips, whatever the
-// margins ask for.
-inline constexpr int kMinBodyTwips = 720;
+// margins ask for (2 inches). On a page shorter than a row, Qt lays the row
+// out again on every page it crosses, at every level of nesting: 10 nested
+// tables on a body half an inch high took 40 s to lay out.
+inline constexpr int kMinBodyTwips = 2880;
 
 // Tables nested deeper than rtf::kMaxTableNesting are replaced by their
 // text: the layout's cost doubles with every level of nesting.
