@@ -143,6 +143,15 @@ TEST(RtfParagraphs, PageSizeAndMargins) {
     auto defaults = read(R"({\rtf1 x})");
     EXPECT_EQ(defaults.page.paperWidth, 12240);
     EXPECT_EQ(defaults.page.marginLeft, 1800);
+    // The first section's page (a landscape one here) is the pages'; a later
+    // section's is not drawn.
+    auto landscape =
+        read(R"({\rtf1\paperw12240\paperh15840\margl1800\sectd\lndscpsxn\pgwsxn15840\pghsxn12240)"
+             R"(\marglsxn1440\margtsxn700 a\sect\sectd\pgwsxn5000\pghsxn5000\marglsxn0 b})");
+    EXPECT_EQ(landscape.page.paperWidth, 15840);
+    EXPECT_EQ(landscape.page.paperHeight, 12240);
+    EXPECT_EQ(landscape.page.marginLeft, 1440);
+    EXPECT_EQ(landscape.page.marginTop, 700);
 }
 
 // ---- Tables --------------------------------------------------------------

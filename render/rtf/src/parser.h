@@ -165,6 +165,13 @@ enum class Word {
     MargR,
     MargT,
     MargB,
+    // the same for a section; the first section's are the pages'
+    PgWSxn,
+    PgHSxn,
+    MargLSxn,
+    MargRSxn,
+    MargTSxn,
+    MargBSxn,
     HeaderY,
     FooterY,
     TitlePg,
@@ -441,6 +448,9 @@ private:
     int m_borderSide = 0;
     int m_tableCells = 0;
     bool m_breakBefore = false;
+    // A \sect was read: later sections' page sizes and margins are not
+    // drawn (every page takes the first section's).
+    bool m_pastFirstSection = false;
 
     // The output a header or footer group interrupts, restored at its end.
     struct MainOutput {

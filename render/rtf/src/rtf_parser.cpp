@@ -135,6 +135,12 @@ constexpr std::pair<std::string_view, Word> kWordNames[] = {
     {"margr", Word::MargR},
     {"margt", Word::MargT},
     {"margb", Word::MargB},
+    {"pgwsxn", Word::PgWSxn},
+    {"pghsxn", Word::PgHSxn},
+    {"marglsxn", Word::MargLSxn},
+    {"margrsxn", Word::MargRSxn},
+    {"margtsxn", Word::MargTSxn},
+    {"margbsxn", Word::MargBSxn},
     {"headery", Word::HeaderY},
     {"footery", Word::FooterY},
     {"titlepg", Word::TitlePg},
@@ -1077,6 +1083,26 @@ bool Parser::handleDocumentWord(Word word, const Token& token) {
                 m_doc->setDefaultTextOption(option);
             }
             return true;
+        case Word::PgWSxn:
+        case Word::PgHSxn:
+        case Word::MargLSxn:
+        case Word::MargRSxn:
+        case Word::MargTSxn:
+        case Word::MargBSxn:
+            // The first section's page stands for the document's, as Word
+            // lays out the first page by it.
+            if (!m_pastFirstSection) {
+                static constexpr std::pair<Word, Word> kDocumentWord[] = {
+                    {Word::PgWSxn, Word::PaperW},  {Word::PgHSxn, Word::PaperH},
+                    {Word::MargLSxn, Word::MargL}, {Word::MargRSxn, Word::MargR},
+                    {Word::MargTSxn, Word::MargT}, {Word::MargBSxn, Word::MargB}};
+                for (const auto& [section, document] : kDocumentWord) {
+                    if (section == word) {
+                        return handleDocumentWord(document, token);
+                    }
+                }
+            }
+            return true;
         case Word::PaperW:
             if (param > 0) {
                 m_result.page.paperWidth = param;
@@ -1414,6 +1440,7 @@ bool Parser::handleBreakWord(Word word) {
             return true;
         case Word::Sect:
             if (g.dest == Dest::Text) {
+                m_pastFirstSection = true;
                 endParagraph();
                 // The next section starts a page unless its own properties
                 // (\sbknone, \sbkcol, which follow \sect) say otherwise.
