@@ -29,6 +29,12 @@ esac
 [ -f build/fuzz/build.ninja ] || cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz --target "$target" -j 2
 
+# fontconfig's process-wide caches, which the renderer's targets load, are
+# never freed: suppressed as CI suppresses them.
+if [ -z "${LSAN_OPTIONS:-}" ]; then
+    export LSAN_OPTIONS="suppressions=$root/fuzz/render/lsan.supp"
+fi
+
 work="build/fuzz/work/$target"
 artifacts="build/fuzz/artifacts/$target"
 mkdir -p "$work" "$artifacts"
