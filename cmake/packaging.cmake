@@ -8,7 +8,7 @@
 #                                           library built in), HAND-M.CUR,
 #                                           drag.ico, x/o.cjs, Samples/;
 #                                           orvaline-convert and
-#                                           Aspose.Words.dll, which its
+#                                           liborvaline-render.so, which its
 #                                           workers load from beside it
 #   /usr/share/applications, icons/hicolor, metainfo, man/man1, doc/orvaline
 #

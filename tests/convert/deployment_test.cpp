@@ -42,10 +42,10 @@ protected:
 
 TEST_F(DeploymentTest, MissingFileIsWrittenPrivately) {
     DeployFile("tool bytes", path("Kestrune.exe"), true);
-    DeployFile("library bytes", path("Aspose.Words.dll"), false);
+    DeployFile("library bytes", path("liborvaline-render.so"), false);
     EXPECT_EQ(read(path("Kestrune.exe")), QByteArray("tool bytes"));
     EXPECT_EQ(mode(path("Kestrune.exe")), static_cast<mode_t>(0700));
-    EXPECT_EQ(mode(path("Aspose.Words.dll")), static_cast<mode_t>(0600));
+    EXPECT_EQ(mode(path("liborvaline-render.so")), static_cast<mode_t>(0600));
     EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files).size(), 2);  // no leftovers
 }
 

@@ -369,7 +369,7 @@ TEST_F(ConverterTest, AMissingRenderingLibraryIsNamed) {
     const QString msg = plainMessage(path("m.msg"), "text");
     const ToolRun run = runTool({msg, path("out.jpg")}, m_cwd.path(), lonely);
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(run.err.contains(QStringLiteral("Aspose.Words.dll"))) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains(QStringLiteral("liborvaline-render.so"))) << run.err.toStdString();
     EXPECT_TRUE(run.err.contains(QStringLiteral("missing"))) << run.err.toStdString();
     EXPECT_FALSE(QFile::exists(path("out.jpg")));
 }

@@ -131,10 +131,10 @@ TEST_F(LibraryTest, FailuresCarryTheLibrarysText) {
 
 TEST(LibraryLoading, MissingLibraryIsNamedInTheFailure) {
     try {
-        render::Library library("/nonexistent/folder/Aspose.Words.dll");
+        render::Library library("/nonexistent/folder/liborvaline-render.so");
         FAIL() << "no failure";
     } catch (const render::RenderError& e) {
-        EXPECT_NE(std::string(e.what()).find("/nonexistent/folder/Aspose.Words.dll"),
+        EXPECT_NE(std::string(e.what()).find("/nonexistent/folder/liborvaline-render.so"),
                   std::string::npos);
     }
 }

@@ -8,7 +8,7 @@
 namespace convert {
 
 inline constexpr const char* kToolFileName = "Kestrune.exe";
-inline constexpr const char* kRendererFileName = "Aspose.Words.dll";
+inline constexpr const char* kRendererFileName = "liborvaline-render.so";
 
 // The bytes of the two files the application carries.
 class ToolSource {

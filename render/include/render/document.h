@@ -1,6 +1,6 @@
 #pragma once
 // The rendering library as the converter tool sees it: a header-only C++
-// wrapper that loads "Aspose.Words.dll" with dlopen and calls its C interface
+// wrapper that loads "liborvaline-render.so" with dlopen and calls its C interface
 // (render/render_api.h). Standard library and POSIX only; no Qt, no link-time
 // dependency on the library.
 //
@@ -31,7 +31,7 @@
 
 namespace render {
 
-inline constexpr const char* kLibraryFileName = "Aspose.Words.dll";
+inline constexpr const char* kLibraryFileName = "liborvaline-render.so";
 
 class RenderError : public std::runtime_error {
 public:

@@ -1,7 +1,7 @@
 #ifndef ORVALINE_RENDER_API_H
 #define ORVALINE_RENDER_API_H
 /* The rendering library's C interface. The library is deployed as
- * "Aspose.Words.dll" beside the converter tool, which loads it with dlopen and
+ * "liborvaline-render.so" beside the converter tool, which loads it with dlopen and
  * calls only these functions (see render/document.h for the C++ wrapper).
  *
  * A document is created empty, may be given the message's inline pictures and

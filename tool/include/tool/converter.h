@@ -1,7 +1,7 @@
 #pragma once
 // The converter's pipeline: one message file in, one JPEG image per rendered
 // page out ("Kestrune.exe <msg_file> <output_file>"). Standard library only;
-// the rendering library ("Aspose.Words.dll" beside the executable) is loaded
+// the rendering library ("liborvaline-render.so" beside the executable) is loaded
 // at run time through render/document.h.
 //
 // Failures are exceptions carrying their text: the message reader's
