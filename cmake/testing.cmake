@@ -7,13 +7,18 @@
 #   a private configuration folder, so no display and no user settings are
 #   touched.
 
+# The messages and RTF documents of public test suites the tests, benches and
+# fuzz seeds read (tests/corpus/MANIFEST.tsv names each file's source and
+# licence).
+set(ORVALINE_TEST_CORPUS ${PROJECT_SOURCE_DIR}/tests/corpus)
+
 set(ORVALINE_TEST_ENV
     "QT_QPA_PLATFORM=offscreen"
     "XDG_CONFIG_HOME=${CMAKE_BINARY_DIR}/test-home/config"
     "XDG_DATA_HOME=${CMAKE_BINARY_DIR}/test-home/data"
     "XDG_CACHE_HOME=${CMAKE_BINARY_DIR}/test-home/cache"
     "XDG_RUNTIME_DIR=${CMAKE_BINARY_DIR}/test-home/runtime"
-    "ORVALINE_CORPUS=${PROJECT_SOURCE_DIR}/../shared/corpus"
+    "ORVALINE_CORPUS=${ORVALINE_TEST_CORPUS}"
     "ORVALINE_BIN=${ORVALINE_OUTPUT_DIR}"
     "ORVALINE_SOURCE=${PROJECT_SOURCE_DIR}")
 # gtest_discover_tests splits a list given as a property value into separate

@@ -16,7 +16,7 @@ bin=$(cd "$1" && pwd)
 out=$2
 shift 2
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-corpus="$root/../shared/corpus/msg"
+corpus="$root/tests/corpus/msg"
 if [ $# -gt 0 ] && [ "$1" != "--" ]; then
     corpus=$1
     shift

@@ -20,7 +20,7 @@ worker's peak memory (the batch converter's own summary, from wait4).
 
     cmake --build build/ci --target orvaline-convert benchmarks
     apt-get install -y libreoffice-writer-nogui poppler-utils
-    python3 bench/batch/measure.py --bin build/ci/bin --msg ../shared/corpus/msg --count 2000
+    python3 bench/batch/measure.py --bin build/ci/bin --msg tests/corpus/msg --count 2000
 """
 import argparse
 import os

@@ -6,7 +6,7 @@ runs, then prints the rate of the first and of the last tenth of the
 messages (the last may be at most 10% slower), the report's line count and
 statuses, the total time and the largest worker's peak memory.
 
-    python3 bench/batch/scale.py --bin build/ci/bin --msg ../shared/corpus/msg \
+    python3 bench/batch/scale.py --bin build/ci/bin --msg tests/corpus/msg \
         --count 100000 [--jobs 2] [--work /tmp]
 
 The images (about 120 KiB a message) are removed at the end unless --keep.

@@ -98,7 +98,7 @@ bool peerOpens(const fs::path& file) {
 int main(int argc, char** argv) {
     const char* corpusEnv = std::getenv("ORVALINE_CORPUS");
     const fs::path dir =
-        argc > 1 ? fs::path(argv[1]) : fs::path(corpusEnv ? corpusEnv : "../shared/corpus") / "msg";
+        argc > 1 ? fs::path(argv[1]) : fs::path(corpusEnv ? corpusEnv : "tests/corpus") / "msg";
     const double seconds = argc > 2 ? std::atof(argv[2]) : 3.0;
     const fs::path peer = fs::path(__FILE__).parent_path() / "olefile_peer.py";
     const bool havePeer = std::system("/usr/bin/python3 -c 'import olefile' >/dev/null 2>&1") == 0;

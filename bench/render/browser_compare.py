@@ -3,7 +3,7 @@
 carries HTML, and the same HTML printed by headless Chromium, side by side
 and read by OCR.
 
-    python3 bench/render/browser_compare.py --bin build/ci/bin --msg ../shared/corpus/msg \\
+    python3 bench/render/browser_compare.py --bin build/ci/bin --msg tests/corpus/msg \\
         --out /tmp/browser-compare [--only REGEX] [--cache DIR]
 
 A message counts when it has an HTML body: HTML wrapped in the RTF body

@@ -7,7 +7,7 @@ it). LibreOffice: soffice --headless --convert-to pdf, then pdftoppm -r 96 -jpeg
 
   cmake --build --preset ci --target benchmarks
   python3 bench/render/compare_libreoffice.py --bin build/ci/bin \
-      --corpus ../shared/corpus/rtf --out /tmp/render-compare
+      --corpus tests/corpus/rtf --out /tmp/render-compare
 
 Writes <out>/sheets/<name>.jpg and <out>/summary.tsv.
 """

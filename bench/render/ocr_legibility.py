@@ -11,7 +11,7 @@ pages are read the same way, by ocr() (tesseract, English, pages upscaled 2x,
 read as they are and in black and white). A word of the plain
 body counts as found when OCR read it on any page of that message.
 
-    python3 bench/render/ocr_legibility.py --bin build/ci/bin --msg ../shared/corpus/msg \
+    python3 bench/render/ocr_legibility.py --bin build/ci/bin --msg tests/corpus/msg \
         [--only REGEX] [--cache DIR] [--keep DIR]
 
 Two figures are given: over every word of the plain bodies, and over the

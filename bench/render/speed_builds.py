@@ -2,7 +2,7 @@
 """Two builds of the converter over the same messages: processor time.
 
     python3 bench/render/speed_builds.py --old OLD_BIN --new NEW_BIN \
-        --msg ../shared/corpus/msg [--rounds 3] [--new-option=--header] \
+        --msg tests/corpus/msg [--rounds 3] [--new-option=--header] \
         [-- CONVERTER OPTIONS]
 
 --new-option (repeatable) is given to the new build only: the same build

@@ -5,10 +5,10 @@ convert-to-PDF-and-rasterise for the same RTF.
 
 Two modes:
   RTF files:  each file through render_pages (the deployed library).
-    python3 bench/render/speed_libreoffice.py --bin build/ci/bin --rtf ../shared/corpus/rtf
+    python3 bench/render/speed_libreoffice.py --bin build/ci/bin --rtf tests/corpus/rtf
   Messages:   each message through the converter "Kestrune.exe <msg> <out.jpg>"; its
               RTF body (written out by the bench program dump_body) goes to LibreOffice.
-    python3 bench/render/speed_libreoffice.py --bin build/ci/bin --msg ../shared/corpus/msg
+    python3 bench/render/speed_libreoffice.py --bin build/ci/bin --msg tests/corpus/msg
 
 Prints per document: our wall time and peak memory (RSS of the process), the
 peer's wall time (soffice --headless --convert-to pdf, then pdftoppm -r 96

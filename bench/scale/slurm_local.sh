@@ -4,7 +4,7 @@
 # images equal one plain run.
 #
 #   bench/scale/slurm_local.sh [BIN_DIR] [MSG_FOLDER]
-#       (default build/ci/bin and ../shared/corpus/msg)
+#       (default build/ci/bin and tests/corpus/msg)
 #
 # Installs slurm-wlm and munge with apt when missing (needs root). Everything
 # else lives in a temporary folder: the munge key and socket, slurm.conf,
@@ -14,7 +14,7 @@ set -euo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
 bin=$(cd "${1:-$root/build/ci/bin}" && pwd)
-corpus=$(cd "${2:-$root/../shared/corpus/msg}" && pwd)
+corpus=$(cd "${2:-$root/tests/corpus/msg}" && pwd)
 program="$bin/orvaline-convert"
 [ -x "$program" ] || { echo "no $program: build it first" >&2; exit 2; }
 
