@@ -1,283 +1,153 @@
-#include "batch/json.h"
-
-#include <common/text.h>
-
-#include <cstdio>
-#include <cstdlib>
+#include "json.h"
 
 namespace batch::json {
 
 namespace {
 
-// Length of the valid UTF-8 sequence at `i` (no overlong forms, no
-// surrogates, nothing above U+10FFFF), or 0.
+// Inside the library's strings, a byte escaped as \udcXX travels as U+0001
+// and the two hex digits XX; a U+0001 of the text itself as two U+0001.
+// JSON strings hold U+0001 only as an escape (control characters must be
+// escaped), so every U+0001 the library hands back is one of these.
+constexpr char kMark = '\x01';
 
-class Parser {
-public:
-    explicit Parser(std::string_view text) : m_text(text) {}
-
-    std::optional<Value> document() {
-        Value value;
-        if (!parseValue(value, 0)) {
-            return std::nullopt;
-        }
-        skipSpace();
-        if (m_pos != m_text.size()) {
-            return std::nullopt;
-        }
-        return value;
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
     }
-
-private:
-    static constexpr int kMaxDepth = 64;
-
-    void skipSpace() {
-        while (m_pos < m_text.size() && (m_text[m_pos] == ' ' || m_text[m_pos] == '\t' ||
-                                         m_text[m_pos] == '\n' || m_text[m_pos] == '\r')) {
-            ++m_pos;
-        }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
     }
-    bool literal(std::string_view word) {
-        if (m_text.substr(m_pos, word.size()) != word) {
-            return false;
-        }
-        m_pos += word.size();
-        return true;
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
     }
+    return -1;
+}
 
-    bool parseValue(Value& value, int depth) {
-        if (depth > kMaxDepth) {
-            return false;
-        }
-        skipSpace();
-        if (m_pos >= m_text.size()) {
-            return false;
-        }
-        const char c = m_text[m_pos];
-        if (c == '{') {
-            value.type = Value::Type::Object;
-            ++m_pos;
-            skipSpace();
-            if (m_pos < m_text.size() && m_text[m_pos] == '}') {
-                ++m_pos;
-                return true;
-            }
-            while (true) {
-                skipSpace();
-                std::string name;
-                if (m_pos >= m_text.size() || m_text[m_pos] != '"' || !parseString(name)) {
-                    return false;
-                }
-                skipSpace();
-                if (m_pos >= m_text.size() || m_text[m_pos] != ':') {
-                    return false;
-                }
-                ++m_pos;
-                Value member;
-                if (!parseValue(member, depth + 1)) {
-                    return false;
-                }
-                value.object[name] = std::move(member);
-                skipSpace();
-                if (m_pos < m_text.size() && m_text[m_pos] == ',') {
-                    ++m_pos;
-                    continue;
-                }
-                if (m_pos < m_text.size() && m_text[m_pos] == '}') {
-                    ++m_pos;
-                    return true;
-                }
-                return false;
-            }
-        }
-        if (c == '[') {
-            value.type = Value::Type::Array;
-            ++m_pos;
-            skipSpace();
-            if (m_pos < m_text.size() && m_text[m_pos] == ']') {
-                ++m_pos;
-                return true;
-            }
-            while (true) {
-                Value element;
-                if (!parseValue(element, depth + 1)) {
-                    return false;
-                }
-                value.array.push_back(std::move(element));
-                skipSpace();
-                if (m_pos < m_text.size() && m_text[m_pos] == ',') {
-                    ++m_pos;
-                    continue;
-                }
-                if (m_pos < m_text.size() && m_text[m_pos] == ']') {
-                    ++m_pos;
-                    return true;
-                }
-                return false;
-            }
-        }
-        if (c == '"') {
-            value.type = Value::Type::String;
-            return parseString(value.string);
-        }
-        if (literal("true")) {
-            value.type = Value::Type::Bool;
-            value.boolean = true;
-            return true;
-        }
-        if (literal("false")) {
-            value.type = Value::Type::Bool;
-            return true;
-        }
-        if (literal("null")) {
-            return true;
-        }
-        return parseNumber(value);
+// The code unit of the escape \uXXXX at text[at], or -1 when none is there.
+int escapedUnit(std::string_view text, std::size_t at) {
+    if (at + 6 > text.size() || text[at] != '\\' || text[at + 1] != 'u') {
+        return -1;
     }
-
-    bool parseNumber(Value& value) {
-        const std::size_t start = m_pos;
-        if (m_pos < m_text.size() && m_text[m_pos] == '-') {
-            ++m_pos;
+    int unit = 0;
+    for (std::size_t i = at + 2; i < at + 6; ++i) {
+        const int digit = hexValue(text[i]);
+        if (digit < 0) {
+            return -1;
         }
-        const std::size_t digits = m_pos;
-        while (m_pos < m_text.size() &&
-               ((m_text[m_pos] >= '0' && m_text[m_pos] <= '9') || m_text[m_pos] == '.' ||
-                m_text[m_pos] == 'e' || m_text[m_pos] == 'E' || m_text[m_pos] == '+' ||
-                m_text[m_pos] == '-')) {
-            ++m_pos;
-        }
-        if (m_pos == digits) {
-            return false;
-        }
-        const std::string number(m_text.substr(start, m_pos - start));
-        char* end = nullptr;
-        value.number = std::strtod(number.c_str(), &end);
-        value.type = Value::Type::Number;
-        return end == number.c_str() + number.size();
+        unit = unit * 16 + digit;
     }
+    return unit;
+}
 
-    bool hex4(std::uint32_t& code) {
-        if (m_pos + 4 > m_text.size()) {
-            return false;
+bool isHigh(int unit) {
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+
+bool isLow(int unit) {
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+}
+
+// `text` with the report's byte escapes turned into the library's form, and
+// other lone surrogates into U+FFFD, as a tolerant reader of the report
+// takes them.
+std::string carryByteEscapes(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 >= text.size()) {
+            out += text[i];
+            continue;
         }
-        code = 0;
-        for (int i = 0; i < 4; ++i) {
-            const char h = m_text[m_pos++];
-            code <<= 4;
-            if (h >= '0' && h <= '9') {
-                code |= static_cast<std::uint32_t>(h - '0');
-            } else if (h >= 'a' && h <= 'f') {
-                code |= static_cast<std::uint32_t>(h - 'a' + 10);
-            } else if (h >= 'A' && h <= 'F') {
-                code |= static_cast<std::uint32_t>(h - 'A' + 10);
-            } else {
-                return false;
-            }
+        const int unit = escapedUnit(text, i);
+        if (unit < 0) {  // \n, \", \\ ... (or a broken escape the library refuses)
+            out += text.substr(i, 2);
+            ++i;
+            continue;
         }
-        return true;
+        if (unit >= 0xDC80 && unit <= 0xDCFF) {
+            out += "\\u0001";
+            out += text.substr(i + 4, 2);
+        } else if (unit == 0x0001) {
+            out += "\\u0001\\u0001";
+        } else if (isHigh(unit) && isLow(escapedUnit(text, i + 6))) {
+            out += text.substr(i, 12);
+            i += 6;
+        } else if (isHigh(unit) || isLow(unit)) {
+            out += "\\ufffd";
+        } else {
+            out += text.substr(i, 6);
+        }
+        i += 5;
     }
-
-    bool parseString(std::string& out) {
-        ++m_pos;  // the opening quote
-        while (m_pos < m_text.size()) {
-            const char c = m_text[m_pos++];
-            if (c == '"') {
-                return true;
-            }
-            if (static_cast<unsigned char>(c) < 0x20) {
-                return false;
-            }
-            if (c != '\\') {
-                out.push_back(c);
-                continue;
-            }
-            if (m_pos >= m_text.size()) {
-                return false;
-            }
-            const char e = m_text[m_pos++];
-            switch (e) {
-                case '"':
-                case '\\':
-                case '/':
-                    out.push_back(e);
-                    break;
-                case 'b':
-                    out.push_back('\b');
-                    break;
-                case 'f':
-                    out.push_back('\f');
-                    break;
-                case 'n':
-                    out.push_back('\n');
-                    break;
-                case 'r':
-                    out.push_back('\r');
-                    break;
-                case 't':
-                    out.push_back('\t');
-                    break;
-                case 'u': {
-                    std::uint32_t code = 0;
-                    if (!hex4(code)) {
-                        return false;
-                    }
-                    if (code >= 0xD800 && code <= 0xDBFF && m_text.substr(m_pos, 2) == "\\u") {
-                        const std::size_t back = m_pos;
-                        m_pos += 2;
-                        std::uint32_t low = 0;
-                        if (hex4(low) && low >= 0xDC00 && low <= 0xDFFF) {
-                            common::appendUtf8(out,
-                                               0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00));
-                            break;
-                        }
-                        m_pos = back;
-                    }
-                    if (code >= 0xDC80 && code <= 0xDCFF) {
-                        out.push_back(static_cast<char>(code - 0xDC00));  // an escaped byte
-                    } else if (code >= 0xD800 && code <= 0xDFFF) {
-                        common::appendUtf8(out, 0xFFFD);
-                    } else {
-                        common::appendUtf8(out, code);
-                    }
-                    break;
-                }
-                default:
-                    return false;
-            }
-        }
-        return false;
-    }
-
-    std::string_view m_text;
-    std::size_t m_pos = 0;
-};
+    return out;
+}
 
 }  // namespace
 
-const Value* Value::member(std::string_view name) const {
-    if (type != Type::Object) {
-        return nullptr;
-    }
-    const auto found = object.find(std::string(name));
-    return found == object.end() ? nullptr : &found->second;
-}
-
-const std::string* Value::stringMember(std::string_view name) const {
-    const Value* value = member(name);
-    return value != nullptr && value->type == Type::String ? &value->string : nullptr;
-}
-
-std::optional<double> Value::numberMember(std::string_view name) const {
-    const Value* value = member(name);
-    if (value == nullptr || value->type != Type::Number) {
+std::optional<Value> parse(std::string_view text) {
+    Value value = Value::parse(carryByteEscapes(text), nullptr, false);
+    if (value.is_discarded()) {
         return std::nullopt;
     }
-    return value->number;
+    return value;
 }
 
-std::optional<Value> parse(std::string_view text) {
-    return Parser(text).document();
+std::optional<std::string> bytesOf(const Value& value) {
+    if (!value.is_string()) {
+        return std::nullopt;
+    }
+    const auto& carried = value.get_ref<const std::string&>();
+    std::string bytes;
+    bytes.reserve(carried.size());
+    for (std::size_t i = 0; i < carried.size(); ++i) {
+        if (carried[i] != kMark || i + 1 >= carried.size()) {
+            bytes += carried[i];
+        } else if (carried[i + 1] == kMark) {
+            bytes += kMark;
+            ++i;
+        } else if (i + 2 < carried.size() && hexValue(carried[i + 1]) >= 0 &&
+                   hexValue(carried[i + 2]) >= 0) {
+            bytes += static_cast<char>(hexValue(carried[i + 1]) * 16 + hexValue(carried[i + 2]));
+            i += 2;
+        } else {
+            bytes += carried[i];
+        }
+    }
+    return bytes;
+}
+
+std::optional<std::string> stringMember(const Value& object, std::string_view name) {
+    if (!object.is_object()) {
+        return std::nullopt;
+    }
+    const auto found = object.find(name);
+    return found == object.end() ? std::nullopt : bytesOf(*found);
+}
+
+std::optional<std::uint64_t> unsignedMember(const Value& object, std::string_view name) {
+    if (!object.is_object()) {
+        return std::nullopt;
+    }
+    const auto found = object.find(name);
+    if (found == object.end() || !found->is_number_integer()) {
+        return std::nullopt;
+    }
+    if (found->is_number_unsigned()) {
+        return found->get<std::uint64_t>();
+    }
+    const auto value = found->get<std::int64_t>();
+    return value < 0 ? std::nullopt : std::optional<std::uint64_t>(value);
+}
+
+std::optional<std::int64_t> integerMember(const Value& object, std::string_view name) {
+    if (!object.is_object()) {
+        return std::nullopt;
+    }
+    const auto found = object.find(name);
+    if (found == object.end() || !found->is_number_integer()) {
+        return std::nullopt;
+    }
+    return found->get<std::int64_t>();
 }
 
 }  // namespace batch::json

@@ -2,7 +2,7 @@
 
 #include <common/folder_entries.h>
 #include <common/result_name_claims.h>
-#include <common/sha256.h>
+#include <digest/digest.h>
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -201,7 +201,7 @@ Plan makePlan(const std::vector<Input>& inputs, const PlanOptions& options) {
     // The same file named twice (a folder and a file in it) is one message.
     std::unordered_set<std::string> sources;
     common::ResultNameClaims claims(true);
-    common::Sha256 digest;
+    digest::Hash planDigest(digest::Algorithm::Sha256);
     std::vector<Item> unique;
     unique.reserve(all.size());
     for (Item& item : all) {
@@ -209,12 +209,12 @@ Plan makePlan(const std::vector<Input>& inputs, const PlanOptions& options) {
             continue;
         }
         item.result = claims.claim(item.source, resultNameOf(item.key, options.mirror));
-        digest.update(item.key.data(), item.key.size() + 1);  // with its terminating zero
-        digest.update(item.result.data(), item.result.size() + 1);
+        planDigest.update(item.key.data(), item.key.size() + 1);  // with its terminating zero
+        planDigest.update(item.result.data(), item.result.size() + 1);
         unique.push_back(std::move(item));
     }
     plan.total = unique.size();
-    plan.digest = digest.hexDigest();
+    plan.digest = planDigest.hex();
     for (Item& item : unique) {
         if (options.shard.count <= 1 ||
             shardOf(item.key, options.shard.count) == options.shard.index) {

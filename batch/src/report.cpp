@@ -1,6 +1,6 @@
 #include "batch/report.h"
 
-#include "batch/json.h"
+#include "json.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -70,13 +70,13 @@ std::string toLine(const Record& record) {
 
 std::optional<Record> fromLine(const std::string& line) {
     const auto value = json::parse(line);
-    if (!value || value->type != json::Value::Type::Object) {
+    if (!value || !value->is_object()) {
         return std::nullopt;
     }
     Record record;
-    const std::string* source = value->stringMember("source");
-    const std::string* status = value->stringMember("status");
-    if (source == nullptr || status == nullptr) {
+    const auto source = json::stringMember(*value, "source");
+    const auto status = json::stringMember(*value, "status");
+    if (!source || !status) {
         return std::nullopt;
     }
     record.source = *source;
@@ -89,37 +89,30 @@ std::optional<Record> fromLine(const std::string& line) {
     } else {
         return std::nullopt;
     }
-    if (const auto size = value->numberMember("size"); size && *size >= 0) {
-        record.size = static_cast<std::uint64_t>(std::llround(*size));
-    }
-    if (const std::string* sha = value->stringMember("sha256")) {
-        record.sha256 = *sha;
-    }
-    if (const json::Value* images = value->member("images");
-        images != nullptr && images->type == json::Value::Type::Array) {
-        for (const json::Value& image : images->array) {
-            const std::string* path = image.stringMember("path");
-            const std::string* sha = image.stringMember("sha256");
-            if (path == nullptr || sha == nullptr) {
+    record.size = json::unsignedMember(*value, "size");
+    record.sha256 = json::stringMember(*value, "sha256").value_or("");
+    if (const auto images = value->find("images"); images != value->end() && images->is_array()) {
+        for (const json::Value& image : *images) {
+            const auto path = json::stringMember(image, "path");
+            const auto sha = json::stringMember(image, "sha256");
+            if (!path || !sha) {
                 return std::nullopt;
             }
             record.images.push_back({*path, *sha});
         }
     }
-    if (const json::Value* warnings = value->member("warnings");
-        warnings != nullptr && warnings->type == json::Value::Type::Array) {
-        for (const json::Value& warning : warnings->array) {
-            record.warnings.push_back(warning.string);
+    if (const auto warnings = value->find("warnings");
+        warnings != value->end() && warnings->is_array()) {
+        for (const json::Value& warning : *warnings) {
+            record.warnings.push_back(json::bytesOf(warning).value_or(""));
         }
     }
-    if (const std::string* error = value->stringMember("error")) {
+    if (const auto error = json::stringMember(*value, "error")) {
         record.error = *error;
-    } else if (const std::string* reason = value->stringMember("reason")) {
+    } else if (const auto reason = json::stringMember(*value, "reason")) {
         record.error = *reason;
     }
-    if (const auto ms = value->numberMember("ms")) {
-        record.ms = static_cast<std::int64_t>(*ms);
-    }
+    record.ms = json::integerMember(*value, "ms").value_or(0);
     return record;
 }
 
@@ -153,12 +146,12 @@ std::optional<PlanSummary> fromPlanJson(const std::string& text) {
     if (!value) {
         return std::nullopt;
     }
-    const auto total = value->numberMember("inputs");
-    const auto shard = value->numberMember("shard");
-    const auto shards = value->numberMember("shards");
-    const auto items = value->numberMember("shard_inputs");
-    const std::string* digest = value->stringMember("digest");
-    if (!total || !shard || !shards || !items || digest == nullptr) {
+    const auto total = json::unsignedMember(*value, "inputs");
+    const auto shard = json::unsignedMember(*value, "shard");
+    const auto shards = json::unsignedMember(*value, "shards");
+    const auto items = json::unsignedMember(*value, "shard_inputs");
+    const auto digest = json::stringMember(*value, "digest");
+    if (!total || !shard || !shards || !items || !digest) {
         return std::nullopt;
     }
     PlanSummary summary;

@@ -4,7 +4,7 @@
 #include "batch/worker.h"
 
 #include <common/page_files.h>
-#include <common/sha256.h>
+#include <digest/digest.h>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -160,8 +160,8 @@ bool stillConverted(const Record& old, const Item& item, const std::string& outD
         static_cast<std::uint64_t>(info.st_size) != *old.size) {
         return false;
     }
-    const auto digest = common::sha256OfFile(item.source);
-    return digest && digest->sha256 == old.sha256;
+    const auto now = digest::ofFile(item.source);
+    return now && now->sha256 == old.sha256;
 }
 
 bool writeFileReplacing(const std::string& path, const std::string& text) {
@@ -517,8 +517,8 @@ Record Batch::place(const Todo& todo, Record record,
             continue;
         }
         const std::string path = joinOut(m_options.outDir, image.path);
-        const auto digest = common::sha256OfFile(path);
-        if (digest && digest->sha256 == image.sha256) {
+        const auto found = digest::ofFile(path);
+        if (found && found->sha256 == image.sha256) {
             ::unlink(path.c_str());
         }
     }
@@ -629,9 +629,9 @@ void Batch::workerEnded(Worker& worker, const std::string& reason, bool waited) 
             std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - worker.started)
                 .count();
         // The size and digest of what was given to it.
-        if (const auto digest = common::sha256OfFile(m_todo[job].item->source)) {
-            record.size = digest->size;
-            record.sha256 = digest->sha256;
+        if (const auto given = digest::ofFile(m_todo[job].item->source)) {
+            record.size = given->size;
+            record.sha256 = given->sha256;
         }
         finish(m_todo[job], std::move(record));
     }

@@ -1,6 +1,6 @@
 #include "batch/worker.h"
 
-#include <common/sha256.h>
+#include <digest/digest.h>
 #include <tool/converter.h>
 
 #include <unistd.h>
@@ -161,8 +161,8 @@ bool hookNames(const char* variable, const std::string& source) {
 std::vector<std::string> convertOne(const render::Library& library, const std::string& source,
                                     const std::string& staging,
                                     const tool::ConvertOptions& options) {
-    const auto digest = common::sha256OfFile(source);
-    if (!digest) {
+    const auto sourceDigest = digest::ofFile(source);
+    if (!sourceDigest) {
         return {"failed", "", "",
                 "cannot open \"" + source + "\": " + std::strerror(errno != 0 ? errno : EIO)};
     }
@@ -172,16 +172,16 @@ std::vector<std::string> convertOne(const render::Library& library, const std::s
     if (hookNames("ORVALINE_BATCH_TEST_HANG_ON", source)) {
         ::sleep(3600);
     }
-    const std::string size = std::to_string(digest->size);
+    const std::string size = std::to_string(sourceDigest->size);
     try {
         const tool::ConvertResult result = tool::convertMessage(library, source, staging, options);
-        std::vector<std::string> fields{"converted", size, digest->sha256,
+        std::vector<std::string> fields{"converted", size, sourceDigest->sha256,
                                         std::to_string(result.warnings.size())};
         fields.insert(fields.end(), result.warnings.begin(), result.warnings.end());
         for (const std::string& image : result.images) {
-            const auto imageDigest = common::sha256OfFile(image);
+            const auto imageDigest = digest::ofFile(image);
             if (!imageDigest) {
-                return {"failed", size, digest->sha256,
+                return {"failed", size, sourceDigest->sha256,
                         "the image \"" + image + "\" cannot be read back"};
             }
             fields.push_back(image);
@@ -189,9 +189,10 @@ std::vector<std::string> convertOne(const render::Library& library, const std::s
         }
         return fields;
     } catch (const std::exception& e) {
-        return {"failed", size, digest->sha256, e.what()};
+        return {"failed", size, sourceDigest->sha256, e.what()};
     } catch (...) {
-        return {"failed", size, digest->sha256, "the conversion failed for an unknown reason"};
+        return {"failed", size, sourceDigest->sha256,
+                "the conversion failed for an unknown reason"};
     }
 }
 

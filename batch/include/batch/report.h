@@ -12,7 +12,7 @@
 //
 // "source" is the message's path as given or found; image paths are relative
 // to the output folder. File names that are not UTF-8 keep their bytes as
-// \udcXX escapes (batch/json.h). A sharded run also writes its plan beside its
+// \udcXX escapes (common/json_string.h). A sharded run also writes its plan beside its
 // report (`<report>.plan.json`: the inputs over all shards and their digest),
 // which --merge-reports checks the shards against.
 
