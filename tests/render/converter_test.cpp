@@ -456,7 +456,7 @@ TEST(ConverterBody, AttachmentsWithAContentIdGoAlongAsInlinePictures) {
 TEST_F(ConverterTest, EveryCorpusMessageConvertsOrFailsWithAText) {
     const QDir dir(corpus(QString()));
     const QStringList messages = dir.entryList({QStringLiteral("*.msg")}, QDir::Files, QDir::Name);
-    ASSERT_GT(messages.size(), 50) << "corpus messages in " << dir.path().toStdString();
+    ASSERT_FALSE(messages.isEmpty()) << "no corpus messages in " << dir.path().toStdString();
     int converted = 0;
     for (const QString& name : messages) {
         const QString out = path(QStringLiteral("result.jpg"));
