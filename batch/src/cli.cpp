@@ -5,6 +5,7 @@
 #include "batch/run.h"
 #include "batch/worker.h"
 
+#include <common/command_line.h>
 #include <tool/converter.h>
 
 #include <sched.h>
@@ -105,11 +106,6 @@ std::string ownExecutable() {
     return buffer;
 }
 
-int usageError(std::ostream& err, const std::string& text) {
-    err << kProgram << ": " << text << "\nTry '" << kProgram << " --help'.\n";
-    return 2;
-}
-
 }  // namespace
 
 std::string helpText(unsigned processors) {
@@ -170,8 +166,9 @@ struct CommandLine {
     bool version = false;
 };
 
-// An option that takes a value; returns "" or why the value is refused.
-std::string applyValue(const std::string& name, const std::string& value, CommandLine& line) {
+// An option that takes a value; throws common::UsageError when the value is
+// refused.
+void applyValue(const std::string& name, const std::string& value, CommandLine& line) {
     if (name == "-o" || name == "--output") {
         line.outDir = value;
     } else if (name == "--report") {
@@ -181,23 +178,24 @@ std::string applyValue(const std::string& name, const std::string& value, Comman
     } else if (name == "-j" || name == "--jobs") {
         const auto jobs = wholeNumber(value, 1, 1024);
         if (!jobs) {
-            return name + " takes a whole number from 1 to 1024, not \"" + value + "\"";
+            throw common::UsageError(name + " takes a whole number from 1 to 1024, not \"" + value +
+                                     "\"");
         }
         line.run.jobs = *jobs;
     } else if (name == "--timeout") {
         const auto seconds = wholeNumber(value, 1, 86400);
         if (!seconds) {
-            return "--timeout takes whole seconds from 1 to 86400, not \"" + value + "\"";
+            throw common::UsageError("--timeout takes whole seconds from 1 to 86400, not \"" +
+                                     value + "\"");
         }
         line.run.timeoutSeconds = *seconds;
     } else {
         const auto shard = parseShard(value);
         if (!shard) {
-            return "--shard takes K/N with 0 <= K < N, not \"" + value + "\"";
+            throw common::UsageError("--shard takes K/N with 0 <= K < N, not \"" + value + "\"");
         }
         line.plan.shard = *shard;
     }
-    return {};
 }
 
 bool takesValue(const std::string& name) {
@@ -207,9 +205,9 @@ bool takesValue(const std::string& name) {
     return std::find(std::begin(kNames), std::end(kNames), name) != std::end(kNames);
 }
 
-// Reads the words after the program's name; returns "" or the usage error.
+// Reads the words after the program's name; throws common::UsageError.
 // Page options go to the workers as given ("--dpi 300").
-std::string parseCommandLine(const std::vector<std::string>& args, CommandLine& line) {
+void parseCommandLine(const std::vector<std::string>& args, CommandLine& line) {
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& word = args[i];
@@ -238,27 +236,27 @@ std::string parseCommandLine(const std::vector<std::string>& args, CommandLine& 
                 value = args[++i];
             }
             if (!value || value->empty()) {
-                return name + " needs a value";
+                throw common::UsageError(name + " needs a value");
             }
             if (name == "--dpi" || name == "--paper" || name == "--quality" ||
                 name == "--timezone") {
                 line.run.pageWords.push_back(name);
                 line.run.pageWords.push_back(*value);
-            } else if (std::string refused = applyValue(name, *value, line); !refused.empty()) {
-                return refused;
+            } else {
+                applyValue(name, *value, line);
             }
             continue;
         }
         if (value) {
-            return name + " takes no value";
+            throw common::UsageError(name + " takes no value");
         }
         if (name == "-h" || name == "--help") {
             line.help = true;
-            return {};
+            return;
         }
         if (name == "--version") {
             line.version = true;
-            return {};
+            return;
         }
         if (name == "-0" || name == "--null") {
             line.nullSeparated = true;
@@ -271,30 +269,30 @@ std::string parseCommandLine(const std::vector<std::string>& args, CommandLine& 
         } else if (name == "--header" || name == "--no-header") {
             line.run.pageWords.push_back(name);
         } else {
-            return "unknown option " + name;
+            throw common::UsageError("unknown option " + name);
         }
     }
     // The page options are the converter's, checked by its own rules.
-    tool::ConvertOptions checked;
     std::vector<std::string> words;
     for (const std::string& word : line.run.pageWords) {
         if (word != "--no-header") {
             words.push_back(word);
         }
     }
-    return tool::parseOptions(words, checked);
+    tool::parseOptions(words);
 }
 
 // The inputs named on the command line and, for "-", on standard input;
-// returns "" or the usage error.
-std::string gatherInputs(const CommandLine& line, int standardInput, std::vector<Input>& inputs) {
+// throws common::UsageError.
+std::vector<Input> gatherInputs(const CommandLine& line, int standardInput) {
+    std::vector<Input> inputs;
     bool listRead = false;
     for (std::size_t i = 0; i < line.inputPaths.size(); ++i) {
         const std::string& path = line.inputPaths[i];
         const auto position = static_cast<std::uint32_t>(i);
         if (path == "-") {
             if (listRead) {
-                return "- may be given once";
+                throw common::UsageError("- may be given once");
             }
             listRead = true;
             for (std::string& listed : readList(standardInput, line.nullSeparated ? '\0' : '\n')) {
@@ -304,11 +302,12 @@ std::string gatherInputs(const CommandLine& line, int standardInput, std::vector
         }
         struct stat info {};
         if (::stat(path.c_str(), &info) != 0) {
-            return "cannot read the input \"" + path + "\": " + std::strerror(errno);
+            throw common::UsageError("cannot read the input \"" + path +
+                                     "\": " + std::strerror(errno));
         }
         inputs.push_back({path, false, position});
     }
-    return {};
+    return inputs;
 }
 
 }  // namespace
@@ -322,32 +321,30 @@ int runProgram(int argc, const char* const* argv, int standardInput, std::ostrea
     const unsigned processors = processorCount();
     CommandLine line;
     line.run.jobs = processors;
-    if (const std::string refused = parseCommandLine(args, line); !refused.empty()) {
-        return usageError(err, refused);
-    }
-    if (line.help) {
-        out << helpText(processors);
-        return 0;
-    }
-    if (line.version) {
-        out << kProgram << " (Orvaline) " << ORVALINE_VERSION << "\n";
-        return 0;
-    }
-    if (line.merge) {
-        if (!line.inputPaths.empty() || line.outDir) {
-            return usageError(err, "--merge-reports takes only the output folder");
-        }
-        return mergeReports(*line.merge, out, err);
-    }
-    if (!line.outDir) {
-        return usageError(err, "no output folder: add -o OUTDIR");
-    }
-    if (line.inputPaths.empty()) {
-        return usageError(err, "no input: name message files or folders, or - for a list");
-    }
     std::vector<Input> inputs;
-    if (const std::string refused = gatherInputs(line, standardInput, inputs); !refused.empty()) {
-        return usageError(err, refused);
+    try {
+        parseCommandLine(args, line);
+        if (line.help || line.version) {
+            out << (line.help ? helpText(processors)
+                              : std::string(kProgram) + " (Orvaline) " + ORVALINE_VERSION + "\n");
+            return common::kExitSuccess;
+        }
+        if (line.merge) {
+            if (!line.inputPaths.empty() || line.outDir) {
+                throw common::UsageError("--merge-reports takes only the output folder");
+            }
+            return mergeReports(*line.merge, out, err);
+        }
+        if (!line.outDir) {
+            throw common::UsageError("no output folder: add -o OUTDIR");
+        }
+        if (line.inputPaths.empty()) {
+            throw common::UsageError("no input: name message files or folders, or - for a list");
+        }
+        inputs = gatherInputs(line, standardInput);
+    } catch (const common::UsageError& e) {
+        err << kProgram << ": " << e.what() << "\nTry '" << kProgram << " --help'.\n";
+        return common::kExitUsage;
     }
     RunOptions& options = line.run;
     const std::string& outDir = *line.outDir;
@@ -359,7 +356,7 @@ int runProgram(int argc, const char* const* argv, int standardInput, std::ostrea
     options.workerProgram = ownExecutable();
     if (options.workerProgram.empty()) {
         err << kProgram << ": cannot find its own executable (/proc/self/exe)\n";
-        return 2;
+        return common::kExitUsage;
     }
     const Plan plan = makePlan(inputs, line.plan);
     if (!options.quiet) {

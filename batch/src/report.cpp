@@ -2,6 +2,8 @@
 
 #include "json.h"
 
+#include <common/command_line.h>
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -184,7 +186,7 @@ int mergeReports(const std::string& outDir, std::ostream& out, std::ostream& err
     if (dir == nullptr) {
         err << "orvaline-convert: cannot list \"" << outDir << "\": " << std::strerror(errno)
             << "\n";
-        return 2;
+        return common::kExitUsage;
     }
     while (const dirent* entry = ::readdir(dir)) {
         std::cmatch match;
@@ -197,7 +199,7 @@ int mergeReports(const std::string& outDir, std::ostream& out, std::ostream& err
     if (shardFiles.empty()) {
         err << "orvaline-convert: no shard reports (orvaline-report.K-of-N.jsonl) in \"" << outDir
             << "\"\n";
-        return 2;
+        return common::kExitUsage;
     }
     std::vector<std::string> problems;
     if (counts.size() != 1) {
@@ -261,12 +263,12 @@ int mergeReports(const std::string& outDir, std::ostream& out, std::ostream& err
     }
     if (!problems.empty()) {
         err << "orvaline-convert: the reports were not merged\n";
-        return 1;
+        return common::kExitFailure;
     }
     const std::string target = outDir + "/" + kReportName;
     if (::access(target.c_str(), F_OK) == 0) {
         err << "orvaline-convert: \"" << target << "\" exists already; remove it to merge again\n";
-        return 1;
+        return common::kExitFailure;
     }
     const std::string temporary = target + ".merging";
     {
@@ -278,17 +280,17 @@ int mergeReports(const std::string& outDir, std::ostream& out, std::ostream& err
         if (!file) {
             err << "orvaline-convert: cannot write \"" << temporary << "\"\n";
             std::remove(temporary.c_str());
-            return 1;
+            return common::kExitFailure;
         }
     }
     if (std::rename(temporary.c_str(), target.c_str()) != 0) {
         err << "orvaline-convert: cannot write \"" << target << "\": " << std::strerror(errno)
             << "\n";
-        return 1;
+        return common::kExitFailure;
     }
     out << "merged " << count << " shard reports: " << bySource.size() << " messages, " << failed
         << " failed, into " << target << "\n";
-    return failed > 0 ? 1 : 0;
+    return failed > 0 ? common::kExitFailure : common::kExitSuccess;
 }
 
 }  // namespace batch

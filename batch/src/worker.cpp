@@ -1,5 +1,6 @@
 #include "batch/worker.h"
 
+#include <common/command_line.h>
 #include <digest/digest.h>
 #include <tool/converter.h>
 
@@ -148,33 +149,17 @@ std::optional<std::vector<std::string>> readJob() {
     return fields;
 }
 
-std::string fileNameOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-bool hookNames(const char* variable, const std::string& source) {
-    const char* name = std::getenv(variable);
-    return name != nullptr && *name != '\0' && fileNameOf(source) == name;
-}
-
 std::vector<std::string> convertOne(const render::Library& library, const std::string& source,
-                                    const std::string& staging,
-                                    const tool::ConvertOptions& options) {
+                                    const std::string& staging, const tool::ConvertOptions& options,
+                                    const ConvertFunction& convert) {
     const auto sourceDigest = digest::ofFile(source);
     if (!sourceDigest) {
         return {"failed", "", "",
                 "cannot open \"" + source + "\": " + std::strerror(errno != 0 ? errno : EIO)};
     }
-    if (hookNames("ORVALINE_BATCH_TEST_CRASH_ON", source)) {
-        std::abort();
-    }
-    if (hookNames("ORVALINE_BATCH_TEST_HANG_ON", source)) {
-        ::sleep(3600);
-    }
     const std::string size = std::to_string(sourceDigest->size);
     try {
-        const tool::ConvertResult result = tool::convertMessage(library, source, staging, options);
+        const tool::ConvertResult result = convert(library, source, staging, options);
         std::vector<std::string> fields{"converted", size, sourceDigest->sha256,
                                         std::to_string(result.warnings.size())};
         fields.insert(fields.end(), result.warnings.begin(), result.warnings.end());
@@ -198,7 +183,7 @@ std::vector<std::string> convertOne(const render::Library& library, const std::s
 
 }  // namespace
 
-int runWorker(const std::vector<std::string>& pageWords) {
+int runWorker(const std::vector<std::string>& pageWords, const ConvertFunction& convert) {
     std::signal(SIGINT, SIG_IGN);
     std::signal(SIGTERM, SIG_IGN);
     tool::ConvertOptions options;
@@ -211,10 +196,12 @@ int runWorker(const std::vector<std::string>& pageWords) {
             words.push_back(word);
         }
     }
-    if (const std::string refused = tool::parseOptions(words, options); !refused.empty()) {
-        const std::string text = "orvaline-convert --worker: " + refused + "\n";
+    try {
+        options = tool::parseOptions(words, options);
+    } catch (const common::UsageError& e) {
+        const std::string text = std::string("orvaline-convert --worker: ") + e.what() + "\n";
         wire::writeAll(2, text);
-        return 2;
+        return common::kExitUsage;
     }
     // The renderer runs without a display.
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -227,21 +214,21 @@ int runWorker(const std::vector<std::string>& pageWords) {
     }
     while (const auto job = readJob()) {
         if (job->size() != 2) {
-            return 2;
+            return common::kExitUsage;
         }
         std::vector<std::string> fields;
         if (!library) {
             fields = {"failed", "", "", loadFailure};
         } else {
-            fields = convertOne(*library, (*job)[0], (*job)[1], options);
+            fields = convertOne(*library, (*job)[0], (*job)[1], options, convert);
         }
         std::string frame;
         wire::put(frame, fields);
         if (!wire::writeAll(kResultFd, frame)) {
-            return 1;
+            return common::kExitFailure;
         }
     }
-    return 0;
+    return common::kExitSuccess;
 }
 
 }  // namespace batch

@@ -28,6 +28,8 @@ namespace fs = std::filesystem;
 using batch::Record;
 
 const std::string kBin = ORVALINE_BIN_DIR;
+// orvaline-convert with workers that crash or hang on the messages named.
+const std::string kFaulty = kBin + "/orvaline-convert-faulty";
 const std::string kCorpus = std::string(ORVALINE_CORPUS_DIR) + "/msg/";
 
 // Corpus messages: one page each, and one of two pages.
@@ -336,8 +338,9 @@ TEST_F(BatchRun, AMessageThatCrashesOrHangsItsWorkerCostsOnlyItself) {
         copyCorpus(kOnePage[2 + i], in / ("fine" + std::to_string(i) + ".msg"));
     }
     Options options;
-    options.env = {{"ORVALINE_BATCH_TEST_CRASH_ON", "crash.msg"},
-                   {"ORVALINE_BATCH_TEST_HANG_ON", "hang.msg"}};
+    options.program = kFaulty;
+    options.env = {{"ORVALINE_FAULTY_CRASH_ON", "crash.msg"},
+                   {"ORVALINE_FAULTY_HANG_ON", "hang.msg"}};
     const auto started = std::chrono::steady_clock::now();
     const Outcome outcome =
         run({"-j", "2", "--timeout", "2", in.string(), "-o", (m_root / "out").string()}, options);
@@ -374,7 +377,8 @@ TEST_F(BatchRun, InterruptedRunResumesToTheImagesAndReportOfOnePlainRun) {
     const fs::path report = out / "orvaline-report.jsonl";
     QProcess process;
     Options hang;
-    hang.env = {{"ORVALINE_BATCH_TEST_HANG_ON", "m3.msg"}};
+    hang.program = kFaulty;
+    hang.env = {{"ORVALINE_FAULTY_HANG_ON", "m3.msg"}};
     setUp(process, {"-j1", in.string(), "-o", out.string()}, hang);
     process.start();
     ASSERT_TRUE(process.waitForStarted());
@@ -420,6 +424,65 @@ TEST_F(BatchRun, InterruptedRunResumesToTheImagesAndReportOfOnePlainRun) {
     const auto redone = reportBySource(report);
     EXPECT_EQ(redone.size(), 5u);
     expectRecordsTrue(redone, out);
+}
+
+// The out-of-memory killer ends a run with SIGKILL: no handler runs, and the
+// staging folder stays in the user's output folder. The next run there
+// removes it (and says so), leaves other machines' and live runs' alone, and
+// the resumed output equals one plain run's.
+TEST_F(BatchRun, AKilledRunsStagingFolderGoesWithTheNextRun) {
+    const fs::path in = m_root / "in";
+    copyCorpus(kOnePage[0], in / "m1.msg");
+    copyCorpus(kOnePage[1], in / "m2.msg");  // the run is killed on this one
+    copyCorpus(kTwoPages, in / "m3.msg");
+    const fs::path out = m_root / "out";
+    const fs::path report = out / "orvaline-report.jsonl";
+    QProcess process;
+    Options hang;
+    hang.program = kFaulty;
+    hang.env = {{"ORVALINE_FAULTY_HANG_ON", "m2.msg"}};
+    setUp(process, {"-j1", in.string(), "-o", out.string()}, hang);
+    process.start();
+    ASSERT_TRUE(process.waitForStarted());
+    for (int i = 0; i < 300 && lineCount(report) < 1; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_EQ(lineCount(report), 1u);
+    ::kill(static_cast<pid_t>(process.processId()), SIGKILL);
+    ASSERT_TRUE(process.waitForFinished(10000));
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(out)) {
+        if (entry.path().filename().string().starts_with(".orvaline-staging.")) {
+            left.push_back(entry.path().filename().string());
+        }
+    }
+    ASSERT_EQ(left.size(), 1u);
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    const std::string live = ".orvaline-staging." + std::string(host) + "." +
+                             std::to_string(::getpid());  // this test is alive
+    const std::string otherHost = ".orvaline-staging.another-machine.1";
+    fs::create_directories(out / live);
+    fs::create_directories(out / otherHost);
+
+    const Outcome resumed = run({"--resume", in.string(), "-o", out.string()});
+    EXPECT_EQ(resumed.status, 0) << resumed.err;
+    EXPECT_NE(resumed.err.find("removed \"" + (out / left[0]).string() + "\""), std::string::npos)
+        << resumed.err;
+    EXPECT_FALSE(fs::exists(out / left[0]));
+    EXPECT_TRUE(fs::exists(out / live));
+    EXPECT_TRUE(fs::exists(out / otherHost));
+    fs::remove(out / live);
+    fs::remove(out / otherHost);
+    for (const auto& entry : fs::directory_iterator(out)) {
+        EXPECT_NE(entry.path().filename().string().front(), '.') << entry.path();
+    }
+    const auto records = reportBySource(report);
+    EXPECT_EQ(records.size(), 3u);
+    expectRecordsTrue(records, out);
+    const fs::path plain = m_root / "plain";
+    ASSERT_EQ(run({in.string(), "-o", plain.string()}).status, 0);
+    EXPECT_EQ(imagesUnder(out), imagesUnder(plain));
 }
 
 TEST_F(BatchRun, NeverWritesOverAFileItDidNotMake) {

@@ -1,5 +1,6 @@
 #include "tool/converter.h"
 
+#include <common/command_line.h>
 #include <common/page_files.h>
 
 #include <sys/resource.h>
@@ -69,7 +70,7 @@ extern "C" void onCpuLimit(int) {
     // Only async-signal-safe calls here.
     const ssize_t ignored = write(STDERR_FILENO, kText, sizeof kText - 1);
     (void)ignored;
-    _exit(1);
+    _exit(common::kExitFailure);
 }
 
 // A soft limit ends a runaway conversion with SIGXCPU, which prints a text and
@@ -188,7 +189,7 @@ render::LoadOptions::Format formatOf(RenderBody::Kind kind) {
 
 }  // namespace
 
-std::string parseOptions(const std::vector<std::string>& words, ConvertOptions& options) {
+ConvertOptions parseOptions(const std::vector<std::string>& words, ConvertOptions options) {
     for (std::size_t i = 0; i < words.size(); ++i) {
         const std::string& word = words[i];
         if (word.empty() || word.front() != '-') {
@@ -202,7 +203,7 @@ std::string parseOptions(const std::vector<std::string>& words, ConvertOptions& 
         }
         if (name == "--header") {
             if (value) {
-                return "--header takes no value";
+                throw common::UsageError("--header takes no value");
             }
             options.header = true;
             continue;
@@ -210,21 +211,23 @@ std::string parseOptions(const std::vector<std::string>& words, ConvertOptions& 
         const bool takesValue =
             name == "--dpi" || name == "--paper" || name == "--quality" || name == "--timezone";
         if (!takesValue) {
-            return "unknown option " + name;
+            throw common::UsageError("unknown option " + name);
         }
         if (!value) {
             if (i + 1 >= words.size()) {
-                return name + " needs a value";
+                throw common::UsageError(name + " needs a value");
             }
             value = words[++i];
         }
         if (name == "--dpi") {
             if (!parseNumber(*value, 72, 600, options.dpi)) {
-                return "--dpi takes a whole number from 72 to 600, not \"" + *value + "\"";
+                throw common::UsageError("--dpi takes a whole number from 72 to 600, not \"" +
+                                         *value + "\"");
             }
         } else if (name == "--quality") {
             if (!parseNumber(*value, 1, 100, options.quality)) {
-                return "--quality takes a whole number from 1 to 100, not \"" + *value + "\"";
+                throw common::UsageError("--quality takes a whole number from 1 to 100, not \"" +
+                                         *value + "\"");
             }
         } else if (name == "--paper") {
             if (*value == "letter") {
@@ -232,16 +235,16 @@ std::string parseOptions(const std::vector<std::string>& words, ConvertOptions& 
             } else if (*value == "a4") {
                 options.paper = render::LoadOptions::Paper::A4;
             } else {
-                return "--paper takes letter or a4, not \"" + *value + "\"";
+                throw common::UsageError("--paper takes letter or a4, not \"" + *value + "\"");
             }
         } else if (!knownTimeZone(*value)) {
-            return "--timezone takes a time zone name such as Europe/Berlin, not \"" + *value +
-                   "\"";
+            throw common::UsageError(
+                "--timezone takes a time zone name such as Europe/Berlin, not \"" + *value + "\"");
         } else {
             options.timeZone = *value;
         }
     }
-    return {};
+    return options;
 }
 
 envelope::CodePageDecoder codePageDecoder(const render::Library& library) {
@@ -385,14 +388,14 @@ ConvertResult convertMessage(const render::Library& library, const std::string& 
 int runConverter(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
     if (argc < 3) {
         out << kUsageLine << "\n";
-        return 0;
+        return common::kExitSuccess;
     }
     ConvertOptions options;
-    const std::string refused =
-        parseOptions(std::vector<std::string>(argv + 3, argv + argc), options);
-    if (!refused.empty()) {
-        err << "Kestrune.exe: " << refused << "\n" << kUsageLine << " [options]\n" << kOptionsHelp;
-        return 2;
+    try {
+        options = parseOptions(std::vector<std::string>(argv + 3, argv + argc));
+    } catch (const common::UsageError& e) {
+        err << "Kestrune.exe: " << e.what() << "\n" << kUsageLine << " [options]\n" << kOptionsHelp;
+        return common::kExitUsage;
     }
     limitProcessorTime();
     // The renderer runs without a display.
@@ -409,13 +412,13 @@ int runConverter(int argc, const char* const* argv, std::ostream& out, std::ostr
         for (const std::string& text : result.warnings) {
             err << "Kestrune.exe: warning: " << text << "\n";
         }
-        return 0;
+        return common::kExitSuccess;
     } catch (const std::exception& e) {
         err << e.what() << "\n";
     } catch (...) {
         err << "the conversion failed for an unknown reason\n";
     }
-    return 1;
+    return common::kExitFailure;
 }
 
 }  // namespace tool

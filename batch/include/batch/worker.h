@@ -12,11 +12,10 @@
 //           or "failed", size ("" when unreadable), sha256, the failure text.
 // The worker ends when its input ends. It ignores SIGINT and SIGTERM: the
 // batch converter decides when a message in hand is given up.
-//
-// For tests only: ORVALINE_BATCH_TEST_CRASH_ON=<file name> makes the worker
-// abort on the message of that file name, ORVALINE_BATCH_TEST_HANG_ON=<file
-// name> makes it sleep on it for an hour.
 
+#include <tool/converter.h>
+
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -42,7 +41,14 @@ std::optional<std::vector<std::string>> take(std::string& buffer);
 
 inline constexpr int kResultFd = 3;
 
+// What converts one message in a worker: tool::convertMessage. A program
+// built over the worker (a test's, say) may put another in its place.
+using ConvertFunction =
+    std::function<tool::ConvertResult(const render::Library&, const std::string& source,
+                                      const std::string& staging, const tool::ConvertOptions&)>;
+
 // The worker's main loop; returns its exit status.
-int runWorker(const std::vector<std::string>& pageWords);
+int runWorker(const std::vector<std::string>& pageWords,
+              const ConvertFunction& convert = tool::convertMessage);
 
 }  // namespace batch

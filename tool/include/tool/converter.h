@@ -65,11 +65,12 @@ inline constexpr const char* kOptionsHelp =
     "  --quality N       JPEG quality, 1 to 100 (default 80)\n"
     "  --timezone ZONE   time zone of the header's dates, e.g. Europe/Berlin (default: local)\n";
 
-// Reads the options among `words` ("--header", "--dpi 300" or "--dpi=300",
-// ...) into `options`. Words that do not begin with "-" are left alone, as
-// every argument after the first two always was. Returns "" or the text of
-// the first option refused (unknown, missing its value, or out of range).
-std::string parseOptions(const std::vector<std::string>& words, ConvertOptions& options);
+// `options` with the options among `words` ("--header", "--dpi 300" or
+// "--dpi=300", ...) applied. Words that do not begin with "-" are left
+// alone, as every argument after the first two always was. Throws
+// common::UsageError with the text of the first option refused (unknown,
+// missing its value, or out of range).
+ConvertOptions parseOptions(const std::vector<std::string>& words, ConvertOptions options = {});
 
 // The body to render: the RTF body byte for byte; else the HTML body ("1013");
 // else the plain body ("1000"); else an empty text (one blank page). A damaged
