@@ -1,6 +1,7 @@
 #include "scan/add_folder.h"
 
 #include <common/folder_entries.h>
+#include <common/text.h>
 #include <shell/dialogs.h>
 #include <shell/failure_report.h>
 #include <shell/paths.h>
@@ -79,59 +80,6 @@ private:
     DIR* m_dir;
     int m_error = 0;
 };
-
-// Strict UTF-8 validation: no overlong forms, no surrogates, nothing above
-// U+10FFFF. Returns the decoded code points through `visit`, stopping early
-// when `visit` returns false.
-template <typename Visit>
-bool forEachUtf8CodePoint(std::string_view bytes, Visit&& visit) {
-    std::size_t i = 0;
-    while (i < bytes.size()) {
-        const auto lead = static_cast<unsigned char>(bytes[i]);
-        char32_t cp = 0;
-        std::size_t extra = 0;
-        char32_t minimum = 0;
-        if (lead < 0x80) {
-            cp = lead;
-        } else if ((lead & 0xE0) == 0xC0) {
-            cp = lead & 0x1Fu;
-            extra = 1;
-            minimum = 0x80;
-        } else if ((lead & 0xF0) == 0xE0) {
-            cp = lead & 0x0Fu;
-            extra = 2;
-            minimum = 0x800;
-        } else if ((lead & 0xF8) == 0xF0) {
-            cp = lead & 0x07u;
-            extra = 3;
-            minimum = 0x10000;
-        } else {
-            return false;
-        }
-        if (extra > bytes.size() - i - 1) {
-            return false;
-        }
-        for (std::size_t k = 1; k <= extra; ++k) {
-            const auto cont = static_cast<unsigned char>(bytes[i + k]);
-            if ((cont & 0xC0) != 0x80) {
-                return false;
-            }
-            cp = (cp << 6) | (cont & 0x3Fu);
-        }
-        if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-            return false;
-        }
-        if (!visit(cp)) {
-            return true;
-        }
-        i += extra + 1;
-    }
-    return true;
-}
-
-bool isValidUtf8(std::string_view bytes) {
-    return forEachUtf8CodePoint(bytes, [](char32_t) { return true; });
-}
 
 // The root folder: a path made of separators only.
 bool isRootFolder(const QString& path) {
@@ -279,15 +227,15 @@ std::optional<int> FileAttributes(const QString& path) {
 }
 
 bool HasUnsafeNameChars(std::string_view nativeName) {
-    bool unsafe = false;
-    const bool valid = forEachUtf8CodePoint(nativeName, [&](char32_t cp) {
-        if (cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || cp == U'?') {
-            unsafe = true;
-            return false;
+    for (std::size_t i = 0; i < nativeName.size();) {
+        const common::Utf8Step step = common::utf8StepAt(nativeName, i);
+        const char32_t cp = step.codePoint;
+        if (step.length == 0 || cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || cp == U'?') {
+            return true;
         }
-        return true;
-    });
-    return !valid || unsafe;
+        i += step.length;
+    }
+    return false;
 }
 
 bool CanOpenFile(const QString& path) {
@@ -383,7 +331,7 @@ FileNameArray GetFilesInFolder(QString folder, const QString& pattern) {
                 continue;
             }
             const std::string_view native(entry->d_name);
-            if (!isValidUtf8(native)) {
+            if (!common::isValidUtf8(native)) {
                 continue;
             }
             const QString name =

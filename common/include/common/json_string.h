@@ -6,6 +6,8 @@
 // "surrogateescape": the text stays JSON, and readers that know the
 // convention (os.fsencode) get the bytes back exactly.
 
+#include "common/text.h"
+
 #include <cstddef>
 #include <cstdio>
 #include <string>
@@ -14,37 +16,6 @@
 namespace common {
 
 namespace json_detail {
-
-// The length of the valid UTF-8 sequence at s[i], or 0.
-inline std::size_t validSequence(std::string_view s, std::size_t i) {
-    const auto b0 = static_cast<unsigned char>(s[i]);
-    std::size_t need = 0;
-    unsigned char lo = 0x80;
-    unsigned char hi = 0xBF;
-    if (b0 >= 0xC2 && b0 <= 0xDF) {
-        need = 1;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-        need = 2;
-        lo = b0 == 0xE0 ? 0xA0 : 0x80;
-        hi = b0 == 0xED ? 0x9F : 0xBF;
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-        need = 3;
-        lo = b0 == 0xF0 ? 0x90 : 0x80;
-        hi = b0 == 0xF4 ? 0x8F : 0xBF;
-    } else {
-        return 0;
-    }
-    if (i + need >= s.size()) {
-        return 0;
-    }
-    for (std::size_t k = 1; k <= need; ++k) {
-        const auto b = static_cast<unsigned char>(s[i + k]);
-        if (k == 1 ? (b < lo || b > hi) : (b < 0x80 || b > 0xBF)) {
-            return 0;
-        }
-    }
-    return need + 1;
-}
 
 inline void appendEscape(std::string& out, unsigned code) {
     char buffer[8];
@@ -63,7 +34,7 @@ inline std::string jsonString(std::string_view text) {
     while (i < text.size()) {
         const auto c = static_cast<unsigned char>(text[i]);
         if (c >= 0x80) {
-            const std::size_t length = json_detail::validSequence(text, i);
+            const std::size_t length = utf8StepAt(text, i).length;
             if (length == 0) {
                 json_detail::appendEscape(out, 0xDC00 + c);
                 ++i;

@@ -32,63 +32,81 @@ inline void appendUtf8(std::string& out, char32_t cp) {
 
 inline constexpr char32_t kReplacementCharacter = 0xFFFD;
 
+// One step of strict UTF-8 decoding (no overlong forms, no surrogates,
+// nothing above U+10FFFF) at bytes[at], at < bytes.size(): the code point and
+// the length of the valid sequence there; or length 0 when none begins there,
+// and then `skip` is the length of the maximal ill-formed subsequence, which
+// a decoder replaces by one U+FFFD as the Unicode standard recommends.
+struct Utf8Step {
+    char32_t codePoint = kReplacementCharacter;
+    std::size_t length = 0;
+    std::size_t skip = 1;
+};
+
+inline Utf8Step utf8StepAt(std::string_view bytes, std::size_t at) {
+    const auto b0 = static_cast<std::uint8_t>(bytes[at]);
+    if (b0 < 0x80) {
+        return {b0, 1, 1};
+    }
+    std::size_t need = 0;
+    char32_t cp = 0;
+    std::uint8_t lo = 0x80, hi = 0xBF;
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+        need = 1;
+        cp = b0 & 0x1Fu;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        need = 2;
+        cp = b0 & 0x0Fu;
+        lo = b0 == 0xE0 ? 0xA0 : 0x80;
+        hi = b0 == 0xED ? 0x9F : 0xBF;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        need = 3;
+        cp = b0 & 0x07u;
+        lo = b0 == 0xF0 ? 0x90 : 0x80;
+        hi = b0 == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return {};
+    }
+    std::size_t j = 1;
+    for (; j <= need && at + j < bytes.size(); ++j) {
+        const auto b = static_cast<std::uint8_t>(bytes[at + j]);
+        if (b < (j == 1 ? lo : 0x80) || b > (j == 1 ? hi : 0xBF)) {
+            break;
+        }
+        cp = (cp << 6) | (b & 0x3Fu);
+    }
+    if (j <= need) {
+        return {kReplacementCharacter, 0, j};
+    }
+    return {cp, need + 1, need + 1};
+}
+
+inline bool isValidUtf8(std::string_view bytes) {
+    for (std::size_t i = 0; i < bytes.size();) {
+        const Utf8Step step = utf8StepAt(bytes, i);
+        if (step.length == 0) {
+            return false;
+        }
+        i += step.length;
+    }
+    return true;
+}
+
 // Decodes UTF-8 bytes. Each maximal ill-formed subsequence (an invalid lead
 // byte, a truncated sequence, an overlong form, a surrogate) becomes one
 // U+FFFD, as the Unicode standard recommends.
 inline std::string decodeUtf8(std::span<const std::uint8_t> in) {
+    const std::string_view bytes(reinterpret_cast<const char*>(in.data()), in.size());
     std::string out;
     out.reserve(in.size());
-    std::size_t i = 0;
-    while (i < in.size()) {
-        const std::uint8_t b0 = in[i];
-        if (b0 < 0x80) {
-            out.push_back(static_cast<char>(b0));
-            ++i;
-            continue;
-        }
-        std::size_t need = 0;
-        char32_t cp = 0;
-        std::uint8_t lo = 0x80, hi = 0xBF;
-        if (b0 >= 0xC2 && b0 <= 0xDF) {
-            need = 1;
-            cp = b0 & 0x1Fu;
-        } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-            need = 2;
-            cp = b0 & 0x0Fu;
-            if (b0 == 0xE0)
-                lo = 0xA0;
-            if (b0 == 0xED)
-                hi = 0x9F;
-        } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-            need = 3;
-            cp = b0 & 0x07u;
-            if (b0 == 0xF0)
-                lo = 0x90;
-            if (b0 == 0xF4)
-                hi = 0x8F;
+    for (std::size_t i = 0; i < bytes.size();) {
+        const Utf8Step step = utf8StepAt(bytes, i);
+        if (step.length > 0) {
+            out.append(bytes.substr(i, step.length));
         } else {
             appendUtf8(out, kReplacementCharacter);
-            ++i;
-            continue;
         }
-        std::size_t j = 1;
-        for (; j <= need; ++j) {
-            if (i + j >= in.size())
-                break;
-            const std::uint8_t b = in[i + j];
-            const std::uint8_t l = j == 1 ? lo : 0x80;
-            const std::uint8_t h = j == 1 ? hi : 0xBF;
-            if (b < l || b > h)
-                break;
-            cp = (cp << 6) | (b & 0x3Fu);
-        }
-        if (j <= need) {
-            appendUtf8(out, kReplacementCharacter);
-            i += j;
-            continue;
-        }
-        appendUtf8(out, cp);
-        i += need + 1;
+        i += step.skip;
     }
     return out;
 }
