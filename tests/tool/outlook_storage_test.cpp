@@ -2,6 +2,7 @@
 // text decoding, recipients, attachments and embedded messages, saving, and
 // the failures loading can meet.
 
+#include <common/file_bytes.h>
 #include <msg/outlook_storage.h>
 #include <msg_builder/msg_builder.h>
 
@@ -362,6 +363,17 @@ TEST(OpeningMessages, NonCompoundInputIsRefusedWithTheArgumentNamed) {
         EXPECT_EQ(e.paramName(), "storageFilePath");
     }
     fs::remove(file);
+}
+
+TEST(OpeningMessages, AFileThatCannotBeReadIsNamedWithTheSystemsReason) {
+    const std::string missing =
+        (fs::temp_directory_path() / ("orvaline-missing-" + std::to_string(::getpid()) + ".msg"))
+            .string();
+    EXPECT_EQ(errorOf<common::FileReadError>([&] { Message msg(missing); }),
+              "cannot open \"" + missing + "\": No such file or directory");
+    const std::string folder = fs::temp_directory_path().string();
+    EXPECT_EQ(errorOf<common::FileReadError>([&] { Message msg(folder); }),
+              "cannot read \"" + folder + "\": Is a directory");
 }
 
 TEST(OpeningMessages, OpensFromAStream) {

@@ -1,12 +1,11 @@
 // Compound-file reader and writer, after [MS-CFB].
 
 #include <cfb/compound_file.h>
+#include <common/file_bytes.h>
 #include <common/text.h>
 
 #include <algorithm>
 #include <array>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 namespace cfb {
@@ -645,14 +644,7 @@ CompoundFile CompoundFile::open(std::span<const std::uint8_t> bytes) {
 }
 
 CompoundFile CompoundFile::openFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw std::runtime_error("cannot open \"" + path + "\" for reading");
-    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                    std::istreambuf_iterator<char>());
-    if (in.bad())
-        throw std::runtime_error("cannot read \"" + path + "\"");
-    return open(std::move(bytes));
+    return open(common::readFileBytes(path, kMaxFileBytes));
 }
 
 std::shared_ptr<const Storage> CompoundFile::root() const {

@@ -1,6 +1,7 @@
 #include <msg/outlook_storage.h>
 
 #include <common/byte_reader.h>
+#include <common/file_bytes.h>
 #include <common/text.h>
 
 #include <algorithm>
@@ -533,13 +534,8 @@ std::optional<std::uint64_t> OutlookStorage::Attachment::DataSize() const {
 // Message
 
 OutlookStorage::Message::Message(const std::string& msgfile) {
-    std::ifstream in(msgfile, std::ios::binary);
-    if (!in)
-        throw std::runtime_error("cannot open \"" + msgfile + "\" for reading");
-    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                    std::istreambuf_iterator<char>());
-    if (in.bad())
-        throw std::runtime_error("cannot read \"" + msgfile + "\"");
+    std::vector<std::uint8_t> bytes =
+        common::readFileBytes(msgfile, cfb::CompoundFile::kMaxFileBytes);
     openBytes(std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes)),
               "The provided file is not a valid IStorage", "storageFilePath");
 }

@@ -81,8 +81,13 @@ public:
     static CompoundFile open(std::span<const std::uint8_t> bytes);
     // Shares the caller's bytes instead of copying them.
     static CompoundFile open(std::shared_ptr<const std::vector<std::uint8_t>> bytes);
-    // Reads the file whole, then as open(). Throws std::runtime_error when the
-    // file cannot be read.
+    // openFile reads files of at most this many bytes: twice the 2 GB a
+    // version 3 file may have, and the whole file is held in memory.
+    static constexpr std::size_t kMaxFileBytes = std::size_t{4} << 30;
+
+    // Reads the file whole, then as open(). Throws common::FileReadError
+    // (a std::runtime_error) when the file cannot be opened or read, with the
+    // system's reason, or holds more than kMaxFileBytes.
     static CompoundFile openFile(const std::string& path);
 
     std::shared_ptr<const Storage> root() const;

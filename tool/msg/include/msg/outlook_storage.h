@@ -345,7 +345,9 @@ public:
 class OutlookStorage::Message : public OutlookStorage {
 public:
     // From a file path; ArgumentError "The provided file is not a valid
-    // IStorage" (storageFilePath) when it is not a compound file.
+    // IStorage" (storageFilePath) when it is not a compound file,
+    // common::FileReadError when it cannot be read or holds more than
+    // cfb::CompoundFile::kMaxFileBytes.
     explicit Message(const std::string& msgfile);
     // From a stream read whole; ArgumentError "The provided stream is not a
     // valid IStorage" (storageStream) when it is not a compound file.

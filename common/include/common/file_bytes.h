@@ -1,0 +1,92 @@
+#pragma once
+// readFileBytes: a whole file into memory, for the readers of untrusted
+// files. One read path with one set of failure texts:
+//
+//   cannot open "<path>": <reason>    open(2) failed
+//   cannot read "<path>": <reason>    read(2) failed ("Is a directory", ...)
+//   "<path>" is larger than the <cap> bytes that are read
+//
+// <reason> is the system's text for errno (strerror). At most cap + 1 bytes
+// are ever read, so a device or pipe without end is refused like a large
+// file, and no more memory is taken than the cap allows.
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace common {
+
+// A file that cannot be read whole; what() names it and says why.
+class FileReadError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The bytes of the file at path, when it holds at most maxBytes of them.
+// Throws FileReadError with one of the texts above.
+inline std::vector<std::uint8_t> readFileBytes(const std::string& path, std::size_t maxBytes) {
+    const auto fail = [&path](const char* doing) {
+        return FileReadError(std::string(doing) + " \"" + path + "\": " + std::strerror(errno));
+    };
+    struct Descriptor {
+        int fd;
+        ~Descriptor() {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    } file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+    if (file.fd < 0)
+        throw fail("cannot open");
+    const auto tooLarge = [&] {
+        return FileReadError("\"" + path + "\" is larger than the " + std::to_string(maxBytes) +
+                             " bytes that are read");
+    };
+    // Read one byte more than the cap allows, to see whether the file ends.
+    const std::size_t limit = maxBytes == SIZE_MAX ? maxBytes : maxBytes + 1;
+    constexpr std::size_t kStep = std::size_t{1} << 16;
+    std::size_t first = kStep;
+    struct stat info {};
+    if (::fstat(file.fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        const auto size = static_cast<std::uint64_t>(info.st_size);
+        if (size > maxBytes)
+            throw tooLarge();
+        // The size is a hint only: the file may grow or shrink while read.
+        first = static_cast<std::size_t>(size) + (size < limit ? 1 : 0);
+    }
+    std::vector<std::uint8_t> bytes(first < limit ? first : limit);
+    std::size_t used = 0;
+    while (true) {
+        if (used == bytes.size()) {
+            if (used >= limit)
+                break;
+            const std::size_t grow = used > kStep ? used : kStep;
+            bytes.resize(limit - used > grow ? used + grow : limit);
+        }
+        // One read(2) moves at most 1 GiB: larger counts are not portable.
+        const std::size_t want = bytes.size() - used;
+        const ssize_t got = ::read(file.fd, bytes.data() + used,
+                                   want < (std::size_t{1} << 30) ? want : std::size_t{1} << 30);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            throw fail("cannot read");
+        }
+        if (got == 0)
+            break;
+        used += static_cast<std::size_t>(got);
+    }
+    if (used > maxBytes)
+        throw tooLarge();
+    bytes.resize(used);
+    return bytes;
+}
+
+}  // namespace common
