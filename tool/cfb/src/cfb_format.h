@@ -19,9 +19,6 @@ inline constexpr std::size_t kHeaderDifatEntries = 109;
 inline constexpr std::size_t kDirEntrySize = 128;
 inline constexpr std::uint32_t kMiniSectorSize = 64;
 inline constexpr std::uint64_t kMiniStreamCutoff = 4096;
-// Storages nested deeper than this are refused, so that recursive copies and
-// walks of a hostile file cannot exhaust the stack.
-inline constexpr std::uint32_t kMaxStorageDepth = 256;
 
 // Special sector ids ([MS-CFB] 2.1).
 inline constexpr std::uint32_t kMaxRegSect = 0xFFFFFFFA;

@@ -15,6 +15,12 @@
 #include <ostream>
 
 namespace tool {
+
+// Each embedded message is two storages deeper than its parent (the
+// attachment's and its own): the embedding limit is met before the
+// compound-file reader's.
+static_assert(2 * OutlookStorage::kMaxEmbeddingDepth + 2 < cfb::CompoundFile::kMaxStorageDepth);
+
 namespace {
 
 using common::FormatError;

@@ -69,8 +69,11 @@ public:
 // CompoundFile object is gone.
 class CompoundFile {
 public:
-    // Caps that keep a hostile file from making the reader work without end.
+    // Caps that keep a hostile file from making the reader work without end:
+    // Directory entries read at most; entries past them are not read.
     static constexpr std::size_t kMaxDirectoryEntries = 1u << 20;
+    // Storages nest at most this deep (deeper is a FormatError), so walks keep to the stack.
+    static constexpr std::uint32_t kMaxStorageDepth = 256;
 
     // True when the bytes begin with a complete 512-byte header carrying the
     // compound-file signature. Says nothing about the rest of the file.
@@ -81,8 +84,7 @@ public:
     static CompoundFile open(std::span<const std::uint8_t> bytes);
     // Shares the caller's bytes instead of copying them.
     static CompoundFile open(std::shared_ptr<const std::vector<std::uint8_t>> bytes);
-    // openFile reads files of at most this many bytes: twice the 2 GB a
-    // version 3 file may have, and the whole file is held in memory.
+    // openFile reads files of at most this many bytes (twice a version 3 file's 2 GB).
     static constexpr std::size_t kMaxFileBytes = std::size_t{4} << 30;
 
     // Reads the file whole, then as open(). Throws common::FileReadError

@@ -218,6 +218,7 @@ public:
     static constexpr int MAPI_BCC = 3;
     static constexpr int ATTACH_BY_VALUE = 1;
     static constexpr int ATTACH_EMBEDDED_MSG = 5;
+    // Embedded messages nest at most this deep (deeper is a FormatError).
     static constexpr int kMaxEmbeddingDepth = 32;
 
     OutlookStorage(const OutlookStorage&) = delete;
