@@ -2,9 +2,9 @@
 #include <envelope/envelope.h>
 
 #include <common/text.h>
+#include <msg/address_text.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <exception>
@@ -13,6 +13,8 @@
 namespace envelope {
 namespace {
 
+using tool::equalsCaseless;
+using tool::looksLikeSmtp;
 using tool::OutlookStorage;
 using Storage = tool::OutlookStorage;
 using PT = tool::OutlookStorage::NativeMethods;
@@ -165,21 +167,8 @@ private:
     const OutlookStorage* m_message = nullptr;
 };
 
-bool equalsCaseless(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
 bool startsWithCaseless(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && equalsCaseless(text.substr(0, prefix.size()), prefix);
-}
-
-bool looksLikeSmtp(std::string_view address) {
-    const auto at = address.find('@');
-    return at != std::string_view::npos && at > 0 && at + 1 < address.size() &&
-           address.front() != '/' && address.find_first_of(" \t<>") == std::string_view::npos;
 }
 
 // "Name <address>", or whichever of the two there is.

@@ -1,9 +1,7 @@
 // Recipients and attachments: their accessors over the property lookup.
 
+#include <msg/address_text.h>
 #include <msg/outlook_storage.h>
-
-#include <algorithm>
-#include <cctype>
 
 namespace tool {
 
@@ -44,20 +42,6 @@ std::optional<int> OutlookStorage::Recipient::TypeNumber() const {
 
 namespace {
 
-bool equalsAsciiCaseless(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
-// "name@domain" without spaces; an Exchange address ("/O=...") never is one.
-bool looksLikeSmtp(std::string_view address) {
-    const auto at = address.find('@');
-    return at != std::string_view::npos && at > 0 && at + 1 < address.size() &&
-           address.front() != '/' && address.find_first_of(" \t<>") == std::string_view::npos;
-}
-
 // An address property's text without the terminating zeros 8-bit strings
 // are often stored with.
 std::optional<std::string> addressText(std::optional<std::string> text) {
@@ -78,7 +62,7 @@ std::optional<std::string> OutlookStorage::Recipient::SmtpAddress() const {
     if (!address || address->empty())
         return std::nullopt;
     const auto type = AddressType();
-    if ((type && equalsAsciiCaseless(*type, "SMTP")) || looksLikeSmtp(*address))
+    if ((type && equalsCaseless(*type, "SMTP")) || looksLikeSmtp(*address))
         return address;
     return std::nullopt;
 }
