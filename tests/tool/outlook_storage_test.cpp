@@ -106,6 +106,124 @@ TEST(PropertyLookup, TruncatedPropertyStreamEntryIsNamed) {
         << err;
 }
 
+// A property stream: the header, then entries (type, identifier, 8 value
+// bytes), the last cut to `lastBytes` of its 16.
+Bytes propertyStream(std::size_t header,
+                     const std::vector<std::pair<std::uint16_t, std::uint16_t>>& entries,
+                     std::size_t lastBytes) {
+    Bytes out(header, 0);
+    for (const auto& [type, id] : entries) {
+        Bytes e(16, 0);
+        e[0] = static_cast<std::uint8_t>(type);
+        e[1] = static_cast<std::uint8_t>(type >> 8);
+        e[2] = static_cast<std::uint8_t>(id);
+        e[3] = static_cast<std::uint8_t>(id >> 8);
+        e[8] = 7;  // the value
+        out.insert(out.end(), e.begin(), e.end());
+    }
+    out.resize(out.size() - 16 + lastBytes);
+    return out;
+}
+
+// Every read that looks in the property stream, by name.
+const std::vector<std::pair<const char*, std::function<void(const OutlookStorage&, const char*)>>>
+    kPropertyStreamReads = {
+        {"GetMapiProperty", [](const OutlookStorage& s, const char* id) { s.GetMapiProperty(id); }},
+        {"GetMapiPropertyString",
+         [](const OutlookStorage& s, const char* id) { s.GetMapiPropertyString(id); }},
+        {"GetMapiPropertyBytes",
+         [](const OutlookStorage& s, const char* id) { s.GetMapiPropertyBytes(id); }},
+        {"GetMapiPropertyInt16",
+         [](const OutlookStorage& s, const char* id) { s.GetMapiPropertyInt16(id); }},
+        {"GetMapiPropertyInt32",
+         [](const OutlookStorage& s, const char* id) { s.GetMapiPropertyInt32(id); }},
+        {"FindPropertyStreamInt32",
+         [](const OutlookStorage& s, const char* id) { s.FindPropertyStreamInt32(id); }},
+        {"FindPropertyStreamEntry",
+         [](const OutlookStorage& s, const char* id) { s.FindPropertyStreamEntry(id); }},
+        {"GetMapiPropertyTime",
+         [](const OutlookStorage& s, const char* id) { s.GetMapiPropertyTime(id); }},
+        {"GetMapiPropertyBool",
+         [](const OutlookStorage& s, const char* id) { s.GetMapiPropertyBool(id); }},
+        {"GetMapiPropertyDouble",
+         [](const OutlookStorage& s, const char* id) { s.GetMapiPropertyDouble(id); }},
+};
+
+// What a read of id throws: the text and offset of a FormatError, or "".
+std::pair<std::string, std::size_t> formatErrorOf(const std::function<void()>& read) {
+    try {
+        read();
+    } catch (const common::FormatError& e) {
+        return {e.what(), e.offset()};
+    } catch (const std::exception&) {
+        // absent or of another kind: not the damage asked about
+    }
+    return {"", 0};
+}
+
+TEST(PropertyLookup, EveryReadOfThePropertyStreamRefusesTheEntryItAsksForWhenCutShort) {
+    // Top level (32-byte header) and a recipient (8 bytes), the cut entry
+    // after two whole ones; cut inside its flags, inside its value, and one
+    // byte short.
+    for (const std::size_t lastBytes : {6u, 10u, 15u}) {
+        MessageBuilder m;
+        m.withoutPropertyStream().stream(
+            "__properties_version1.0",
+            propertyStream(32, {{0x0003, 0x0E07}, {0x0002, 0x0017}, {0x0003, 0x0E08}}, lastBytes));
+        m.addRecipient().withoutPropertyStream().stream(
+            "__properties_version1.0",
+            propertyStream(8, {{0x0003, 0x3A40}, {0x0003, 0x0C15}}, lastBytes));
+        const Message msg(m.build());
+        const OutlookStorage& recipient = *msg.Recipients().at(0);
+        const std::string held = std::to_string(lastBytes) + " of its 16 bytes";
+        for (const auto& [name, read] : kPropertyStreamReads) {
+            SCOPED_TRACE(std::string(name) + ", " + held);
+            EXPECT_EQ(formatErrorOf([&] { read(msg, "0E08"); }),
+                      std::make_pair("property stream of " + std::to_string(64 + lastBytes) +
+                                         " bytes ends inside the entry for 0E08: the entry at "
+                                         "offset 64 has " +
+                                         held,
+                                     std::size_t{64}));
+            EXPECT_EQ(formatErrorOf([&] { read(recipient, "0C15"); }),
+                      std::make_pair("property stream of " + std::to_string(24 + lastBytes) +
+                                         " bytes ends inside the entry for 0C15: the entry at "
+                                         "offset 24 has " +
+                                         held,
+                                     std::size_t{24}));
+            // The whole entries before it, and identifiers it does not hold,
+            // read as before.
+            EXPECT_EQ(formatErrorOf([&] { read(msg, "0E07"); }).first, "");
+            EXPECT_EQ(formatErrorOf([&] { read(msg, "0E09"); }).first, "");
+            EXPECT_EQ(formatErrorOf([&] { read(recipient, "3A40"); }).first, "");
+        }
+        EXPECT_EQ(msg.GetMapiPropertyInt32("0E07"), 7);
+        EXPECT_EQ(msg.GetMapiPropertyInt16("0017"), 7);
+        EXPECT_FALSE(msg.FindPropertyStreamInt32("0E09"));
+        EXPECT_THROW(msg.Recipients()[0]->TypeNumber(), common::FormatError);
+        EXPECT_THROW(msg.Recipients()[0]->Type(), common::FormatError);
+    }
+}
+
+TEST(PropertyLookup, AnEntryCutBeforeItsIdentifierFailsEveryReadThatReachesIt) {
+    for (const std::size_t lastBytes : {1u, 3u}) {
+        MessageBuilder m;
+        m.withoutPropertyStream().stream(
+            "__properties_version1.0",
+            propertyStream(32, {{0x0003, 0x0E07}, {0x0003, 0x0E08}}, lastBytes));
+        const Message msg(m.build());
+        for (const auto& [name, read] : kPropertyStreamReads) {
+            SCOPED_TRACE(name);
+            EXPECT_EQ(formatErrorOf([&] { read(msg, "0E09"); }),
+                      std::make_pair("property stream of " + std::to_string(48 + lastBytes) +
+                                         " bytes ends inside the entry at offset 48, before its "
+                                         "identifier: " +
+                                         std::to_string(lastBytes) + " of its 16 bytes",
+                                     std::size_t{48}));
+            EXPECT_EQ(formatErrorOf([&] { read(msg, "0E07"); }).first, "");  // found first
+        }
+    }
+}
+
 TEST(PropertyLookup, StreamAsStringHonoursAByteOrderMark) {
     MessageBuilder m;
     m.stream("plain", msg_builder::toBytes("abc"));
@@ -469,14 +587,16 @@ TEST(TypedProperties, TimesFlagsAndDoublesOfThePropertyStreamBesideTheDesignedLo
               "MAPI property has an unsupported type and can not be retrieved.");
 }
 
-TEST(TypedProperties, AShortLastEntryIsNoValue) {
+TEST(TypedProperties, AShortLastEntryIsADamagedStream) {
     MessageBuilder m;
     m.withoutPropertyStream();
     Bytes stream(32, 0);
     const std::uint8_t entry[] = {0x40, 0x00, 0x39, 0x00, 0, 0, 0, 0, 1, 2, 3, 4};
     stream.insert(stream.end(), std::begin(entry), std::end(entry));
     m.stream("__properties_version1.0", stream);
-    EXPECT_EQ(Message(m.build()).GetMapiPropertyTime("0039"), std::nullopt);
+    EXPECT_EQ(errorOf<common::FormatError>([&] { Message(m.build()).GetMapiPropertyTime("0039"); }),
+              "property stream of 44 bytes ends inside the entry for 0039: the entry at offset 32 "
+              "has 12 of its 16 bytes");
 }
 
 TEST(TypedProperties, RecipientTypesWithFlagsAndTheirInternetAddresses) {

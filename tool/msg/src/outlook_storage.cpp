@@ -186,38 +186,59 @@ std::optional<std::vector<std::uint8_t>> OutlookStorage::propertyStreamBytes() c
     return open().readStream(PROPERTIES_STREAM);
 }
 
-std::optional<OutlookStorage::MapiValue> OutlookStorage::GetMapiPropertyFromPropertyStream(
-    std::string_view propIdentifier) const {
+// The one walk of the property stream (its rule is written at
+// FindPropertyStreamEntry in the header).
+std::optional<std::pair<OutlookStorage::PropertyStreamEntry, std::size_t>>
+OutlookStorage::propertyStreamEntry(std::string_view propIdentifier) const {
+    const auto id = parseHex4(propIdentifier);
+    if (!id || hex4(*id) != propIdentifier)
+        return std::nullopt;  // only four upper-case hex digits name a property
     const auto stream = propertyStreamBytes();
     if (!stream)
         return std::nullopt;
     const std::vector<std::uint8_t>& bytes = *stream;
+    constexpr std::size_t kEntrySize = 16;
     common::ByteReader r(bytes);
-    try {
-        for (std::size_t off = static_cast<std::size_t>(propHeaderSize); off < bytes.size();
-             off += 16) {
-            r.seek(off);
-            const std::uint16_t type = r.readU16();
-            const std::uint16_t id = r.readU16();
-            if (hex4(id) != propIdentifier)
-                continue;
-            r.skip(4);  // flags
-            if (type == NativeMethods::PT_I2)
-                return MapiValue(static_cast<std::int16_t>(r.readU16()));
-            if (type == NativeMethods::PT_LONG)
-                return MapiValue(static_cast<std::int32_t>(r.readU32()));
-            throw FormatError(kUnsupportedType, off);
+    for (std::size_t off = static_cast<std::size_t>(propHeaderSize); off < bytes.size();
+         off += kEntrySize) {
+        const std::size_t held = std::min(kEntrySize, bytes.size() - off);
+        // Built only when the stream is damaged: the walk runs for every lookup.
+        const auto cut = [&](const std::string& which, const std::string& detail) {
+            return FormatError("property stream of " + std::to_string(bytes.size()) +
+                                   " bytes ends inside the entry " + which + ": " + detail +
+                                   std::to_string(held) + " of its 16 bytes",
+                               off);
+        };
+        if (held < 4) {
+            throw cut("at offset " + std::to_string(off) + ", before its identifier", "");
         }
-    } catch (const FormatError& e) {
-        if (std::string_view(e.what()) == kUnsupportedType)
-            throw;
-        // Only a short last entry can run past the end: say where.
-        throw FormatError("property stream of " + std::to_string(bytes.size()) +
-                              " bytes ends inside the entry for " + std::string(propIdentifier) +
-                              ": " + e.what(),
-                          e.offset());
+        r.seek(off);
+        PropertyStreamEntry entry;
+        entry.type = r.readU16();
+        if (r.readU16() != *id)
+            continue;
+        if (held < kEntrySize) {
+            throw cut("for " + std::string(propIdentifier),
+                      "the entry at offset " + std::to_string(off) + " has ");
+        }
+        entry.flags = r.readU32();
+        entry.value = r.readU64();
+        return std::make_pair(entry, off);
     }
     return std::nullopt;
+}
+
+std::optional<OutlookStorage::MapiValue> OutlookStorage::GetMapiPropertyFromPropertyStream(
+    std::string_view propIdentifier) const {
+    const auto found = propertyStreamEntry(propIdentifier);
+    if (!found)
+        return std::nullopt;
+    const auto& [entry, offset] = *found;
+    if (entry.type == NativeMethods::PT_I2)
+        return MapiValue(static_cast<std::int16_t>(entry.value & 0xFFFFu));
+    if (entry.type == NativeMethods::PT_LONG)
+        return MapiValue(static_cast<std::int32_t>(entry.value & 0xFFFFFFFFu));
+    throw FormatError(kUnsupportedType, offset);
 }
 
 std::optional<std::string> OutlookStorage::GetMapiPropertyString(
@@ -275,46 +296,18 @@ std::optional<OutlookStorage::RawProperty> OutlookStorage::GetMapiPropertyRaw(
 
 std::optional<std::int32_t> OutlookStorage::FindPropertyStreamInt32(
     std::string_view propIdentifier) const {
-    const auto stream = propertyStreamBytes();
-    if (!stream)
+    const auto found = propertyStreamEntry(propIdentifier);
+    if (!found || found->first.type != NativeMethods::PT_LONG)
         return std::nullopt;
-    const std::vector<std::uint8_t>& bytes = *stream;
-    common::ByteReader r(bytes);
-    for (std::size_t off = static_cast<std::size_t>(propHeaderSize); off + 16 <= bytes.size();
-         off += 16) {
-        r.seek(off);
-        const std::uint16_t type = r.readU16();
-        const std::uint16_t id = r.readU16();
-        if (hex4(id) != propIdentifier)
-            continue;
-        if (type != NativeMethods::PT_LONG)
-            return std::nullopt;
-        r.skip(4);
-        return static_cast<std::int32_t>(r.readU32());
-    }
-    return std::nullopt;
+    return static_cast<std::int32_t>(found->first.value & 0xFFFFFFFFu);
 }
 
 std::optional<OutlookStorage::PropertyStreamEntry> OutlookStorage::FindPropertyStreamEntry(
     std::string_view propIdentifier) const {
-    const auto id = parseHex4(propIdentifier);
-    const auto stream = id ? propertyStreamBytes() : std::nullopt;
-    if (!stream)
+    const auto found = propertyStreamEntry(propIdentifier);
+    if (!found)
         return std::nullopt;
-    const std::vector<std::uint8_t>& bytes = *stream;
-    common::ByteReader r(bytes);
-    for (std::size_t off = static_cast<std::size_t>(propHeaderSize); off + 16 <= bytes.size();
-         off += 16) {
-        r.seek(off);
-        PropertyStreamEntry entry;
-        entry.type = r.readU16();
-        if (r.readU16() != *id)
-            continue;
-        entry.flags = r.readU32();
-        entry.value = r.readU64();
-        return entry;
-    }
-    return std::nullopt;
+    return found->first;
 }
 
 std::optional<std::int64_t> OutlookStorage::GetMapiPropertyTime(

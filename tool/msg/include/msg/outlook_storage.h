@@ -38,6 +38,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_set>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -242,8 +243,13 @@ public:
     // A PT_LONG entry of the property stream, or nothing (absent, other type).
     std::optional<std::int32_t> FindPropertyStreamInt32(std::string_view propIdentifier) const;
     // The first entry of the identifier in the property stream, or nothing.
-    // Only whole entries after the header are read: a short last entry is
-    // no entry.
+    // Every read of the property stream (this, FindPropertyStreamInt32, the
+    // typed values below and GetMapiProperty's second stage) walks it alike:
+    // entry by entry from the header while the offset is below the stream's
+    // length. A stream whose last entry is cut short is a damaged file: a
+    // FormatError ("property stream of N bytes ends inside the entry for
+    // IIII: ...", offset() the entry's offset in the stream) when the cut entry
+    // is the one asked for, or too short to hold an identifier.
     std::optional<PropertyStreamEntry> FindPropertyStreamEntry(
         std::string_view propIdentifier) const;
     // Typed values of the property stream, beside GetMapiProperty (which
@@ -296,6 +302,10 @@ private:
     std::optional<MapiValue> GetMapiPropertyFromStreamOrStorage(
         std::string_view propIdentifier) const;
     std::optional<MapiValue> GetMapiPropertyFromPropertyStream(
+        std::string_view propIdentifier) const;
+    // The walk of the property stream: the entry of the identifier and its
+    // offset in the stream.
+    std::optional<std::pair<PropertyStreamEntry, std::size_t>> propertyStreamEntry(
         std::string_view propIdentifier) const;
     // The "__properties_version1.0" stream, whole, or nothing when not listed.
     std::optional<std::vector<std::uint8_t>> propertyStreamBytes() const;
