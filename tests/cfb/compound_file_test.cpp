@@ -188,6 +188,21 @@ std::string errorOf(const std::function<void()>& f) {
     return "(no error)";
 }
 
+// Where the failure says the fault lies; SIZE_MAX when there is none.
+std::size_t offsetOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const cfb::FormatError& e) {
+        return e.offset();
+    }
+    return SIZE_MAX;
+}
+
+std::size_t fatEntryOffset(const Bytes& b, std::uint32_t sector) {
+    const std::size_t perSector = sectorOffset(b, 0) / 4;
+    return sectorOffset(b, u32(b, 0x4C + 4 * (sector / perSector))) + 4 * (sector % perSector);
+}
+
 // --- Round trips through our own writer and reader --------------------------
 
 TEST(CompoundFileRoundTrip, EverySizeClassAndNestingReadsBackUnchanged) {
@@ -327,6 +342,9 @@ TEST(CompoundFileDamage, NonCompoundBytesAreRefusedAtTheHeader) {
               "header: no compound-file signature");
     EXPECT_EQ(errorOf([&] { cfb::CompoundFile::open(Bytes(11, 0)); }),
               "header: file of 11 bytes is shorter than the 512-byte header");
+    // The signature is at 0; a file cut short is at fault where it ends.
+    EXPECT_EQ(offsetOf([&] { cfb::CompoundFile::open(text); }), 0u);
+    EXPECT_EQ(offsetOf([&] { cfb::CompoundFile::open(Bytes(11, 0)); }), 11u);
 }
 
 // Opens every prefix of a valid file. What opens must never yield bytes that
@@ -380,6 +398,7 @@ TEST(CompoundFileDamage, FatLoopIsReportedWithStreamAndSector) {
     const auto file = cfb::CompoundFile::open(b);
     EXPECT_EQ(errorOf([&] { file.root()->readStream("regular"); }),
               "FAT chain of stream 1 (\"regular\") loops at sector " + std::to_string(start));
+    EXPECT_EQ(offsetOf([&] { file.root()->readStream("regular"); }), sectorOffset(b, start));
 }
 
 TEST(CompoundFileDamage, DirectorySiblingLoopIsRefused) {
@@ -395,6 +414,7 @@ TEST(CompoundFileDamage, DirectorySiblingLoopIsRefused) {
     EXPECT_EQ(errorOf([&] { cfb::CompoundFile::open(b); }),
               "directory: entry " + std::to_string(bId) +
                   " (\"b\") is reached twice; the tree under storage 0 loops");
+    EXPECT_EQ(offsetOf([&] { cfb::CompoundFile::open(b); }), c + 72);  // "c"'s right link
 }
 
 TEST(CompoundFileDamage, OutOfRangeSectorIsNamed) {
@@ -406,6 +426,52 @@ TEST(CompoundFileDamage, OutOfRangeSectorIsNamed) {
     const std::string err = errorOf([&] { file.root()->readStream("regular"); });
     EXPECT_EQ(err.rfind("FAT chain of stream 1 (\"regular\"): sector 9999 out of range (", 0), 0u)
         << err;
+    // The id is in the entry's start field.
+    EXPECT_EQ(offsetOf([&] { file.root()->readStream("regular"); }),
+              entryOffset(b, "regular") + 116);
+}
+
+TEST(CompoundFileDamage, ABadLinkInsideAChainIsAtItsFatEntry) {
+    cfb::MemoryCompoundFile f;
+    f.root().writeStream("regular", pattern(5000, 2));
+    Bytes b = f.save();
+    const std::uint32_t start = u32(b, entryOffset(b, "regular") + 116);
+    const std::uint32_t second = fatEntry(b, start);
+    setFatEntry(b, second, 9999);
+    const auto file = cfb::CompoundFile::open(b);
+    EXPECT_EQ(errorOf([&] {
+                  file.root()->readStream("regular");
+              }).rfind("FAT chain of stream 1 (\"regular\"): sector 9999 out of range (", 0),
+              0u);
+    EXPECT_EQ(offsetOf([&] { file.root()->readStream("regular"); }), fatEntryOffset(b, second));
+    // A FAT sector the DIFAT names out of range: at the DIFAT entry.
+    Bytes difat = b;
+    setU32(difat, 0x4C, 9999);
+    EXPECT_EQ(errorOf([&] {
+                  cfb::CompoundFile::open(difat);
+              }).rfind("DIFAT: FAT sector 0 is sector 9999, out of range (", 0),
+              0u);
+    EXPECT_EQ(offsetOf([&] { cfb::CompoundFile::open(difat); }), 0x4Cu);
+}
+
+TEST(CompoundFileDamage, StoragesNestedBeyondTheLimitAreRefusedAtTheirEntry) {
+    cfb::MemoryCompoundFile f;
+    cfb::MemoryStorage* s = &f.root();
+    for (std::uint32_t depth = 1; depth <= cfb::CompoundFile::kMaxStorageDepth + 1; ++depth)
+        s = &s->createStorage("d" + std::to_string(depth));
+    s->writeStream("leaf", {1});
+    const Bytes b = f.save();
+    const std::string deepest = "d" + std::to_string(cfb::CompoundFile::kMaxStorageDepth + 1);
+    const std::string err = errorOf([&] { cfb::CompoundFile::open(b); });
+    EXPECT_NE(err.find("(\"" + deepest + "\") is nested deeper than 256 levels"), std::string::npos)
+        << err;
+    EXPECT_EQ(offsetOf([&] { cfb::CompoundFile::open(b); }), entryOffset(b, deepest));
+    // One level less opens.
+    cfb::MemoryCompoundFile g;
+    s = &g.root();
+    for (std::uint32_t depth = 1; depth <= cfb::CompoundFile::kMaxStorageDepth; ++depth)
+        s = &s->createStorage("d" + std::to_string(depth));
+    EXPECT_NO_THROW(cfb::CompoundFile::open(g.save()));
 }
 
 TEST(CompoundFileDamage, AbsurdStreamSizeIsRefusedBeforeAllocating) {
@@ -418,6 +484,8 @@ TEST(CompoundFileDamage, AbsurdStreamSizeIsRefusedBeforeAllocating) {
     const std::string err = errorOf([&] { file.root()->readStream("regular"); });
     EXPECT_NE(err.find("declares 4294967040 bytes, more than the file's"), std::string::npos)
         << err;
+    EXPECT_EQ(offsetOf([&] { file.root()->readStream("regular"); }),
+              entryOffset(b, "regular") + 120);  // the size field
 }
 
 TEST(CompoundFileDamage, StreamLongerThanItsChainIsRefused) {
@@ -429,6 +497,8 @@ TEST(CompoundFileDamage, StreamLongerThanItsChainIsRefused) {
     const auto file = cfb::CompoundFile::open(b);
     EXPECT_EQ(errorOf([&] { file.root()->readStream("regular"); }),
               "stream 2 (\"regular\") declares 6000 bytes but its FAT chain ends after 10 sectors");
+    EXPECT_EQ(offsetOf([&] { file.root()->readStream("regular"); }),
+              entryOffset(b, "regular") + 120);
 }
 
 TEST(CompoundFileDamage, Version3IgnoresTheHighHalfOfStreamSizes) {
@@ -449,6 +519,7 @@ TEST(CompoundFileDamage, MiniChainOutOfRangeIsNamed) {
     EXPECT_EQ(
         errorOf([&] { file.root()->readStream("mini"); }),
         "mini FAT chain of stream 1 (\"mini\"): mini sector 4000 out of range (5 mini sectors)");
+    EXPECT_EQ(offsetOf([&] { file.root()->readStream("mini"); }), entryOffset(b, "mini") + 116);
 }
 
 TEST(CompoundFileDamage, BadSectorShiftAndFatCountAreRefused) {
@@ -459,11 +530,13 @@ TEST(CompoundFileDamage, BadSectorShiftAndFatCountAreRefused) {
     shift[0x1E] = 10;
     EXPECT_EQ(errorOf([&] { cfb::CompoundFile::open(shift); }),
               "header: sector shift 10 is neither 9 nor 12");
+    EXPECT_EQ(offsetOf([&] { cfb::CompoundFile::open(shift); }), 0x1Eu);
     Bytes fatCount = b;
     setU32(fatCount, 0x2C, 5000);
     EXPECT_EQ(errorOf([&] { cfb::CompoundFile::open(fatCount); }),
               "header: 5000 FAT sectors declared, the file has " +
                   std::to_string((b.size() - 512) / 512) + " sectors");
+    EXPECT_EQ(offsetOf([&] { cfb::CompoundFile::open(fatCount); }), 0x2Cu);
 }
 
 // --- Fuzzer findings ----------------------------------------------------------

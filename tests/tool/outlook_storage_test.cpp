@@ -77,6 +77,51 @@ TEST(PropertyLookup, UnsupportedTypesAreRefusedWithTheFixedText) {
     const std::string text = "MAPI property has an unsupported type and can not be retrieved.";
     EXPECT_EQ(errorOf<common::FormatError>([&] { msg.GetMapiProperty("0E1F"); }), text);
     EXPECT_EQ(errorOf<common::FormatError>([&] { msg.GetMapiProperty("0039"); }), text);
+    // The entry's offset in the property stream; an element has no place
+    // within its bytes (its type is in its name).
+    const auto offsetOf = [&](const char* id) {
+        try {
+            msg.GetMapiProperty(id);
+        } catch (const common::FormatError& e) {
+            return e.offset();
+        }
+        return SIZE_MAX;
+    };
+    EXPECT_EQ(offsetOf("0E1F"), 32u);
+    EXPECT_EQ(offsetOf("0039"), 0u);
+}
+
+TEST(PropertyLookup, TypedReadsFailInOneFormNamingWhatThePropertyIs) {
+    MessageBuilder m;
+    m.unicode(0x0037, "subject").binary(0x0E07, {1}).int16(0x0017, 2).int32(0x0E08, 3);
+    m.addAttachment().int32(0x3705, 1).storage("__substg1.0_3702000D");
+    const Message msg(m.build());
+    const auto failure = [](const std::function<void()>& read) {
+        return errorOf<tool::PropertyError>(read);
+    };
+    EXPECT_EQ(failure([&] { msg.GetMapiPropertyInt32("0017"); }),
+              "property 0017 is a 16-bit integer, not a 32-bit integer");
+    EXPECT_EQ(failure([&] { msg.GetMapiPropertyInt16("0E08"); }),
+              "property 0E08 is a 32-bit integer, not a 16-bit integer");
+    EXPECT_EQ(failure([&] { msg.GetMapiPropertyInt32("0037"); }),
+              "property 0037 is text, not a 32-bit integer");
+    EXPECT_EQ(failure([&] { msg.GetMapiPropertyInt16("0E07"); }),
+              "property 0E07 is bytes, not a 16-bit integer");
+    EXPECT_EQ(failure([&] { msg.GetMapiPropertyBytes("0037"); }),
+              "property 0037 is text, not bytes");
+    EXPECT_EQ(failure([&] { msg.GetMapiPropertyBytes("0E08"); }),
+              "property 0E08 is a 32-bit integer, not bytes");
+    EXPECT_EQ(failure([&] { msg.GetMapiPropertyInt16("0E09"); }), "property 0E09 is absent");
+    EXPECT_EQ(failure([&] { msg.GetMapiPropertyInt32("0E09"); }), "property 0E09 is absent");
+    const auto& attachment = *msg.Attachments().at(0);
+    EXPECT_EQ(failure([&] { attachment.GetMapiPropertyBytes("3702"); }),
+              "property 3702 is an embedded storage, not bytes");
+    // The designed results that are not failures: a string read of another
+    // kind, and a bytes read of an absent property, give nothing.
+    EXPECT_EQ(msg.GetMapiPropertyString("0E07"), std::nullopt);
+    EXPECT_EQ(msg.GetMapiPropertyString("0E08"), std::nullopt);
+    EXPECT_EQ(msg.GetMapiPropertyString("0E09"), std::nullopt);
+    EXPECT_EQ(msg.GetMapiPropertyBytes("0E09"), std::nullopt);
 }
 
 TEST(PropertyLookup, ElementStageHidesThePropertyStream) {
@@ -431,6 +476,23 @@ TEST(SavingMessages, TopLevelMessageIsWrittenUnchanged) {
     const std::string saved = out.str();
     const auto reread = cfb::CompoundFile::open(Bytes(saved.begin(), saved.end()));
     EXPECT_EQ(tree(*reread.root()), tree(*cfb::CompoundFile::open(original).root()));
+}
+
+TEST(SavingMessages, AnEmbeddedMessageWithoutItsWholeHeaderIsNotSaved) {
+    MessageBuilder top;
+    top.addAttachment().int32(0x3705, 5).embedded().withoutPropertyStream().stream(
+        "__properties_version1.0", Bytes(20, 0));
+    const Message msg(top.build());
+    const Message& inner = *msg.Messages().at(0);
+    try {
+        inner.SaveToBytes();
+        ADD_FAILURE() << "saved";
+    } catch (const common::FormatError& e) {
+        EXPECT_STREQ(e.what(),
+                     "property stream of 20 bytes is shorter than the 24-byte header of an "
+                     "embedded message");
+        EXPECT_EQ(e.offset(), 20u);  // where it ends
+    }
 }
 
 TEST(SavingMessages, EmbeddedMessageBecomesAStandaloneFile) {

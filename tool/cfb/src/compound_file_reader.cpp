@@ -31,6 +31,13 @@ std::string sectorName(std::uint32_t id) {
     }
 }
 
+// A chain's first sector id and the byte offset in the file of the field
+// that holds it.
+struct ChainStart {
+    std::uint32_t id = kEndOfChain;
+    std::size_t at = 0;
+};
+
 // The header fields that locate the file's structures.
 struct Header {
     std::uint32_t fatSectors = 0;
@@ -63,9 +70,13 @@ struct CompoundFile::Impl {
     int major = 3;
     std::uint32_t sectorSize = 512;
     std::uint32_t sectorCount = 0;
+    std::vector<std::uint32_t> difatSectorIds;  // the DIFAT sectors, in chain order
+    std::vector<std::uint32_t> fatSectorIds;    // the FAT sectors, in order
     std::vector<std::uint32_t> fat;
+    std::vector<std::uint32_t> miniFatSectorIds;  // the mini FAT's sectors, in order
     std::vector<std::uint32_t> miniFat;
-    std::vector<std::uint32_t> miniStreamSectors;  // regular sectors of the mini stream
+    std::vector<std::uint32_t> directorySectorIds;  // the directory's sectors, in order
+    std::vector<std::uint32_t> miniStreamSectors;   // regular sectors of the mini stream
     std::uint64_t miniStreamSize = 0;
     std::string miniStreamFault;  // why the mini stream ends early, if it does
     std::vector<DirEntry> entries;
@@ -84,6 +95,35 @@ struct CompoundFile::Impl {
     std::size_t sectorOffset(std::uint32_t id) const {
         return (static_cast<std::size_t>(id) + 1) * sectorSize;
     }
+    // Where in the file these are, for errors: the FAT entry of a sector,
+    // the mini FAT entry and the data of a mini sector, a directory entry,
+    // and entry i of the DIFAT (the header's 109, then the DIFAT sectors').
+    std::size_t fatEntryOffset(std::uint32_t id) const {
+        const std::size_t perSector = sectorSize / 4;
+        return sectorOffset(fatSectorIds[id / perSector]) + 4 * (id % perSector);
+    }
+    std::size_t miniFatEntryOffset(std::uint32_t id) const {
+        const std::size_t perSector = sectorSize / 4;
+        return sectorOffset(miniFatSectorIds[id / perSector]) + 4 * (id % perSector);
+    }
+    std::size_t miniSectorOffset(std::uint32_t id) const {
+        const std::uint64_t pos = std::uint64_t{id} * kMiniSectorSize;
+        return sectorOffset(miniStreamSectors[pos / sectorSize]) + pos % sectorSize;
+    }
+    std::size_t entryOffset(std::uint32_t id) const {
+        const std::size_t perSector = sectorSize / kDirEntrySize;
+        return sectorOffset(directorySectorIds[id / perSector]) + (id % perSector) * kDirEntrySize;
+    }
+    std::size_t difatEntryOffset(std::size_t i) const {
+        if (i < kHeaderDifatEntries)
+            return kHeaderDifat + 4 * i;
+        const std::size_t perSector = sectorSize / 4 - 1;
+        i -= kHeaderDifatEntries;
+        return sectorOffset(difatSectorIds[i / perSector]) + 4 * (i % perSector);
+    }
+    ChainStart streamStart(std::uint32_t entryId) const {
+        return {entries[entryId].start, entryOffset(entryId) + kEntryStart};
+    }
 
     // Bytes [offset, offset+n) of sector id; the sector must exist in the
     // file at least that far.
@@ -91,24 +131,25 @@ struct CompoundFile::Impl {
                                               const std::string& what) const;
     // Follows a FAT chain from start. Stops after maxSectors sectors when
     // maxSectors is given; otherwise runs to ENDOFCHAIN. Loops and bad ids
-    // are errors naming `what`.
+    // are errors naming `what`, at the link that holds the bad id (the loop:
+    // at the sector met again).
     // With `fault` given, a broken chain is not thrown: the sectors before
     // the break are returned and *fault says what broke.
-    std::vector<std::uint32_t> fatChain(std::uint32_t start, const std::string& what,
+    std::vector<std::uint32_t> fatChain(ChainStart start, const std::string& what,
                                         std::size_t maxSectors = SIZE_MAX,
                                         std::string* fault = nullptr) const;
-    void checkLink(std::uint32_t id, const std::string& what, std::size_t steps,
+    void checkLink(std::uint32_t id, std::size_t linkAt, const std::string& what, std::size_t steps,
                    const std::vector<bool>& seen) const;
     // The first count mini sectors of the mini FAT chain from start.
-    std::vector<std::uint32_t> miniChain(std::uint32_t start, const std::string& what,
+    std::vector<std::uint32_t> miniChain(ChainStart start, const std::string& what,
                                          std::size_t count) const;
     // The whole content of stream entryId.
     std::vector<std::uint8_t> readEntry(std::uint32_t entryId) const;
 
     void parse();
     Header readHeader();
-    std::vector<std::uint32_t> readDifat(const Header& header) const;
-    void readFat(const std::vector<std::uint32_t>& fatSectors);
+    void readDifat(const Header& header);
+    void readFat();
     void readMiniFat(const Header& header);
     void parseDirectory(std::uint32_t start);
     void locateMiniStream();
@@ -126,74 +167,77 @@ std::span<const std::uint8_t> CompoundFile::Impl::sectorBytes(std::uint32_t id, 
     return bytes.subspan(off, n);
 }
 
-std::vector<std::uint32_t> CompoundFile::Impl::fatChain(std::uint32_t start,
-                                                        const std::string& what,
+std::vector<std::uint32_t> CompoundFile::Impl::fatChain(ChainStart start, const std::string& what,
                                                         std::size_t maxSectors,
                                                         std::string* fault) const {
     std::vector<std::uint32_t> chain;
     std::vector<bool> seen(fat.size());
-    std::uint32_t id = start;
+    std::uint32_t id = start.id;
+    std::size_t linkAt = start.at;
     while (id != kEndOfChain && chain.size() < maxSectors) {
         if (fault != nullptr) {
             try {
-                checkLink(id, what, chain.size(), seen);
+                checkLink(id, linkAt, what, chain.size(), seen);
             } catch (const FormatError& e) {
                 *fault = e.what();
                 return chain;
             }
         } else {
-            checkLink(id, what, chain.size(), seen);
+            checkLink(id, linkAt, what, chain.size(), seen);
         }
         seen[id] = true;
         chain.push_back(id);
+        linkAt = fatEntryOffset(id);
         id = fat[id];
     }
     return chain;
 }
 
-void CompoundFile::Impl::checkLink(std::uint32_t id, const std::string& what, std::size_t steps,
-                                   const std::vector<bool>& seen) const {
+void CompoundFile::Impl::checkLink(std::uint32_t id, std::size_t linkAt, const std::string& what,
+                                   std::size_t steps, const std::vector<bool>& seen) const {
     if (id > kMaxRegSect) {
         throw FormatError("FAT chain of " + what + " holds " + sectorName(id) + " after " +
                               num(steps) + " sectors",
-                          0);
+                          linkAt);
     }
     if (id >= fat.size() || id >= sectorCount) {
         throw FormatError("FAT chain of " + what + ": sector " + num(id) + " out of range (" +
                               num(std::min<std::size_t>(fat.size(), sectorCount)) + " sectors)",
-                          0);
+                          linkAt);
     }
     if (seen[id]) {
         throw FormatError("FAT chain of " + what + " loops at sector " + num(id), sectorOffset(id));
     }
 }
 
-std::vector<std::uint32_t> CompoundFile::Impl::miniChain(std::uint32_t start,
-                                                         const std::string& what,
+std::vector<std::uint32_t> CompoundFile::Impl::miniChain(ChainStart start, const std::string& what,
                                                          std::size_t count) const {
     const std::size_t miniCount =
         std::min<std::size_t>(miniFat.size(), miniStreamSize / kMiniSectorSize);
     std::vector<std::uint32_t> chain;
     chain.reserve(count);
     std::vector<bool> seen(miniCount);
-    std::uint32_t id = start;
+    std::uint32_t id = start.id;
+    std::size_t linkAt = start.at;
     while (chain.size() < count) {
         if (id == kEndOfChain) {
             throw FormatError("mini FAT chain of " + what + " ends after " + num(chain.size()) +
                                   " mini sectors, " + num(count) + " needed",
-                              0);
+                              linkAt);
         }
         if (id >= miniCount) {
             throw FormatError("mini FAT chain of " + what + ": mini sector " + sectorName(id) +
                                   " out of range (" + num(miniCount) + " mini sectors" +
                                   (miniStreamFault.empty() ? "" : "; " + miniStreamFault) + ")",
-                              0);
+                              linkAt);
         }
         if (seen[id]) {
-            throw FormatError("mini FAT chain of " + what + " loops at mini sector " + num(id), 0);
+            throw FormatError("mini FAT chain of " + what + " loops at mini sector " + num(id),
+                              miniSectorOffset(id));
         }
         seen[id] = true;
         chain.push_back(id);
+        linkAt = miniFatEntryOffset(id);
         id = miniFat[id];
     }
     return chain;
@@ -208,7 +252,7 @@ std::vector<std::uint8_t> CompoundFile::Impl::readEntry(std::uint32_t entryId) c
     std::vector<std::uint8_t> out;
     if (size < kMiniStreamCutoff) {
         const std::size_t count = (size + kMiniSectorSize - 1) / kMiniSectorSize;
-        const auto chain = miniChain(e.start, what, count);
+        const auto chain = miniChain(streamStart(entryId), what, count);
         out.reserve(size);
         for (std::uint32_t mini : chain) {
             const std::uint64_t pos = std::uint64_t{mini} * kMiniSectorSize;
@@ -224,13 +268,13 @@ std::vector<std::uint8_t> CompoundFile::Impl::readEntry(std::uint32_t entryId) c
     if (count > sectorCount) {
         throw FormatError(what + " declares " + num(size) + " bytes, more than the file's " +
                               num(sectorCount) + " sectors can hold",
-                          0);
+                          entryOffset(entryId) + kEntrySize);
     }
-    const auto chain = fatChain(e.start, what, static_cast<std::size_t>(count));
+    const auto chain = fatChain(streamStart(entryId), what, static_cast<std::size_t>(count));
     if (chain.size() < count) {
         throw FormatError(what + " declares " + num(size) + " bytes but its FAT chain ends after " +
                               num(chain.size()) + " sectors",
-                          0);
+                          entryOffset(entryId) + kEntrySize);
     }
     out.reserve(size);
     for (std::uint32_t sector : chain) {
@@ -246,7 +290,8 @@ std::vector<std::uint8_t> CompoundFile::Impl::readEntry(std::uint32_t entryId) c
 
 void CompoundFile::Impl::parse() {
     const Header header = readHeader();
-    readFat(readDifat(header));
+    readDifat(header);
+    readFat();
     readMiniFat(header);
     parseDirectory(header.firstDirectorySector);
     locateMiniStream();
@@ -257,7 +302,7 @@ Header CompoundFile::Impl::readHeader() {
     if (bytes.size() < kHeaderSize) {
         throw FormatError(
             "header: file of " + num(bytes.size()) + " bytes is shorter than the 512-byte header",
-            0);
+            bytes.size());
     }
     common::ByteReader r(bytes);
     const auto u16At = [&r](std::size_t offset) {
@@ -305,7 +350,7 @@ Header CompoundFile::Impl::readHeader() {
     if (bytes.size() <= sectorSize) {
         throw FormatError("header: file of " + num(bytes.size()) + " bytes holds no sectors of " +
                               num(sectorSize) + " bytes",
-                          0);
+                          bytes.size());
     }
     const std::size_t sectors = (bytes.size() - sectorSize + sectorSize - 1) / sectorSize;
     sectorCount = static_cast<std::uint32_t>(std::min<std::size_t>(sectors, kMaxRegSect));
@@ -319,16 +364,16 @@ Header CompoundFile::Impl::readHeader() {
 
 // The ids of the FAT sectors: the header's 109 DIFAT entries, then a chain of
 // DIFAT sectors whose last entry links to the next one ([MS-CFB] 2.5).
-std::vector<std::uint32_t> CompoundFile::Impl::readDifat(const Header& header) const {
-    std::vector<std::uint32_t> fatSectors;
-    fatSectors.reserve(header.fatSectors);
+void CompoundFile::Impl::readDifat(const Header& header) {
+    std::vector<std::uint32_t>& ids = fatSectorIds;
+    ids.reserve(header.fatSectors);
     common::ByteReader r(bytes);
     r.seek(kHeaderDifat);
-    for (std::size_t i = 0; i < kHeaderDifatEntries && fatSectors.size() < header.fatSectors; ++i) {
-        fatSectors.push_back(r.readU32());
+    for (std::size_t i = 0; i < kHeaderDifatEntries && ids.size() < header.fatSectors; ++i) {
+        ids.push_back(r.readU32());
     }
-    if (fatSectors.size() == header.fatSectors)
-        return fatSectors;
+    if (ids.size() == header.fatSectors)
+        return;
     if (header.difatSectors > sectorCount) {
         throw FormatError("header: " + num(header.difatSectors) +
                               " DIFAT sectors declared, the file has " + num(sectorCount) +
@@ -338,37 +383,40 @@ std::vector<std::uint32_t> CompoundFile::Impl::readDifat(const Header& header) c
     const std::size_t perSector = sectorSize / 4 - 1;
     std::vector<bool> seen(sectorCount);
     std::uint32_t id = header.firstDifatSector;
-    for (std::uint32_t n = 0; fatSectors.size() < header.fatSectors; ++n) {
+    for (std::uint32_t n = 0; ids.size() < header.fatSectors; ++n) {
         if (n >= header.difatSectors || id >= sectorCount) {
-            throw FormatError("DIFAT: " + num(fatSectors.size()) + " of " + num(header.fatSectors) +
-                                  " FAT sector ids found before sector " + sectorName(id) +
-                                  " (DIFAT sector " + num(n) + " of " + num(header.difatSectors) +
-                                  ")",
-                              kHeaderFirstDifatSector);
+            // At the link to the missing sector: the header's, or the last
+            // id of the DIFAT sector before.
+            throw FormatError(
+                "DIFAT: " + num(ids.size()) + " of " + num(header.fatSectors) +
+                    " FAT sector ids found before sector " + sectorName(id) + " (DIFAT sector " +
+                    num(n) + " of " + num(header.difatSectors) + ")",
+                difatSectorIds.empty() ? kHeaderFirstDifatSector
+                                       : sectorOffset(difatSectorIds.back()) + sectorSize - 4);
         }
         if (seen[id]) {
             throw FormatError("DIFAT chain loops at sector " + num(id), sectorOffset(id));
         }
         seen[id] = true;
+        difatSectorIds.push_back(id);
         common::ByteReader d(sectorBytes(id, sectorSize, "DIFAT"));
-        for (std::size_t i = 0; i < perSector && fatSectors.size() < header.fatSectors; ++i) {
-            fatSectors.push_back(d.readU32());
+        for (std::size_t i = 0; i < perSector && ids.size() < header.fatSectors; ++i) {
+            ids.push_back(d.readU32());
         }
         d.seek(sectorSize - 4);
         id = d.readU32();
     }
-    return fatSectors;
 }
 
-void CompoundFile::Impl::readFat(const std::vector<std::uint32_t>& fatSectors) {
+void CompoundFile::Impl::readFat() {
     const std::size_t perFatSector = sectorSize / 4;
-    fat.reserve(std::min<std::size_t>(fatSectors.size() * perFatSector, sectorCount));
-    for (std::size_t i = 0; i < fatSectors.size() && fat.size() < sectorCount; ++i) {
-        const std::uint32_t id = fatSectors[i];
+    fat.reserve(std::min<std::size_t>(fatSectorIds.size() * perFatSector, sectorCount));
+    for (std::size_t i = 0; i < fatSectorIds.size() && fat.size() < sectorCount; ++i) {
+        const std::uint32_t id = fatSectorIds[i];
         if (id >= sectorCount) {
             throw FormatError("DIFAT: FAT sector " + num(i) + " is sector " + sectorName(id) +
                                   ", out of range (" + num(sectorCount) + " sectors)",
-                              0);
+                              difatEntryOffset(i));
         }
         common::ByteReader f(sectorBytes(id, sectorSize, "FAT sector " + num(i)));
         for (std::size_t k = 0; k < perFatSector && fat.size() < sectorCount; ++k) {
@@ -387,9 +435,10 @@ void CompoundFile::Impl::readMiniFat(const Header& header) {
                           kHeaderMiniFatSectors);
     }
     const std::size_t perFatSector = sectorSize / 4;
-    const auto chain = fatChain(header.firstMiniFatSector, "the mini FAT", header.miniFatSectors);
-    miniFat.reserve(chain.size() * perFatSector);
-    for (std::uint32_t id : chain) {
+    miniFatSectorIds = fatChain({header.firstMiniFatSector, kHeaderFirstMiniFatSector},
+                                "the mini FAT", header.miniFatSectors);
+    miniFat.reserve(miniFatSectorIds.size() * perFatSector);
+    for (std::uint32_t id : miniFatSectorIds) {
         common::ByteReader m(sectorBytes(id, sectorSize, "mini FAT"));
         for (std::size_t k = 0; k < perFatSector; ++k)
             miniFat.push_back(m.readU32());
@@ -397,7 +446,8 @@ void CompoundFile::Impl::readMiniFat(const Header& header) {
 }
 
 void CompoundFile::Impl::parseDirectory(std::uint32_t start) {
-    const auto chain = fatChain(start, "the directory");
+    directorySectorIds = fatChain({start, kHeaderFirstDirectorySector}, "the directory");
+    const auto& chain = directorySectorIds;
     if (chain.empty()) {
         throw FormatError("directory: no sectors", kHeaderFirstDirectorySector);
     }
@@ -466,7 +516,7 @@ void CompoundFile::Impl::locateMiniStream() {
     // Small streams in the part before a break still read correctly.
     const std::uint64_t count = sectorsFor(rootEntry.size, sectorSize);
     miniStreamSectors = fatChain(
-        rootEntry.start, "the mini stream",
+        streamStart(0), "the mini stream",
         static_cast<std::size_t>(std::min<std::uint64_t>(count, sectorCount)), &miniStreamFault);
     miniStreamSize = std::min<std::uint64_t>(rootEntry.size,
                                              std::uint64_t{miniStreamSectors.size()} * sectorSize);
@@ -495,21 +545,24 @@ void CompoundFile::Impl::buildTree() {
             return id < entries.size() &&
                    (entries[id].type == kTypeStorage || entries[id].type == kTypeStream);
         };
-        auto descend = [&](std::uint32_t id) {
+        // linkAt: where the link to id is written (an entry's child, left
+        // or right field).
+        auto descend = [&](std::uint32_t id, std::size_t linkAt) {
             while (usable(id)) {
                 const DirEntry& e = entries[id];
                 if (reached[id]) {
                     throw FormatError("directory: entry " + num(id) + " (\"" + name(id) +
                                           "\") is reached twice; the tree under storage " +
                                           num(parent) + " loops",
-                                      0);
+                                      linkAt);
                 }
                 reached[id] = true;
                 stack.push_back(id);
+                linkAt = entryOffset(id) + kEntryLeft;
                 id = e.left;
             }
         };
-        descend(entries[parent].child);
+        descend(entries[parent].child, entryOffset(parent) + kEntryChild);
         while (!stack.empty()) {
             const std::uint32_t id = stack.back();
             stack.pop_back();
@@ -520,12 +573,12 @@ void CompoundFile::Impl::buildTree() {
                     throw FormatError("directory: storage " + num(id) + " (\"" + name(id) +
                                           "\") is nested deeper than " + num(kMaxStorageDepth) +
                                           " levels",
-                                      0);
+                                      entryOffset(id));
                 }
                 depth[id] = depth[parent] + 1;
                 storages.push_back(id);
             }
-            descend(e.right);
+            descend(e.right, entryOffset(id) + kEntryRight);
         }
         const auto byKey = [this](std::uint32_t a, std::uint32_t b) {
             return compareKeys(key(a), key(b)) < 0;

@@ -22,7 +22,7 @@ std::vector<std::uint8_t> OutlookStorage::Message::SaveToBytes() const {
             throw FormatError(
                 "property stream of " + std::to_string(old.size()) +
                     " bytes is shorter than the 24-byte header of an embedded message",
-                0);
+                old.size());
         }
         std::vector<std::uint8_t> grown;
         grown.reserve(old.size() + 8);

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <iterator>
 
 namespace tool {
 namespace {
@@ -249,41 +250,55 @@ std::optional<std::string> OutlookStorage::GetMapiPropertyString(
     return std::nullopt;
 }
 
+namespace {
+
+using MapiValue = OutlookStorage::MapiValue;
+
+// What a value is, as the failures of typed reads name it; by the order of
+// MapiValue's alternatives.
+const char* kindOf(const MapiValue& v) {
+    static constexpr const char* kKinds[] = {"text", "bytes", "an embedded storage",
+                                             "a 16-bit integer", "a 32-bit integer"};
+    static_assert(std::size(kKinds) == std::variant_size_v<MapiValue>);
+    return kKinds[v.index()];
+}
+
+// The failure of every typed read: "property IIII is absent", or "property
+// IIII is <what it is>, not <what was asked>".
+PropertyError typedReadFailure(std::string_view propIdentifier, const std::optional<MapiValue>& v,
+                               const char* wanted) {
+    const std::string property = "property " + std::string(propIdentifier);
+    if (!v)
+        return PropertyError(property + " is absent");
+    return PropertyError(property + " is " + kindOf(*v) + ", not " + wanted);
+}
+
+// The value of type T, or the failure: wanted names T.
+template <typename T>
+T required(std::optional<MapiValue> v, std::string_view propIdentifier, const char* wanted) {
+    if (!v || !std::holds_alternative<T>(*v))
+        throw typedReadFailure(propIdentifier, v, wanted);
+    return std::get<T>(std::move(*v));
+}
+
+}  // namespace
+
 std::optional<std::vector<std::uint8_t>> OutlookStorage::GetMapiPropertyBytes(
     std::string_view propIdentifier) const {
     auto v = GetMapiProperty(propIdentifier);
     if (!v)
         return std::nullopt;
-    if (!std::holds_alternative<std::vector<std::uint8_t>>(*v)) {
-        throw PropertyError("property " + std::string(propIdentifier) + " does not hold bytes");
-    }
-    return std::get<std::vector<std::uint8_t>>(std::move(*v));
+    return required<std::vector<std::uint8_t>>(std::move(v), propIdentifier, "bytes");
 }
-
-namespace {
-
-// The integer a property must hold, or the failure text naming what is wrong.
-template <typename Int>
-Int requiredInteger(const std::optional<OutlookStorage::MapiValue>& v,
-                    std::string_view propIdentifier, const char* kind) {
-    if (!v)
-        throw PropertyError("property " + std::string(propIdentifier) + " is absent");
-    if (!std::holds_alternative<Int>(*v)) {
-        throw PropertyError("property " + std::string(propIdentifier) + " is not a " + kind);
-    }
-    return std::get<Int>(*v);
-}
-
-}  // namespace
 
 std::int16_t OutlookStorage::GetMapiPropertyInt16(std::string_view propIdentifier) const {
-    return requiredInteger<std::int16_t>(GetMapiProperty(propIdentifier), propIdentifier,
-                                         "16-bit integer");
+    return required<std::int16_t>(GetMapiProperty(propIdentifier), propIdentifier,
+                                  "a 16-bit integer");
 }
 
 std::int32_t OutlookStorage::GetMapiPropertyInt32(std::string_view propIdentifier) const {
-    return requiredInteger<std::int32_t>(GetMapiProperty(propIdentifier), propIdentifier,
-                                         "32-bit integer");
+    return required<std::int32_t>(GetMapiProperty(propIdentifier), propIdentifier,
+                                  "a 32-bit integer");
 }
 
 std::optional<OutlookStorage::RawProperty> OutlookStorage::GetMapiPropertyRaw(

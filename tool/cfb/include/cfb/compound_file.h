@@ -7,8 +7,12 @@
 // directory id it meets; stream contents are read on demand, whole. Any
 // malformed structure throws common::FormatError whose text names what was
 // wrong and where ("FAT chain of stream 7 loops at sector 12") and whose
-// offset() is the byte offset in the file where it was found (0 when there is
-// no single place). Nothing is allocated that the file's size cannot back.
+// offset() is the byte offset in the file of what is at fault: the header
+// field, the field or FAT/mini FAT/DIFAT entry holding a bad id or link, the
+// sector a chain meets again, a stream's size field for a size its chain
+// cannot give, the end of a file cut short. Only a name a storage does not
+// hold (and MemoryStorage's failures, which have no file) carries 0. Nothing
+// is allocated that the file's size cannot back.
 //
 // Writing: MemoryStorage is a tree of storages and streams held in memory;
 // MemoryCompoundFile::save() lays it out as a version 3 (or 4) compound file

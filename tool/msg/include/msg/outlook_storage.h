@@ -8,15 +8,31 @@
 // embedded message (attach method 5) in the order the storage lists them.
 //
 // Failures are exceptions carrying a text:
+//   - a file that cannot be read: common::FileReadError ("cannot open
+//     "PATH": <the system's reason>", see common/file_bytes.h);
 //   - the bytes are not a compound file: ArgumentError "The provided file is
 //     not a valid IStorage" (paramName "storageFilePath") or "The provided
 //     stream is not a valid IStorage" (paramName "storageStream");
-//   - a damaged compound file, property stream or compressed RTF body:
-//     common::FormatError with a text naming what and where;
-//   - a property of a type the reader does not read: FormatError "MAPI
-//     property has an unsupported type and can not be retrieved.";
-//   - a 16- or 32-bit property that is absent or of another width, and use of
-//     a disposed object: PropertyError / std::logic_error.
+//   - damaged input (the compound file, a property stream, the named-property
+//     map, a compressed RTF body) and a property of a type the reader does
+//     not read ("MAPI property has an unsupported type and can not be
+//     retrieved."): common::FormatError, whose text names what and where and
+//     whose offset() is the byte offset in the structure the text names (the
+//     file, the property stream, the named-property entry stream, the
+//     compressed RTF). What has no single place carries 0: an element or
+//     storage that is absent, a property element (its type is in its name,
+//     not in its bytes), embedding deeper than kMaxEmbeddingDepth;
+//   - typed reads, one rule: GetMapiPropertyString gives the text, or
+//     nothing when the property is absent or not text; GetMapiPropertyBytes
+//     gives the bytes, nothing when absent, and fails for another kind;
+//     GetMapiPropertyInt16 and GetMapiPropertyInt32 fail when the property
+//     is absent or of another kind. Each such failure is a PropertyError
+//     "property IIII is absent" or "property IIII is <what it is>, not <what
+//     was asked>" ("text", "bytes", "an embedded storage", "a 16-bit
+//     integer", "a 32-bit integer"). The property-stream reads
+//     (FindPropertyStream*, GetMapiPropertyTime, Bool, Double) give nothing
+//     when the property is absent or of another type;
+//   - use of a disposed object: std::logic_error.
 // Limits: embedded messages nest at most kMaxEmbeddingDepth deep.
 //
 // Text properties come back as UTF-8: 8-bit elements (001E) are decoded as
@@ -55,8 +71,7 @@ private:
     std::string m_paramName;
 };
 
-// A property asked for as a 16- or 32-bit value that is absent or not of that
-// width.
+// A typed read that cannot give what was asked (see the rule above).
 class PropertyError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -231,11 +246,10 @@ public:
     // only when there is none, the property stream (PT_I2 and PT_LONG).
     // Nothing when neither has it. propIdentifier is four upper-case hex digits.
     std::optional<MapiValue> GetMapiProperty(std::string_view propIdentifier) const;
+    // The typed reads over GetMapiProperty (the rule is at the top).
     std::optional<std::string> GetMapiPropertyString(std::string_view propIdentifier) const;
-    // Bytes; nothing when absent; PropertyError when the value is not bytes.
     std::optional<std::vector<std::uint8_t>> GetMapiPropertyBytes(
         std::string_view propIdentifier) const;
-    // PropertyError when absent or of another kind.
     std::int16_t GetMapiPropertyInt16(std::string_view propIdentifier) const;
     std::int32_t GetMapiPropertyInt32(std::string_view propIdentifier) const;
     // The first stream element of the identifier, its bytes as stored.
