@@ -81,24 +81,34 @@ std::uint32_t CLZF::calculateCRC32(std::span<const std::uint8_t> buf, std::size_
     return crc;
 }
 
-std::vector<std::uint8_t> CLZF::decompressRTF(std::span<const std::uint8_t> src) {
+namespace {
+
+// What a checked 16-byte header says: RAWSIZE, and whether the payload is
+// compressed ("LZFu") or stored as it is ("MELA").
+struct CheckedHeader {
+    std::size_t raw = 0;
+    bool compressed = true;
+};
+
+CheckedHeader checkHeader(std::span<const std::uint8_t> src) {
+    constexpr std::size_t kHeaderSize = CLZF::kHeaderSize;
     if (src.size() < kHeaderSize) {
         throw FormatError("Invalid compressed-RTF header", 0);
     }
-    const auto compSize = static_cast<std::int32_t>(getU32(src, 0));
-    const auto rawSize = static_cast<std::int32_t>(getU32(src, 4));
-    const auto compType = static_cast<std::int32_t>(getU32(src, 8));
-    const std::uint32_t crc = getU32(src, 12);
+    const auto compSize = static_cast<std::int32_t>(CLZF::getU32(src, 0));
+    const auto rawSize = static_cast<std::int32_t>(CLZF::getU32(src, 4));
+    const auto compType = static_cast<std::int32_t>(CLZF::getU32(src, 8));
+    const std::uint32_t crc = CLZF::getU32(src, 12);
 
     if (compSize < 0 || static_cast<std::size_t>(compSize) != src.size() - 4) {
         throw FormatError("compressed-RTF data size mismatch", 0);
     }
-    if (static_cast<std::uint32_t>(compType) != MAGIC_UNCOMPRESSED &&
-        calculateCRC32(src, kHeaderSize, src.size() - kHeaderSize) != crc) {
+    if (static_cast<std::uint32_t>(compType) != CLZF::MAGIC_UNCOMPRESSED &&
+        CLZF::calculateCRC32(src, kHeaderSize, src.size() - kHeaderSize) != crc) {
         throw FormatError("compressed-RTF CRC32 failed", 12);
     }
-    if (static_cast<std::uint32_t>(compType) != MAGIC_UNCOMPRESSED &&
-        static_cast<std::uint32_t>(compType) != MAGIC_COMPRESSED) {
+    if (static_cast<std::uint32_t>(compType) != CLZF::MAGIC_UNCOMPRESSED &&
+        static_cast<std::uint32_t>(compType) != CLZF::MAGIC_COMPRESSED) {
         throw FormatError(
             "Unknown compression type (magic number " + std::to_string(compType) + ")", 8);
     }
@@ -108,15 +118,13 @@ std::vector<std::uint8_t> CLZF::decompressRTF(std::span<const std::uint8_t> src)
     const auto raw = static_cast<std::size_t>(rawSize);
     const std::size_t payload = src.size() - kHeaderSize;
 
-    if (static_cast<std::uint32_t>(compType) == MAGIC_UNCOMPRESSED) {
+    if (static_cast<std::uint32_t>(compType) == CLZF::MAGIC_UNCOMPRESSED) {
         if (raw > payload) {
             throw FormatError("compressed RTF: uncompressed RAWSIZE " + std::to_string(raw) +
                                   " exceeds the " + std::to_string(payload) + " stored bytes",
                               4);
         }
-        return std::vector<std::uint8_t>(
-            src.begin() + kHeaderSize,
-            src.begin() + static_cast<std::ptrdiff_t>(kHeaderSize + raw));
+        return {raw, false};
     }
 
     // One control byte and eight two-byte references give 8 * 17 bytes from
@@ -126,7 +134,15 @@ std::vector<std::uint8_t> CLZF::decompressRTF(std::span<const std::uint8_t> src)
                               std::to_string(payload) + " bytes of compressed data",
                           4);
     }
+    return {raw, true};
+}
 
+// The LZ77 payload after the header, RAWSIZE raw, decoded against the
+// initial dictionary ([MS-OXRTFCP] 2.2.3.1).
+std::vector<std::uint8_t> decompressPayload(std::span<const std::uint8_t> src, std::size_t raw) {
+    constexpr std::string_view prebuf = CLZF::prebuf;
+    constexpr std::size_t kHeaderSize = CLZF::kHeaderSize;
+    constexpr std::size_t kDictionarySize = CLZF::kDictionarySize;
     const std::size_t end = prebuf.size() + raw;
     std::vector<std::uint8_t> out(end);
     std::copy(prebuf.begin(), prebuf.end(), out.begin());
@@ -238,6 +254,18 @@ std::vector<std::uint8_t> CLZF::decompressRTF(std::span<const std::uint8_t> src)
     }
     out.erase(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(prebuf.size()));
     return out;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> CLZF::decompressRTF(std::span<const std::uint8_t> src) {
+    const CheckedHeader header = checkHeader(src);
+    if (!header.compressed) {
+        return std::vector<std::uint8_t>(
+            src.begin() + kHeaderSize,
+            src.begin() + static_cast<std::ptrdiff_t>(kHeaderSize + header.raw));
+    }
+    return decompressPayload(src, header.raw);
 }
 
 }  // namespace tool
