@@ -1,7 +1,8 @@
 // The header of a message: which properties make which row, by item kind.
+#include "property_text.h"
+
 #include <envelope/envelope.h>
 
-#include <common/text.h>
 #include <msg/address_text.h>
 
 #include <algorithm>
@@ -17,7 +18,6 @@ using tool::equalsCaseless;
 using tool::looksLikeSmtp;
 using tool::OutlookStorage;
 using Storage = tool::OutlookStorage;
-using PT = tool::OutlookStorage::NativeMethods;
 
 // Message properties ([MS-OXPROPS]).
 constexpr std::string_view kImportance = "0017";
@@ -41,131 +41,8 @@ constexpr std::string_view kDisplayName = "3001";
 constexpr std::string_view kSenderSmtp = "5D01";
 constexpr std::string_view kSentRepresentingSmtp = "5D02";
 constexpr std::string_view kRecipientDisplayName = "5FF6";
-constexpr std::string_view kMessageCodepage = "3FFD";
-constexpr std::string_view kInternetCodepage = "3FDE";
-constexpr std::uint32_t kWindows1252 = 1252;
 // About twenty lines of the header's values.
 constexpr std::size_t kLongRowBytes = 2000;
-
-// ---------------------------------------------------------------------------
-// Text of properties
-
-// Reads text properties in the code pages of a message and the messages it
-// is embedded in.
-class TextReader {
-public:
-    TextReader(const Message& message, const CodePageDecoder& decode) : m_decode(decode) {
-        for (const OutlookStorage* m = &message; m != nullptr; m = m->ParentMessage()) {
-            for (std::string_view id : {kMessageCodepage, kInternetCodepage}) {
-                if (const auto cp = m->FindPropertyStreamInt32(id); cp && *cp > 0) {
-                    add(static_cast<std::uint32_t>(*cp));
-                }
-            }
-        }
-        add(kWindows1252);
-    }
-
-    // The text of a string property of `storage` (a message, recipient or
-    // attachment of the message), or nothing when absent. An 8-bit string of
-    // a recipient or attachment tries its own code page first.
-    std::optional<std::string> text(const OutlookStorage& storage, std::string_view id) const {
-        const auto raw = storage.GetMapiPropertyRaw(id);
-        if (!raw) {
-            return std::nullopt;
-        }
-        std::optional<std::uint32_t> own;
-        if (&storage != m_message && raw->type == PT::PT_STRING8) {
-            if (const auto cp = storage.FindPropertyStreamInt32(kMessageCodepage); cp && *cp > 0) {
-                own = static_cast<std::uint32_t>(*cp);
-            }
-        }
-        return fromRaw(*raw, own);
-    }
-
-    // A stored string as text; trailing NULs are not text.
-    std::optional<std::string> fromRaw(const OutlookStorage::RawProperty& raw,
-                                       std::optional<std::uint32_t> own = std::nullopt) const {
-        std::span<const std::uint8_t> bytes(raw.bytes);
-        std::string text;
-        if (raw.type == PT::PT_UNICODE) {
-            bytes = bytes.first(bytes.size() & ~std::size_t{1});
-            while (bytes.size() >= 2 && bytes[bytes.size() - 1] == 0 &&
-                   bytes[bytes.size() - 2] == 0) {
-                bytes = bytes.first(bytes.size() - 2);
-            }
-            text = common::decodeUtf16le(bytes);
-        } else if (raw.type == PT::PT_STRING8) {
-            while (!bytes.empty() && bytes.back() == 0) {
-                bytes = bytes.first(bytes.size() - 1);
-            }
-            text = decode8(bytes, own);
-        } else {
-            return std::nullopt;
-        }
-        return trimmed(std::move(text));
-    }
-
-    std::optional<std::string> nonEmpty(const OutlookStorage& storage, std::string_view id) const {
-        auto value = text(storage, id);
-        if (value && value->empty()) {
-            return std::nullopt;
-        }
-        return value;
-    }
-
-    void setMessage(const OutlookStorage* message) { m_message = message; }
-
-private:
-    void add(std::uint32_t codePage) {
-        if (std::find(m_codePages.begin(), m_codePages.end(), codePage) == m_codePages.end()) {
-            m_codePages.push_back(codePage);
-        }
-    }
-
-    static bool isAscii(std::span<const std::uint8_t> bytes) {
-        return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b < 0x80; });
-    }
-
-    std::string decode8(std::span<const std::uint8_t> bytes,
-                        std::optional<std::uint32_t> own) const {
-        if (isAscii(bytes)) {
-            return {bytes.begin(), bytes.end()};
-        }
-        if (m_decode) {
-            if (own) {
-                if (auto text = m_decode(*own, bytes)) {
-                    return std::move(*text);
-                }
-            }
-            for (std::uint32_t cp : m_codePages) {
-                if (auto text = m_decode(cp, bytes)) {
-                    return std::move(*text);
-                }
-            }
-        }
-        // ISO-8859-1: every byte is the character of its number.
-        std::string text;
-        for (std::uint8_t b : bytes) {
-            common::appendUtf8(text, b);
-        }
-        return text;
-    }
-
-    // Surrounding white space is layout, NULs inside are not text.
-    static std::string trimmed(std::string text) {
-        text.erase(std::remove(text.begin(), text.end(), '\0'), text.end());
-        const auto first = text.find_first_not_of(" \t\r\n");
-        if (first == std::string::npos) {
-            return {};
-        }
-        const auto last = text.find_last_not_of(" \t\r\n");
-        return text.substr(first, last - first + 1);
-    }
-
-    const CodePageDecoder& m_decode;
-    std::vector<std::uint32_t> m_codePages;
-    const OutlookStorage* m_message = nullptr;
-};
 
 bool startsWithCaseless(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && equalsCaseless(text.substr(0, prefix.size()), prefix);
@@ -454,7 +331,16 @@ private:
         add("Attachments:", joined(names, "; "));
     }
 
+    using NamedMap = OutlookStorage::NamedPropertyMap;
     void addKindFields();
+    void addAppointmentFields(const NamedMap& map);
+    void addContactFields(const NamedMap& map);
+    void addTaskFields(const NamedMap& map);
+    // The text and the time of a named property; "" and nothing when absent.
+    std::string namedText(const NamedMap& map, const OutlookStorage::Guid& set,
+                          std::uint32_t longId) const;
+    std::optional<std::int64_t> namedTime(const NamedMap& map, const OutlookStorage::Guid& set,
+                                          std::uint32_t longId) const;
 
     const Message& m_message;
     const CodePageDecoder& m_decode;
@@ -484,131 +370,140 @@ void HeaderBuilder::addKindFields() {
         m_kind != ItemKind::Contact && m_kind != ItemKind::Task) {
         return;
     }
-    const OutlookStorage::NamedPropertyMap map = m_message.NamedProperties();
-    const auto text = [&](const OutlookStorage::Guid& set, std::uint32_t longId) {
-        const auto id = named(map, set, longId);
-        return id ? m_text.nonEmpty(m_message, *id).value_or("") : std::string();
-    };
-    const auto time = [&](const OutlookStorage::Guid& set, std::uint32_t longId) {
-        const auto id = named(map, set, longId);
-        return id ? m_message.GetMapiPropertyTime(*id) : std::nullopt;
-    };
+    const NamedMap map = m_message.NamedProperties();
     switch (m_kind) {
         case ItemKind::Appointment:
-        case ItemKind::Meeting: {
-            const auto& set = OutlookStorage::PSETID_Appointment;
-            auto start = time(set, 0x820D);  // PidLidAppointmentStartWhole
-            auto end = time(set, 0x820E);    // PidLidAppointmentEndWhole
-            if (!start) {
-                start = m_message.GetMapiPropertyTime(kStartDate);
-            }
-            if (!end) {
-                end = m_message.GetMapiPropertyTime(kEndDate);
-            }
-            const auto allDayId = named(map, set, 0x8215);  // PidLidAppointmentSubType
-            const bool allDay =
-                allDayId && m_message.GetMapiPropertyBool(*allDayId).value_or(false);
-            std::string when;
-            if (const auto from =
-                    start ? formatTime(*start, m_options.timeZone, !allDay) : std::nullopt) {
-                when = *from;
-                // An all-day event ends at the midnight after its last day.
-                constexpr std::int64_t kDay = 864'000'000'000;
-                const auto to =
-                    end ? formatTime(allDay ? *end - kDay : *end, m_options.timeZone, !allDay)
-                        : std::nullopt;
-                if (to && *to != *from) {
-                    when += !allDay && datePart(*to) == datePart(*from)
-                                ? " \u2013 " + to->substr(to->rfind(' ') + 1)
-                                : " \u2013 " + *to;
-                }
-                if (allDay) {
-                    when += " (all day)";
-                }
-            }
-            add("When:", when);
-            add("Location:", text(set, 0x8208));               // PidLidLocation
-            const auto recurringId = named(map, set, 0x8223);  // PidLidRecurring
-            const bool recurring =
-                recurringId && m_message.GetMapiPropertyBool(*recurringId).value_or(false);
-            if (recurring) {
-                const std::string pattern = text(set, 0x8232);  // PidLidRecurrencePattern
-                add("Recurrence:", pattern.empty() ? "Recurring" : pattern);
-            }
+        case ItemKind::Meeting:
+            addAppointmentFields(map);
             break;
-        }
-        case ItemKind::Contact: {
-            const auto& set = OutlookStorage::PSETID_Address;
-            add("Full Name:", m_text.nonEmpty(m_message, kDisplayName).value_or(""));
-            add("Company:", m_text.nonEmpty(m_message, "3A16").value_or(""));
-            add("Job Title:", m_text.nonEmpty(m_message, "3A17").value_or(""));
-            add("Department:", m_text.nonEmpty(m_message, "3A18").value_or(""));
-            // PidLidEmail1..3: the address, else the name it is shown by.
-            const struct {
-                const char* label;
-                std::uint32_t address;
-                std::uint32_t display;
-            } emails[] = {{"E-mail:", 0x8083, 0x8080},
-                          {"E-mail 2:", 0x8093, 0x8090},
-                          {"E-mail 3:", 0x80A3, 0x80A0}};
-            for (const auto& e : emails) {
-                std::string value = text(set, e.address);
-                add(e.label, value.empty() ? text(set, e.display) : value);
-            }
-            const struct {
-                const char* label;
-                std::string_view id;
-            } phones[] = {
-                {"Business:", "3A08"},     {"Business 2:", "3A1B"}, {"Business Fax:", "3A24"},
-                {"Company Main:", "3A57"}, {"Primary:", "3A1A"},    {"Home:", "3A09"},
-                {"Home 2:", "3A2F"},       {"Home Fax:", "3A25"},   {"Mobile:", "3A1C"},
-                {"Pager:", "3A21"},        {"Car:", "3A1E"},        {"Assistant:", "3A2E"},
-                {"Callback:", "3A02"},     {"Other:", "3A1F"},      {"Other Fax:", "3A23"},
-                {"ISDN:", "3A2D"},         {"Radio:", "3A1D"},      {"Telex:", "3A2C"},
-                {"TTY/TDD:", "3A4B"}};
-            for (const auto& phone : phones) {
-                add(phone.label, m_text.nonEmpty(m_message, phone.id).value_or(""));
-            }
-            add("Business Address:", text(set, 0x801B));  // PidLidWorkAddress
-            add("Home Address:", text(set, 0x801A));      // PidLidHomeAddress
-            add("Other Address:", text(set, 0x801C));     // PidLidOtherAddress
-            std::string web = text(set, 0x802B);          // PidLidHtml
-            add("Web Page:", web.empty() ? m_text.nonEmpty(m_message, "3A51").value_or("") : web);
-            add("IM Address:", text(set, 0x8062));  // PidLidInstantMessagingAddress
-            if (const auto birthday = m_message.GetMapiPropertyTime("3A42")) {
-                add("Birthday:", formatTime(*birthday, "UTC", false).value_or(""));
-            }
+        case ItemKind::Contact:
+            addContactFields(map);
             break;
-        }
-        case ItemKind::Task: {
-            const auto& set = OutlookStorage::PSETID_Task;
-            const auto day = [&](std::uint32_t longId) {
-                const auto ft = time(set, longId);
-                return ft ? formatTime(*ft, "UTC", false).value_or("") : std::string();
-            };
-            add("Start Date:", day(0x8104));                // PidLidTaskStartDate
-            add("Due Date:", day(0x8105));                  // PidLidTaskDueDate
-            if (const auto id = named(map, set, 0x8101)) {  // PidLidTaskStatus
-                static constexpr const char* kStatus[] = {"Not Started", "In Progress", "Completed",
-                                                          "Waiting on someone else", "Deferred"};
-                const auto status = m_message.FindPropertyStreamInt32(*id);
-                if (status && *status >= 0 && *status <= 4) {
-                    add("Status:", kStatus[*status]);
-                }
-            }
-            if (const auto id = named(map, set, 0x8102)) {  // PidLidPercentComplete
-                const auto share = m_message.GetMapiPropertyDouble(*id);
-                if (share && std::isfinite(*share) && *share >= 0 && *share <= 1) {
-                    add("% Complete:", std::to_string(std::lround(*share * 100)) + "%");
-                }
-            }
-            add("Date Completed:", day(0x810F));  // PidLidTaskDateCompleted
-            add("Owner:", text(set, 0x811F));     // PidLidTaskOwner
+        case ItemKind::Task:
+            addTaskFields(map);
             break;
-        }
         default:
             break;
     }
+}
+
+std::string HeaderBuilder::namedText(const NamedMap& map, const OutlookStorage::Guid& set,
+                                     std::uint32_t longId) const {
+    const auto id = named(map, set, longId);
+    return id ? m_text.nonEmpty(m_message, *id).value_or("") : std::string();
+}
+
+std::optional<std::int64_t> HeaderBuilder::namedTime(const NamedMap& map,
+                                                     const OutlookStorage::Guid& set,
+                                                     std::uint32_t longId) const {
+    const auto id = named(map, set, longId);
+    return id ? m_message.GetMapiPropertyTime(*id) : std::nullopt;
+}
+
+void HeaderBuilder::addAppointmentFields(const NamedMap& map) {
+    const auto& set = OutlookStorage::PSETID_Appointment;
+    auto start = namedTime(map, set, 0x820D);  // PidLidAppointmentStartWhole
+    auto end = namedTime(map, set, 0x820E);    // PidLidAppointmentEndWhole
+    if (!start) {
+        start = m_message.GetMapiPropertyTime(kStartDate);
+    }
+    if (!end) {
+        end = m_message.GetMapiPropertyTime(kEndDate);
+    }
+    const auto allDayId = named(map, set, 0x8215);  // PidLidAppointmentSubType
+    const bool allDay = allDayId && m_message.GetMapiPropertyBool(*allDayId).value_or(false);
+    std::string when;
+    if (const auto from = start ? formatTime(*start, m_options.timeZone, !allDay) : std::nullopt) {
+        when = *from;
+        // An all-day event ends at the midnight after its last day.
+        constexpr std::int64_t kDay = 864'000'000'000;
+        const auto to = end ? formatTime(allDay ? *end - kDay : *end, m_options.timeZone, !allDay)
+                            : std::nullopt;
+        if (to && *to != *from) {
+            when += !allDay && datePart(*to) == datePart(*from)
+                        ? " \u2013 " + to->substr(to->rfind(' ') + 1)
+                        : " \u2013 " + *to;
+        }
+        if (allDay) {
+            when += " (all day)";
+        }
+    }
+    add("When:", when);
+    add("Location:", namedText(map, set, 0x8208));     // PidLidLocation
+    const auto recurringId = named(map, set, 0x8223);  // PidLidRecurring
+    const bool recurring =
+        recurringId && m_message.GetMapiPropertyBool(*recurringId).value_or(false);
+    if (recurring) {
+        const std::string pattern = namedText(map, set, 0x8232);  // PidLidRecurrencePattern
+        add("Recurrence:", pattern.empty() ? "Recurring" : pattern);
+    }
+}
+
+void HeaderBuilder::addContactFields(const NamedMap& map) {
+    const auto& set = OutlookStorage::PSETID_Address;
+    add("Full Name:", m_text.nonEmpty(m_message, kDisplayName).value_or(""));
+    add("Company:", m_text.nonEmpty(m_message, "3A16").value_or(""));
+    add("Job Title:", m_text.nonEmpty(m_message, "3A17").value_or(""));
+    add("Department:", m_text.nonEmpty(m_message, "3A18").value_or(""));
+    // PidLidEmail1..3: the address, else the name it is shown by.
+    const struct {
+        const char* label;
+        std::uint32_t address;
+        std::uint32_t display;
+    } emails[] = {
+        {"E-mail:", 0x8083, 0x8080}, {"E-mail 2:", 0x8093, 0x8090}, {"E-mail 3:", 0x80A3, 0x80A0}};
+    for (const auto& e : emails) {
+        std::string value = namedText(map, set, e.address);
+        add(e.label, value.empty() ? namedText(map, set, e.display) : value);
+    }
+    const struct {
+        const char* label;
+        std::string_view id;
+    } phones[] = {{"Business:", "3A08"},     {"Business 2:", "3A1B"}, {"Business Fax:", "3A24"},
+                  {"Company Main:", "3A57"}, {"Primary:", "3A1A"},    {"Home:", "3A09"},
+                  {"Home 2:", "3A2F"},       {"Home Fax:", "3A25"},   {"Mobile:", "3A1C"},
+                  {"Pager:", "3A21"},        {"Car:", "3A1E"},        {"Assistant:", "3A2E"},
+                  {"Callback:", "3A02"},     {"Other:", "3A1F"},      {"Other Fax:", "3A23"},
+                  {"ISDN:", "3A2D"},         {"Radio:", "3A1D"},      {"Telex:", "3A2C"},
+                  {"TTY/TDD:", "3A4B"}};
+    for (const auto& phone : phones) {
+        add(phone.label, m_text.nonEmpty(m_message, phone.id).value_or(""));
+    }
+    add("Business Address:", namedText(map, set, 0x801B));  // PidLidWorkAddress
+    add("Home Address:", namedText(map, set, 0x801A));      // PidLidHomeAddress
+    add("Other Address:", namedText(map, set, 0x801C));     // PidLidOtherAddress
+    std::string web = namedText(map, set, 0x802B);          // PidLidHtml
+    add("Web Page:", web.empty() ? m_text.nonEmpty(m_message, "3A51").value_or("") : web);
+    add("IM Address:", namedText(map, set, 0x8062));  // PidLidInstantMessagingAddress
+    if (const auto birthday = m_message.GetMapiPropertyTime("3A42")) {
+        add("Birthday:", formatTime(*birthday, "UTC", false).value_or(""));
+    }
+}
+
+void HeaderBuilder::addTaskFields(const NamedMap& map) {
+    const auto& set = OutlookStorage::PSETID_Task;
+    const auto day = [&](std::uint32_t longId) {
+        const auto ft = namedTime(map, set, longId);
+        return ft ? formatTime(*ft, "UTC", false).value_or("") : std::string();
+    };
+    add("Start Date:", day(0x8104));                // PidLidTaskStartDate
+    add("Due Date:", day(0x8105));                  // PidLidTaskDueDate
+    if (const auto id = named(map, set, 0x8101)) {  // PidLidTaskStatus
+        static constexpr const char* kStatus[] = {"Not Started", "In Progress", "Completed",
+                                                  "Waiting on someone else", "Deferred"};
+        const auto status = m_message.FindPropertyStreamInt32(*id);
+        if (status && *status >= 0 && *status <= 4) {
+            add("Status:", kStatus[*status]);
+        }
+    }
+    if (const auto id = named(map, set, 0x8102)) {  // PidLidPercentComplete
+        const auto share = m_message.GetMapiPropertyDouble(*id);
+        if (share && std::isfinite(*share) && *share >= 0 && *share <= 1) {
+            add("% Complete:", std::to_string(std::lround(*share * 100)) + "%");
+        }
+    }
+    add("Date Completed:", day(0x810F));         // PidLidTaskDateCompleted
+    add("Owner:", namedText(map, set, 0x811F));  // PidLidTaskOwner
 }
 
 // Text on one line of the header text: a line break becomes U+2028 where
