@@ -86,6 +86,11 @@ TEST(CompressedRtfExamples, ChecksumHasNoInitialOrFinalInversion) {
 TEST(CompressedRtfHeader, ShortInputIsAnInvalidHeader) {
     EXPECT_EQ(errorOf([] { CLZF::decompressRTF(Bytes(15)); }), "Invalid compressed-RTF header");
     EXPECT_EQ(errorOf([] { CLZF::decompressRTF(Bytes{}); }), "Invalid compressed-RTF header");
+    try {
+        CLZF::decompressRTF(Bytes(15));
+    } catch (const common::FormatError& e) {
+        EXPECT_EQ(e.offset(), 15u);  // where the header is cut
+    }
 }
 
 TEST(CompressedRtfHeader, SizeFieldMustMatchTheInput) {

@@ -93,7 +93,7 @@ struct CheckedHeader {
 CheckedHeader checkHeader(std::span<const std::uint8_t> src) {
     constexpr std::size_t kHeaderSize = CLZF::kHeaderSize;
     if (src.size() < kHeaderSize) {
-        throw FormatError("Invalid compressed-RTF header", 0);
+        throw FormatError("Invalid compressed-RTF header", src.size());  // where it ends
     }
     const auto compSize = static_cast<std::int32_t>(CLZF::getU32(src, 0));
     const auto rawSize = static_cast<std::int32_t>(CLZF::getU32(src, 4));
