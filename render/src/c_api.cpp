@@ -5,6 +5,7 @@
 #include "engine/paged_document.h"
 #include "engine/render_limits.h"
 
+#include <common/file_bytes.h>
 #include <rtf/code_pages.h>
 
 #include <QCoreApplication>
@@ -121,30 +122,11 @@ std::vector<std::uint8_t> readFile(const char* path) {
     if (path == nullptr) {
         throw render::engine::RenderError("no file name given");
     }
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path, "rb"), &std::fclose);
-    if (!file) {
-        throw render::engine::RenderError("cannot open \"" + std::string(path) +
-                                          "\": " + std::strerror(errno));
+    try {
+        return common::readFileBytes(path, render::engine::kMaxInputBytes);
+    } catch (const common::FileReadError& e) {
+        throw render::engine::RenderError(e.what());
     }
-    std::vector<std::uint8_t> bytes;
-    std::uint8_t chunk[65536];
-    while (bytes.size() <= render::engine::kMaxInputBytes) {
-        const std::size_t got = std::fread(chunk, 1, sizeof chunk, file.get());
-        bytes.insert(bytes.end(), chunk, chunk + got);
-        if (got < sizeof chunk) {
-            if (std::ferror(file.get())) {
-                throw render::engine::RenderError("cannot read \"" + std::string(path) +
-                                                  "\": " + std::strerror(errno));
-            }
-            break;
-        }
-    }
-    if (bytes.size() > render::engine::kMaxInputBytes) {
-        throw render::engine::RenderError(
-            "\"" + std::string(path) + "\" is larger than the renderer accepts (" +
-            std::to_string(render::engine::kMaxInputBytes) + " bytes)");
-    }
-    return bytes;
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "tool/converter.h"
 
 #include <common/command_line.h>
+#include <common/file_bytes.h>
 #include <common/page_files.h>
 
 #include <sys/resource.h>
@@ -13,7 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <ostream>
 
@@ -306,12 +306,9 @@ std::vector<const Message*> pageMessages(const Message& message, const ConvertOp
 
 ConvertResult convertMessage(const render::Library& library, const std::string& msgPath,
                              const std::string& outputPath, const ConvertOptions& options) {
-    std::ifstream file(msgPath, std::ios::binary);
-    if (!file) {
-        throw std::runtime_error("cannot open \"" + msgPath + "\": " + std::strerror(errno));
-    }
-    Message message(file);
-    file.close();
+    // Read whole, then opened as a stream's bytes would be.
+    Message message(std::make_shared<const std::vector<std::uint8_t>>(
+        common::readFileBytes(msgPath, cfb::CompoundFile::kMaxFileBytes)));
     ConvertResult result;
     const envelope::CodePageDecoder decode = codePageDecoder(library);
     const std::vector<const Message*> parts = pageMessages(message, options);
