@@ -109,9 +109,8 @@ std::optional<QString> designedText(const std::optional<std::string>& text) {
 
 TEST_F(EnvelopeTest, EveryCorpusMessageShowsItsSubjectAndSenderOnItsFirstPage) {
     const QStringList names = QDir(corpusDir()).entryList({QStringLiteral("*.msg")}, QDir::Files);
-    if (names.isEmpty()) {
-        GTEST_SKIP() << "no corpus";
-    }
+    ASSERT_FALSE(names.isEmpty()) << "no corpus in " << corpusDir().toStdString();
+    int loaded = 0;
     int shown = 0;
     for (const QString& name : names) {
         std::optional<tool::Message> message;
@@ -120,6 +119,7 @@ TEST_F(EnvelopeTest, EveryCorpusMessageShowsItsSubjectAndSenderOnItsFirstPage) {
         } catch (const std::exception&) {
             continue;  // the three that do not load fail in the converter's test
         }
+        ++loaded;
         const LaidOut out = layOut(*message);
         EXPECT_TRUE(out.warnings.empty()) << name.toStdString() << ": " << out.warnings.front();
         const auto subject = designedText(message->Subject());
@@ -145,14 +145,13 @@ TEST_F(EnvelopeTest, EveryCorpusMessageShowsItsSubjectAndSenderOnItsFirstPage) {
         }
         shown += subject && sender ? 1 : 0;
     }
-    EXPECT_GE(shown, 70);
+    // Nearly every real mail has both; some items and drafts lack one.
+    EXPECT_GE(shown * 10, loaded * 8) << shown << " of " << loaded;
 }
 
 // Rows of real messages as they stand on the laid-out page: label, then value.
 TEST_F(EnvelopeTest, CorpusRowsOnTheFirstPage) {
-    if (names().isEmpty()) {
-        GTEST_SKIP() << "no corpus";
-    }
+    ASSERT_FALSE(names().isEmpty()) << "no corpus in " << corpusDir().toStdString();
     const struct {
         const char* file;
         std::vector<QString> rows;
@@ -233,9 +232,7 @@ TEST_F(EnvelopeTest, CorpusRowsOnTheFirstPage) {
 // 1321 recipients: every one of them is there, over the pages it takes, and
 // the subject still stands on the first page.
 TEST_F(EnvelopeTest, ALongRecipientListIsNeverCut) {
-    if (names().isEmpty()) {
-        GTEST_SKIP() << "no corpus";
-    }
+    ASSERT_FALSE(names().isEmpty()) << "no corpus in " << corpusDir().toStdString();
     const tool::Message message{
         (corpusDir() + QStringLiteral("poi__lots-of-recipients.msg")).toStdString()};
     const LaidOut out = layOut(message);
