@@ -2,6 +2,7 @@
 
 #include "engine/fonts.h"
 #include "engine/paged_document.h"
+#include "page_units.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QFontDatabase>
@@ -25,12 +26,18 @@ namespace render::engine {
 QPaintDevice* layoutDevice() {
     static QImage device = [] {
         QImage image(1, 1, QImage::Format_RGB32);
-        constexpr int kDotsPerMeter96 = 3780;  // 96 dpi
         image.setDotsPerMeterX(kDotsPerMeter96);
         image.setDotsPerMeterY(kDotsPerMeter96);
         return image;
     }();
     return &device;
+}
+
+QFont defaultBodyFont() {
+    QFont font(QStringLiteral("Calibri"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(11.0);
+    return font;
 }
 
 namespace {

@@ -26,6 +26,10 @@ namespace render::engine {
 // pictures in pixels come out at 96 dpi whatever the screen says.
 QPaintDevice* layoutDevice();
 
+// The font of plain text, Calibri at 11 pt; also that of the engine's own
+// notes on a page.
+QFont defaultBodyFont();
+
 // Before the first layout: underline styles into kUnderlineStyleProperty,
 // each face named by its stand-in (fonts.h) and faces this configuration
 // lacks dropped, East Asian runs given the CJK face of their region first.

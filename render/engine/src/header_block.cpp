@@ -1,0 +1,86 @@
+#include "header_block.h"
+
+#include "engine/fonts.h"
+#include "text_formats.h"
+
+#include <QColor>
+#include <QFont>
+#include <QFontMetricsF>
+#include <QStringList>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextLength>
+
+#include <algorithm>
+
+namespace render::engine {
+
+// The header block goes in front of the body as blocks of its own; the
+// body's first block keeps its format. It is drawn in one face, Arial
+// (Liberation Sans) at 10 pt, regular and bold, a size many bodies use:
+// every further face and size is a font to load. Its rows are paragraphs of
+// a bold label, a tab and the value: the values stand in one column after
+// the widest label, their wrapped lines under their first, as in a
+// two-column table, which would cost a second layout pass.
+void insertHeader(QTextDocument& doc, const QString& text) {
+    constexpr double kGap = 16;  // px between the widest label and the values
+    QTextCharFormat face;
+    const QString arial = QStringLiteral("Arial");
+    const QString standIn = standInFor(arial);
+    face.setFontFamilies(QStringList{standIn.isEmpty() ? arial : standIn});
+    face.setFontPointSize(10);
+    face.setForeground(QColor(Qt::black));
+    QTextCharFormat bold = face;
+    bold.setFontWeight(QFont::Bold);
+
+    const QStringList lines = text.split(u'\n');
+    // Measured in the font the layout will use (the format resolved against
+    // the document's default), or Qt loads the face twice.
+    const QFontMetricsF labels(bold.font().resolve(doc.defaultFont()), layoutDevice());
+    double widest = 0;
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        widest = std::max(widest, labels.horizontalAdvance(lines[i].section(u'\t', 0, 0)));
+    }
+    const double column = widest + kGap;
+
+    // A block inserted at the start takes the text after it into a block of
+    // the format given: the body's first paragraph keeps its own format, and
+    // the header goes into the empty block before it.
+    const QTextBlock first = doc.begin();
+    const QTextBlockFormat bodyFormat = first.blockFormat();
+    const QTextCharFormat bodyCharFormat = first.charFormat();
+    QTextCursor cursor(&doc);
+    cursor.movePosition(QTextCursor::Start);
+    cursor.insertBlock(bodyFormat, bodyCharFormat);
+    cursor.movePosition(QTextCursor::Start);
+
+    QTextBlockFormat title;
+    title.setBottomMargin(4);
+    cursor.setBlockFormat(title);
+    cursor.setBlockCharFormat(bold);
+    cursor.insertText(lines.first(), bold);
+
+    QTextBlockFormat rule;
+    rule.setProperty(QTextFormat::BlockTrailingHorizontalRulerWidth,
+                     QTextLength(QTextLength::PercentageLength, 100));
+    rule.setBackground(QColor(0x80, 0x80, 0x80));
+    cursor.insertBlock(rule, face);
+
+    QTextBlockFormat row;
+    row.setBottomMargin(2);
+    row.setLeftMargin(column);
+    row.setTextIndent(-column);
+    row.setTabPositions({QTextOption::Tab(column, QTextOption::LeftTab)});
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const qsizetype tab = lines[i].indexOf(u'\t');
+        cursor.insertBlock(row, face);
+        cursor.insertText(lines[i].left(tab < 0 ? lines[i].size() : tab), bold);
+        if (tab >= 0) {
+            cursor.insertText(lines[i].mid(tab), face);
+        }
+    }
+    // A line's space before the body.
+    cursor.insertBlock(QTextBlockFormat(), face);
+}
+
+}  // namespace render::engine
