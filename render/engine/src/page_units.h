@@ -10,8 +10,8 @@
 
 namespace render::engine {
 
-inline constexpr double kTwipsPerPixel = 15.0;  // 1440 twips per inch, 96 pixels per inch
-inline constexpr int kDotsPerMeter96 = 3780;    // 96 dpi
+using rtf::kTwipsPerPixel;
+inline constexpr int kDotsPerMeter96 = 3780;  // 96 dpi
 
 // Twips in pixels at 96 dpi, rounded.
 inline int toPixels(int twips) {
@@ -20,7 +20,7 @@ inline int toPixels(int twips) {
 
 // Twips in pixels at `dpi`, rounded.
 inline int toPixels(int twips, int dpi) {
-    return static_cast<int>(std::lround(twips * static_cast<double>(dpi) / 1440.0));
+    return static_cast<int>(std::lround(twips * static_cast<double>(dpi) / rtf::kTwipsPerInch));
 }
 
 // The paper of `page` in pixels at `dpi`.

@@ -33,7 +33,6 @@ class QTextTable;
 namespace rtf::detail {
 
 inline constexpr int kDefaultFontSizeHalfPoints = 24;
-inline constexpr qreal kTwipsPerPixel = 15.0;
 
 inline qreal px(int twips) {
     return twips / kTwipsPerPixel;

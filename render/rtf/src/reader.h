@@ -46,7 +46,7 @@ void loadHtml(QTextDocument& document, const QString& html, const std::vector<In
 // Throws RtfError unless `bytes` begins (after white space) with "{\rtf".
 void requireRtfSignature(std::span<const std::uint8_t> bytes);
 
-// Pixel width of the text area of `page` (twips / 15, never below 48 pixels).
+// Pixel width of the text area of `page` (never below 48 pixels).
 qreal textWidthPixels(const PageSetup& page);
 
 }  // namespace rtf::detail

@@ -19,7 +19,7 @@ QVariant ResourceDocument::loadResource(int, const QUrl&) {
 
 qreal textWidthPixels(const PageSetup& page) {
     const int twips = page.paperWidth - page.marginLeft - page.marginRight;
-    return std::max(48.0, twips / 15.0);
+    return std::max(48.0, twips / kTwipsPerPixel);
 }
 
 }  // namespace detail

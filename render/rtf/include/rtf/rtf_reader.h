@@ -4,8 +4,9 @@
 //
 // Units: every length the reader puts into the document (indents, spacing,
 // tab stops, table widths, image sizes) is in pixels at 96 dots per inch,
-// i.e. twips / 15. Font sizes are in points. The document's own margin is 0:
-// page margins are the caller's to apply (PageSetup).
+// i.e. twips / kTwipsPerPixel (15). Font sizes are in points. The
+// document's own margin is 0: page margins are the caller's to apply
+// (PageSetup).
 //
 // Input is untrusted. Every loop and allocation is bounded by the input's
 // size and by the limits below; crossing a limit that would make the result
@@ -26,6 +27,11 @@
 #include <vector>
 
 namespace rtf {
+
+// Twips (RTF's unit of length) per inch, and per pixel at 96 dots per inch:
+// the reader's lengths in pixels are twips / kTwipsPerPixel.
+inline constexpr int kTwipsPerInch = 1440;
+inline constexpr double kTwipsPerPixel = 15.0;
 
 // Deepest nesting of { } groups accepted; deeper input throws.
 inline constexpr int kMaxGroupDepth = 1024;
