@@ -1,6 +1,10 @@
 #include "test_util.h"
 
+#include <rtf/faces.h>
+
 #include <QTextTable>
+
+#include <algorithm>
 
 #include <gtest/gtest.h>
 
@@ -92,6 +96,37 @@ TEST(RtfFonts, WindowsFacesMapToMetricCompatibleOnes) {
         formatOf(*r.document, QStringLiteral("three"))->fontFamilies().toStringList();
     EXPECT_EQ(mono.first(), QStringLiteral("Liberation Mono"));
     EXPECT_TRUE(mono.contains(QStringLiteral("Noto Sans CJK JP")));  // fallback for other scripts
+}
+
+// The reader names the metric twins of the one face table (rtf/faces.h) the
+// engine's font configuration is built from; faces whose stand-in is only
+// close in width, or of their region, keep their names for the engine to
+// replace.
+TEST(RtfFonts, TheReaderNamesTheMetricTwinsOfTheFaceTable) {
+    int twins = 0;
+    for (const rtf::FaceSubstitute& s : rtf::faceSubstitutes()) {
+        const std::string face(s.face);
+        if (std::any_of(face.begin(), face.end(), [](char c) { return (c & 0x80) != 0; })) {
+            continue;  // native names reach the font table in their code page
+        }
+        auto r = read("{\\rtf1{\\fonttbl{\\f0\\fnil " + face + ";}}\\f0 sample}");
+        const QString first =
+            formatOf(*r.document, QStringLiteral("sample"))->fontFamilies().toStringList().first();
+        const QString expected = QString::fromUtf8(
+            s.metricTwin ? s.standIn.data() : s.face.data(),
+            static_cast<qsizetype>(s.metricTwin ? s.standIn.size() : s.face.size()));
+        EXPECT_EQ(first, expected) << face;
+        twins += s.metricTwin ? 1 : 0;
+    }
+    EXPECT_GE(twins, 9);
+    EXPECT_EQ(rtf::standInFace(QStringLiteral(" cALIBRI ")), QStringLiteral("Carlito"));
+    EXPECT_EQ(rtf::standInFace(QStringLiteral("Georgia")),
+              QStringLiteral("DejaVu Serif Condensed"));
+    EXPECT_EQ(rtf::metricTwinFace(QStringLiteral("Georgia")), QString());
+    EXPECT_EQ(rtf::standInFace(QStringLiteral("A face nobody has")), QString());
+    EXPECT_TRUE(rtf::isCjkFace(rtf::standInFace(QStringLiteral("MS Gothic"))));
+    EXPECT_TRUE(rtf::isCjkFace(rtf::cjkFace(rtf::CjkRegion::Korea)));
+    EXPECT_FALSE(rtf::isCjkFace(QStringLiteral("Liberation Sans")));
 }
 
 // ---- Paragraphs and pages ------------------------------------------------

@@ -2,10 +2,10 @@
 
 #include <fontconfig/fontconfig.h>
 
-#include <QByteArray>
-#include <QHash>
+#include <rtf/faces.h>
 
-#include <array>
+#include <QByteArray>
+
 #include <string_view>
 
 namespace render::engine {
@@ -54,96 +54,6 @@ constexpr std::string_view kConfigHead = R"(<?xml version="1.0"?>
   </match>
 )";
 
-// A face mail names, and the face that takes its place: its metric twin
-// where Debian has one, otherwise the face closest in average advance width
-// (docs/formats/rendering.md has the measurements). Fixed-pitch CJK faces
-// (half-width Latin) go to Noto's fixed-pitch CJK faces, the others to the
-// sans or serif faces of their region.
-struct Substitute {
-    std::string_view face;
-    std::string_view twin;
-};
-constexpr std::array kSubstitutes = {
-    // Metric twins.
-    Substitute{"Calibri", "Carlito"}, Substitute{"Calibri Light", "Carlito"},
-    Substitute{"Cambria", "Caladea"}, Substitute{"Arial", "Liberation Sans"},
-    Substitute{"Helvetica", "Liberation Sans"},
-    Substitute{"Arial Narrow", "Liberation Sans Narrow"},
-    Substitute{"Times New Roman", "Liberation Serif"}, Substitute{"Times", "Liberation Serif"},
-    Substitute{"Courier New", "Liberation Mono"}, Substitute{"Courier", "Liberation Mono"},
-    Substitute{"Tahoma", "Tahoma"},
-    // Closest widths.
-    Substitute{"Verdana", "DejaVu Sans"}, Substitute{"Segoe UI", "Liberation Sans"},
-    Substitute{"Aptos", "Liberation Sans"}, Substitute{"Georgia", "DejaVu Serif Condensed"},
-    Substitute{"Consolas", "Inconsolata"},
-    // Japanese.
-    Substitute{"MS Gothic", "Noto Sans Mono CJK JP"},
-    Substitute{"\xEF\xBC\xAD\xEF\xBC\xB3 \xE3\x82\xB4\xE3\x82\xB7\xE3\x83\x83\xE3\x82\xAF",
-               "Noto Sans Mono CJK JP"},  // MS Gothic, in Japanese
-    Substitute{"MS Mincho", "Noto Sans Mono CJK JP"},
-    Substitute{"\xEF\xBC\xAD\xEF\xBC\xB3 \xE6\x98\x8E\xE6\x9C\x9D",
-               "Noto Sans Mono CJK JP"},  // MS Mincho
-    Substitute{"MS PGothic", "Noto Sans CJK JP"},
-    Substitute{
-        "\xEF\xBC\xAD\xEF\xBC\xB3 \xEF\xBC\xB0\xE3\x82\xB4\xE3\x82\xB7\xE3\x83\x83\xE3\x82\xAF",
-        "Noto Sans CJK JP"},  // MS PGothic
-    Substitute{"MS UI Gothic", "Noto Sans CJK JP"}, Substitute{"Meiryo", "Noto Sans CJK JP"},
-    Substitute{"Meiryo UI", "Noto Sans CJK JP"},
-    Substitute{"\xE3\x83\xA1\xE3\x82\xA4\xE3\x83\xAA\xE3\x82\xAA", "Noto Sans CJK JP"},  // Meiryo
-    Substitute{"Yu Gothic", "Noto Sans CJK JP"}, Substitute{"Yu Gothic UI", "Noto Sans CJK JP"},
-    Substitute{"\xE6\xB8\xB8\xE3\x82\xB4\xE3\x82\xB7\xE3\x83\x83\xE3\x82\xAF",
-               "Noto Sans CJK JP"},  // Yu Gothic
-    Substitute{"MS PMincho", "Noto Serif CJK JP"},
-    Substitute{"\xEF\xBC\xAD\xEF\xBC\xB3 \xEF\xBC\xB0\xE6\x98\x8E\xE6\x9C\x9D",
-               "Noto Serif CJK JP"},  // MS PMincho
-    Substitute{"Yu Mincho", "Noto Serif CJK JP"},
-    Substitute{"\xE6\xB8\xB8\xE6\x98\x8E\xE6\x9C\x9D", "Noto Serif CJK JP"},  // Yu Mincho
-    // Simplified Chinese.
-    Substitute{"SimSun", "Noto Sans Mono CJK SC"},
-    Substitute{"\xE5\xAE\x8B\xE4\xBD\x93", "Noto Sans Mono CJK SC"},  // SimSun
-    Substitute{"NSimSun", "Noto Sans Mono CJK SC"},
-    Substitute{"\xE6\x96\xB0\xE5\xAE\x8B\xE4\xBD\x93", "Noto Sans Mono CJK SC"},  // NSimSun
-    Substitute{"Microsoft YaHei", "Noto Sans CJK SC"},
-    Substitute{"Microsoft YaHei UI", "Noto Sans CJK SC"},
-    Substitute{"\xE5\xBE\xAE\xE8\xBD\xAF\xE9\x9B\x85\xE9\xBB\x91",
-               "Noto Sans CJK SC"},  // Microsoft YaHei
-    Substitute{"SimHei", "Noto Sans CJK SC"},
-    Substitute{"\xE9\xBB\x91\xE4\xBD\x93", "Noto Sans CJK SC"},  // SimHei
-    Substitute{"DengXian", "Noto Sans CJK SC"},
-    Substitute{"\xE7\xAD\x89\xE7\xBA\xBF", "Noto Sans CJK SC"},  // DengXian
-    Substitute{"KaiTi", "Noto Serif CJK SC"},
-    Substitute{"\xE6\xA5\xB7\xE4\xBD\x93", "Noto Serif CJK SC"},  // KaiTi
-    Substitute{"FangSong", "Noto Serif CJK SC"},
-    Substitute{"\xE4\xBB\xBF\xE5\xAE\x8B", "Noto Serif CJK SC"},  // FangSong
-    // Traditional Chinese.
-    Substitute{"MingLiU", "Noto Sans Mono CJK TC"},
-    Substitute{"\xE7\xB4\xB0\xE6\x98\x8E\xE9\xAB\x94", "Noto Sans Mono CJK TC"},  // MingLiU
-    Substitute{"PMingLiU", "Noto Serif CJK TC"},
-    Substitute{"\xE6\x96\xB0\xE7\xB4\xB0\xE6\x98\x8E\xE9\xAB\x94",
-               "Noto Serif CJK TC"},  // PMingLiU
-    Substitute{"Microsoft JhengHei", "Noto Sans CJK TC"},
-    Substitute{"Microsoft JhengHei UI", "Noto Sans CJK TC"},
-    Substitute{"\xE5\xBE\xAE\xE8\xBB\x9F\xE6\xAD\xA3\xE9\xBB\x91\xE9\xAB\x94",
-               "Noto Sans CJK TC"},  // Microsoft JhengHei
-    Substitute{"DFKai-SB", "Noto Serif CJK TC"},
-    Substitute{"\xE6\xA8\x99\xE6\xA5\xB7\xE9\xAB\x94", "Noto Serif CJK TC"},  // DFKai-SB
-    // Korean.
-    Substitute{"Malgun Gothic", "Noto Sans CJK KR"},
-    Substitute{"\xEB\xA7\x91\xEC\x9D\x80 \xEA\xB3\xA0\xEB\x94\x95",
-               "Noto Sans CJK KR"},  // Malgun Gothic
-    Substitute{"Gulim", "Noto Sans CJK KR"},
-    Substitute{"\xEA\xB5\xB4\xEB\xA6\xBC", "Noto Sans CJK KR"},  // Gulim
-    Substitute{"Dotum", "Noto Sans CJK KR"},
-    Substitute{"\xEB\x8F\x8B\xEC\x9B\x80", "Noto Sans CJK KR"},  // Dotum
-    Substitute{"GulimChe", "Noto Sans Mono CJK KR"},
-    Substitute{"DotumChe", "Noto Sans Mono CJK KR"},
-    Substitute{"BatangChe", "Noto Sans Mono CJK KR"},
-    Substitute{"GungsuhChe", "Noto Sans Mono CJK KR"}, Substitute{"Batang", "Noto Serif CJK KR"},
-    Substitute{"\xEB\xB0\x94\xED\x83\x95", "Noto Serif CJK KR"},  // Batang
-    Substitute{"Gungsuh", "Noto Serif CJK KR"},
-    Substitute{"\xEA\xB6\x81\xEC\x84\x9C", "Noto Serif CJK KR"},  // Gungsuh
-};
-
 // The generic families as Windows browsers and Word resolve them, then the
 // faces that cover the scripts the first ones lack.
 constexpr std::string_view kConfigTail = R"(
@@ -164,13 +74,13 @@ constexpr std::string_view kConfigTail = R"(
 
 QByteArray configuration() {
     QByteArray xml(kConfigHead.data(), static_cast<qsizetype>(kConfigHead.size()));
-    for (const Substitute& s : kSubstitutes) {
+    for (const rtf::FaceSubstitute& s : rtf::faceSubstitutes()) {
         // binding="same": the stand-in binds as strongly as the face named,
         // so it wins over faces that merely cover the text's language.
         xml += "  <alias binding=\"same\"><family>";
         xml.append(s.face.data(), static_cast<qsizetype>(s.face.size()));
         xml += "</family><accept><family>";
-        xml.append(s.twin.data(), static_cast<qsizetype>(s.twin.size()));
+        xml.append(s.standIn.data(), static_cast<qsizetype>(s.standIn.size()));
         xml += "</family></accept></alias>\n";
     }
     xml.append(kConfigTail.data(), static_cast<qsizetype>(kConfigTail.size()));
@@ -198,19 +108,6 @@ bool useRendererFonts() {
     FcConfigDestroy(config);
     g_installed = built;
     return built;
-}
-
-QString standInFor(const QString& face) {
-    static const QHash<QString, QString> kByFace = [] {
-        QHash<QString, QString> byFace;
-        for (const Substitute& s : kSubstitutes) {
-            byFace.insert(QString::fromUtf8(s.face.data(), static_cast<qsizetype>(s.face.size()))
-                              .toCaseFolded(),
-                          QString::fromUtf8(s.twin.data(), static_cast<qsizetype>(s.twin.size())));
-        }
-        return byFace;
-    }();
-    return kByFace.value(face.trimmed().toCaseFolded());
 }
 
 bool rendererFontsInUse() {

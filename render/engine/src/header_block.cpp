@@ -1,7 +1,8 @@
 #include "header_block.h"
 
-#include "engine/fonts.h"
 #include "text_formats.h"
+
+#include <rtf/faces.h>
 
 #include <QColor>
 #include <QFont>
@@ -26,7 +27,7 @@ void insertHeader(QTextDocument& doc, const QString& text) {
     constexpr double kGap = 16;  // px between the widest label and the values
     QTextCharFormat face;
     const QString arial = QStringLiteral("Arial");
-    const QString standIn = standInFor(arial);
+    const QString standIn = rtf::standInFace(arial);
     face.setFontFamilies(QStringList{standIn.isEmpty() ? arial : standIn});
     face.setFontPointSize(10);
     face.setForeground(QColor(Qt::black));

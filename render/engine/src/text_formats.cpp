@@ -1,8 +1,9 @@
 #include "text_formats.h"
 
-#include "engine/fonts.h"
 #include "engine/paged_document.h"
 #include "page_units.h"
+
+#include <rtf/faces.h>
 
 #include <QAbstractTextDocumentLayout>
 #include <QFontDatabase>
@@ -42,15 +43,18 @@ QFont defaultBodyFont() {
 
 namespace {
 
-// The families a text format names, with each face's stand-in (see
-// standInFor) and without the faces this machine's configuration does not
-// have: Qt would resolve an absent first face by its own fallback, ahead
-// of the faces the reader put after it (the generic face of the RTF font
-// family, the CJK face of the text's region).
+// The families a text format names, with each face's stand-in
+// (rtf::standInFace) and without the faces this machine's configuration
+// does not have. The engine names stand-ins in the documents themselves: Qt
+// resolves an absent face through fontconfig by family name only, which
+// loses a stand-in that is a width of a larger family (condensed) and the
+// region of a CJK face; and it would resolve an absent first face by its
+// own fallback, ahead of the faces the reader put after it (the generic
+// face of the RTF font family, the CJK face of the text's region).
 QStringList availableFamilies(const QStringList& families, std::map<QString, bool>& known) {
     QStringList result;
     for (const QString& family : families) {
-        const QString standIn = standInFor(family);
+        const QString standIn = rtf::standInFace(family);
         const QString name = standIn.isEmpty() ? family : standIn;
         auto it = known.find(name);
         if (it == known.end()) {
@@ -83,12 +87,10 @@ bool isEastAsian(char32_t c) {
 // text's language), the East Asian runs of its text name that face first.
 template <typename Edits>
 void eastAsianRuns(const QTextFragment& fragment, const QStringList& families, Edits& edits) {
-    if (families.size() < 2 || families.first().contains(QLatin1String(" CJK "))) {
+    if (families.size() < 2 || rtf::isCjkFace(families.first())) {
         return;
     }
-    const auto cjk = std::find_if(families.begin(), families.end(), [](const QString& family) {
-        return family.contains(QLatin1String(" CJK "));
-    });
+    const auto cjk = std::find_if(families.begin(), families.end(), rtf::isCjkFace);
     if (cjk == families.end()) {
         return;
     }

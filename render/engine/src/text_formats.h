@@ -31,7 +31,7 @@ QPaintDevice* layoutDevice();
 QFont defaultBodyFont();
 
 // Before the first layout: underline styles into kUnderlineStyleProperty,
-// each face named by its stand-in (fonts.h) and faces this configuration
+// each face named by its stand-in (rtf/faces.h) and faces this configuration
 // lacks dropped, East Asian runs given the CJK face of their region first.
 void prepareFormats(QTextDocument& doc);
 

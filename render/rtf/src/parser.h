@@ -8,6 +8,7 @@
 #include "pictures.h"
 #include "tokenizer.h"
 
+#include <rtf/faces.h>
 #include <rtf/rtf_reader.h>
 
 #include <QColor>
@@ -39,11 +40,6 @@ inline qreal px(int twips) {
 }
 
 enum class Dest { Text, FontTable, ColorTable, Picture, FieldInstruction };
-
-// The region of East Asian text (Han characters are drawn differently in
-// each), from a font's charset or the text's language; picks the Noto CJK
-// face that shows it.
-enum class CjkRegion { Unknown, Japan, SimplifiedChinese, TraditionalChinese, Korea };
 
 struct CharState {
     int font = -1;

@@ -10,6 +10,8 @@
 #include "parser.h"
 #include "reader.h"
 
+#include <rtf/faces.h>
+
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextTable>
@@ -25,23 +27,6 @@ namespace rtf::detail {
 namespace {
 
 const QColor kLinkColor(0x05, 0x63, 0xC1);
-
-// Metric-compatible faces for the usual Windows fonts.
-QString mapFace(const QString& face) {
-    static const std::map<QString, QString> kFaces = {
-        {QStringLiteral("calibri"), QStringLiteral("Carlito")},
-        {QStringLiteral("calibri light"), QStringLiteral("Carlito")},
-        {QStringLiteral("cambria"), QStringLiteral("Caladea")},
-        {QStringLiteral("arial"), QStringLiteral("Liberation Sans")},
-        {QStringLiteral("helvetica"), QStringLiteral("Liberation Sans")},
-        {QStringLiteral("times new roman"), QStringLiteral("Liberation Serif")},
-        {QStringLiteral("times"), QStringLiteral("Liberation Serif")},
-        {QStringLiteral("courier new"), QStringLiteral("Liberation Mono")},
-        {QStringLiteral("courier"), QStringLiteral("Liberation Mono")},
-    };
-    auto it = kFaces.find(face.toLower());
-    return it == kFaces.end() ? face : it->second;
-}
 
 // Windows charsets of East Asian fonts (\fcharset).
 CjkRegion regionOfCharset(int charset) {
@@ -79,26 +64,13 @@ CjkRegion regionOfLanguage(int lcid) {
     }
 }
 
-// The face of the region's Han characters; Japanese when nothing tells.
-QString cjkFace(CjkRegion region) {
-    switch (region) {
-        case CjkRegion::SimplifiedChinese:
-            return QStringLiteral("Noto Sans CJK SC");
-        case CjkRegion::TraditionalChinese:
-            return QStringLiteral("Noto Sans CJK TC");
-        case CjkRegion::Korea:
-            return QStringLiteral("Noto Sans CJK KR");
-        case CjkRegion::Japan:
-        case CjkRegion::Unknown:
-            break;
-    }
-    return QStringLiteral("Noto Sans CJK JP");
-}
-
 QStringList familiesFor(const QString& face, int family, CjkRegion region) {
     QStringList list;
     if (!face.isEmpty()) {
-        list << mapFace(face);
+        // A metric twin breaks lines as the face named; the engine puts the
+        // other stand-ins in place.
+        const QString twin = metricTwinFace(face);
+        list << (twin.isEmpty() ? face : twin);
     }
     // Fallbacks in order: the generic face of the family, then faces that
     // cover scripts the named face may lack.

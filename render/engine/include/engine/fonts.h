@@ -1,6 +1,7 @@
 #pragma once
 // The renderer's own font configuration: which font files exist for the
-// layout, and which face stands in for each face mail is written in. Loaded
+// layout, and which face stands in for each face mail is written in (the
+// table of rtf/faces.h, as fontconfig aliases). Loaded
 // instead of the machine's fontconfig defaults, so that a page breaks the
 // same way whatever else is installed (fonts under /usr/local/share/fonts
 // or ~/.fonts, local.conf, FONTCONFIG_FILE are not seen).
@@ -18,14 +19,6 @@ bool useRendererFonts();
 
 // Whether useRendererFonts() has installed the configuration.
 bool rendererFontsInUse();
-
-// The face that stands in for a face mail names (case-insensitive), as the
-// configuration maps it: "Georgia" -> "DejaVu Serif Condensed"; empty for a
-// face without a stand-in. The engine names stand-ins in the documents
-// themselves: Qt resolves an absent face through fontconfig by family name
-// only, which loses a stand-in that is a width of a larger family
-// (condensed) and the region of a CJK face.
-QString standInFor(const QString& face);
 
 // The file fontconfig's current configuration picks for a family name
 // (the face a layout gets when it asks for that family); empty when none.
