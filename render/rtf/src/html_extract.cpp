@@ -3,6 +3,7 @@
 
 #include "code_pages.h"
 #include "reader.h"
+#include "rtf_words.h"
 #include "tokenizer.h"
 
 #include <map>
@@ -212,17 +213,14 @@ private:
             case '}':
                 addByte(static_cast<std::uint8_t>(t.symbol), g);
                 break;
-            case '~':
-                add(QString(QChar(0x00A0)));
-                break;
-            case '_':
-                add(QString(QChar(0x2011)));
-                break;
             case '\r':
             case '\n':
                 add(QStringLiteral("\r\n"));
                 break;
             default:
+                if (const char16_t character = controlSymbolCharacter(t.symbol); character != 0) {
+                    add(QString(QChar(character)));
+                }
                 break;
         }
     }
@@ -293,24 +291,12 @@ private:
         if (!copying) {
             return;
         }
+        // The symbol words are the characters the RTF reader shows for them,
+        // but for \line, a line break of the HTML's source.
         if (w == "par" || w == "line") {
             add(QStringLiteral("\r\n"));
-        } else if (w == "tab") {
-            add(QStringLiteral("\t"));
-        } else if (w == "lquote") {
-            add(QString(QChar(0x2018)));
-        } else if (w == "rquote") {
-            add(QString(QChar(0x2019)));
-        } else if (w == "ldblquote") {
-            add(QString(QChar(0x201C)));
-        } else if (w == "rdblquote") {
-            add(QString(QChar(0x201D)));
-        } else if (w == "emdash") {
-            add(QString(QChar(0x2014)));
-        } else if (w == "endash") {
-            add(QString(QChar(0x2013)));
-        } else if (w == "bullet") {
-            add(QString(QChar(0x2022)));
+        } else if (const char16_t character = specialCharacter(lookup(w)); character != 0) {
+            add(QString(QChar(character)));
         }
     }
 
