@@ -1,8 +1,11 @@
 #pragma once
 // The RTF parser and the state it keeps, shared by the files it is written
-// in: rtf_parser.cpp (tokens, groups, text, formats and most control words),
-// rtf_tables.cpp (table rows and cells) and rtf_picture_group.cpp (\pict
-// groups). Private to the RTF reader.
+// in: rtf_parser.cpp (tokens, groups, text and output), rtf_formats.cpp
+// (font and colour tables, character and paragraph formats),
+// rtf_document_words.cpp (document words, destinations, fields, breaks,
+// headers and footers), rtf_tables.cpp (table rows and cells) and
+// rtf_picture_group.cpp (\pict groups). The control words by name are in
+// rtf_words.h. Private to the RTF reader.
 
 #include "code_pages.h"
 #include "pictures.h"
@@ -143,6 +146,10 @@ struct PictureState {
     std::size_t depth = 0;
 };
 
+// The region a Windows language identifier (\lang, \langfe, \deflangfe)
+// names for Han characters; Unknown for languages not East Asian.
+CjkRegion regionOfLanguage(int lcid);
+
 // The parameter of a control word, 0 when it has none.
 inline int paramOf(const Token& token) {
     return token.hasParam ? token.param : 0;
@@ -184,28 +191,31 @@ private:
     // Control words, one handler per group. In the font table, colour table
     // and pictures only their own words count; elsewhere the handlers are
     // tried in turn, each returning false for the words of other groups.
+    // Formats (rtf_formats.cpp)
     void handleFontWord(Word word, const Token& token);
     void handleColorWord(Word word, const Token& token);
+    bool handleCharacterWord(Word word, const Token& token);
+    bool handleParagraphWord(Word word, const Token& token);
+    // The document's structure (rtf_document_words.cpp)
     bool handleDocumentWord(Word word, const Token& token);
     bool handleDestinationWord(Word word);
     bool handleFieldWord(Word word);
-    bool handleCharacterWord(Word word, const Token& token);
-    bool handleParagraphWord(Word word, const Token& token);
     bool handleSpecialCharacterWord(Word word, const Token& token);
     bool handleBreakWord(Word word);
-    void handleTableWord(Word word, const Token& token);    // rtf_tables.cpp
-    void handleBorderWord(Word word, const Token& token);   // rtf_tables.cpp
-    void handlePictureWord(Word word, const Token& token);  // rtf_picture_group.cpp
+    // Tables (rtf_tables.cpp) and pictures (rtf_picture_group.cpp)
+    void handleTableWord(Word word, const Token& token);
+    void handleBorderWord(Word word, const Token& token);
+    void handlePictureWord(Word word, const Token& token);
 
-    // Document and formats
+    // Formats (rtf_formats.cpp)
     void commitFont();
-    int codePageOfCurrentFont() const;
     QColor color(int index) const;
     QTextCharFormat charFormat() const;
     QTextBlockFormat blockFormat() const;
     const QStringList& familiesOf(int font);
 
-    // Output
+    // Text and output
+    int codePageOfCurrentFont() const;
     void flushText();
     void appendText(const QString& text);
     void insertText(const QString& text);
@@ -229,6 +239,7 @@ private:
     void trimLastBlock();
 
     // Headers and footers: their groups are read into documents of their own
+    // (rtf_document_words.cpp)
     void startHeaderFooter(Word word);
     void endHeaderFooter();
 
