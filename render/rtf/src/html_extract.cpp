@@ -35,7 +35,7 @@ Encapsulation detectEncapsulation(std::span<const std::uint8_t> bytes) {
     // before the first text. Look only that far.
     Tokenizer tokens(bytes);
     int depth = 0;
-    for (int n = 0; n < 4096; ++n) {
+    for (int n = 0; n < kMaxEncapsulationTokens; ++n) {
         const Token t = tokens.next();
         switch (t.kind) {
             case TokenKind::End:
@@ -264,7 +264,7 @@ private:
             return;
         }
         if (w == "uc") {
-            g.unicodeSkip = std::clamp(param, 0, 16);
+            g.unicodeSkip = std::clamp(param, 0, kMaxUnicodeSkip);
             return;
         }
         if (w == "fonttbl") {

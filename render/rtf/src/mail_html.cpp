@@ -78,7 +78,7 @@ int lengthAttribute(const QString& tag, const QString& name) {
     const int v = value.endsWith(QStringLiteral("px"), Qt::CaseInsensitive)
                       ? value.chopped(2).toInt(&ok)
                       : value.toInt(&ok);
-    return ok && v > 0 ? std::min(v, 10000) : 0;
+    return ok && v > 0 ? std::min(v, kMaxHtmlImageEdge) : 0;
 }
 
 // Qt's style sheets take margins and paddings in px only and font sizes in

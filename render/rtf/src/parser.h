@@ -38,6 +38,8 @@ class QTextTable;
 namespace rtf::detail {
 
 inline constexpr int kDefaultFontSizeHalfPoints = 24;
+// Indents, spacing, tab stops and cell edges are clamped to 22 inches (twips).
+inline constexpr int kMaxLengthTwips = 31680;
 
 inline qreal px(int twips) {
     return twips / kTwipsPerPixel;
@@ -208,6 +210,7 @@ private:
     void handlePictureWord(Word word, const Token& token);
 
     // Formats (rtf_formats.cpp)
+    void addToFontName(std::uint8_t byte);
     void commitFont();
     QColor color(int index) const;
     QTextCharFormat charFormat() const;

@@ -255,9 +255,9 @@ QSize placeholderLabelSize(const QString& label, int maxWidth) {
 QImage placeholderImage(int width, int height, const QString& label, PixelBudget& budget) {
     // Drawn at its display size, but never larger than a page would show,
     // and smaller still when the document's picture budget runs short.
-    int w = std::clamp(width, 8, 1600);
-    int h = std::clamp(height, 8, 1600);
-    const std::int64_t allowed = std::max<std::int64_t>(budget.left, 4096);
+    int w = std::clamp(width, 8, kMaxPlaceholderEdge);
+    int h = std::clamp(height, 8, kMaxPlaceholderEdge);
+    const std::int64_t allowed = std::max(budget.left, kMinPlaceholderPixels);
     while (std::int64_t{w} * h > allowed && (w > 8 || h > 8)) {
         w = std::max(8, w / 2);
         h = std::max(8, h / 2);

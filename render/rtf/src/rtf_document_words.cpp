@@ -195,7 +195,7 @@ bool Parser::handleFieldWord(Word word) {
     Group& g = state();
     switch (word) {
         case Word::Field:
-            if (m_fields.size() < 64) {
+            if (m_fields.size() < kMaxOpenFields) {
                 m_fields.push_back(Field{m_stack.size(), {}});
             }
             return true;
@@ -237,7 +237,7 @@ bool Parser::handleSpecialCharacterWord(Word word, const Token& token) {
     Group& g = state();
     switch (word) {
         case Word::Uc:
-            g.unicodeSkip = std::clamp(paramOf(token), 0, 16);
+            g.unicodeSkip = std::clamp(paramOf(token), 0, kMaxUnicodeSkip);
             return true;
         case Word::U: {
             int code = paramOf(token);

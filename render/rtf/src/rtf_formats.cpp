@@ -217,7 +217,7 @@ void Parser::commitFont() {
             name.pop_back();
         }
         font.face = m_codePages.decode(codePage != 0 ? codePage : m_ansiCodePage, name).trimmed();
-        if (m_fonts.size() < 4096 || m_fonts.count(m_fontIndex) != 0) {
+        if (m_fonts.size() < kMaxFonts || m_fonts.count(m_fontIndex) != 0) {
             m_fonts[m_fontIndex] = font;
         }
     }
@@ -225,6 +225,12 @@ void Parser::commitFont() {
     m_fontEntry = Font{};
     m_fontName.clear();
     m_fontCharset = 0;
+}
+
+void Parser::addToFontName(std::uint8_t byte) {
+    if (m_fontName.size() < kMaxFontNameBytes) {
+        m_fontName.push_back(static_cast<char>(byte));
+    }
 }
 
 void Parser::handleFontWord(Word word, const Token& token) {
@@ -377,22 +383,22 @@ bool Parser::handleParagraphWord(Word word, const Token& token) {
             para.align = Qt::AlignJustify;
             return true;
         case Word::Li:
-            para.left = std::clamp(param, -31680, 31680);
+            para.left = std::clamp(param, -kMaxLengthTwips, kMaxLengthTwips);
             return true;
         case Word::Ri:
-            para.right = std::clamp(param, -31680, 31680);
+            para.right = std::clamp(param, -kMaxLengthTwips, kMaxLengthTwips);
             return true;
         case Word::Fi:
-            para.firstLine = std::clamp(param, -31680, 31680);
+            para.firstLine = std::clamp(param, -kMaxLengthTwips, kMaxLengthTwips);
             return true;
         case Word::Sb:
-            para.before = std::clamp(param, 0, 31680);
+            para.before = std::clamp(param, 0, kMaxLengthTwips);
             return true;
         case Word::Sa:
-            para.after = std::clamp(param, 0, 31680);
+            para.after = std::clamp(param, 0, kMaxLengthTwips);
             return true;
         case Word::Sl:
-            para.lineSpacing = std::clamp(param, -31680, 31680);
+            para.lineSpacing = std::clamp(param, -kMaxLengthTwips, kMaxLengthTwips);
             return true;
         case Word::SlMult:
             para.lineMultiple = on;
@@ -407,7 +413,7 @@ bool Parser::handleParagraphWord(Word word, const Token& token) {
             para.nextTabType = QTextOption::DelimiterTab;
             return true;
         case Word::Tx:
-            if (para.tabs.size() < 64 && param > 0 && param < 31680) {
+            if (para.tabs.size() < kMaxTabStops && param > 0 && param < kMaxLengthTwips) {
                 QTextOption::Tab tab(
                     px(param), para.nextTabType,
                     para.nextTabType == QTextOption::DelimiterTab ? QChar(u'.') : QChar());

@@ -225,8 +225,8 @@ void Parser::onText(std::span<const std::uint8_t> bytes) {
             for (const std::uint8_t c : bytes) {
                 if (c == ';') {
                     commitFont();
-                } else if (m_fontName.size() < 256) {
-                    m_fontName.push_back(static_cast<char>(c));
+                } else {
+                    addToFontName(c);
                 }
             }
             return;
@@ -245,9 +245,7 @@ void Parser::onText(std::span<const std::uint8_t> bytes) {
 void Parser::onByte(std::uint8_t byte) {
     Group& group = state();
     if (group.dest == Dest::FontTable) {
-        if (m_fontName.size() < 256) {
-            m_fontName.push_back(static_cast<char>(byte));
-        }
+        addToFontName(byte);
         return;
     }
     if (group.dest == Dest::Picture || group.dest == Dest::ColorTable) {
@@ -315,7 +313,7 @@ void Parser::flushText() {
         return;
     }
     if (state().dest == Dest::FieldInstruction) {
-        if (!m_fields.empty() && m_fields.back().instruction.size() < 4096) {
+        if (!m_fields.empty() && m_fields.back().instruction.size() < kMaxFieldInstructionChars) {
             m_fields.back().instruction += text;
         }
         return;

@@ -75,7 +75,7 @@ void Parser::handleTableWord(Word word, const Token& token) {
             RowDef& row = rowDef();
             if (row.cells.size() < static_cast<std::size_t>(kMaxTableColumns)) {
                 CellDef cell = row.next;
-                cell.right = std::clamp(param, -31680, 31680);
+                cell.right = std::clamp(param, -kMaxLengthTwips, kMaxLengthTwips);
                 row.cells.push_back(cell);
             }
             row.next = CellDef{};
@@ -95,7 +95,7 @@ void Parser::handleTableWord(Word word, const Token& token) {
             handleBorderWord(word, token);
             return;
         case Word::TrLeft:
-            rowDef().left = std::clamp(param, -31680, 31680);
+            rowDef().left = std::clamp(param, -kMaxLengthTwips, kMaxLengthTwips);
             return;
         case Word::TrGapH:
             rowDef().gap = std::clamp(param, 0, 1440);

@@ -56,6 +56,29 @@ inline constexpr int kMaxTableColumns = 63;
 inline constexpr int kMaxTableCells = 20000;
 // Deepest table nesting turned into nested tables; deeper levels are flattened.
 inline constexpr int kMaxTableNesting = 10;
+// Most characters of one header or footer; the rest is left out (warning).
+// A header with a page number is laid out again for every page.
+inline constexpr int kMaxHeaderFooterChars = 4096;
+// Bytes of a font's name kept from the font table; the rest is cut.
+inline constexpr std::size_t kMaxFontNameBytes = 256;
+// Fonts the font table keeps at most; text in further fonts takes the reader's default face.
+inline constexpr std::size_t kMaxFonts = 4096;
+// Characters of a field instruction read (HYPERLINK "url", PAGE); the rest is ignored.
+inline constexpr qsizetype kMaxFieldInstructionChars = 4096;
+// Fields open inside one another that are read as fields; deeper ones show only their result.
+inline constexpr std::size_t kMaxOpenFields = 64;
+// Tab stops of one paragraph; further \tx are ignored.
+inline constexpr qsizetype kMaxTabStops = 64;
+// Fallback characters \ucN skips after each \uN at most; a larger N counts as this.
+inline constexpr int kMaxUnicodeSkip = 16;
+// Tokens from the start looked at for \fromhtml or \fromtext; later ones mean plain RTF.
+inline constexpr int kMaxEncapsulationTokens = 4096;
+// Width and height an HTML picture's attributes give at most (pixels); larger is taken as this.
+inline constexpr int kMaxHtmlImageEdge = 10000;
+// Edge of a placeholder box's image at most (pixels); a larger box shows it scaled.
+inline constexpr int kMaxPlaceholderEdge = 1600;
+// Pixels a placeholder box may always take, the document's picture budget spent or not.
+inline constexpr std::int64_t kMinPlaceholderPixels = 4096;
 
 // Page size and margins in twips; defaults: Letter, 1800 left/right, 1440 top/bottom.
 // The header's top and the footer's bottom lie headerY and footerY from the
@@ -65,10 +88,6 @@ struct PageSetup {
     int marginLeft = 1800, marginRight = 1800, marginTop = 1440, marginBottom = 1440;
     int headerY = 720, footerY = 720;
 };
-
-// Most characters of one header or footer; the rest is left out (warning).
-// A header with a page number is laid out again for every page.
-inline constexpr int kMaxHeaderFooterChars = 4096;
 
 // Text that stands for a page number (a PAGE field, \chpgn) or for the
 // number of pages (NUMPAGES, SECTIONPAGES) carries this character-format
