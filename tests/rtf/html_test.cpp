@@ -426,6 +426,13 @@ TEST(HtmlLayout, TheTopBorderOfAReplyHeaderIsDrawnAsARule) {
         }
     }
     EXPECT_EQ(rules, 1);
+    // A body that begins with the reply header (a bare fragment) gets its
+    // rule too.
+    auto fragment = rtf::readHtml(
+        QStringLiteral("<div style='border-top:solid #E1E1E1 1.0pt'><p>From: Someone</p></div>"));
+    const QTextBlock first = fragment.document->begin();
+    EXPECT_TRUE(first.blockFormat().hasProperty(QTextFormat::BlockTrailingHorizontalRulerWidth));
+    EXPECT_TRUE(first.next().text().startsWith(QStringLiteral("From:")));
 }
 
 // A table sized wider than the text made the whole page shrink until its

@@ -1,10 +1,13 @@
 #include "css_inline.h"
 
+#include "match_replace.h"
+
 #include <QRegularExpression>
 #include <QStringList>
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <vector>
 
 namespace rtf::detail {
@@ -124,31 +127,130 @@ QString attributeValue(const QRegularExpressionMatch& m) {
     return value;
 }
 
+// The rules by the element name they need (empty: any) and by class.
+struct RuleIndex {
+    std::map<QString, std::vector<const Rule*>> byTag;
+    std::map<QString, std::vector<const Rule*>> byClass;
+};
+
+RuleIndex indexRules(const std::vector<Rule>& rules) {
+    RuleIndex index;
+    for (const Rule& rule : rules) {
+        (rule.cls.isEmpty() ? index.byTag[rule.tag] : index.byClass[rule.cls]).push_back(&rule);
+    }
+    // Of many rules for one selector only the last ones can matter for the
+    // last kMaxRulesPerElement that are applied; keep the lookups short.
+    for (auto* lists : {&index.byTag, &index.byClass}) {
+        for (auto& [key, list] : *lists) {
+            if (list.size() > kMaxRulesPerElement) {
+                list.erase(list.begin(),
+                           list.end() - static_cast<std::ptrdiff_t>(kMaxRulesPerElement));
+            }
+        }
+    }
+    return index;
+}
+
+// The rules of `index` that match an element, in the order they apply (the
+// last wins), at most the last kMaxRulesPerElement of them.
+std::vector<const Rule*> matchingRules(const RuleIndex& index, const QString& name,
+                                       const QString& attributes) {
+    static const QRegularExpression kClass(
+        QStringLiteral("(?:^|\\s)class\\s*=\\s*(\"[^\"]*\"|'[^']*'|[^\\s>]+)"),
+        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression kHref(QStringLiteral("(?:^|\\s)href\\s*="),
+                                          QRegularExpression::CaseInsensitiveOption);
+    std::vector<const Rule*> matching;
+    const bool isLink = name == QStringLiteral("a") && kHref.match(attributes).hasMatch();
+    auto add = [&](const std::vector<const Rule*>& candidates) {
+        for (const Rule* rule : candidates) {
+            if ((rule->tag.isEmpty() || rule->tag == name) && (!rule->link || isLink)) {
+                matching.push_back(rule);
+            }
+        }
+    };
+    if (auto it = index.byTag.find(name); it != index.byTag.end()) {
+        add(it->second);
+    }
+    const QRegularExpressionMatch classes = kClass.match(attributes);
+    if (classes.hasMatch()) {
+        QStringList names =
+            attributeValue(classes).toLower().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        names.removeDuplicates();
+        for (const QString& cls : names.mid(0, kMaxClassesPerElement)) {
+            if (auto it = index.byClass.find(cls); it != index.byClass.end()) {
+                add(it->second);
+            }
+        }
+    }
+    std::sort(matching.begin(), matching.end(), [](const Rule* a, const Rule* b) {
+        return a->specificity != b->specificity ? a->specificity < b->specificity
+                                                : a->order < b->order;
+    });
+    matching.erase(std::unique(matching.begin(), matching.end()), matching.end());
+    // The last rules win; more than a few dozen on one element is not mail.
+    if (matching.size() > kMaxRulesPerElement) {
+        matching.erase(matching.begin(),
+                       matching.end() - static_cast<std::ptrdiff_t>(kMaxRulesPerElement));
+    }
+    return matching;
+}
+
+// A start tag with the declarations of the rules that match it in its style
+// attribute, ahead of its own; nothing when no rule matches.
+std::optional<QString> withRulesInlined(const QRegularExpressionMatch& tag,
+                                        const RuleIndex& index) {
+    static const QRegularExpression kStyle(
+        QStringLiteral("(?:^|\\s)style\\s*=\\s*(\"[^\"]*\"|'[^']*'|[^\\s>]+)"),
+        QRegularExpression::CaseInsensitiveOption);
+    QString attributes = tag.captured(2);
+    const std::vector<const Rule*> matching =
+        matchingRules(index, tag.captured(1).toLower(), attributes);
+    if (matching.empty()) {
+        return std::nullopt;
+    }
+    QStringList declarations;
+    for (const Rule* rule : matching) {
+        declarations << rule->declarations;
+    }
+    const QRegularExpressionMatch own = kStyle.match(attributes);
+    if (own.hasMatch()) {
+        declarations << attributeValue(own);
+        attributes.remove(own.capturedStart(), own.capturedLength());
+    }
+    const bool selfClosing = attributes.trimmed().endsWith(QLatin1Char('/'));
+    if (selfClosing) {
+        attributes.truncate(attributes.lastIndexOf(QLatin1Char('/')));
+    }
+    QString style = declarations.join(QLatin1Char(';'));
+    style.replace(QLatin1Char('"'), QLatin1Char('\''));
+    return QLatin1Char('<') + tag.captured(1) + attributes + QStringLiteral(" style=\"") + style +
+           QLatin1Char('"') + (selfClosing ? QStringLiteral(" />") : QStringLiteral(">"));
+}
+
 }  // namespace
 
 QString withStyleSheetsInlined(const QString& html) {
     static const QRegularExpression kStyleBlock(
         QStringLiteral("<style\\b[^>]*>(.*?)</style\\s*>"),
         QRegularExpression::DotMatchesEverythingOption | QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression kTag(
+        QStringLiteral("<([A-Za-z][A-Za-z0-9]*)((?:[^>\"']|\"[^\"]*\"|'[^']*')*)>"));
     std::vector<Rule> rules;
     QString rest;
-    QString withoutSheets;
-    qsizetype last = 0;
+    // Where the first sheet stood: nothing before it is removed.
     qsizetype firstSheet = -1;
-    auto blocks = kStyleBlock.globalMatch(html);
-    while (blocks.hasNext()) {
-        const QRegularExpressionMatch block = blocks.next();
-        withoutSheets += QStringView(html).mid(last, block.capturedStart() - last);
-        if (firstSheet < 0) {
-            firstSheet = withoutSheets.size();
-        }
-        readSheet(block.captured(1), rules, rest);
-        last = block.capturedEnd();
-    }
+    QString withoutSheets =
+        replaceMatches(html, kStyleBlock, [&](const QRegularExpressionMatch& block) {
+            if (firstSheet < 0) {
+                firstSheet = block.capturedStart();
+            }
+            readSheet(block.captured(1), rules, rest);
+            return std::optional<QString>(QString());
+        });
     if (firstSheet < 0) {
         return html;
     }
-    withoutSheets += QStringView(html).mid(last);
     if (!rest.isEmpty()) {
         withoutSheets.insert(firstSheet,
                              QStringLiteral("<style>") + rest + QStringLiteral("</style>"));
@@ -156,105 +258,14 @@ QString withStyleSheetsInlined(const QString& html) {
     if (rules.empty()) {
         return withoutSheets;
     }
-
-    std::map<QString, std::vector<const Rule*>> byTag;
-    std::map<QString, std::vector<const Rule*>> byClass;
-    for (const Rule& rule : rules) {
-        (rule.cls.isEmpty() ? byTag[rule.tag] : byClass[rule.cls]).push_back(&rule);
-    }
-    // Of many rules for one selector only the last ones can matter for the
-    // last kMaxRulesPerElement that are applied; keep the lookups short.
-    for (auto* index : {&byTag, &byClass}) {
-        for (auto& [key, list] : *index) {
-            if (list.size() > kMaxRulesPerElement) {
-                list.erase(list.begin(),
-                           list.end() - static_cast<std::ptrdiff_t>(kMaxRulesPerElement));
-            }
-        }
-    }
-
-    static const QRegularExpression kTag(
-        QStringLiteral("<([A-Za-z][A-Za-z0-9]*)((?:[^>\"']|\"[^\"]*\"|'[^']*')*)>"));
-    static const QRegularExpression kClass(
-        QStringLiteral("(?:^|\\s)class\\s*=\\s*(\"[^\"]*\"|'[^']*'|[^\\s>]+)"),
-        QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression kStyle(
-        QStringLiteral("(?:^|\\s)style\\s*=\\s*(\"[^\"]*\"|'[^']*'|[^\\s>]+)"),
-        QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression kHref(QStringLiteral("(?:^|\\s)href\\s*="),
-                                          QRegularExpression::CaseInsensitiveOption);
-    QString out;
-    out.reserve(withoutSheets.size() + withoutSheets.size() / 4);
+    const RuleIndex index = indexRules(rules);
     // Inlining repeats declarations on every element they match; the result
-    // may grow to a few times the input, not without bound.
+    // may grow to a few times the input, not without bound: past the budget
+    // the rest keeps only its own styles (hostile sheets).
     const qsizetype budget = 4 * withoutSheets.size() + (qsizetype{1} << 20);
-    last = 0;
-    std::vector<const Rule*> matching;
-    auto tags = kTag.globalMatch(withoutSheets);
-    while (tags.hasNext()) {
-        const QRegularExpressionMatch tag = tags.next();
-        const QString name = tag.captured(1).toLower();
-        QString attributes = tag.captured(2);
-        matching.clear();
-        const bool isLink = name == QStringLiteral("a") && kHref.match(attributes).hasMatch();
-        auto add = [&](const std::vector<const Rule*>& candidates) {
-            for (const Rule* rule : candidates) {
-                if ((rule->tag.isEmpty() || rule->tag == name) && (!rule->link || isLink)) {
-                    matching.push_back(rule);
-                }
-            }
-        };
-        if (auto it = byTag.find(name); it != byTag.end()) {
-            add(it->second);
-        }
-        const QRegularExpressionMatch classes = kClass.match(attributes);
-        if (classes.hasMatch()) {
-            QStringList names =
-                attributeValue(classes).toLower().split(QLatin1Char(' '), Qt::SkipEmptyParts);
-            names.removeDuplicates();
-            for (const QString& cls : names.mid(0, kMaxClassesPerElement)) {
-                if (auto it = byClass.find(cls); it != byClass.end()) {
-                    add(it->second);
-                }
-            }
-        }
-        if (matching.empty()) {
-            continue;
-        }
-        if (out.size() > budget) {
-            break;  // hostile sheets: the rest keeps only its own styles
-        }
-        std::sort(matching.begin(), matching.end(), [](const Rule* a, const Rule* b) {
-            return a->specificity != b->specificity ? a->specificity < b->specificity
-                                                    : a->order < b->order;
-        });
-        matching.erase(std::unique(matching.begin(), matching.end()), matching.end());
-        // The last rules win; more than a few dozen on one element is not mail.
-        const std::size_t skip =
-            matching.size() > kMaxRulesPerElement ? matching.size() - kMaxRulesPerElement : 0;
-        QStringList declarations;
-        for (std::size_t k = skip; k < matching.size(); ++k) {
-            declarations << matching[k]->declarations;
-        }
-        const QRegularExpressionMatch own = kStyle.match(attributes);
-        if (own.hasMatch()) {
-            declarations << attributeValue(own);
-            attributes.remove(own.capturedStart(), own.capturedLength());
-        }
-        const bool selfClosing = attributes.trimmed().endsWith(QLatin1Char('/'));
-        if (selfClosing) {
-            attributes.truncate(attributes.lastIndexOf(QLatin1Char('/')));
-        }
-        QString style = declarations.join(QLatin1Char(';'));
-        style.replace(QLatin1Char('"'), QLatin1Char('\''));
-        out += QStringView(withoutSheets).mid(last, tag.capturedStart() - last);
-        out += QLatin1Char('<') + tag.captured(1) + attributes + QStringLiteral(" style=\"") +
-               style + QLatin1Char('"') +
-               (selfClosing ? QStringLiteral(" />") : QStringLiteral(">"));
-        last = tag.capturedEnd();
-    }
-    out += QStringView(withoutSheets).mid(last);
-    return out;
+    return replaceMatches(
+        withoutSheets, kTag,
+        [&](const QRegularExpressionMatch& tag) { return withRulesInlined(tag, index); }, budget);
 }
 
 }  // namespace rtf::detail

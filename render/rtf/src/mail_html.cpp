@@ -2,6 +2,7 @@
 // (Word's and webmail's) as a browser would, and its pictures.
 
 #include "css_inline.h"
+#include "match_replace.h"
 #include "pictures.h"
 #include "reader.h"
 
@@ -15,6 +16,8 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
+#include <vector>
 
 namespace rtf::detail {
 
@@ -94,36 +97,21 @@ QString withQtUnits(const QString& html) {
     static const QRegularExpression kLength(
         QStringLiteral("(font-size\\s*:\\s*)?(-?\\d*\\.?\\d+)(cm|mm|in|pt)\\b"),
         QRegularExpression::CaseInsensitiveOption);
-    QString out;
-    out.reserve(html.size());
-    qsizetype last = 0;
-    auto parts = kStyleParts.globalMatch(html);
-    while (parts.hasNext()) {
-        const QRegularExpressionMatch part = parts.next();
-        out += QStringView(html).mid(last, part.capturedStart() - last);
-        last = part.capturedEnd();
-        const QString css = part.captured();
-        qsizetype done = 0;
-        auto lengths = kLength.globalMatch(css);
-        while (lengths.hasNext()) {
-            const QRegularExpressionMatch m = lengths.next();
-            out += QStringView(css).mid(done, m.capturedStart() - done);
-            done = m.capturedEnd();
-            const bool fontSize = m.capturedStart(1) >= 0;
-            const QString unit = m.captured(3).toLower();
-            const double points =
-                m.captured(2).toDouble() * (unit == QStringLiteral("cm")   ? 72.0 / 2.54
-                                            : unit == QStringLiteral("mm") ? 72.0 / 25.4
-                                            : unit == QStringLiteral("in") ? 72.0
-                                                                           : 1.0);
-            out += m.captured(1);
-            out += fontSize ? QString::number(points, 'f', 2) + QStringLiteral("pt")
-                            : QString::number(points * 96.0 / 72.0, 'f', 2) + QStringLiteral("px");
-        }
-        out += QStringView(css).mid(done);
-    }
-    out += QStringView(html).mid(last);
-    return out;
+    const auto inQtUnits = [](const QRegularExpressionMatch& m) -> std::optional<QString> {
+        const bool fontSize = m.capturedStart(1) >= 0;
+        const QString unit = m.captured(3).toLower();
+        const double points =
+            m.captured(2).toDouble() * (unit == QStringLiteral("cm")   ? 72.0 / 2.54
+                                        : unit == QStringLiteral("mm") ? 72.0 / 25.4
+                                        : unit == QStringLiteral("in") ? 72.0
+                                                                       : 1.0);
+        return m.captured(1) +
+               (fontSize ? QString::number(points, 'f', 2) + QStringLiteral("pt")
+                         : QString::number(points * 96.0 / 72.0, 'f', 2) + QStringLiteral("px"));
+    };
+    return replaceMatches(html, kStyleParts, [&](const QRegularExpressionMatch& part) {
+        return std::optional<QString>(replaceMatches(part.captured(), kLength, inQtUnits));
+    });
 }
 
 // Outlook separates a reply from the message it quotes with the top border
@@ -138,27 +126,17 @@ QString withTopBordersAsRules(const QString& html) {
         QStringLiteral("border-top\\s*:\\s*([^;\"']*\\b(?:solid|double)\\b[^;\"']*)"),
         QRegularExpression::CaseInsensitiveOption);
     static const QRegularExpression kColor(QStringLiteral("#[0-9a-fA-F]{3,6}\\b"));
-    QString out;
-    qsizetype last = 0;
-    auto blocks = kBlock.globalMatch(html);
-    while (blocks.hasNext()) {
-        const QRegularExpressionMatch block = blocks.next();
-        const QRegularExpressionMatch border = kTopBorder.match(block.captured());
-        if (!border.hasMatch()) {
-            continue;
-        }
-        const QRegularExpressionMatch color = kColor.match(border.captured(1));
-        out += QStringView(html).mid(last, block.capturedStart() - last);
-        out += QStringLiteral("<hr style=\"background-color:") +
-               (color.hasMatch() ? color.captured() : QStringLiteral("#808080")) +
-               QStringLiteral("\">");
-        last = block.capturedStart();
-    }
-    if (last == 0) {
-        return html;
-    }
-    out += QStringView(html).mid(last);
-    return out;
+    return replaceMatches(
+        html, kBlock, [](const QRegularExpressionMatch& block) -> std::optional<QString> {
+            const QRegularExpressionMatch border = kTopBorder.match(block.captured());
+            if (!border.hasMatch()) {
+                return std::nullopt;
+            }
+            const QRegularExpressionMatch color = kColor.match(border.captured(1));
+            return QStringLiteral("<hr style=\"background-color:") +
+                   (color.hasMatch() ? color.captured() : QStringLiteral("#808080")) +
+                   QStringLiteral("\">") + block.captured();
+        });
 }
 
 // Mail HTML sizes tables and cells with CSS ("style=\"width:600px\""), which
@@ -185,47 +163,35 @@ QString withTableWidthAttributes(const QString& html) {
     static const QRegularExpression kWidthValue(
         QStringLiteral("(?:^|\\s)width\\s*=\\s*(?:\"[^\"]*\"|'[^']*'|[^\\s>]*)"),
         QRegularExpression::CaseInsensitiveOption);
-    QString out;
-    qsizetype last = 0;
-    auto tags = kTag.globalMatch(html);
-    while (tags.hasNext()) {
-        const QRegularExpressionMatch tag = tags.next();
-        const QString attributes = tag.captured(2);
-        if (kColspan.match(attributes).hasMatch()) {
-            const QRegularExpressionMatch width = kWidthValue.match(attributes);
-            if (width.hasMatch()) {
-                out += QStringView(html).mid(last, tag.capturedStart(2) - last);
-                out += QStringView(attributes).left(width.capturedStart());
-                out += QLatin1Char(' ');
-                out += QStringView(attributes).mid(width.capturedEnd());
-                out += QLatin1Char('>');
-                last = tag.capturedEnd();
+    return replaceMatches(
+        html, kTag, [](const QRegularExpressionMatch& tag) -> std::optional<QString> {
+            const QString open = QLatin1Char('<') + tag.captured(1);
+            const QString attributes = tag.captured(2);
+            if (kColspan.match(attributes).hasMatch()) {
+                const QRegularExpressionMatch width = kWidthValue.match(attributes);
+                if (!width.hasMatch()) {
+                    return std::nullopt;
+                }
+                return open + attributes.left(width.capturedStart()) + QLatin1Char(' ') +
+                       attributes.mid(width.capturedEnd()) + QLatin1Char('>');
             }
-            continue;
-        }
-        if (kWidthAttribute.match(attributes).hasMatch()) {
-            continue;
-        }
-        const QRegularExpressionMatch style = kStyle.match(attributes);
-        if (!style.hasMatch()) {
-            continue;
-        }
-        const QRegularExpressionMatch width = kCssWidth.match(style.captured(1));
-        if (!width.hasMatch()) {
-            continue;
-        }
-        const QString value =
-            QString::number(qRound(width.captured(1).toDouble())) +
-            (width.captured(2) == QStringLiteral("%") ? QStringLiteral("%") : QString());
-        out += QStringView(html).mid(last, tag.capturedEnd(1) - last);
-        out += QStringLiteral(" width=\"") + value + QLatin1Char('"');
-        last = tag.capturedEnd(1);
-    }
-    if (last == 0) {
-        return html;
-    }
-    out += QStringView(html).mid(last);
-    return out;
+            if (kWidthAttribute.match(attributes).hasMatch()) {
+                return std::nullopt;
+            }
+            const QRegularExpressionMatch style = kStyle.match(attributes);
+            if (!style.hasMatch()) {
+                return std::nullopt;
+            }
+            const QRegularExpressionMatch width = kCssWidth.match(style.captured(1));
+            if (!width.hasMatch()) {
+                return std::nullopt;
+            }
+            const QString value =
+                QString::number(qRound(width.captured(1).toDouble())) +
+                (width.captured(2) == QStringLiteral("%") ? QStringLiteral("%") : QString());
+            return open + QStringLiteral(" width=\"") + value + QLatin1Char('"') + attributes +
+                   QLatin1Char('>');
+        });
 }
 
 // Mail spaces its layout tables with empty rows and cells of a set height
@@ -264,27 +230,20 @@ QString withSpacerHeights(const QString& html) {
         QStringLiteral("<(tr|td|th)\\b((?:[^>\"']|\"[^\"]*\"|'[^']*')*)>"
                        "((?:\\s|&nbsp;|&#160;|<br\\s*/?>)*)</\\1\\s*>"),
         QRegularExpression::CaseInsensitiveOption);
-    QString out;
-    qsizetype last = 0;
-    auto it = kEmpty.globalMatch(html);
-    while (it.hasNext()) {
-        const QRegularExpressionMatch m = it.next();
-        const int height = spacerHeight(m.captured(2));
-        if (height < 0) {
-            continue;
-        }
-        const bool row = m.captured(1).compare(QStringLiteral("tr"), Qt::CaseInsensitive) == 0;
-        out += QStringView(html).mid(last, m.capturedStart(3) - last);
-        out += row ? QStringLiteral("<td style=\"padding:0\">") + spacerParagraph(height) +
-                         QStringLiteral("</td>")
-                   : spacerParagraph(height);
-        last = m.capturedEnd(3);
-    }
-    if (last == 0) {
-        return html;
-    }
-    out += QStringView(html).mid(last);
-    return out;
+    return replaceMatches(
+        html, kEmpty, [](const QRegularExpressionMatch& m) -> std::optional<QString> {
+            const int height = spacerHeight(m.captured(2));
+            if (height < 0) {
+                return std::nullopt;
+            }
+            const bool row = m.captured(1).compare(QStringLiteral("tr"), Qt::CaseInsensitive) == 0;
+            QString spaced = m.captured();
+            spaced.replace(m.capturedStart(3) - m.capturedStart(), m.capturedLength(3),
+                           row ? QStringLiteral("<td style=\"padding:0\">") +
+                                     spacerParagraph(height) + QStringLiteral("</td>")
+                               : spacerParagraph(height));
+            return spaced;
+        });
 }
 
 // A browser centres a cell's content vertically unless the cell or its row
@@ -311,44 +270,35 @@ QString withCellVerticalAlignment(const QString& html) {
     };
     // The alignment of the current row of each open table.
     std::vector<QString> rows;
-    QString out;
-    qsizetype last = 0;
-    auto it = kTag.globalMatch(html);
-    while (it.hasNext()) {
-        const QRegularExpressionMatch m = it.next();
-        const QString name = m.captured(2).toLower();
-        const bool closing = !m.captured(1).isEmpty();
-        if (name == QStringLiteral("table")) {
-            if (closing) {
-                if (!rows.empty()) {
+    return replaceMatches(
+        html, kTag, [&](const QRegularExpressionMatch& m) -> std::optional<QString> {
+            const QString name = m.captured(2).toLower();
+            const bool closing = !m.captured(1).isEmpty();
+            if (name == QStringLiteral("table")) {
+                if (!closing) {
+                    rows.emplace_back();
+                } else if (!rows.empty()) {
                     rows.pop_back();
                 }
-            } else {
-                rows.emplace_back();
+                return std::nullopt;
             }
-            continue;
-        }
-        if (closing || rows.empty()) {
-            continue;
-        }
-        const QString own = alignmentOf(m.captured(3));
-        if (name == QStringLiteral("tr")) {
-            rows.back() = own;
-            continue;
-        }
-        if (!own.isEmpty()) {
-            continue;
-        }
-        const QString value = rows.back().isEmpty() ? QStringLiteral("middle") : rows.back();
-        out += QStringView(html).mid(last, m.capturedEnd(2) - last);
-        out += QStringLiteral(" valign=\"") + value + QLatin1Char('"');
-        last = m.capturedEnd(2);
-    }
-    if (last == 0) {
-        return html;
-    }
-    out += QStringView(html).mid(last);
-    return out;
+            if (closing || rows.empty()) {
+                return std::nullopt;
+            }
+            const QString own = alignmentOf(m.captured(3));
+            if (name == QStringLiteral("tr")) {
+                rows.back() = own;
+                return std::nullopt;
+            }
+            if (!own.isEmpty()) {
+                return std::nullopt;
+            }
+            const QString value = rows.back().isEmpty() ? QStringLiteral("middle") : rows.back();
+            QString aligned = m.captured();
+            aligned.insert(m.capturedEnd(2) - m.capturedStart(),
+                           QStringLiteral(" valign=\"") + value + QLatin1Char('"'));
+            return aligned;
+        });
 }
 
 // Tables nested deeper than kMaxTableNesting lose their inner table markup
@@ -357,34 +307,23 @@ QString withCellVerticalAlignment(const QString& html) {
 QString withBoundedTableNesting(const QString& html) {
     static const QRegularExpression kTableTag(QStringLiteral("<(/?)(table|tr|td|th)\\b[^>]*>"),
                                               QRegularExpression::CaseInsensitiveOption);
-    QString out;
-    qsizetype last = 0;
     int depth = 0;
-    bool changed = false;
-    auto it = kTableTag.globalMatch(html);
-    while (it.hasNext()) {
-        const QRegularExpressionMatch m = it.next();
-        const bool closing = !m.captured(1).isEmpty();
-        const bool table = m.captured(2).compare(QStringLiteral("table"), Qt::CaseInsensitive) == 0;
-        const int levelOfTag = table && !closing ? depth + 1 : depth;
-        if (table) {
-            depth = closing ? std::max(0, depth - 1) : depth + 1;
-        }
-        if (levelOfTag <= kMaxTableNesting) {
-            continue;
-        }
-        changed = true;
-        out += QStringView(html).mid(last, m.capturedStart() - last);
-        last = m.capturedEnd();
-        const QString tag = m.captured(2).toLower();
-        out +=
-            tag == QStringLiteral("tr") && closing ? QStringLiteral("<br>") : QStringLiteral(" ");
-    }
-    if (!changed) {
-        return html;
-    }
-    out += QStringView(html).mid(last);
-    return out;
+    return replaceMatches(
+        html, kTableTag, [&](const QRegularExpressionMatch& m) -> std::optional<QString> {
+            const bool closing = !m.captured(1).isEmpty();
+            const bool table =
+                m.captured(2).compare(QStringLiteral("table"), Qt::CaseInsensitive) == 0;
+            const int levelOfTag = table && !closing ? depth + 1 : depth;
+            if (table) {
+                depth = closing ? std::max(0, depth - 1) : depth + 1;
+            }
+            if (levelOfTag <= kMaxTableNesting) {
+                return std::nullopt;
+            }
+            const bool rowEnd =
+                closing && m.captured(2).compare(QStringLiteral("tr"), Qt::CaseInsensitive) == 0;
+            return rowEnd ? QStringLiteral("<br>") : QStringLiteral(" ");
+        });
 }
 
 // Calls fn for every table under `frame`, nested tables before the tables
@@ -555,12 +494,9 @@ QString escapeAttribute(const QString& text) {
     return text.toHtmlEscaped();
 }
 
-}  // namespace
-
-void loadHtml(QTextDocument& document, const QString& source,
-              const std::vector<InlineImage>& images, qreal textWidth,
-              std::vector<std::string>& warnings) {
-    QString html = source;
+// Word's and Outlook's markup for their own use removed, and the breaks
+// that end a block.
+QString withoutOfficeMarkup(QString html) {
     // Content meant for every reader but Outlook's own is wrapped as
     // "<!--[if !mso]><!-- -->...<!--<![endif]-->": a browser reads the
     // markers as two comments and shows what lies between. Only the markers
@@ -593,53 +529,46 @@ void loadHtml(QTextDocument& document, const QString& source,
                        "</(?:div|p|li|td|th|h[1-6]|blockquote)\\s*>)"),
         QRegularExpression::CaseInsensitiveOption);
     html.replace(kTrailingBreak, QStringLiteral("&nbsp;\\1"));
-    html = withStyleSheetsInlined(html);
-    html = withTopBordersAsRules(html);
-    html = withQtUnits(html);
-    html = withTableWidthAttributes(html);
-    html = withSpacerHeights(html);
-    html = withCellVerticalAlignment(html);
-    {
-        QString bounded = withBoundedTableNesting(html);
-        if (bounded != html) {
-            warnings.push_back("tables nested more than " + std::to_string(kMaxTableNesting) +
-                               " deep are shown as text");
-            html = std::move(bounded);
-        }
-    }
+    return html;
+}
 
-    // Every image is replaced by one of our own resources: a cid: picture of
-    // the message, or a placeholder box. Nothing is fetched.
+// The picture an <img> shows: the message's inline picture its cid: names,
+// decoded within the document's budget; a null image (and a warning for a
+// cid: that fails) otherwise.
+QImage inlinePicture(const QString& src, const std::vector<InlineImage>& images,
+                     PixelBudget& pixels, std::vector<std::string>& warnings) {
+    if (!src.startsWith(QStringLiteral("cid:"), Qt::CaseInsensitive)) {
+        return {};
+    }
+    const InlineImage* found = findImage(images, src.mid(4));
+    if (found == nullptr) {
+        warnings.push_back("inline image " + src.toStdString() + " is not attached");
+        return {};
+    }
+    std::string why;
+    QImage image = decodeImage(found->data, &why, pixels);
+    if (image.isNull()) {
+        warnings.push_back("inline image " + src.toStdString() + ": " + why);
+    }
+    return image;
+}
+
+// Every image replaced by one of our own resources in `document`: a cid:
+// picture of the message, or a placeholder box. Nothing is fetched.
+QString withOwnImages(const QString& html, QTextDocument& document,
+                      const std::vector<InlineImage>& images, qreal textWidth,
+                      std::vector<std::string>& warnings) {
     static const QRegularExpression kImg(QStringLiteral("<img\\b(?:[^>\"']|\"[^\"]*\"|'[^']*')*>"),
                                          QRegularExpression::CaseInsensitiveOption);
-    QString out;
-    out.reserve(html.size());
-    qsizetype last = 0;
     int count = 0;
     PixelBudget pixels{kMaxTotalPicturePixels};
-    auto it = kImg.globalMatch(html);
-    while (it.hasNext()) {
-        const QRegularExpressionMatch m = it.next();
-        out += QStringView(html).mid(last, m.capturedStart() - last);
-        last = m.capturedEnd();
+    return replaceMatches(html, kImg, [&](const QRegularExpressionMatch& m) {
         const QString tag = m.captured();
         const QString src = attribute(tag, QStringLiteral("src")).trimmed();
         QString alt = attribute(tag, QStringLiteral("alt"));
         int width = lengthAttribute(tag, QStringLiteral("width"));
         int height = lengthAttribute(tag, QStringLiteral("height"));
-        QImage image;
-        if (src.startsWith(QStringLiteral("cid:"), Qt::CaseInsensitive)) {
-            const InlineImage* found = findImage(images, src.mid(4));
-            if (found != nullptr) {
-                std::string why;
-                image = decodeImage(found->data, &why, pixels);
-                if (image.isNull()) {
-                    warnings.push_back("inline image " + src.toStdString() + ": " + why);
-                }
-            } else {
-                warnings.push_back("inline image " + src.toStdString() + " is not attached");
-            }
-        }
+        QImage image = inlinePicture(src, images, pixels, warnings);
         if (!image.isNull()) {
             if (width == 0 && height == 0) {
                 width = image.width();
@@ -671,21 +600,17 @@ void loadHtml(QTextDocument& document, const QString& source,
         }
         const QString name = QStringLiteral("html-image:%1").arg(++count);
         document.addResource(QTextDocument::ImageResource, QUrl(name), image);
-        out += QStringLiteral("<img src=\"%1\" width=\"%2\" height=\"%3\" alt=\"%4\">")
-                   .arg(name)
-                   .arg(std::max(1, width))
-                   .arg(std::max(1, height))
-                   .arg(escapeAttribute(alt));
-    }
-    out += QStringView(html).mid(last);
-    document.setHtml(out);
-    QTextFrame* root = document.rootFrame();
-    forEachTableInnermostFirst(root, [&](QTextTable& t) { fitWideTable(t, textWidth); });
-    forEachTableInnermostFirst(root, liftSpanningFirstRow);
-    forEachTableInnermostFirst(root, dropEmptyColumnsBesideFullWidthOnes);
-    forEachTableInnermostFirst(root, carryTableBackgroundIntoCells);
+        return std::optional<QString>(
+            QStringLiteral("<img src=\"%1\" width=\"%2\" height=\"%3\" alt=\"%4\">")
+                .arg(name)
+                .arg(std::max(1, width))
+                .arg(std::max(1, height))
+                .arg(escapeAttribute(alt)));
+    });
+}
 
-    // Images sized by style sheets can still be too wide: fit them.
+// Images sized by style sheets can still be too wide: fit them.
+void fitWideImages(QTextDocument& document, qreal textWidth) {
     for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
         for (auto f = block.begin(); !f.atEnd(); ++f) {
             const QTextFragment fragment = f.fragment();
@@ -704,6 +629,35 @@ void loadHtml(QTextDocument& document, const QString& source,
             c.setCharFormat(format);
         }
     }
+}
+
+}  // namespace
+
+void loadHtml(QTextDocument& document, const QString& source,
+              const std::vector<InlineImage>& images, qreal textWidth,
+              std::vector<std::string>& warnings) {
+    QString html = withoutOfficeMarkup(source);
+    html = withStyleSheetsInlined(html);
+    html = withTopBordersAsRules(html);
+    html = withQtUnits(html);
+    html = withTableWidthAttributes(html);
+    html = withSpacerHeights(html);
+    html = withCellVerticalAlignment(html);
+    {
+        QString bounded = withBoundedTableNesting(html);
+        if (bounded != html) {
+            warnings.push_back("tables nested more than " + std::to_string(kMaxTableNesting) +
+                               " deep are shown as text");
+            html = std::move(bounded);
+        }
+    }
+    document.setHtml(withOwnImages(html, document, images, textWidth, warnings));
+    QTextFrame* root = document.rootFrame();
+    forEachTableInnermostFirst(root, [&](QTextTable& t) { fitWideTable(t, textWidth); });
+    forEachTableInnermostFirst(root, liftSpanningFirstRow);
+    forEachTableInnermostFirst(root, dropEmptyColumnsBesideFullWidthOnes);
+    forEachTableInnermostFirst(root, carryTableBackgroundIntoCells);
+    fitWideImages(document, textWidth);
 }
 
 }  // namespace rtf::detail
