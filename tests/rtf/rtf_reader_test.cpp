@@ -187,6 +187,15 @@ TEST(RtfParagraphs, PageSizeAndMargins) {
     EXPECT_EQ(landscape.page.paperHeight, 12240);
     EXPECT_EQ(landscape.page.marginLeft, 1440);
     EXPECT_EQ(landscape.page.marginTop, 700);
+    // Words that set no part of the page leave it alone.
+    EXPECT_EQ(landscape.page.headerY, 720);
+    EXPECT_EQ(landscape.page.footerY, 720);
+    EXPECT_EQ(landscape.page.marginRight, 1800);
+    auto header = read(R"({\rtf1\headery300\footery-5\margr0\paperw0 x})");
+    EXPECT_EQ(header.page.headerY, 300);
+    EXPECT_EQ(header.page.footerY, 720);       // negative: not a distance
+    EXPECT_EQ(header.page.marginRight, 0);     // no margin is one
+    EXPECT_EQ(header.page.paperWidth, 12240);  // no paper is none
 }
 
 // ---- Tables --------------------------------------------------------------

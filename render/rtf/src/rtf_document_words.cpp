@@ -52,10 +52,40 @@ QString hyperlinkTarget(const QString& inst) {
     return url.isEmpty() ? QStringLiteral("#") : url;
 }
 
+// The words of the page setup: the field each sets and its least value (a
+// paper of no size is none), and the word of a section that sets it too.
+struct PageWord {
+    Word word;
+    Word sectionWord;  // Unknown: none
+    int PageSetup::*field;
+    int least;
+};
+constexpr PageWord kPageWords[] = {
+    {Word::PaperW, Word::PgWSxn, &PageSetup::paperWidth, 1},
+    {Word::PaperH, Word::PgHSxn, &PageSetup::paperHeight, 1},
+    {Word::MargL, Word::MargLSxn, &PageSetup::marginLeft, 0},
+    {Word::MargR, Word::MargRSxn, &PageSetup::marginRight, 0},
+    {Word::MargT, Word::MargTSxn, &PageSetup::marginTop, 0},
+    {Word::MargB, Word::MargBSxn, &PageSetup::marginBottom, 0},
+    {Word::HeaderY, Word::Unknown, &PageSetup::headerY, 0},
+    {Word::FooterY, Word::Unknown, &PageSetup::footerY, 0},
+};
+
 }  // namespace
 
 bool Parser::handleDocumentWord(Word word, const Token& token) {
     const int param = paramOf(token);
+    for (const PageWord& page : kPageWords) {
+        const bool section = page.sectionWord != Word::Unknown && word == page.sectionWord;
+        if (word == page.word || section) {
+            // The first section's page stands for the document's, as Word
+            // lays out the first page by it.
+            if ((!section || !m_pastFirstSection) && param >= page.least) {
+                m_result.page.*page.field = param;
+            }
+            return true;
+        }
+    }
     switch (word) {
         case Word::Ansi:
             m_ansiCodePage = 1252;
@@ -87,68 +117,8 @@ bool Parser::handleDocumentWord(Word word, const Token& token) {
                 m_doc->setDefaultTextOption(option);
             }
             return true;
-        case Word::PgWSxn:
-        case Word::PgHSxn:
-        case Word::MargLSxn:
-        case Word::MargRSxn:
-        case Word::MargTSxn:
-        case Word::MargBSxn:
-            // The first section's page stands for the document's, as Word
-            // lays out the first page by it.
-            if (!m_pastFirstSection) {
-                static constexpr std::pair<Word, Word> kDocumentWord[] = {
-                    {Word::PgWSxn, Word::PaperW},  {Word::PgHSxn, Word::PaperH},
-                    {Word::MargLSxn, Word::MargL}, {Word::MargRSxn, Word::MargR},
-                    {Word::MargTSxn, Word::MargT}, {Word::MargBSxn, Word::MargB}};
-                for (const auto& [section, document] : kDocumentWord) {
-                    if (section == word) {
-                        return handleDocumentWord(document, token);
-                    }
-                }
-            }
-            return true;
-        case Word::PaperW:
-            if (param > 0) {
-                m_result.page.paperWidth = param;
-            }
-            return true;
-        case Word::HeaderY:
-            if (param >= 0) {
-                m_result.page.headerY = param;
-            }
-            return true;
-        case Word::FooterY:
-            if (param >= 0) {
-                m_result.page.footerY = param;
-            }
-            return true;
         case Word::TitlePg:
             m_result.headersFooters.titlePage = true;
-            return true;
-        case Word::PaperH:
-            if (param > 0) {
-                m_result.page.paperHeight = param;
-            }
-            return true;
-        case Word::MargL:
-            if (param >= 0) {
-                m_result.page.marginLeft = param;
-            }
-            return true;
-        case Word::MargR:
-            if (param >= 0) {
-                m_result.page.marginRight = param;
-            }
-            return true;
-        case Word::MargT:
-            if (param >= 0) {
-                m_result.page.marginTop = param;
-            }
-            return true;
-        case Word::MargB:
-            if (param >= 0) {
-                m_result.page.marginBottom = param;
-            }
             return true;
         default:
             return false;
