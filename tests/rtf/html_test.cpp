@@ -56,19 +56,20 @@ TEST(HtmlExtraction, ListBulletsWrittenForRtfReadersDoNotComeOut) {
     EXPECT_EQ(html, "<ul><li>item</li></ul>");
 }
 
-// Symbol words and control symbols outside \htmlrtf are the characters the
-// reader shows for them in RTF (one mapping), but for \line, which breaks
-// the HTML's source line as \par does.
+// Symbol words, control symbols and \uN outside \htmlrtf are the
+// characters the reader shows for them in RTF (one mapping), but for \line,
+// which breaks the HTML's source line as \par does.
 TEST(HtmlExtraction, SymbolsComeOutAsTheReaderShowsThemInRtf) {
     const std::string symbols =
         "\\emdash\\endash\\lquote\\rquote\\ldblquote\\rdblquote"
         "\\bullet\\emspace\\enspace\\qmspace\\zwj\\zwnj\\ltrmark"
-        "\\rtlmark\\~\\-\\_\\tab ";
+        "\\rtlmark\\~\\-\\_\\tab \\u8364?\\u-3913?";
     const QString html = QString::fromStdString(rtf::extractHtml(
         bytesOf("{\\rtf1\\ansi\\fromhtml1 {\\*\\htmltag <p>}a" + symbols + "b\\line c}")));
     const QString shown = allText(*read("{\\rtf1\\ansi a" + symbols + "b}").document).trimmed();
-    EXPECT_EQ(shown, QStringLiteral(u"a\u2014\u2013\u2018\u2019\u201c\u201d\u2022\u2003\u2002"
-                                    u"\u2005\u200d\u200c\u200e\u200f\u00a0\u00ad\u2011\tb"));
+    EXPECT_EQ(shown,
+              QStringLiteral(u"a\u2014\u2013\u2018\u2019\u201c\u201d\u2022\u2003\u2002"
+                             u"\u2005\u200d\u200c\u200e\u200f\u00a0\u00ad\u2011\t\u20ac\uf0b7b"));
     EXPECT_EQ(html, QStringLiteral("<p>") + shown + QStringLiteral("\r\nc"));
 }
 

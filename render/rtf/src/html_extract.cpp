@@ -279,11 +279,8 @@ private:
             return;
         }
         if (w == "u") {
-            if (copying) {
-                const int code = param < 0 ? param + 65536 : param;
-                if (code > 0 && code < 65536) {
-                    add(QString(QChar(static_cast<char16_t>(code))));
-                }
+            if (const char16_t character = unicodeCharacter(param); copying && character != 0) {
+                add(QString(QChar(character)));
             }
             m_skip = g.unicodeSkip;
             return;

@@ -210,12 +210,8 @@ bool Parser::handleSpecialCharacterWord(Word word, const Token& token) {
             g.unicodeSkip = std::clamp(paramOf(token), 0, kMaxUnicodeSkip);
             return true;
         case Word::U: {
-            int code = paramOf(token);
-            if (code < 0) {
-                code += 65536;
-            }
-            if (code > 0 && code < 65536) {
-                appendText(QString(QChar(static_cast<char16_t>(code))));
+            if (const char16_t character = unicodeCharacter(paramOf(token)); character != 0) {
+                appendText(QString(QChar(character)));
             }
             m_skipCharacters = g.unicodeSkip;
             return true;

@@ -317,6 +317,11 @@ char16_t specialCharacter(Word word) {
     }
 }
 
+char16_t unicodeCharacter(int parameter) {
+    const int code = parameter < 0 ? parameter + 65536 : parameter;
+    return code > 0 && code < 65536 ? static_cast<char16_t>(code) : char16_t{0};
+}
+
 char16_t controlSymbolCharacter(char symbol) {
     switch (symbol) {
         case '~':

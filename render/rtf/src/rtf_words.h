@@ -181,6 +181,10 @@ Word lookup(std::string_view name);
 // for other words.
 char16_t specialCharacter(Word word);
 
+// The UTF-16 code unit \uN stands for (a negative N counts from 65536, as
+// writers of 16-bit parameters put it); 0 for none.
+char16_t unicodeCharacter(int parameter);
+
 // The character a control symbol (\~, \-, \_) stands for; 0 for the
 // others, which are syntax (\\ \{ \} \*, a paragraph mark) or show nothing.
 char16_t controlSymbolCharacter(char symbol);
