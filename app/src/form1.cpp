@@ -2,6 +2,7 @@
 
 #include "app/cursor_file.h"
 
+#include <common/twips.h>
 #include <convert/conversion_run.h>
 #include <convert/deployment.h>
 #include <convert/output_options.h>
@@ -35,10 +36,8 @@ namespace app {
 
 namespace {
 
-constexpr int kTwipsPerPixel = 15;
-
 int px(int twips) {
-    return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel;
+    return (twips + common::kTwipsPerPixel / 2) / common::kTwipsPerPixel;
 }
 
 // Places a control from its twips rectangle (left, top, width, height).

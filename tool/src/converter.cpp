@@ -321,11 +321,11 @@ ConvertResult convertMessage(const render::Library& library, const std::string& 
         // What is said about an embedded message names it.
         const std::string about =
             part == 0 ? std::string() : "embedded message " + std::to_string(part) + ": ";
-        if (written >= kMaxPagesPerMessage) {
+        if (written >= common::kMaxPages) {
             result.warnings.push_back(std::to_string(parts.size() - part) +
                                       " embedded messages are left out: the message already "
                                       "makes " +
-                                      std::to_string(kMaxPagesPerMessage) + " pages");
+                                      std::to_string(common::kMaxPages) + " pages");
             break;
         }
         std::string warning;
@@ -363,11 +363,11 @@ ConvertResult convertMessage(const render::Library& library, const std::string& 
         image.JpegQuality = options.quality;
         image.Resolution = options.dpi;
         const int pages = document.PageCount();
-        const int room = kMaxPagesPerMessage - written;
+        const int room = common::kMaxPages - written;
         if (pages > room) {
             result.warnings.push_back(about + std::to_string(pages - room) +
                                       " pages are left out: the message makes more than " +
-                                      std::to_string(kMaxPagesPerMessage) + " pages");
+                                      std::to_string(common::kMaxPages) + " pages");
         }
         for (int i = 0; i < std::min(pages, room); ++i) {
             const std::string pageFile =

@@ -16,9 +16,9 @@
  * use when the process has none; it never needs a display. Single-threaded:
  * call from the thread that made the first call.
  *
- * Limits: input over 64 MiB is refused; at most 500 pages are rendered (the
- * last one then says the document was cut); plain text and HTML over 2 million
- * characters are cut with a visible note. */
+ * Limits: input over 64 MiB is refused; at most 500 pages are rendered
+ * (common::kMaxPages; the last one then says the document was cut); plain
+ * text and HTML over 2 million characters are cut with a visible note. */
 
 #include <stddef.h>
 

@@ -15,6 +15,8 @@
 #include "envelope/envelope.h"
 #include "render/document.h"
 
+#include <common/page_files.h>
+
 #include <cstdint>
 #include <iosfwd>
 #include <string>
@@ -26,8 +28,6 @@ inline constexpr int kJpegQuality = 80;
 // Processor seconds the converter may use before it stops with a text.
 inline constexpr unsigned kCpuSecondsLimit = 120;
 inline constexpr const char* kUsageLine = "Usage: Veltrane.exe <msg_file> <output_file>";
-// Pages one message file may make, its embedded messages' pages included.
-inline constexpr int kMaxPagesPerMessage = 500;
 
 // What the renderer is given for one message.
 struct RenderBody {
@@ -105,7 +105,7 @@ struct ConvertResult {
 // goes to outputPath itself, more pages to common::pageFileName(outputPath,
 // 1...). With the header option each message's first page starts with its
 // header block, and the pages of embedded messages follow the message's own,
-// numbered on (at most kMaxPagesPerMessage in all; what is left out is said
+// numbered on (at most common::kMaxPages in all; what is left out is said
 // in a warning). Each image is complete or absent (written under a temporary
 // name and renamed); images written before a failure stay. Throws on failure.
 ConvertResult convertMessage(const render::Library& library, const std::string& msgPath,

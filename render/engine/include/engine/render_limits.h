@@ -3,6 +3,7 @@
 // hanging the converter or exhausting the machine; docs/formats/rendering.md
 // says what happens when one is reached.
 
+#include <common/page_files.h>
 #include <rtf/rtf_reader.h>
 
 #include <cstddef>
@@ -18,9 +19,10 @@ inline constexpr std::size_t kMaxInputBytes = rtf::kMaxInputBytes;
 // note at the end of the text says so.
 inline constexpr int kMaxTextCharacters = 2'000'000;
 
-// Pages rendered at most. A longer document renders this many pages; the last
-// one carries a visible note with the real page count.
-inline constexpr int kMaxPages = 500;
+// Pages rendered at most (common/page_files.h). A longer document renders
+// this many pages; the last one carries a visible note with the real page
+// count.
+using common::kMaxPages;
 
 // Paper edge, in twips, accepted from the document (2 inches to 22 inches).
 // A size outside this range falls back to Letter, with a warning.

@@ -14,6 +14,7 @@
 // size, picture size) truncates visibly and adds a warning.
 
 #include <common/inline_image.h>
+#include <common/twips.h>
 
 #include <QTextDocument>
 #include <QTextFormat>
@@ -30,8 +31,8 @@ namespace rtf {
 
 // Twips (RTF's unit of length) per inch, and per pixel at 96 dots per inch:
 // the reader's lengths in pixels are twips / kTwipsPerPixel.
-inline constexpr int kTwipsPerInch = 1440;
-inline constexpr double kTwipsPerPixel = 15.0;
+using common::kTwipsPerInch;
+inline constexpr double kTwipsPerPixel = common::kTwipsPerPixel;
 
 // Deepest nesting of { } groups accepted; deeper input throws.
 inline constexpr int kMaxGroupDepth = 1024;
