@@ -363,6 +363,36 @@ TEST_F(ConverterTest, FailuresPrintTheirTextAndExitWithOneLeavingNoFile) {
     EXPECT_TRUE(filesIn(m_dir.path()).isEmpty());
 }
 
+// A disk that fills up while a page is written: the failure says why, in
+// the system's words, and no part of an image is left. The full disk is a
+// real file system: a tmpfs of one memory page, mounted for the converter
+// alone in a mount namespace of its own.
+TEST_F(ConverterTest, AFullDiskIsReportedWithTheSystemsReasonAndLeavesNoImage) {
+    const QString full = path("full");
+    ASSERT_TRUE(QDir().mkpath(full));
+    const QString mount = QStringLiteral("mount -t tmpfs -o size=4k tmpfs \"$1\" || exit 99; ");
+    const ToolRun probe =
+        runTool({QStringLiteral("-rm"), QStringLiteral("sh"), QStringLiteral("-c"),
+                 mount + QStringLiteral("exit 0"), QStringLiteral("sh"), full},
+                m_cwd.path(), QStringLiteral("unshare"));
+    if (probe.crashed || probe.exitCode != 0) {
+        GTEST_SKIP() << "no mount namespace for a small file system here: "
+                     << probe.err.toStdString();
+    }
+    const QString msg = plainMessage(path("m.msg"), longText(40));
+    const ToolRun run = runTool(
+        {QStringLiteral("-rm"), QStringLiteral("sh"), QStringLiteral("-c"),
+         mount +
+             QStringLiteral("\"$2\" \"$3\" \"$1/page.jpg\" --dpi 300; s=$?; ls -A \"$1\"; exit $s"),
+         QStringLiteral("sh"), full, binDir() + QStringLiteral("/Kestrune.exe"), msg},
+        m_cwd.path(), QStringLiteral("unshare"));
+    EXPECT_EQ(run.exitCode, 1) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains(QStringLiteral("No space left on device")))
+        << run.err.toStdString();
+    EXPECT_FALSE(run.err.contains(QStringLiteral("Unknown error"))) << run.err.toStdString();
+    EXPECT_TRUE(run.out.trimmed().isEmpty()) << "left on the full disk: " << run.out.toStdString();
+}
+
 TEST_F(ConverterTest, AMissingRenderingLibraryIsNamed) {
     const QString lonely = path("Kestrune.exe");
     ASSERT_TRUE(QFile::copy(binDir() + QStringLiteral("/Kestrune.exe"), lonely));
