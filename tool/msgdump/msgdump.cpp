@@ -9,6 +9,7 @@
 // Exit status 0 on success, 1 with the failure's text on standard error, 2
 // with the usage line for arguments it does not take.
 
+#include <common/command_line.h>
 #include <common/json_string.h>
 #include <msg/outlook_storage.h>
 
@@ -154,7 +155,7 @@ void jsonMessage(const OutlookStorage::Message& m, std::ostream& out, int indent
 
 int usage() {
     std::cerr << "usage: msgdump FILE | --tree FILE | --rtf FILE OUT | --version\n";
-    return 2;
+    return common::kExitUsage;
 }
 
 }  // namespace
@@ -164,7 +165,7 @@ int main(int argc, char** argv) {
         const std::string mode = argc > 1 ? argv[1] : "";
         if (mode == "--version" && argc == 2) {
             std::cout << "msgdump (Orvaline) " ORVALINE_VERSION "\n";
-            return 0;
+            return common::kExitSuccess;
         }
         if (mode == "--tree") {
             if (argc != 3)
@@ -173,7 +174,7 @@ int main(int argc, char** argv) {
             std::ostringstream out;
             printTree(*file.root(), "", out);
             std::cout << out.str();
-            return 0;
+            return common::kExitSuccess;
         }
         if (mode == "--rtf") {
             if (argc != 4)
@@ -182,7 +183,7 @@ int main(int argc, char** argv) {
             const auto rtf = message.BodyRTFBytes();
             if (!rtf) {
                 std::cerr << "the message has no RTF body\n";
-                return 1;
+                return common::kExitFailure;
             }
             std::ofstream out(argv[3], std::ios::binary | std::ios::trunc);
             out.write(reinterpret_cast<const char*>(rtf->data()),
@@ -190,9 +191,9 @@ int main(int argc, char** argv) {
             out.close();
             if (!out) {
                 std::cerr << "cannot write " << argv[3] << "\n";
-                return 1;
+                return common::kExitFailure;
             }
-            return 0;
+            return common::kExitSuccess;
         }
         if (argc != 2 || mode.rfind("--", 0) == 0)
             return usage();
@@ -200,9 +201,9 @@ int main(int argc, char** argv) {
         std::ostringstream out;
         jsonMessage(message, out, 0);
         std::cout << out.str() << "\n";
-        return 0;
+        return common::kExitSuccess;
     } catch (const std::exception& e) {
         std::cerr << e.what() << "\n";
-        return 1;
+        return common::kExitFailure;
     }
 }
