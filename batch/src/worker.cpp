@@ -20,9 +20,6 @@ namespace wire {
 
 namespace {
 
-constexpr std::uint32_t kMaxFields = 1u << 16;
-constexpr std::uint32_t kMaxField = 64u << 20;
-
 void putNumber(std::string& out, std::uint32_t value) {
     for (int i = 0; i < 4; ++i) {
         out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
@@ -128,16 +125,14 @@ std::optional<std::uint32_t> readNumber() {
 // The next job's fields, or no value at the end of the input (or when what
 // comes is no job).
 std::optional<std::vector<std::string>> readJob() {
-    constexpr std::uint32_t kMaxJobFields = 16;
-    constexpr std::uint32_t kMaxJobField = 1u << 20;
     const auto count = readNumber();
-    if (!count || *count > kMaxJobFields) {
+    if (!count || *count > wire::kMaxJobFields) {
         return std::nullopt;
     }
     std::vector<std::string> fields;
     for (std::uint32_t i = 0; i < *count; ++i) {
         const auto length = readNumber();
-        if (!length || *length > kMaxJobField) {
+        if (!length || *length > wire::kMaxJobField) {
             return std::nullopt;
         }
         std::string field(*length, '\0');

@@ -15,6 +15,7 @@
 
 #include <tool/converter.h>
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -24,6 +25,14 @@
 namespace batch {
 
 namespace wire {
+
+// What a frame may hold: a result (kMaxFields fields of kMaxField bytes at
+// most; a page's path and digest are two fields), and a job (a source path
+// and a staging path: kMaxJobFields of kMaxJobField bytes). More is no frame.
+inline constexpr std::uint32_t kMaxFields = 1u << 16;
+inline constexpr std::uint32_t kMaxField = 64u << 20;
+inline constexpr std::uint32_t kMaxJobFields = 16;
+inline constexpr std::uint32_t kMaxJobField = 1u << 20;
 
 // Appends a frame of `fields` to `out`.
 void put(std::string& out, const std::vector<std::string>& fields);
