@@ -1,5 +1,7 @@
 #include "json.h"
 
+#include <common/text.h>
+
 namespace batch::json {
 
 namespace {
@@ -11,16 +13,7 @@ namespace {
 constexpr char kMark = '\x01';
 
 int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
+    return common::hexDigitValue(static_cast<unsigned char>(c));
 }
 
 // The code unit of the escape \uXXXX at text[at], or -1 when none is there.

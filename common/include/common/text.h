@@ -32,6 +32,20 @@ inline void appendUtf8(std::string& out, char32_t cp) {
 
 inline constexpr char32_t kReplacementCharacter = 0xFFFD;
 
+// The value of a hexadecimal digit (either case), or -1.
+constexpr int hexDigitValue(char32_t c) {
+    if (c >= '0' && c <= '9') {
+        return static_cast<int>(c - '0');
+    }
+    if (c >= 'a' && c <= 'f') {
+        return static_cast<int>(c - 'a' + 10);
+    }
+    if (c >= 'A' && c <= 'F') {
+        return static_cast<int>(c - 'A' + 10);
+    }
+    return -1;
+}
+
 // One step of strict UTF-8 decoding (no overlong forms, no surrogates,
 // nothing above U+10FFFF) at bytes[at], at < bytes.size(): the code point and
 // the length of the valid sequence there; or length 0 when none begins there,

@@ -1,5 +1,7 @@
 #include "tokenizer.h"
 
+#include <common/text.h>
+
 #include <algorithm>
 
 namespace rtf::detail {
@@ -12,16 +14,7 @@ bool isDigit(std::uint8_t c) {
     return c >= '0' && c <= '9';
 }
 int hexValue(std::uint8_t c) {
-    if (isDigit(c)) {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
+    return common::hexDigitValue(c);
 }
 
 }  // namespace
