@@ -93,12 +93,11 @@ std::optional<std::string> bytesOf(const Value& value) {
     std::string bytes;
     bytes.reserve(carried.size());
     for (std::size_t i = 0; i < carried.size(); ++i) {
-        if (carried[i] != kMark || i + 1 >= carried.size()) {
-            bytes += carried[i];
-        } else if (carried[i + 1] == kMark) {
+        const bool mark = carried[i] == kMark;
+        if (mark && i + 1 < carried.size() && carried[i + 1] == kMark) {
             bytes += kMark;
             ++i;
-        } else if (i + 2 < carried.size() && hexValue(carried[i + 1]) >= 0 &&
+        } else if (mark && i + 2 < carried.size() && hexValue(carried[i + 1]) >= 0 &&
                    hexValue(carried[i + 2]) >= 0) {
             bytes += static_cast<char>(hexValue(carried[i + 1]) * 16 + hexValue(carried[i + 2]));
             i += 2;

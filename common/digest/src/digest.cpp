@@ -28,7 +28,7 @@ const EVP_MD* method(Algorithm algorithm) {
 std::string toHex(const unsigned char* bytes, unsigned size) {
     static constexpr char kDigits[] = "0123456789abcdef";
     std::string text;
-    text.reserve(2 * size);
+    text.reserve(std::size_t{2} * size);
     for (unsigned i = 0; i < size; ++i) {
         text += kDigits[bytes[i] >> 4];
         text += kDigits[bytes[i] & 0x0F];

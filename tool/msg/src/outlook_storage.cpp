@@ -205,10 +205,10 @@ OutlookStorage::propertyStreamEntry(std::string_view propIdentifier) const {
         const std::size_t held = std::min(kEntrySize, bytes.size() - off);
         // Built only when the stream is damaged: the walk runs for every lookup.
         const auto cut = [&](const std::string& which, const std::string& detail) {
-            return FormatError("property stream of " + std::to_string(bytes.size()) +
-                                   " bytes ends inside the entry " + which + ": " + detail +
-                                   std::to_string(held) + " of its 16 bytes",
-                               off);
+            std::string text = "property stream of " + std::to_string(bytes.size());
+            text += " bytes ends inside the entry " + which + ": " + detail;
+            text += std::to_string(held) + " of its 16 bytes";
+            return FormatError(text, off);
         };
         if (held < 4) {
             throw cut("at offset " + std::to_string(off) + ", before its identifier", "");
