@@ -72,7 +72,7 @@ Form1::Form1(shell::Dialogs* dialogs, const convert::ToolSource* tools, QWidget*
     }
     m_conversionRun = std::make_unique<convert::ConversionRun>(
         convert::ConversionRun::Controls{ListView1, Option1, Option2, Text1, ProgressBar1,
-                                         &m_pointer, m_dialogs, Check1},
+                                         &m_pointer, m_dialogs, Check1, Check2},
         *tools);
 
     connect(PushButton1, &QPushButton::clicked, this, &Form1::PushButton1_Click);
@@ -85,6 +85,7 @@ Form1::Form1(shell::Dialogs* dialogs, const convert::ToolSource* tools, QWidget*
     connect(Option2, &QRadioButton::clicked, this, &Form1::Option2_Click);
     connect(Text1, &QLineEdit::textChanged, this, &Form1::Text1_Change);
     connect(Check1, &QCheckBox::clicked, this, &Form1::Check1_Click);
+    connect(Check2, &QCheckBox::clicked, this, &Form1::Check2_Click);
 }
 
 Form1::~Form1() = default;
@@ -122,7 +123,7 @@ void Form1::buildControls() {
 
     Frame1 = new QGroupBox(QStringLiteral("Save Option"), this);
     Frame1->setObjectName(QStringLiteral("Frame1"));
-    place(Frame1, 120, 3710, 7800, 1815);
+    place(Frame1, 120, 3710, 7800, 2115);
 
     Option1 = new QRadioButton(QStringLiteral("Save results to this folder:"), Frame1);
     Option1->setObjectName(QStringLiteral("Option1"));
@@ -148,20 +149,25 @@ void Form1::buildControls() {
     Check1->setObjectName(QStringLiteral("Check1"));
     place(Check1, 4080, 1410, 3480, 255);
 
+    Check2 = new QCheckBox(QStringLiteral("Include attachments"), Frame1);
+    Check2->setObjectName(QStringLiteral("Check2"));
+    place(Check2, 4080, 1710, 3480, 255);
+
     PushButton2 = button("PushButton2", "Start Converting", this);
-    place(PushButton2, 120, 5660, 7800, 405);
+    place(PushButton2, 120, 5960, 7800, 405);
 
     ProgressBar1 = new shell::ProgressBar(this);
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
     ProgressBar1->setText(QStringLiteral("Progress Bar"));
-    place(ProgressBar1, 120, 6180, 7800, 405);
+    place(ProgressBar1, 120, 6480, 7800, 405);
 
     // Tab order: ListView1, ProgressBar1, PushButton1, PushButton4,
     // PushButton2, PushButton6, PushButton7, Frame1, Frame4, Text1,
-    // PushButton9, Option1, Option2, Check1 (frames and the bar take no focus).
+    // PushButton9, Option1, Option2, Check1, Check2 (frames and the bar take
+    // no focus).
     ProgressBar1->setFocusPolicy(Qt::NoFocus);
     QWidget* order[] = {ListView1, PushButton1, PushButton4, PushButton2, PushButton6, PushButton7,
-                        Text1,     PushButton9, Option1,     Option2,     Check1};
+                        Text1,     PushButton9, Option1,     Option2,     Check1,      Check2};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
         setTabOrder(order[i], order[i + 1]);
     }
@@ -212,6 +218,9 @@ void Form1::Form_Load() {
     runner.step(148, [] {});
     runner.step(150, [&] {
         Check1->setChecked(shell::ToBoolean(shell::ReadSetting(shell::Setting::Header)));
+    });
+    runner.step(152, [&] {
+        Check2->setChecked(shell::ToBoolean(shell::ReadSetting(shell::Setting::Attachments)));
     });
 }
 
@@ -290,6 +299,14 @@ void Form1::Check1_Click() {
     // the user set it.
     try {
         shell::WriteSetting(shell::Setting::Header, shell::BooleanText(Check1->isChecked()));
+    } catch (const shell::Failure& failure) {
+        std::fprintf(stderr, "orvaline: settings not saved: %s\n", failure.what());
+    }
+}
+
+void Form1::Check2_Click() {
+    try {
+        shell::WriteSetting(shell::Setting::Attachments, shell::BooleanText(Check2->isChecked()));
     } catch (const shell::Failure& failure) {
         std::fprintf(stderr, "orvaline: settings not saved: %s\n", failure.what());
     }

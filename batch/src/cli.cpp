@@ -125,7 +125,8 @@ std::string helpText(unsigned processors) {
         "  --report FILE     the report (default DIR/orvaline-report.jsonl, or\n"
         "                    DIR/orvaline-report.K-of-N.jsonl with --shard)\n"
         "Pages:\n"
-        "  --no-header       leave out the header block (here it is on by default)\n";
+        "  --no-header       leave out the header block (here it is on by default)\n"
+        "  --no-attachments  leave out the attachments' pages (here they are on by default)\n";
     text += tool::kOptionsHelp;
     text +=
         "Running:\n"
@@ -266,7 +267,8 @@ void parseCommandLine(const std::vector<std::string>& args, CommandLine& line) {
             line.run.resume = true;
         } else if (name == "-q" || name == "--quiet") {
             line.run.quiet = true;
-        } else if (name == "--header" || name == "--no-header") {
+        } else if (name == "--header" || name == "--no-header" || name == "--attachments" ||
+                   name == "--no-attachments") {
             line.run.pageWords.push_back(name);
         } else {
             throw common::UsageError("unknown option " + name);
@@ -275,7 +277,7 @@ void parseCommandLine(const std::vector<std::string>& args, CommandLine& line) {
     // The page options are the converter's, checked by its own rules.
     std::vector<std::string> words;
     for (const std::string& word : line.run.pageWords) {
-        if (word != "--no-header") {
+        if (word != "--no-header" && word != "--no-attachments") {
             words.push_back(word);
         }
     }

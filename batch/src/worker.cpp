@@ -181,12 +181,16 @@ std::vector<std::string> convertOne(const render::Library& library, const std::s
 int runWorker(const std::vector<std::string>& pageWords, const ConvertFunction& convert) {
     std::signal(SIGINT, SIG_IGN);
     std::signal(SIGTERM, SIG_IGN);
+    // Here the header and the attachments are on unless switched off.
     tool::ConvertOptions options;
     options.header = true;
+    options.attachments = true;
     std::vector<std::string> words;
     for (const std::string& word : pageWords) {
         if (word == "--no-header") {
             options.header = false;
+        } else if (word == "--no-attachments") {
+            options.attachments = false;
         } else {
             words.push_back(word);
         }

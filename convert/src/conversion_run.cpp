@@ -109,6 +109,9 @@ FileOutcome ConversionRun::convertOne(const QString& source, const QString& resu
     if (m_controls.header != nullptr && m_controls.header->isChecked()) {
         command.arguments << QStringLiteral("--header");
     }
+    if (m_controls.attachments != nullptr && m_controls.attachments->isChecked()) {
+        command.arguments << QStringLiteral("--attachments");
+    }
     const ImageStates before = imageStates(resultPath);
     QByteArray errors;
     RunAndWaitOptions options = m_waitOptions;

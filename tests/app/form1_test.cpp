@@ -97,7 +97,7 @@ TEST_F(Form1Test, EmptyStoreOpensWithDefaultsAndControlsInPlace) {
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Orvaline"));
     EXPECT_EQ(shell::ApplicationTitle(), QStringLiteral("Orvaline"));
     EXPECT_FALSE(form->windowIcon().isNull());
-    EXPECT_EQ(form->size(), QSize(536, 448));
+    EXPECT_EQ(form->size(), QSize(536, 468));
 
     // Twips / 15, rounded.
     EXPECT_EQ(form->ListView1->geometry(), QRect(8, 8, 520, 169));
@@ -105,7 +105,7 @@ TEST_F(Form1Test, EmptyStoreOpensWithDefaultsAndControlsInPlace) {
     EXPECT_EQ(form->PushButton4->geometry(), QRect(272, 183, 256, 27));
     EXPECT_EQ(form->PushButton6->geometry(), QRect(8, 217, 256, 27));
     EXPECT_EQ(form->PushButton7->geometry(), QRect(272, 217, 256, 27));
-    EXPECT_EQ(form->Frame1->geometry(), QRect(8, 247, 520, 121));
+    EXPECT_EQ(form->Frame1->geometry(), QRect(8, 247, 520, 141));
     EXPECT_EQ(form->Option1->geometry(), QRect(16, 20, 241, 17));
     EXPECT_EQ(form->Frame4->geometry(), QRect(32, 34, 456, 54));
     EXPECT_EQ(form->Text1->geometry(), QRect(16, 20, 378, 23));
@@ -113,8 +113,10 @@ TEST_F(Form1Test, EmptyStoreOpensWithDefaultsAndControlsInPlace) {
     EXPECT_EQ(form->Option2->geometry(), QRect(16, 94, 241, 17));
     EXPECT_EQ(form->Check1->geometry(), QRect(272, 94, 232, 17));
     EXPECT_EQ(form->Check1->parentWidget(), form->Frame1);
-    EXPECT_EQ(form->PushButton2->geometry(), QRect(8, 377, 520, 27));
-    EXPECT_EQ(form->ProgressBar1->geometry(), QRect(8, 412, 520, 27));
+    EXPECT_EQ(form->Check2->geometry(), QRect(272, 114, 232, 17));
+    EXPECT_EQ(form->Check2->parentWidget(), form->Frame1);
+    EXPECT_EQ(form->PushButton2->geometry(), QRect(8, 397, 520, 27));
+    EXPECT_EQ(form->ProgressBar1->geometry(), QRect(8, 432, 520, 27));
     EXPECT_EQ(form->Option1->parentWidget(), form->Frame1);
     EXPECT_EQ(form->Text1->parentWidget(), form->Frame4);
     EXPECT_EQ(form->PushButton9->parentWidget(), form->Frame4);
@@ -127,6 +129,8 @@ TEST_F(Form1Test, EmptyStoreOpensWithDefaultsAndControlsInPlace) {
     EXPECT_EQ(form->PushButton9->text(), QStringLiteral("..."));
     EXPECT_EQ(form->Check1->text(), QStringLiteral("Include message header"));
     EXPECT_EQ(form->findChild<QWidget*>(QStringLiteral("Check1")), form->Check1);
+    EXPECT_EQ(form->Check2->text(), QStringLiteral("Include attachments"));
+    EXPECT_EQ(form->findChild<QWidget*>(QStringLiteral("Check2")), form->Check2);
     EXPECT_EQ(form->Frame1->title(), QStringLiteral("Save Option"));
     EXPECT_TRUE(form->Frame4->title().isEmpty());
     EXPECT_EQ(form->ProgressBar1->text(), QStringLiteral("Progress Bar"));
@@ -156,6 +160,8 @@ TEST_F(Form1Test, EmptyStoreOpensWithDefaultsAndControlsInPlace) {
     EXPECT_TRUE(stored("Option1").isEmpty());  // loading writes no option
     EXPECT_FALSE(form->Check1->isChecked());
     EXPECT_TRUE(stored("Header").isEmpty());
+    EXPECT_FALSE(form->Check2->isChecked());
+    EXPECT_TRUE(stored("Attachments").isEmpty());
 }
 
 TEST_F(Form1Test, StoredChoiceOfOriginalFolderIsRestored) {
@@ -228,6 +234,26 @@ TEST_F(Form1Test, HeaderBoxIsStoredWhenClickedAndRestoredOnLoad) {
     QTest::mouseClick(form->Check1, Qt::LeftButton, {}, QPoint(5, 8));
     QTest::mouseClick(form->Check1, Qt::LeftButton, {}, QPoint(5, 8));
     EXPECT_EQ(stored("Header"), QStringLiteral("False"));
+}
+
+TEST_F(Form1Test, AttachmentsBoxIsStoredWhenClickedAndRestoredOnLoad) {
+    {
+        auto form = load();
+        form->show();
+        QTest::mouseClick(form->Check2, Qt::LeftButton, {}, QPoint(5, 8));
+        EXPECT_TRUE(form->Check2->isChecked());
+        EXPECT_FALSE(form->Check1->isChecked());
+        EXPECT_EQ(stored("Attachments"), QStringLiteral("True"));
+        EXPECT_TRUE(stored("Header").isEmpty());
+    }
+    EXPECT_TRUE(load()->Check2->isChecked());
+
+    shell::WriteSetting(QStringLiteral("Attachments"), QStringLiteral("maybe"));
+    auto form = load();
+    ASSERT_EQ(m_dialogs.shown.size(), 1u);
+    EXPECT_TRUE(m_dialogs.shown[0].text.startsWith(
+        QStringLiteral("Type mismatch\r\nin Orvapix2021/08/31.Form1.Form_Load at line 152\r\r")));
+    EXPECT_FALSE(form->Check2->isChecked());
 }
 
 TEST_F(Form1Test, EveryTextChangeIsStored) {

@@ -68,9 +68,9 @@ protected:
     ConversionRun makeRun() {
         RunAndWaitOptions fast;
         fast.pollIntervalMs = 5;
-        return ConversionRun(
-            {&m_list, m_option1, m_option2, &m_text1, &m_bar, &m_pointer, &m_dialogs, &m_header},
-            m_tools, fast);
+        return ConversionRun({&m_list, m_option1, m_option2, &m_text1, &m_bar, &m_pointer,
+                              &m_dialogs, &m_header, &m_attachments},
+                             m_tools, fast);
     }
     QStringList tempFiles() const { return QDir(m_temp.path()).entryList(QDir::Files); }
 
@@ -82,6 +82,7 @@ protected:
     QRadioButton* m_option2 = nullptr;
     QLineEdit m_text1;
     QCheckBox m_header;
+    QCheckBox m_attachments;
     shell::ProgressBar m_bar;
     shell::WindowPointer m_pointer{nullptr};
     shell::ScriptedDialogs m_dialogs;
@@ -131,9 +132,10 @@ TEST_F(ConversionRunTest, FailedFilesAreNamedInTheDoneMessage) {
     EXPECT_TRUE(QFile::exists(m_out.filePath(QStringLiteral("long_2.jpg"))));
 }
 
-// The converter's command line is the designed one unless the header box is
-// checked, which adds "--header" after the two paths.
-TEST_F(ConversionRunTest, TheHeaderBoxAddsTheHeaderOptionToEachCommandLine) {
+// The converter's command line is the designed one unless the header or the
+// attachments box is checked, which add "--header" and "--attachments" after
+// the two paths.
+TEST_F(ConversionRunTest, TheHeaderAndAttachmentBoxesAddTheirOptionsToEachCommandLine) {
     m_list.appendItem(source(QStringLiteral("args.msg")));
     auto run = makeRun();
     const QString image = m_out.filePath(QStringLiteral("args.jpg"));
@@ -147,6 +149,12 @@ TEST_F(ConversionRunTest, TheHeaderBoxAddsTheHeaderOptionToEachCommandLine) {
     run.start();
     EXPECT_EQ(written(), QByteArray("[--header]"));
     EXPECT_TRUE(run.outcomes().at(0).converted());
+    m_attachments.setChecked(true);
+    run.start();
+    EXPECT_EQ(written(), QByteArray("[--header][--attachments]"));
+    m_header.setChecked(false);
+    run.start();
+    EXPECT_EQ(written(), QByteArray("[--attachments]"));
 }
 
 TEST_F(ConversionRunTest, SameNameFromTwoFoldersDoesNotOverwrite) {

@@ -47,6 +47,7 @@ TEST_F(SettingsTest, TableNamesAndDefaultsOfAnEmptyStore) {
         {Setting::LastFolder, "LastFolder", QString()},
         {Setting::Extension, "Extension", QStringLiteral("msg")},
         {Setting::Header, "Header", QStringLiteral("False")},
+        {Setting::Attachments, "Attachments", QStringLiteral("False")},
     };
     ASSERT_EQ(std::size(expected), kSettings.size());
     for (const auto& row : expected) {

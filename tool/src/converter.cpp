@@ -201,11 +201,11 @@ ConvertOptions parseOptions(const std::vector<std::string>& words, ConvertOption
             name = word.substr(0, equals);
             value = word.substr(equals + 1);
         }
-        if (name == "--header") {
+        if (name == "--header" || name == "--attachments") {
             if (value) {
-                throw common::UsageError("--header takes no value");
+                throw common::UsageError(name + " takes no value");
             }
-            options.header = true;
+            (name == "--header" ? options.header : options.attachments) = true;
             continue;
         }
         const bool takesValue =

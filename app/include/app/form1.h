@@ -72,12 +72,15 @@ public:
     // "Include message header", in Frame1 beside Option2; its state is the
     // setting "Header".
     QCheckBox* Check1 = nullptr;
+    // "Include attachments", under Check1; its state is the setting
+    // "Attachments".
+    QCheckBox* Check2 = nullptr;
     QPushButton* PushButton2 = nullptr;
     shell::ProgressBar* ProgressBar1 = nullptr;
 
     // Window size in pixels (8040 x 6720 twips).
     static constexpr int kClientWidth = 536;
-    static constexpr int kClientHeight = 448;
+    static constexpr int kClientHeight = 468;
 
 public slots:
     void PushButton1_Click();
@@ -90,6 +93,7 @@ public slots:
     void Option2_Click();
     void Text1_Change();
     void Check1_Click();
+    void Check2_Click();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -52,6 +52,8 @@ public:
         // "Include message header": when checked, each converter command
         // line gets "--header". May be null (no header).
         QAbstractButton* header = nullptr;
+        // "Include attachments": when checked, "--attachments". May be null.
+        QAbstractButton* attachments = nullptr;
     };
 
     // `tools` must outlive the run.

@@ -14,7 +14,16 @@
 namespace shell {
 
 // Every value the window keeps between runs.
-enum class Setting { Option1, Option2, Text1, LastFolderDot, LastFolder, Extension, Header };
+enum class Setting {
+    Option1,
+    Option2,
+    Text1,
+    LastFolderDot,
+    LastFolder,
+    Extension,
+    Header,
+    Attachments
+};
 
 // One row of the settings table: the name the value is stored under and the
 // text a missing value reads as. A default that depends on the machine is
@@ -28,14 +37,15 @@ struct SettingEntry {
 
 // The one place the keys and their defaults are written down; rows are in
 // the order of Setting.
-inline constexpr std::array<SettingEntry, 7> kSettings{{
+inline constexpr std::array<SettingEntry, 8> kSettings{{
     {Setting::Option1, "Option1", "1", nullptr},  // chosen
     {Setting::Option2, "Option2", "0", nullptr},  // not chosen
     {Setting::Text1, "Text1", nullptr, &DesktopFolder},
     {Setting::LastFolderDot, "LastFolderDot", "", nullptr},
     {Setting::LastFolder, "LastFolder", "", nullptr},
     {Setting::Extension, "Extension", "msg", nullptr},
-    {Setting::Header, "Header", "False", nullptr},  // images without the header block
+    {Setting::Header, "Header", "False", nullptr},            // images without the header block
+    {Setting::Attachments, "Attachments", "False", nullptr},  // the body's pages only
 }};
 
 constexpr const SettingEntry& SettingInfo(Setting setting) {
@@ -65,6 +75,7 @@ inline constexpr const char* kLastFolderDot = SettingInfo(Setting::LastFolderDot
 inline constexpr const char* kLastFolder = SettingInfo(Setting::LastFolder).name;
 inline constexpr const char* kExtension = SettingInfo(Setting::Extension).name;
 inline constexpr const char* kHeader = SettingInfo(Setting::Header).name;
+inline constexpr const char* kAttachments = SettingInfo(Setting::Attachments).name;
 }  // namespace key
 
 inline constexpr const char* kSettingsOrganization = "Tremlow";

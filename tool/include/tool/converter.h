@@ -47,6 +47,10 @@ struct ConvertOptions {
     // The message's header block (sender, date, recipients, ...) above the
     // body on the first page.
     bool header = false;
+    // Every attachment that is not a picture the body shows follows the
+    // message's pages, in the message's attachment order (embedded messages
+    // among them), each first page opening with a caption band.
+    bool attachments = false;
     // Dots per inch of the page images.
     int dpi = 96;
     render::LoadOptions::Paper paper = render::LoadOptions::Paper::Document;
@@ -60,6 +64,8 @@ struct ConvertOptions {
 inline constexpr const char* kOptionsHelp =
     "  --header          put the message's header block (From, Sent, To, ...) above the body;\n"
     "                    forwarded messages follow as pages of their own\n"
+    "  --attachments     every attachment follows as pages (pictures, PDF, text, Office\n"
+    "                    documents, forwarded mail) or as a page that says why it is not shown\n"
     "  --dpi N           resolution of the page images, 72 to 600 dots per inch (default 96)\n"
     "  --paper NAME      letter or a4 (default: the body's own paper, Letter for HTML and text)\n"
     "  --quality N       JPEG quality, 1 to 100 (default 80)\n"

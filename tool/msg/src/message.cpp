@@ -89,6 +89,7 @@ void OutlookStorage::Message::LoadAttachmentStorage(StorageHandle attachmentStor
     auto attachment = std::make_unique<Attachment>(std::move(attachmentStorage));
     if (attachment->AttachMethod() != ATTACH_EMBEDDED_MSG) {
         attachments.push_back(std::move(attachment));
+        m_embeddedInOrder.push_back(false);
         return;
     }
     if (m_depth >= kMaxEmbeddingDepth) {
@@ -115,9 +116,25 @@ void OutlookStorage::Message::LoadAttachmentStorage(StorageHandle attachmentStor
     }
     embedded->m_attachmentSize = attachment->FindPropertyStreamInt32(PR_ATTACH_SIZE);
     messages.push_back(std::move(embedded));
+    m_embeddedInOrder.push_back(true);
     // The attachment object is not kept; its storage is released now rather
     // than at process end.
     attachment->Dispose();
+}
+
+std::vector<OutlookStorage::Message::AttachmentSlot> OutlookStorage::Message::AttachmentOrder()
+    const {
+    std::vector<AttachmentSlot> order;
+    std::size_t ordinary = 0;
+    std::size_t embedded = 0;
+    for (const bool isMessage : m_embeddedInOrder) {
+        if (isMessage) {
+            order.push_back({nullptr, messages[embedded++].get()});
+        } else {
+            order.push_back({attachments[ordinary++].get(), nullptr});
+        }
+    }
+    return order;
 }
 
 void OutlookStorage::Message::Disposing() {

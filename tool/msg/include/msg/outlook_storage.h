@@ -386,6 +386,13 @@ public:
     const std::vector<std::unique_ptr<Recipient>>& Recipients() const { return recipients; }
     const std::vector<std::unique_ptr<Attachment>>& Attachments() const { return attachments; }
     const std::vector<std::unique_ptr<Message>>& Messages() const { return messages; }
+    // Every attachment in the order the message lists them, ordinary ones
+    // and embedded messages alike: exactly one of the two is set.
+    struct AttachmentSlot {
+        const Attachment* attachment = nullptr;
+        const Message* message = nullptr;
+    };
+    std::vector<AttachmentSlot> AttachmentOrder() const;
 
     std::optional<std::string> From() const;
     std::optional<std::string> Subject() const;
@@ -437,6 +444,8 @@ private:
     std::vector<std::unique_ptr<Recipient>> recipients;
     std::vector<std::unique_ptr<Attachment>> attachments;
     std::vector<std::unique_ptr<Message>> messages;
+    // For each attachment in listing order: true for an embedded message.
+    std::vector<bool> m_embeddedInOrder;
     int m_depth = 0;
     std::optional<RawProperty> m_attachmentName;
     std::optional<std::int32_t> m_attachmentSize;
