@@ -100,6 +100,7 @@ Record placeImages(const std::string& outDir, const Item& item,
         }
         record.status = Record::Status::Failed;
         record.images.clear();
+        record.attachments.clear();
         record.warnings.clear();
         record.error = conflict;
         return record;

@@ -41,6 +41,51 @@ const char* statusName(Record::Status status) {
     return "failed";
 }
 
+namespace {
+
+std::string attachmentJson(const tool::AttachmentRecord& a) {
+    std::string text = "{\"number\":" + json::quote(a.number) + ",\"name\":" + json::quote(a.name) +
+                       ",\"type\":" + json::quote(a.type) + ",\"size\":" + std::to_string(a.size);
+    if (!a.sha256.empty()) {
+        text += ",\"sha256\":" + json::quote(a.sha256);
+    }
+    text += ",\"shown\":" + json::quote(a.shown);
+    if (!a.reason.empty()) {
+        text += ",\"reason\":" + json::quote(a.reason);
+    }
+    text += ",\"pages\":[";
+    for (std::size_t i = 0; i < a.pages.size(); ++i) {
+        text += (i == 0 ? "" : ",") + std::to_string(a.pages[i]);
+    }
+    return text + "]}";
+}
+
+std::optional<tool::AttachmentRecord> attachmentFromJson(const json::Value& value) {
+    tool::AttachmentRecord a;
+    const auto number = json::stringMember(value, "number");
+    const auto shown = json::stringMember(value, "shown");
+    if (!number || !shown) {
+        return std::nullopt;
+    }
+    a.number = *number;
+    a.shown = *shown;
+    a.name = json::stringMember(value, "name").value_or("");
+    a.type = json::stringMember(value, "type").value_or("");
+    a.size = json::unsignedMember(value, "size").value_or(0);
+    a.sha256 = json::stringMember(value, "sha256").value_or("");
+    a.reason = json::stringMember(value, "reason").value_or("");
+    if (const auto pages = value.find("pages"); pages != value.end() && pages->is_array()) {
+        for (const json::Value& page : *pages) {
+            if (page.is_number_integer()) {
+                a.pages.push_back(page.get<int>());
+            }
+        }
+    }
+    return a;
+}
+
+}  // namespace
+
 std::string toLine(const Record& record) {
     std::string line = "{\"source\":" + json::quote(record.source);
     if (record.size) {
@@ -56,6 +101,14 @@ std::string toLine(const Record& record) {
                 ",\"sha256\":" + json::quote(record.images[i].sha256) + "}";
     }
     line += "]";
+    if (!record.attachments.empty()) {
+        line += ",\"attachments\":[";
+        for (std::size_t i = 0; i < record.attachments.size(); ++i) {
+            line += i == 0 ? "" : ",";
+            line += attachmentJson(record.attachments[i]);
+        }
+        line += "]";
+    }
     if (record.status == Record::Status::Converted) {
         line += ",\"warnings\":[";
         for (std::size_t i = 0; i < record.warnings.size(); ++i) {
@@ -101,6 +154,16 @@ std::optional<Record> fromLine(const std::string& line) {
                 return std::nullopt;
             }
             record.images.push_back({*path, *sha});
+        }
+    }
+    if (const auto attachments = value->find("attachments");
+        attachments != value->end() && attachments->is_array()) {
+        for (const json::Value& entry : *attachments) {
+            auto attachment = attachmentFromJson(entry);
+            if (!attachment) {
+                return std::nullopt;
+            }
+            record.attachments.push_back(std::move(*attachment));
         }
     }
     if (const auto warnings = value->find("warnings");

@@ -217,6 +217,36 @@ void Batch::finish(const Todo& todo, Record record) {
     }
 }
 
+// The attachments of a worker's result at fields[at], `at` moved past them.
+std::vector<tool::AttachmentRecord> attachmentsFrom(const std::vector<std::string>& fields,
+                                                    std::size_t& at) {
+    constexpr std::size_t kFields = 8;
+    std::vector<tool::AttachmentRecord> attachments;
+    if (at >= fields.size()) {
+        return attachments;
+    }
+    const std::size_t count = std::stoul(fields[at++]);
+    for (std::size_t i = 0; i < count && at + kFields <= fields.size(); ++i, at += kFields) {
+        tool::AttachmentRecord a;
+        a.number = fields[at];
+        a.name = fields[at + 1];
+        a.type = fields[at + 2];
+        a.size = std::stoull(fields[at + 3]);
+        a.sha256 = fields[at + 4];
+        a.shown = fields[at + 5];
+        a.reason = fields[at + 6];
+        const std::string& pages = fields[at + 7];
+        for (std::size_t start = 0; start < pages.size();) {
+            std::size_t end = pages.find(',', start);
+            end = end == std::string::npos ? pages.size() : end;
+            a.pages.push_back(std::stoi(pages.substr(start, end - start)));
+            start = end + 1;
+        }
+        attachments.push_back(std::move(a));
+    }
+    return attachments;
+}
+
 void Batch::handleResult(Worker& worker, const std::vector<std::string>& fields) {
     if (worker.jobs.empty()) {
         return;
@@ -238,6 +268,7 @@ void Batch::handleResult(Worker& worker, const std::vector<std::string>& fields)
         for (std::size_t i = 0; i < warnings && at < fields.size(); ++i) {
             record.warnings.push_back(fields[at++]);
         }
+        record.attachments = attachmentsFrom(fields, at);
         std::vector<StagedImage> staged;
         for (; at + 1 < fields.size(); at += 2) {
             staged.push_back({fields[at], fields[at + 1]});
@@ -280,9 +311,13 @@ void Batch::workerEnded(Worker& worker, const std::string& reason) {
 }
 
 void Batch::readFrom(Worker& worker) {
-    const Received received = receive(worker);
-    for (const auto& fields : received.results) {
-        handleResult(worker, fields);
+    Received received = receive(worker);
+    try {
+        for (const auto& fields : received.results) {
+            handleResult(worker, fields);
+        }
+    } catch (const std::exception& e) {
+        received.broken = std::string("a result it cannot be read from (") + e.what() + ")";
     }
     if (!received.broken.empty()) {
         ended(worker, true);

@@ -158,6 +158,15 @@ std::vector<std::string> convertOne(const render::Library& library, const std::s
         std::vector<std::string> fields{"converted", size, sourceDigest->sha256,
                                         std::to_string(result.warnings.size())};
         fields.insert(fields.end(), result.warnings.begin(), result.warnings.end());
+        fields.push_back(std::to_string(result.attachments.size()));
+        for (const tool::AttachmentRecord& a : result.attachments) {
+            std::string pages;
+            for (const int page : a.pages) {
+                pages += (pages.empty() ? "" : ",") + std::to_string(page);
+            }
+            fields.insert(fields.end(), {a.number, a.name, a.type, std::to_string(a.size), a.sha256,
+                                         a.shown, a.reason, pages});
+        }
         for (const std::string& image : result.images) {
             const auto imageDigest = digest::ofFile(image);
             if (!imageDigest) {

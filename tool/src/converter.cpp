@@ -92,16 +92,6 @@ void limitProcessorTime() {
     }
 }
 
-// The message file itself must never be replaced by one of its images (a
-// message file named like its own output path).
-void refuseToOverwrite(const std::string& msgPath, const std::string& imagePath) {
-    std::error_code error;
-    if (std::filesystem::equivalent(msgPath, imagePath, error)) {
-        throw std::runtime_error("the image \"" + imagePath +
-                                 "\" would replace the message file itself; nothing written");
-    }
-}
-
 }  // namespace
 
 RenderBody selectBody(const Message& message, std::string* warning) {
@@ -169,22 +159,6 @@ bool knownTimeZone(const std::string& name) {
     }
     std::error_code error;
     return std::filesystem::is_regular_file("/usr/share/zoneinfo/" + name, error);
-}
-
-render::LoadOptions::Format formatOf(RenderBody::Kind kind) {
-    using Format = render::LoadOptions::Format;
-    switch (kind) {
-        case RenderBody::Kind::Html:
-            return Format::Html;
-        case RenderBody::Kind::Text:
-            return Format::Text;
-        case RenderBody::Kind::Rtf:
-        case RenderBody::Kind::None:
-            break;
-    }
-    // RTF is recognised from its content: a damaged body that is no RTF at
-    // all is shown as text rather than refused.
-    return Format::Detect;
 }
 
 }  // namespace
@@ -260,7 +234,8 @@ bool contains(std::span<const std::uint8_t> haystack, std::span<const std::uint8
                                           needle.end()) != haystack.end();
 }
 
-// The content ids the body links to ("cid:" + id, in 8-bit or UTF-16 text).
+}  // namespace
+
 std::vector<std::string> shownContentIds(const RenderBody& body) {
     std::vector<std::string> shown;
     for (const render::InlineImage& image : body.images) {
@@ -278,15 +253,6 @@ std::vector<std::string> shownContentIds(const RenderBody& body) {
     return shown;
 }
 
-void addEmbedded(const Message& message, std::vector<const Message*>& out) {
-    for (const auto& embedded : message.Messages()) {
-        out.push_back(embedded.get());
-        addEmbedded(*embedded, out);
-    }
-}
-
-}  // namespace
-
 envelope::Header messageHeader(const Message& message, const RenderBody& body,
                                const ConvertOptions& options,
                                const envelope::CodePageDecoder& decode) {
@@ -294,92 +260,6 @@ envelope::Header messageHeader(const Message& message, const RenderBody& body,
     header.timeZone = options.timeZone;
     header.shownContentIds = shownContentIds(body);
     return envelope::describe(message, decode, header);
-}
-
-std::vector<const Message*> pageMessages(const Message& message, const ConvertOptions& options) {
-    std::vector<const Message*> messages{&message};
-    if (options.header) {
-        addEmbedded(message, messages);
-    }
-    return messages;
-}
-
-ConvertResult convertMessage(const render::Library& library, const std::string& msgPath,
-                             const std::string& outputPath, const ConvertOptions& options) {
-    // Read whole, then opened as a stream's bytes would be.
-    Message message(std::make_shared<const std::vector<std::uint8_t>>(
-        common::readFileBytes(msgPath, cfb::CompoundFile::kMaxFileBytes)));
-    ConvertResult result;
-    const envelope::CodePageDecoder decode = codePageDecoder(library);
-    const std::vector<const Message*> parts = pageMessages(message, options);
-    // With embedded messages there are pages of two documents at least: the
-    // names are numbered from the first.
-    const bool numbered = parts.size() > 1;
-    int written = 0;
-    for (std::size_t part = 0; part < parts.size(); ++part) {
-        const Message& current = *parts[part];
-        // What is said about an embedded message names it.
-        const std::string about =
-            part == 0 ? std::string() : "embedded message " + std::to_string(part) + ": ";
-        if (written >= common::kMaxPages) {
-            result.warnings.push_back(std::to_string(parts.size() - part) +
-                                      " embedded messages are left out: the message already "
-                                      "makes " +
-                                      std::to_string(common::kMaxPages) + " pages");
-            break;
-        }
-        std::string warning;
-        RenderBody body;
-        try {
-            body = selectBody(current, &warning);
-        } catch (const std::exception& e) {
-            // The message itself fails as it always did; an embedded one
-            // still shows its header.
-            if (part == 0) {
-                throw;
-            }
-            warning = std::string("the body cannot be read (") + e.what() + ")";
-        }
-        if (!warning.empty()) {
-            result.warnings.push_back(about + warning);
-        }
-        render::LoadOptions load;
-        load.codePage = body.codePage;
-        load.format = formatOf(body.kind);
-        load.paper = options.paper;
-        if (options.header) {
-            envelope::Header header = messageHeader(current, body, options, decode);
-            for (std::string& text : header.warnings) {
-                result.warnings.push_back(about + text);
-            }
-            load.header = envelope::toText(header);
-        }
-        const render::Document document(library, body.bytes, body.images, load);
-        // The page images stand; what the renderer had to give up on is said.
-        for (std::string& text : document.Warnings()) {
-            result.warnings.push_back(about + text);
-        }
-        render::ImageOptions image;
-        image.JpegQuality = options.quality;
-        image.Resolution = options.dpi;
-        const int pages = document.PageCount();
-        const int room = common::kMaxPages - written;
-        if (pages > room) {
-            result.warnings.push_back(about + std::to_string(pages - room) +
-                                      " pages are left out: the message makes more than " +
-                                      std::to_string(common::kMaxPages) + " pages");
-        }
-        for (int i = 0; i < std::min(pages, room); ++i) {
-            const std::string pageFile =
-                numbered || pages > 1 ? common::pageFileName(outputPath, written + 1) : outputPath;
-            refuseToOverwrite(msgPath, pageFile);
-            document.SaveToImage(i, 1, pageFile, image);
-            result.images.push_back(pageFile);
-            ++written;
-        }
-    }
-    message.Dispose();
-    return result;
 }
 
 int runConverter(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {

@@ -4,6 +4,8 @@
 //
 //   {"source":"mail/a.msg","size":20480,"sha256":"…","status":"converted",
 //    "pages":2,"images":[{"path":"a_1.jpg","sha256":"…"},…],
+//    "attachments":[{"number":"1","name":"plan.pdf","type":"application/pdf",
+//                    "size":81234,"sha256":"…","shown":"pages","pages":[2]},…],
 //    "warnings":[…],"ms":31}
 //   {"source":"mail/b.msg","size":11,"sha256":"…","status":"failed",
 //    "pages":0,"images":[],"error":"The provided stream is not a valid IStorage","ms":2}
@@ -11,12 +13,18 @@
 //    "reason":"this user may not read it","ms":0}
 //
 // "source" is the message's path as given or found; image paths are relative
-// to the output folder. File names that are not UTF-8 keep their bytes as
+// to the output folder. "attachments" (with the attachments option, when the
+// message has any) lists each attachment as its pages show it: "shown" is
+// "pages", or "placeholder" with the "reason"; "pages" are its page numbers
+// among "images", from 1; "number" is its place ("2.1": the first attachment
+// of the message attached second). File names that are not UTF-8 keep their bytes as
 // \udcXX escapes (common/json_string.h). A sharded run also writes its plan beside its
 // report (`<report>.plan.json`: the inputs over all shards and their digest),
 // which --merge-reports checks the shards against.
 
 #include "batch/plan.h"
+
+#include <tool/converter.h>
 
 #include <cstdint>
 #include <optional>
@@ -42,6 +50,7 @@ struct Record {
         std::string sha256;
     };
     std::vector<Image> images;
+    std::vector<tool::AttachmentRecord> attachments;
     std::vector<std::string> warnings;
     std::string error;  // failed: why; skipped: the reason
     std::int64_t ms = 0;

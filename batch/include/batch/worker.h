@@ -8,7 +8,9 @@
 // used, so nothing the renderer prints can be taken for a result.
 //   job:    source path, staging name (the image path to write)
 //   result: "converted", size, sha256, then the count of warnings and the
-//           warnings, then per image its path and sha256;
+//           warnings, then the count of attachments and per attachment its
+//           number, name, type, size, sha256, how shown, the reason and its
+//           pages ("2,3"), then per image its path and sha256;
 //           or "failed", size ("" when unreadable), sha256, the failure text.
 // The worker ends when its input ends. It ignores SIGINT and SIGTERM: the
 // batch converter decides when a message in hand is given up.

@@ -44,6 +44,32 @@ constexpr std::string_view kRecipientDisplayName = "5FF6";
 // About twenty lines of the header's values.
 constexpr std::size_t kLongRowBytes = 2000;
 
+// An attachment's name: its long file name, else its file name, else its
+// display name; an empty one counts as none.
+std::optional<std::string> nameOf(const TextReader& text, const OutlookStorage::Attachment& a) {
+    for (std::string_view id : {OutlookStorage::PR_ATTACH_LONG_FILENAME,
+                                OutlookStorage::PR_ATTACH_FILENAME, kDisplayName}) {
+        if (auto name = text.nonEmpty(a, id)) {
+            return name;
+        }
+    }
+    return std::nullopt;
+}
+
+// An embedded message's name: the one its attachment gave it, else its
+// subject.
+std::optional<std::string> nameOf(const TextReader& text, const Message& embedded,
+                                  const CodePageDecoder& decode) {
+    std::optional<std::string> name;
+    if (const auto& raw = embedded.AttachmentName()) {
+        name = text.fromRaw(*raw);
+    }
+    if (!name || name->empty()) {
+        name = TextReader(embedded, decode).nonEmpty(embedded, kSubject);
+    }
+    return name;
+}
+
 bool startsWithCaseless(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && equalsCaseless(text.substr(0, prefix.size()), prefix);
 }
@@ -98,19 +124,6 @@ Person personOf(const TextReader& reader, const Message& m, std::string_view nam
         }
     }
     return p;
-}
-
-// "1.2 MB", "12 KB" (rounded up, as mail programs list attachments).
-std::string sizeText(std::uint64_t bytes) {
-    char text[32];
-    if (bytes >= std::uint64_t{1024} * 1024) {
-        std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / (1024.0 * 1024.0));
-    } else {
-        std::snprintf(
-            text, sizeof text, "%llu KB",
-            static_cast<unsigned long long>(std::max<std::uint64_t>(1, (bytes + 1023) / 1024)));
-    }
-    return text;
 }
 
 std::string joined(const std::vector<std::string>& parts, std::string_view separator) {
@@ -301,28 +314,14 @@ private:
                           *contentId) != m_options.shownContentIds.end()) {
                 continue;
             }
-            std::optional<std::string> name;
-            for (std::string_view id : {OutlookStorage::PR_ATTACH_LONG_FILENAME,
-                                        OutlookStorage::PR_ATTACH_FILENAME, kDisplayName}) {
-                if ((name = m_text.nonEmpty(*attachment, id))) {
-                    break;
-                }
-            }
-            std::string entry = name.value_or("(unnamed attachment)");
+            std::string entry = nameOf(m_text, *attachment).value_or("(unnamed attachment)");
             if (const auto size = attachment->DataSize()) {
                 entry += " (" + sizeText(*size) + ")";
             }
             names.push_back(std::move(entry));
         }
         for (const auto& embedded : m_message.Messages()) {
-            std::optional<std::string> name;
-            if (const auto& raw = embedded->AttachmentName()) {
-                name = m_text.fromRaw(*raw);
-            }
-            if (!name || name->empty()) {
-                name = TextReader(*embedded, m_decode).nonEmpty(*embedded, kSubject);
-            }
-            std::string entry = name.value_or("(message)");
+            std::string entry = nameOf(m_text, *embedded, m_decode).value_or("(message)");
             if (const auto size = embedded->AttachmentSize(); size && *size > 0) {
                 entry += " (" + sizeText(static_cast<std::uint64_t>(*size)) + ")";
             }
@@ -530,6 +529,29 @@ std::string oneLine(std::string_view text, bool breaks) {
 }
 
 }  // namespace
+
+std::optional<std::string> attachmentName(const Message& message,
+                                          const tool::OutlookStorage::Attachment& attachment,
+                                          const CodePageDecoder& decode) {
+    return nameOf(TextReader(message, decode), attachment);
+}
+
+std::optional<std::string> embeddedMessageName(const Message& owner, const Message& embedded,
+                                               const CodePageDecoder& decode) {
+    return nameOf(TextReader(owner, decode), embedded, decode);
+}
+
+std::string sizeText(std::uint64_t bytes) {
+    char text[32];
+    if (bytes >= std::uint64_t{1024} * 1024) {
+        std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / (1024.0 * 1024.0));
+    } else {
+        std::snprintf(
+            text, sizeof text, "%llu KB",
+            static_cast<unsigned long long>(std::max<std::uint64_t>(1, (bytes + 1023) / 1024)));
+    }
+    return text;
+}
 
 ItemKind kindOf(std::string_view messageClass) {
     if (startsWithCaseless(messageClass, "IPM.Appointment")) {

@@ -85,6 +85,11 @@ ConvertOptions parseOptions(const std::vector<std::string>& words, ConvertOption
 // threw for the RTF body is thrown.
 RenderBody selectBody(const Message& message, std::string* warning = nullptr);
 
+// The content ids of the body's pictures that the body links to ("cid:" +
+// id, in 8-bit or UTF-16 text): those attachments are the body's, not pages
+// of their own.
+std::vector<std::string> shownContentIds(const RenderBody& body);
+
 // The rendering library's code-page table, for the header's 8-bit strings.
 // The library must outlive the decoder.
 envelope::CodePageDecoder codePageDecoder(const render::Library& library);
@@ -101,10 +106,26 @@ envelope::Header messageHeader(const Message& message, const RenderBody& body,
 // holding a message), depth first.
 std::vector<const Message*> pageMessages(const Message& message, const ConvertOptions& options);
 
+// An attachment as the pages show it (with the attachments option).
+struct AttachmentRecord {
+    // Its place: "2" for the message's second attachment, "2.1" for the
+    // first attachment of the message attached second.
+    std::string number;
+    std::string name;      // as the message names it
+    std::string type;      // MIME type, from its bytes where they tell
+    std::uint64_t size = 0;
+    std::string sha256;    // of its bytes ("" for an embedded message)
+    // "pages" when its content is shown, else "placeholder", with the reason.
+    std::string shown;
+    std::string reason;
+    std::vector<int> pages;  // its page numbers among the message's images, from 1
+};
+
 // What converting one message made.
 struct ConvertResult {
     std::vector<std::string> images;    // the files written, in page order
     std::vector<std::string> warnings;  // what was recovered from, one text each
+    std::vector<AttachmentRecord> attachments;
 };
 
 // Converts the message at msgPath with a loaded rendering library: one page

@@ -68,6 +68,19 @@ Header describe(const Message& message, const CodePageDecoder& decode, const Opt
 // goes last, whole, so the subject stays on the first page.
 std::string toText(const Header& header);
 
+// The names the header lists attachments by: an attachment's long file
+// name, else its file name, else its display name; an embedded message's
+// name as its attachment gave it, else its subject. Decoded in the code pages
+// of `message` (the owner); nothing when there is none.
+std::optional<std::string> attachmentName(const Message& message,
+                                          const tool::OutlookStorage::Attachment& attachment,
+                                          const CodePageDecoder& decode);
+std::optional<std::string> embeddedMessageName(const Message& owner, const Message& embedded,
+                                               const CodePageDecoder& decode);
+
+// A size as mail programs list attachments: "1.2 MB", "12 KB" (rounded up).
+std::string sizeText(std::uint64_t bytes);
+
 // A FILETIME (100 ns since 1601 UTC) in the zone (empty: the machine's
 // own), as "Tuesday, 8 December 2026 01:27", or without the time of day. Nothing
 // for a time before 1601 or after 4500 (the "no date" mark of mail programs).

@@ -1,0 +1,197 @@
+// A message's attachments as orvaline-convert shows them (on by default
+// there): each after its message in the message's order, embedded messages
+// among them with their own, the body's own pictures left to the body, and
+// the report's record of how each was shown, checked against the files.
+#include "batch_support.h"
+
+#include <msg_builder/msg_builder.h>
+
+#include <QBuffer>
+
+namespace {
+
+using namespace batch_test;
+using msg_builder::Bytes;
+
+constexpr std::int32_t kByValue = 1;
+constexpr std::int32_t kByReference = 2;
+constexpr std::int32_t kEmbedded = 5;
+
+Bytes pngPicture() {
+    QImage image(40, 30, QImage::Format_RGB32);
+    image.fill(Qt::darkBlue);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return Bytes(bytes.begin(), bytes.end());
+}
+
+msg_builder::AttachmentBuilder& fileAttachment(msg_builder::MessageBuilder& message,
+                                               std::string_view name, Bytes data) {
+    return message.addAttachment()
+        .int32(0x3705, kByValue)
+        .unicode(0x3707, name)
+        .binary(0x3701, std::move(data));
+}
+
+void write(const fs::path& path, const Bytes& bytes) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string qtSha256Of(const Bytes& bytes) {
+    return QCryptographicHash::hash(
+               QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())),
+               QCryptographicHash::Sha256)
+        .toHex()
+        .toStdString();
+}
+
+std::vector<std::string> numbersOf(const Record& record) {
+    std::vector<std::string> numbers;
+    for (const auto& attachment : record.attachments) {
+        numbers.push_back(attachment.number);
+    }
+    return numbers;
+}
+
+const tool::AttachmentRecord& numbered(const Record& record, const std::string& number) {
+    for (const auto& attachment : record.attachments) {
+        if (attachment.number == number) {
+            return attachment;
+        }
+    }
+    throw std::runtime_error("no attachment " + number);
+}
+
+TEST_F(BatchRun, AttachmentsFollowTheirMessageInOrderAndTheReportSaysHowEachIsShown) {
+    msg_builder::MessageBuilder message;
+    message.unicode(0x0037, "with attachments")
+        .binary(0x1013, msg_builder::toBytes("<html><body><p>See the logo:</p>"
+                                             "<img src=\"cid:logo@example\"></body></html>"));
+    fileAttachment(message, "notes.txt", msg_builder::toBytes("first line\r\nsecond line\r\n"));
+    msg_builder::MessageBuilder& forwarded = message.addAttachment()
+                                                 .int32(0x3705, kEmbedded)
+                                                 .unicode(0x3707, "forwarded.msg")
+                                                 .embedded();
+    forwarded.unicode(0x0037, "forwarded").unicode(0x1000, "the forwarded body");
+    fileAttachment(forwarded, "inner.csv", msg_builder::toBytes("a,b\r\n1,2\r\n"));
+    fileAttachment(message, "logo.png", pngPicture()).unicode(0x3712, "logo@example");
+    const Bytes zip = msg_builder::toBytes(std::string("PK\x03\x04", 4) + "not really an archive");
+    fileAttachment(message, "archive.zip", zip);
+    message.addAttachment()
+        .int32(0x3705, kByReference)
+        .unicode(0x3707, "plan.pdf")
+        .unicode(0x370D, "\\\\server\\share\\plan.pdf");
+    const fs::path in = m_root / "in";
+    write(in / "m.msg", message.build());
+
+    const Outcome outcome = run({in.string(), "-o", (m_root / "out").string()});
+    ASSERT_EQ(outcome.status, 0) << outcome.err;
+    const auto records = reportBySource(m_root / "out" / "orvaline-report.jsonl");
+    const Record& record = records.at((in / "m.msg").string());
+    expectRecordsTrue(records, m_root / "out");
+    // The body, notes.txt, the forwarded message and its inner.csv, and a
+    // page each for what is not shown; logo.png is the body's picture.
+    ASSERT_EQ(record.images.size(), 6u);
+    EXPECT_EQ(numbersOf(record), (std::vector<std::string>{"1", "2", "2.1", "4", "5"}));
+    EXPECT_EQ(numbered(record, "1").name, "notes.txt");
+    EXPECT_EQ(numbered(record, "1").type, "text/plain");
+    EXPECT_EQ(numbered(record, "1").shown, "pages");
+    EXPECT_EQ(numbered(record, "1").pages, std::vector<int>{2});
+    EXPECT_EQ(numbered(record, "2").name, "forwarded.msg");
+    EXPECT_EQ(numbered(record, "2").shown, "pages");
+    EXPECT_EQ(numbered(record, "2").pages, std::vector<int>{3});
+    EXPECT_EQ(numbered(record, "2.1").name, "inner.csv");
+    EXPECT_EQ(numbered(record, "2.1").type, "text/csv");
+    EXPECT_EQ(numbered(record, "2.1").pages, std::vector<int>{4});
+    const auto& archive = numbered(record, "4");
+    EXPECT_EQ(archive.shown, "placeholder");
+    EXPECT_EQ(archive.size, zip.size());
+    EXPECT_EQ(archive.sha256, qtSha256Of(zip));
+    EXPECT_EQ(archive.pages, std::vector<int>{5});
+    const auto& link = numbered(record, "5");
+    EXPECT_EQ(link.shown, "placeholder");
+    EXPECT_NE(link.reason.find("link to a file outside the message"), std::string::npos)
+        << link.reason;
+    EXPECT_TRUE(link.sha256.empty());
+    // Still converted, with a warning naming each attachment not shown.
+    EXPECT_EQ(record.status, Record::Status::Converted);
+    const auto warned = [&](const std::string& name) {
+        return std::any_of(record.warnings.begin(), record.warnings.end(),
+                           [&](const std::string& w) { return w.find(name) != std::string::npos; });
+    };
+    EXPECT_TRUE(warned("\"archive.zip\" is not shown"));
+    EXPECT_TRUE(warned("\"plan.pdf\" is not shown"));
+    EXPECT_FALSE(warned("notes.txt"));
+
+    // Without them: the message's own pages, and no attachments in the record.
+    const Outcome without =
+        run({"--no-attachments", in.string(), "-o", (m_root / "without").string()});
+    ASSERT_EQ(without.status, 0) << without.err;
+    const auto plain = reportBySource(m_root / "without" / "orvaline-report.jsonl");
+    EXPECT_EQ(plain.at((in / "m.msg").string()).images.size(), 2u);  // the body, "forwarded"
+    EXPECT_TRUE(plain.at((in / "m.msg").string()).attachments.empty());
+    EXPECT_EQ(readFile(m_root / "without" / "orvaline-report.jsonl").find("\"attachments\""),
+              std::string::npos);
+}
+
+// A message file attached as a file (not embedded) is shown as the message it
+// is, with its own attachments; a damaged one as the file it is.
+TEST_F(BatchRun, AnAttachedMessageFileIsShownAsAMessage) {
+    msg_builder::MessageBuilder inner;
+    inner.unicode(0x0037, "attached as a file").unicode(0x1000, "its body");
+    fileAttachment(inner, "deep.txt", msg_builder::toBytes("deep down"));
+    const Bytes innerBytes = inner.build();
+    msg_builder::MessageBuilder outer;
+    outer.unicode(0x0037, "outer").unicode(0x1000, "the outer body");
+    fileAttachment(outer, "Attached.msg", innerBytes);
+    Bytes damaged = innerBytes;
+    damaged.resize(1024);
+    fileAttachment(outer, "Damaged.msg", damaged);
+    const fs::path in = m_root / "in";
+    write(in / "outer.msg", outer.build());
+
+    const Outcome outcome = run({"--no-header", in.string(), "-o", (m_root / "out").string()});
+    ASSERT_EQ(outcome.status, 0) << outcome.err;
+    const auto records = reportBySource(m_root / "out" / "orvaline-report.jsonl");
+    const Record& record = records.at((in / "outer.msg").string());
+    EXPECT_EQ(numbersOf(record), (std::vector<std::string>{"1", "1.1", "2"}));
+    EXPECT_EQ(numbered(record, "1").type, "application/vnd.ms-outlook");
+    EXPECT_EQ(numbered(record, "1").shown, "pages");
+    EXPECT_EQ(numbered(record, "1").sha256, qtSha256Of(innerBytes));
+    EXPECT_EQ(numbered(record, "1.1").name, "deep.txt");
+    EXPECT_EQ(numbered(record, "1.1").shown, "pages");
+    EXPECT_EQ(numbered(record, "2").shown, "placeholder");
+    EXPECT_EQ(record.images.size(), 4u);
+}
+
+TEST(BatchPieces, ReportKeepsEachAttachmentsRecord) {
+    Record record;
+    record.source = "m.msg";
+    record.size = 10;
+    record.status = Record::Status::Converted;
+    record.images = {{"m_1.jpg", "aa"}, {"m_2.jpg", "bb"}};
+    tool::AttachmentRecord shown{
+        "1", "plan \"final\".pdf", "application/pdf", 81234, "cc", "pages", "", {2}};
+    tool::AttachmentRecord placeholder{
+        "1.2", "caf\xc3\xa9\xff.zip", "application/zip",         7,
+        "dd",  "placeholder",         "no reader for this kind", {3}};
+    record.attachments = {shown, placeholder};
+    const std::string line = batch::toLine(record);
+    const auto back = batch::fromLine(line.substr(0, line.size() - 1));
+    ASSERT_TRUE(back.has_value());
+    ASSERT_EQ(back->attachments.size(), 2u);
+    for (std::size_t i = 0; i < 2; ++i) {
+        const auto& a = record.attachments[i];
+        const auto& b = back->attachments[i];
+        EXPECT_EQ(std::tie(a.number, a.name, a.type, a.size, a.sha256, a.shown, a.reason, a.pages),
+                  std::tie(b.number, b.name, b.type, b.size, b.sha256, b.shown, b.reason, b.pages));
+    }
+    EXPECT_EQ(line.find("\"reason\":\"\""), std::string::npos);  // no empty reason written
+}
+
+}  // namespace
