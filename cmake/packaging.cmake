@@ -127,6 +127,10 @@ set(CPACK_DEBIAN_PACKAGE_SECTION mail)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "${font_depends}")
+# Office attachments are drawn through LibreOffice and its Python bridge when
+# they are installed; without them such an attachment gets a page saying so.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
+    "libreoffice-writer-nogui | libreoffice-writer, libreoffice-calc-nogui | libreoffice-calc, libreoffice-impress-nogui | libreoffice-impress, python3-uno")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "convert Outlook message files into JPEG page images")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "Orvaline turns Outlook e-mail message files (.msg) into JPEG page images:

@@ -200,9 +200,10 @@ void applyValue(const std::string& name, const std::string& value, CommandLine& 
 }
 
 bool takesValue(const std::string& name) {
-    static const char* const kNames[] = {"-o",    "--output", "--report",  "--merge-reports",
-                                         "-j",    "--jobs",   "--timeout", "--shard",
-                                         "--dpi", "--paper",  "--quality", "--timezone"};
+    static const char* const kNames[] = {
+        "-o",        "--output",   "--report",        "--merge-reports", "-j",
+        "--jobs",    "--timeout",  "--shard",         "--dpi",           "--paper",
+        "--quality", "--timezone", "--office-timeout"};
     return std::find(std::begin(kNames), std::end(kNames), name) != std::end(kNames);
 }
 
@@ -240,7 +241,7 @@ void parseCommandLine(const std::vector<std::string>& args, CommandLine& line) {
                 throw common::UsageError(name + " needs a value");
             }
             if (name == "--dpi" || name == "--paper" || name == "--quality" ||
-                name == "--timezone") {
+                name == "--timezone" || name == "--office-timeout") {
                 line.run.pageWords.push_back(name);
                 line.run.pageWords.push_back(*value);
             } else {

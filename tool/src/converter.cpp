@@ -182,8 +182,8 @@ ConvertOptions parseOptions(const std::vector<std::string>& words, ConvertOption
             (name == "--header" ? options.header : options.attachments) = true;
             continue;
         }
-        const bool takesValue =
-            name == "--dpi" || name == "--paper" || name == "--quality" || name == "--timezone";
+        const bool takesValue = name == "--dpi" || name == "--paper" || name == "--quality" ||
+                                name == "--timezone" || name == "--office-timeout";
         if (!takesValue) {
             throw common::UsageError("unknown option " + name);
         }
@@ -198,6 +198,13 @@ ConvertOptions parseOptions(const std::vector<std::string>& words, ConvertOption
                 throw common::UsageError("--dpi takes a whole number from 72 to 600, not \"" +
                                          *value + "\"");
             }
+        } else if (name == "--office-timeout") {
+            int seconds = 0;
+            if (!parseNumber(*value, 1, 3600, seconds)) {
+                throw common::UsageError(
+                    "--office-timeout takes whole seconds from 1 to 3600, not \"" + *value + "\"");
+            }
+            options.officeSeconds = static_cast<unsigned>(seconds);
         } else if (name == "--quality") {
             if (!parseNumber(*value, 1, 100, options.quality)) {
                 throw common::UsageError("--quality takes a whole number from 1 to 100, not \"" +

@@ -25,6 +25,9 @@
 namespace tool {
 
 inline constexpr int kJpegQuality = 80;
+// Seconds LibreOffice may take to turn one Office attachment into PDF, by
+// default; past them it is stopped and the attachment gets a placeholder.
+inline constexpr unsigned kOfficeSecondsLimit = 60;
 // Processor seconds the converter may use before it stops with a text.
 inline constexpr unsigned kCpuSecondsLimit = 120;
 inline constexpr const char* kUsageLine = "Usage: Veltrane.exe <msg_file> <output_file>";
@@ -51,6 +54,8 @@ struct ConvertOptions {
     // message's pages, in the message's attachment order (embedded messages
     // among them), each first page opening with a caption band.
     bool attachments = false;
+    // Seconds LibreOffice may take over one Office attachment (and to start).
+    unsigned officeSeconds = kOfficeSecondsLimit;
     // Dots per inch of the page images.
     int dpi = 96;
     render::LoadOptions::Paper paper = render::LoadOptions::Paper::Document;
@@ -66,6 +71,8 @@ inline constexpr const char* kOptionsHelp =
     "                    forwarded messages follow as pages of their own\n"
     "  --attachments     every attachment follows as pages (pictures, PDF, text, Office\n"
     "                    documents, forwarded mail) or as a page that says why it is not shown\n"
+    "  --office-timeout SECONDS\n"
+    "                    LibreOffice's time for one Office attachment (default 60)\n"
     "  --dpi N           resolution of the page images, 72 to 600 dots per inch (default 96)\n"
     "  --paper NAME      letter or a4 (default: the body's own paper, Letter for HTML and text)\n"
     "  --quality N       JPEG quality, 1 to 100 (default 80)\n"
@@ -111,10 +118,10 @@ struct AttachmentRecord {
     // Its place: "2" for the message's second attachment, "2.1" for the
     // first attachment of the message attached second.
     std::string number;
-    std::string name;      // as the message names it
-    std::string type;      // MIME type, from its bytes where they tell
+    std::string name;  // as the message names it
+    std::string type;  // MIME type, from its bytes where they tell
     std::uint64_t size = 0;
-    std::string sha256;    // of its bytes ("" for an embedded message)
+    std::string sha256;  // of its bytes ("" for an embedded message)
     // "pages" when its content is shown, else "placeholder", with the reason.
     std::string shown;
     std::string reason;

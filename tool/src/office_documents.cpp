@@ -1,0 +1,354 @@
+#include "office_documents.h"
+
+#include <common/file_bytes.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+namespace tool::detail {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kPython = "/usr/bin/python3";
+
+// The bridge: starts LibreOffice (soffice.bin, which dies with the bridge),
+// connects to it, says "ready", then converts "source TAB target" lines, one
+// answer line each: "ok", or "error TAB why". "unavailable TAB why" or
+// "failed TAB why" instead of "ready" when it cannot start.
+constexpr const char* kBridge = R"PY(
+import ctypes, signal, subprocess, sys, time
+def die_with_parent():
+    ctypes.CDLL(None).prctl(1, signal.SIGKILL)
+try:
+    import uno
+    from com.sun.star.beans import PropertyValue
+    from com.sun.star.connection import NoConnectException
+except Exception:
+    print("unavailable\tthe LibreOffice Python bridge (python3-uno) is not installed", flush=True)
+    sys.exit(0)
+profile, pipe, program = sys.argv[1], sys.argv[2], sys.argv[3]
+def start():
+    return subprocess.Popen([program, "--headless", "--invisible", "--nologo", "--norestore",
+        "--nodefault", "--nolockcheck", "--nofirststartwizard",
+        "-env:UserInstallation=" + uno.systemPathToFileUrl(profile),
+        "--accept=pipe,name=%s;urp;StarOffice.ComponentContext" % pipe],
+        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+        preexec_fn=die_with_parent)
+office = start()
+restarts = 0
+local = uno.getComponentContext()
+resolver = local.ServiceManager.createInstanceWithContext("com.sun.star.bridge.UnoUrlResolver", local)
+context = None
+while context is None:
+    try:
+        context = resolver.resolve("uno:pipe,name=%s;urp;StarOffice.ComponentContext" % pipe)
+    except NoConnectException:
+        if office.poll() is not None:
+            # 81: a new profile was made, and LibreOffice asks to be started again.
+            if office.returncode == 81 and restarts < 2:
+                restarts += 1
+                office = start()
+                continue
+            print("failed\tLibreOffice ended as it started (status %d)" % office.returncode, flush=True)
+            sys.exit(0)
+        time.sleep(0.05)
+desktop = context.ServiceManager.createInstanceWithContext("com.sun.star.frame.Desktop", context)
+def prop(name, value):
+    p = PropertyValue()
+    p.Name = name
+    p.Value = value
+    return p
+exports = [("com.sun.star.text.TextDocument", "writer_pdf_Export"),
+           ("com.sun.star.sheet.SpreadsheetDocument", "calc_pdf_Export"),
+           ("com.sun.star.presentation.PresentationDocument", "impress_pdf_Export"),
+           ("com.sun.star.drawing.DrawingDocument", "draw_pdf_Export")]
+print("ready", flush=True)
+for line in sys.stdin:
+    source, target = line.rstrip("\n").split("\t")
+    try:
+        # Hidden, read-only, macros never run, links never updated.
+        document = desktop.loadComponentFromURL(uno.systemPathToFileUrl(source), "_blank", 0,
+            (prop("Hidden", True), prop("ReadOnly", True), prop("MacroExecutionMode", 0),
+             prop("UpdateDocMode", 0)))
+        if document is None:
+            print("error\tLibreOffice cannot open it", flush=True)
+            continue
+        try:
+            export = next((f for s, f in exports if document.supportsService(s)), None)
+            if export is None:
+                print("error\tLibreOffice opened it as nothing it can print", flush=True)
+                continue
+            document.storeToURL(uno.systemPathToFileUrl(target), (prop("FilterName", export),))
+        finally:
+            document.close(True)
+        print("ok", flush=True)
+    except Exception as e:
+        print("error\t" + " ".join(str(e).split()), flush=True)
+try:
+    desktop.terminate()
+except Exception:
+    pass
+office.wait(timeout=10)
+)PY";
+
+// LibreOffice's program, soffice.bin beside the "soffice" found on the PATH.
+std::string officeProgram() {
+    const char* path = std::getenv("PATH");
+    std::string list = path != nullptr ? path : "/usr/bin:/bin";
+    for (std::size_t start = 0; start <= list.size();) {
+        std::size_t end = list.find(':', start);
+        end = end == std::string::npos ? list.size() : end;
+        const fs::path candidate = fs::path(list.substr(start, end - start)) / "soffice";
+        std::error_code error;
+        if (end > start && fs::exists(candidate, error)) {
+            const fs::path real = fs::canonical(candidate, error);
+            if (!error) {
+                const fs::path program = real.parent_path() / "soffice.bin";
+                if (::access(program.c_str(), X_OK) == 0) {
+                    return program.string();
+                }
+            }
+        }
+        start = end + 1;
+    }
+    return {};
+}
+
+constexpr std::string_view kFolderPrefix = "orvaline-office-";
+
+// Folders of processes that ended without removing theirs (killed by the
+// batch converter's time limit, say): "orvaline-office-<pid>-XXXXXX" of this
+// user whose process is gone.
+void removeAbandonedFolders(const fs::path& temp) {
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(temp, error)) {
+        const std::string name = entry.path().filename().string();
+        if (!name.starts_with(kFolderPrefix)) {
+            continue;
+        }
+        const std::string rest = name.substr(kFolderPrefix.size());
+        const auto dash = rest.find('-');
+        if (dash == std::string::npos || dash == 0 || dash > 9 ||
+            rest.find_first_not_of("0123456789") != dash) {
+            continue;
+        }
+        const pid_t pid = static_cast<pid_t>(std::stol(rest.substr(0, dash)));
+        struct stat info {};
+        if (::lstat(entry.path().c_str(), &info) != 0 || !S_ISDIR(info.st_mode) ||
+            info.st_uid != ::getuid() || pid == ::getpid() || ::kill(pid, 0) == 0 ||
+            errno != ESRCH) {
+            continue;
+        }
+        fs::remove_all(entry.path(), error);
+    }
+}
+
+std::string privateFolder() {
+    const char* temp = std::getenv("TMPDIR");
+    const std::string root = temp != nullptr && *temp != '\0' ? temp : "/tmp";
+    removeAbandonedFolders(root);
+    std::string pattern =
+        root + "/" + std::string(kFolderPrefix) + std::to_string(::getpid()) + "-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw OfficeError(std::string("cannot make a folder for LibreOffice: ") +
+                          std::strerror(errno));
+    }
+    return pattern;
+}
+
+void writeAll(int fd, const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
+        if (wrote < 0 && errno == EINTR) {
+            continue;
+        }
+        if (wrote <= 0) {
+            throw OfficeError("LibreOffice's bridge is gone");
+        }
+        done += static_cast<std::size_t>(wrote);
+    }
+}
+
+}  // namespace
+
+OfficeConverter& OfficeConverter::forThisProcess() {
+    static OfficeConverter converter;
+    return converter;
+}
+
+OfficeConverter::~OfficeConverter() {
+    stop();
+    if (!m_folder.empty()) {
+        std::error_code ignored;
+        fs::remove_all(m_folder, ignored);
+    }
+}
+
+void OfficeConverter::stop() {
+    if (m_toBridge >= 0) {
+        ::close(m_toBridge);
+        m_toBridge = -1;
+    }
+    if (m_fromBridge >= 0) {
+        ::close(m_fromBridge);
+        m_fromBridge = -1;
+    }
+    if (m_pid > 0) {
+        // The bridge, LibreOffice and whatever it started: one process group.
+        ::kill(-m_pid, SIGKILL);
+        while (::waitpid(m_pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        m_pid = -1;
+    }
+    m_buffer.clear();
+}
+
+std::string OfficeConverter::readLine(unsigned seconds, const char* doing) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (true) {
+        if (const auto end = m_buffer.find('\n'); end != std::string::npos) {
+            std::string line = m_buffer.substr(0, end);
+            m_buffer.erase(0, end + 1);
+            return line;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0) {
+            stop();
+            throw OfficeError(std::string("LibreOffice took longer than ") +
+                              std::to_string(seconds) + " s " + doing +
+                              " and was stopped (--office-timeout)");
+        }
+        pollfd wait{m_fromBridge, POLLIN, 0};
+        const int ready = ::poll(&wait, 1, static_cast<int>(left));
+        if (ready < 0 && errno != EINTR) {
+            stop();
+            throw OfficeError(std::string("cannot wait for LibreOffice: ") + std::strerror(errno));
+        }
+        if (ready <= 0) {
+            continue;
+        }
+        char chunk[4096];
+        const ssize_t got = ::read(m_fromBridge, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            stop();
+            throw OfficeError(std::string("LibreOffice ended ") + doing);
+        }
+        m_buffer.append(chunk, static_cast<std::size_t>(got));
+    }
+}
+
+void OfficeConverter::start(unsigned seconds) {
+    const std::string program = officeProgram();
+    if (program.empty()) {
+        m_unavailable = "LibreOffice is not installed (no soffice on the PATH)";
+        throw OfficeError(m_unavailable);
+    }
+    if (::access(kPython, X_OK) != 0) {
+        m_unavailable = "LibreOffice's Python bridge cannot run (no /usr/bin/python3)";
+        throw OfficeError(m_unavailable);
+    }
+    if (m_folder.empty()) {
+        m_folder = privateFolder();
+    }
+    int toBridge[2];
+    int fromBridge[2];
+    if (::pipe2(toBridge, O_CLOEXEC) != 0) {
+        throw OfficeError(std::string("cannot start LibreOffice: ") + std::strerror(errno));
+    }
+    if (::pipe2(fromBridge, O_CLOEXEC) != 0) {
+        ::close(toBridge[0]);
+        ::close(toBridge[1]);
+        throw OfficeError(std::string("cannot start LibreOffice: ") + std::strerror(errno));
+    }
+    const std::string profile = m_folder + "/profile";
+    const std::string pipe = "orvaline-office-" + std::to_string(::getpid());
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::setpgid(0, 0);
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        ::dup2(toBridge[0], 0);
+        ::dup2(fromBridge[1], 1);
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, 2);
+        ::execl(kPython, "python3", "-c", kBridge, profile.c_str(), pipe.c_str(), program.c_str(),
+                static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(toBridge[0]);
+    ::close(fromBridge[1]);
+    if (pid < 0) {
+        ::close(toBridge[1]);
+        ::close(fromBridge[0]);
+        throw OfficeError(std::string("cannot start LibreOffice: ") + std::strerror(errno));
+    }
+    ::setpgid(pid, pid);
+    ++m_starts;
+    m_pid = pid;
+    m_toBridge = toBridge[1];
+    m_fromBridge = fromBridge[0];
+    const std::string answer = readLine(seconds, "to start");
+    if (answer == "ready") {
+        return;
+    }
+    const auto tab = answer.find('\t');
+    const std::string why = tab == std::string::npos ? answer : answer.substr(tab + 1);
+    stop();
+    if (answer.starts_with("unavailable")) {
+        m_unavailable = why;
+    }
+    throw OfficeError(why.empty() ? "LibreOffice did not start" : why);
+}
+
+std::vector<std::uint8_t> OfficeConverter::toPdf(std::span<const std::uint8_t> bytes,
+                                                 const std::string& extension, unsigned seconds) {
+    if (!m_unavailable.empty()) {
+        throw OfficeError(m_unavailable);
+    }
+    if (m_pid <= 0) {
+        start(seconds);
+    }
+    const std::string source = m_folder + "/document." + extension;
+    const std::string target = m_folder + "/document.pdf";
+    {
+        std::ofstream file(source, std::ios::binary | std::ios::trunc);
+        file.write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
+        if (!file) {
+            throw OfficeError("cannot hand the document to LibreOffice: " + source);
+        }
+    }
+    std::remove(target.c_str());
+    writeAll(m_toBridge, source + "\t" + target + "\n");
+    const std::string answer = readLine(seconds, "on the document");
+    std::remove(source.c_str());
+    if (answer != "ok") {
+        const auto tab = answer.find('\t');
+        throw OfficeError(tab == std::string::npos ? "LibreOffice cannot convert it"
+                                                   : "LibreOffice: " + answer.substr(tab + 1));
+    }
+    std::vector<std::uint8_t> pdf = common::readFileBytes(target, std::size_t{1} << 30);
+    std::remove(target.c_str());
+    return pdf;
+}
+
+}  // namespace tool::detail
