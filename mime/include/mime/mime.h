@@ -1,0 +1,154 @@
+#pragma once
+// The Internet mail reader: RFC 5322 messages with MIME (.eml files,
+// message/rfc822 attachments, mbox files), MIME entities without a mail
+// header (what an smime.p7m attachment holds) and DER PKCS#7 / CMS blobs, read
+// into plain values for drawing: the header fields decoded to UTF-8, the body
+// a mail program would show, the pictures it links, and the attachments.
+// Signed and encrypted mail is recognised and unwrapped where that needs no
+// key; nothing is verified or decrypted.
+//
+// Hostile input is expected: damaged mail is read as far as it goes, and what
+// the reader recovered from is listed in Message::warnings. Every call is
+// bounded by Limits. Thread-safe: calls share no state but the mail library's
+// process-wide tables, which it sets up once.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace mime {
+
+// Nesting of multiparts in multiparts within one message; a multipart deeper
+// than this is kept whole as one attachment (its raw entity) with a warning.
+inline constexpr std::size_t kMaxPartDepth = 32;
+// Nesting of messages in messages (message/rfc822, and the entity an S/MIME
+// signed-data blob holds); a message deeper than this is kept as an
+// attachment of its raw bytes, unread, with a warning.
+inline constexpr std::size_t kMaxMessageDepth = 32;
+// MIME parts looked at in one call, nested messages included; the parts after
+// it are left out with a warning.
+inline constexpr std::size_t kMaxParts = 10000;
+// Decoded bytes held in one result (part bytes, body text, nested messages'
+// raw bytes); a part that would go over it keeps its first bytes and is marked
+// truncated, with a warning.
+inline constexpr std::uint64_t kMaxDecodedBytes = std::uint64_t{512} << 20;
+// Bytes one call accepts; a larger input is refused with a ParseError.
+inline constexpr std::uint64_t kMaxInputBytes = std::uint64_t{1} << 30;
+// Messages read from one mbox file; the rest are left out with a warning.
+inline constexpr std::size_t kMaxMailboxMessages = 100000;
+// Warnings kept per message; one more line then says how many were left out.
+inline constexpr std::size_t kMaxWarnings = 200;
+
+struct Limits {
+    std::size_t partDepth = kMaxPartDepth;
+    std::size_t messageDepth = kMaxMessageDepth;
+    std::size_t parts = kMaxParts;
+    std::uint64_t decodedBytes = kMaxDecodedBytes;
+    std::uint64_t inputBytes = kMaxInputBytes;
+    std::size_t mailboxMessages = kMaxMailboxMessages;
+};
+
+// The input is not what the call reads (no mail header, no PKCS#7
+// structure), or is larger than Limits::inputBytes. The text says which.
+class ParseError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct Address {
+    std::string name;     // display name, UTF-8, RFC 2047 decoded; may be empty
+    std::string address;  // addr-spec as written; empty for an empty group
+};
+
+struct Header {
+    std::string name;   // as written
+    std::string value;  // unfolded, RFC 2047 decoded, UTF-8
+};
+
+struct Date {
+    bool valid = false;         // the text could be read as a date
+    std::int64_t seconds = 0;   // since 1970-01-01 00:00 UTC
+    int zoneOffsetMinutes = 0;  // the zone it was written with (+0100 is 60)
+    std::string text;           // the field as written, decoded
+};
+
+enum class Importance { Normal, Low, High };
+
+// A leaf part: an attachment or an inline picture.
+struct Part {
+    std::string contentType;  // lower case, "image/png"
+    std::string fileName;     // Content-Disposition filename, else Content-Type name; decoded
+    std::string contentId;    // without < >
+    std::string contentLocation;
+    bool inlineDisposition = false;
+    std::vector<std::uint8_t> bytes;  // transfer encoding removed
+    std::uint64_t declaredSize = 0;   // Content-Disposition size=, when given
+    bool truncated = false;           // bytes stop at Limits::decodedBytes
+};
+
+enum class Security { None, Signed, OpaqueSigned, Encrypted };
+
+struct Message {
+    // Header fields, decoded to UTF-8: RFC 2047 words by their charset;
+    // 8-bit bytes without an encoding as UTF-8 when valid, else windows-1252.
+    std::string subject;
+    std::vector<Address> from;
+    std::vector<Address> sender;
+    std::vector<Address> replyTo;
+    std::vector<Address> to;
+    std::vector<Address> cc;
+    std::vector<Address> bcc;
+    Date date;
+    std::string messageId;  // without < >
+    std::string inReplyTo;  // the first message id in it, without < >
+    Importance importance = Importance::Normal;
+    std::vector<Header> headers;  // every field, in order
+
+    // The body a mail program shows: in multipart/alternative the richest
+    // part it can show (text/html over text/enriched, which comes as HTML,
+    // over text/plain), in multipart/related the root part, in
+    // multipart/mixed the first text part that is not an attachment. UTF-8,
+    // line ends "\n"; text/plain format=flowed joined.
+    enum class BodyKind { None, Html, Text };
+    BodyKind bodyKind = BodyKind::None;
+    std::string body;
+    std::vector<Part> related;  // pictures the HTML body links by cid: or Content-Location
+
+    // Every other leaf part in the order it stands in the message;
+    // message/rfc822 parts also as a nested Message.
+    struct Attachment {
+        Part part;
+        std::unique_ptr<Message> message;  // set for a message read as one
+    };
+    std::vector<Attachment> attachments;
+
+    Security security = Security::None;
+    std::string securityProtocol;  // "S/MIME", "PGP/MIME", "PGP (inline)"; empty for None
+    std::vector<std::string> warnings;
+};
+
+// An RFC 5322 message (an .eml file; a leading mbox "From " line is passed
+// over). Throws ParseError when looksLikeMail is false for its start.
+Message parseMessage(std::span<const std::uint8_t> bytes, const Limits& limits = {});
+// A MIME entity without a mail header: the header fields of Message are
+// empty. Never throws ParseError but for the input size.
+Message parseEntity(std::span<const std::uint8_t> bytes, const Limits& limits = {});
+// A DER (or BER) PKCS#7 / CMS ContentInfo: signed-data with its content
+// (opaque-signed: the content is read as a MIME entity), enveloped-data or
+// authEnveloped-data (encrypted: nothing to show). Throws ParseError for
+// anything else.
+Message parsePkcs7(std::span<const std::uint8_t> der, const Limits& limits = {});
+// Every message of an mbox file (messages after "From " lines). Throws
+// ParseError when it does not start with a "From " line.
+std::vector<Message> parseMailbox(std::span<const std::uint8_t> bytes, const Limits& limits = {});
+
+// By content: header fields at the start (after an optional byte order mark
+// and mbox "From " line), one of them a field mail always has. Give it the
+// first few KiB; a line cut at the end of `head` counts.
+bool looksLikeMail(std::span<const std::uint8_t> head);
+
+}  // namespace mime

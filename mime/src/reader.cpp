@@ -1,0 +1,952 @@
+#include "reader.h"
+
+#include "gmime_support.h"
+#include "message_header.h"
+#include "pkcs7.h"
+#include "plain_text.h"
+#include "text_decoding.h"
+
+#include <common/text.h>
+
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+namespace mime::detail {
+
+namespace {
+
+constexpr std::size_t kReadChunk = 64 * 1024;
+
+std::string mimeTypeOf(GMimeObject* object) {
+    GMimeContentType* type = g_mime_object_get_content_type(object);
+    if (type == nullptr) {
+        return "text/plain";
+    }
+    const GText name(g_mime_content_type_get_mime_type(type));
+    return asciiLower(text(name));
+}
+
+std::string typeParameter(GMimeObject* object, const char* name) {
+    return text(g_mime_object_get_content_type_parameter(object, name));
+}
+
+std::string_view firstRawHeader(GMimeObject* object, std::string_view name) {
+    GMimeHeaderList* list = g_mime_object_get_header_list(object);
+    const int count = list != nullptr ? g_mime_header_list_get_count(list) : 0;
+    const std::string wanted = asciiLower(name);
+    for (int i = 0; i < count; ++i) {
+        GMimeHeader* header = g_mime_header_list_get_header_at(list, i);
+        const char* headerName = header != nullptr ? g_mime_header_get_name(header) : nullptr;
+        if (headerName != nullptr && asciiLower(headerName) == wanted) {
+            const char* raw = g_mime_header_get_raw_value(header);
+            return raw != nullptr ? std::string_view(raw) : std::string_view();
+        }
+    }
+    return {};
+}
+
+// A parameter read again from the raw field, with its 8-bit bytes guessed
+// as everywhere else (GMime's own reading of them would go by iconv's
+// windows-1252, which lacks five bytes).
+std::string rawParameter(GMimeObject* object, std::string_view field, const char* name) {
+    const std::string_view raw = firstRawHeader(object, field);
+    if (raw.empty()) {
+        return {};
+    }
+    const std::string value = preparedHeaderValue(raw);
+    if (field == "Content-Disposition") {
+        const GRef<GMimeContentDisposition> disposition(
+            g_mime_content_disposition_parse(quietOptions(), value.c_str()));
+        return disposition ? text(g_mime_content_disposition_get_parameter(disposition.get(), name))
+                           : std::string();
+    }
+    const GRef<GMimeContentType> type(g_mime_content_type_parse(quietOptions(), value.c_str()));
+    return type ? text(g_mime_content_type_get_parameter(type.get(), name)) : std::string();
+}
+
+std::string dispositionOf(GMimeObject* object) {
+    GMimeContentDisposition* disposition = g_mime_object_get_content_disposition(object);
+    return disposition != nullptr
+               ? asciiLower(text(g_mime_content_disposition_get_disposition(disposition)))
+               : std::string();
+}
+
+bool isAttachmentDisposition(GMimeObject* object) {
+    return dispositionOf(object) == "attachment";
+}
+
+std::uint64_t parseSize(std::string_view digits) {
+    std::uint64_t value = 0;
+    for (const char c : digits) {
+        if (c < '0' || c > '9') {
+            break;
+        }
+        const auto digit = static_cast<std::uint64_t>(c - '0');
+        if (value > (UINT64_MAX - digit) / 10) {
+            return 0;
+        }
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+std::string withoutAngles(std::string value) {
+    if (value.size() >= 2 && value.front() == '<' && value.back() == '>') {
+        return value.substr(1, value.size() - 2);
+    }
+    return value;
+}
+
+// The description of a part, without its bytes.
+Part describePart(GMimeObject* object) {
+    Part part;
+    part.contentType = mimeTypeOf(object);
+    const std::string disposition = dispositionOf(object);
+    part.inlineDisposition = disposition == "inline";
+    if (GMimeContentDisposition* d = g_mime_object_get_content_disposition(object)) {
+        part.declaredSize = parseSize(text(g_mime_content_disposition_get_parameter(d, "size")));
+    }
+    part.fileName = rawParameter(object, "Content-Disposition", "filename");
+    if (part.fileName.empty()) {
+        part.fileName = rawParameter(object, "Content-Type", "name");
+    }
+    part.contentId = withoutAngles(text(g_mime_object_get_content_id(object)));
+    part.contentLocation = decodeHeaderValue(firstRawHeader(object, "Content-Location"));
+    return part;
+}
+
+bool isMessageType(const std::string& type) {
+    return type == "message/rfc822" || type == "message/rfc2822" || type == "message/global" ||
+           type == "message/news";
+}
+
+bool isBodyType(const std::string& type) {
+    return type == "text/plain" || type == "text/html" || type == "text/enriched" ||
+           type == "text/richtext";
+}
+
+bool isPkcs7MimeType(const std::string& type) {
+    return type == "application/pkcs7-mime" || type == "application/x-pkcs7-mime";
+}
+
+bool endsWithP7m(const std::string& fileName) {
+    const std::string lower = asciiLower(fileName);
+    return lower.size() >= 4 && lower.compare(lower.size() - 4, 4, ".p7m") == 0;
+}
+
+struct Decoded {
+    std::vector<std::uint8_t> bytes;
+    bool truncated = false;
+};
+
+// The content of a leaf part with its transfer encoding removed, at most
+// `room` bytes.
+Decoded decodeContent(GMimePart* part, std::uint64_t room) {
+    Decoded out;
+    GMimeDataWrapper* wrapper = g_mime_part_get_content(part);
+    GMimeStream* stream = wrapper != nullptr ? g_mime_data_wrapper_get_stream(wrapper) : nullptr;
+    if (stream == nullptr) {
+        return out;
+    }
+    const GMimeContentEncoding encoding = g_mime_data_wrapper_get_encoding(wrapper);
+    GRef<GMimeFilter> filter;
+    if (encoding == GMIME_CONTENT_ENCODING_BASE64 ||
+        encoding == GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE ||
+        encoding == GMIME_CONTENT_ENCODING_UUENCODE) {
+        filter.reset(g_mime_filter_basic_new(encoding, FALSE));
+    }
+    const auto append = [&](const char* data, std::size_t size) {
+        const std::uint64_t left = room - out.bytes.size();
+        const std::size_t take = size > left ? static_cast<std::size_t>(left) : size;
+        out.bytes.insert(out.bytes.end(), reinterpret_cast<const std::uint8_t*>(data),
+                         reinterpret_cast<const std::uint8_t*>(data) + take);
+        if (take < size) {
+            out.truncated = true;
+        }
+    };
+    g_mime_stream_reset(stream);
+    const gint64 length = g_mime_stream_length(stream);
+    if (length > 0) {
+        out.bytes.reserve(static_cast<std::size_t>(
+            std::min<std::uint64_t>(static_cast<std::uint64_t>(length), room)));
+    }
+    std::vector<char> buffer(kReadChunk);
+    while (!out.truncated) {
+        const gssize read = g_mime_stream_read(stream, buffer.data(), buffer.size());
+        if (read <= 0) {
+            break;
+        }
+        if (filter) {
+            char* result = nullptr;
+            std::size_t resultLength = 0;
+            std::size_t resultPrespace = 0;
+            g_mime_filter_filter(filter.get(), buffer.data(), static_cast<std::size_t>(read), 0,
+                                 &result, &resultLength, &resultPrespace);
+            append(result, resultLength);
+        } else {
+            append(buffer.data(), static_cast<std::size_t>(read));
+        }
+    }
+    if (filter && !out.truncated) {
+        char* result = nullptr;
+        std::size_t resultLength = 0;
+        std::size_t resultPrespace = 0;
+        g_mime_filter_complete(filter.get(), buffer.data(), 0, 0, &result, &resultLength,
+                               &resultPrespace);
+        append(result, resultLength);
+    }
+    g_mime_stream_reset(stream);
+    return out;
+}
+
+std::string_view asText(const std::vector<std::uint8_t>& bytes) {
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+// The charset an HTML document names in its first bytes (a meta element),
+// for HTML whose part declares none.
+std::string sniffHtmlCharset(std::string_view html) {
+    const std::string head = asciiLower(html.substr(0, 4096));
+    const std::size_t at = head.find("charset=");
+    if (at == std::string::npos) {
+        return {};
+    }
+    std::size_t i = at + 8;
+    while (i < head.size() && (head[i] == '"' || head[i] == '\'' || head[i] == ' ')) {
+        ++i;
+    }
+    std::string name;
+    while (i < head.size() && name.size() < 40 &&
+           ((head[i] >= 'a' && head[i] <= 'z') || (head[i] >= '0' && head[i] <= '9') ||
+            head[i] == '-' || head[i] == '_' || head[i] == '.' || head[i] == ':')) {
+        name.push_back(head[i++]);
+    }
+    return name;
+}
+
+std::string enrichedToHtml(const std::string& enriched, bool richtext) {
+    const GRef<GMimeFilter> filter(
+        g_mime_filter_enriched_new(richtext ? GMIME_FILTER_ENRICHED_IS_RICHTEXT : 0));
+    std::string html;
+    std::vector<char> chunk(kReadChunk);
+    char* result = nullptr;
+    std::size_t resultLength = 0;
+    std::size_t resultPrespace = 0;
+    for (std::size_t at = 0; at < enriched.size(); at += chunk.size()) {
+        const std::size_t size = std::min(chunk.size(), enriched.size() - at);
+        std::copy_n(enriched.data() + at, size, chunk.data());
+        g_mime_filter_filter(filter.get(), chunk.data(), size, 0, &result, &resultLength,
+                             &resultPrespace);
+        html.append(result, resultLength);
+    }
+    g_mime_filter_complete(filter.get(), chunk.data(), 0, 0, &result, &resultLength,
+                           &resultPrespace);
+    html.append(result, resultLength);
+    return text(html.c_str());
+}
+
+// Cuts UTF-8 text to at most `size` bytes, at a character boundary.
+void cutUtf8(std::string& textIn, std::size_t size) {
+    if (textIn.size() <= size) {
+        return;
+    }
+    while (size > 0 && (static_cast<unsigned char>(textIn[size]) & 0xC0) == 0x80) {
+        --size;
+    }
+    textIn.resize(size);
+}
+
+bool isUrlDelimiter(char c) {
+    return c == '"' || c == '\'' || c == '<' || c == '>' || c == '(' || c == ')' || c == ' ' ||
+           c == '\t' || c == '\r' || c == '\n';
+}
+
+std::string percentDecoded(std::string_view value) {
+    std::string out;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        if (value[i] == '%' && i + 2 < value.size()) {
+            const int high = common::hexDigitValue(static_cast<unsigned char>(value[i + 1]));
+            const int low = common::hexDigitValue(static_cast<unsigned char>(value[i + 2]));
+            if (high >= 0 && low >= 0) {
+                out.push_back(static_cast<char>(high * 16 + low));
+                i += 2;
+                continue;
+            }
+        }
+        out.push_back(value[i]);
+    }
+    return out;
+}
+
+// The bytes as the parser is to see them: with an empty line where a header
+// ends without one, so the lines after it are read as the body instead of
+// being dropped.
+class ParserInput {
+public:
+    ParserInput(std::span<const std::uint8_t> bytes, std::vector<std::string>& warnings)
+        : m_bytes(bytes) {
+        const std::size_t gap = missingHeaderEnd(
+            std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+        if (gap == std::string_view::npos) {
+            return;
+        }
+        m_copy.reserve(bytes.size() + 1);
+        m_copy.insert(m_copy.end(), bytes.begin(),
+                      bytes.begin() + static_cast<std::ptrdiff_t>(gap));
+        m_copy.push_back('\n');
+        m_copy.insert(m_copy.end(), bytes.begin() + static_cast<std::ptrdiff_t>(gap), bytes.end());
+        m_bytes = m_copy;
+        addWarning(warnings,
+                   gap == 0
+                       ? std::string("no header fields at the start: all of it is read as the body")
+                       : "the header ends without an empty line at byte " + std::to_string(gap) +
+                             "; the lines from there on are the body");
+    }
+    std::span<const std::uint8_t> bytes() const { return m_bytes; }
+
+private:
+    std::vector<std::uint8_t> m_copy;
+    std::span<const std::uint8_t> m_bytes;
+};
+
+}  // namespace
+
+// The walk over one message's (or entity's) content into a Message.
+class ContentWalk {
+public:
+    ContentWalk(Message& out, Budget& budget, std::size_t messageDepth)
+        : m_out(out), m_budget(budget), m_messageDepth(messageDepth) {}
+
+    void read(GMimeObject* root) { visit(root, 1, true); }
+
+    // Signed content unwrapped from a PKCS#7 blob: a MIME entity shown as
+    // this message's content.
+    void readUnwrapped(std::span<const std::uint8_t> entity, std::size_t depth) {
+        const ParserInput input(entity, m_out.warnings);
+        GMimeParse parse(input.bytes(), GMimeParse::Format::Message);
+        GMimeObject* root = parse.entity();
+        ++m_messageDepth;
+        visit(root, depth, true);
+        --m_messageDepth;
+        parse.warnings().moveInto(m_out.warnings);
+    }
+
+    void noteSecurity(Security kind, std::string protocol) {
+        if (m_out.security == Security::None ||
+            (kind == Security::Encrypted && m_out.security != Security::Encrypted)) {
+            m_out.security = kind;
+            m_out.securityProtocol = std::move(protocol);
+        }
+    }
+
+private:
+    void warn(std::string textIn) { addWarning(m_out.warnings, std::move(textIn)); }
+
+    bool countPart() {
+        if (m_budget.parts >= m_budget.limits.parts) {
+            if (!m_budget.partsWarned) {
+                warn("more than " + std::to_string(m_budget.limits.parts) +
+                     " parts; the rest are left out");
+                m_budget.partsWarned = true;
+            }
+            return false;
+        }
+        ++m_budget.parts;
+        return true;
+    }
+
+    bool tooDeepForMessage() const { return m_messageDepth + 1 > m_budget.limits.messageDepth; }
+
+    // Counts decoded bytes into the budget; says when they were cut.
+    std::vector<std::uint8_t> keep(Decoded decoded, Part& part) {
+        m_budget.bytes += decoded.bytes.size();
+        if (decoded.truncated) {
+            part.truncated = true;
+            warn("the part " + (part.fileName.empty() ? part.contentType : part.fileName) +
+                 " is cut at " + std::to_string(decoded.bytes.size()) +
+                 " bytes: the decoded bytes of the message reach the limit of " +
+                 std::to_string(m_budget.limits.decodedBytes));
+        }
+        return std::move(decoded.bytes);
+    }
+
+    Decoded fitted(std::vector<std::uint8_t> bytes) const {
+        Decoded decoded;
+        const std::uint64_t room = m_budget.room();
+        if (bytes.size() > room) {
+            bytes.resize(static_cast<std::size_t>(room));
+            decoded.truncated = true;
+        }
+        decoded.bytes = std::move(bytes);
+        return decoded;
+    }
+
+    void visit(GMimeObject* object, std::size_t depth, bool wantBody) {
+        if (object == nullptr || !countPart()) {
+            return;
+        }
+        if (GMIME_IS_MESSAGE_PART(object)) {
+            addMessagePart(GMIME_MESSAGE_PART(object));
+        } else if (GMIME_IS_MULTIPART(object)) {
+            if (depth > m_budget.limits.partDepth) {
+                addPlaceholder(object, "multiparts nested deeper than " +
+                                           std::to_string(m_budget.limits.partDepth) +
+                                           " levels: the deepest is kept whole as an attachment");
+                return;
+            }
+            visitMultipart(GMIME_MULTIPART(object), depth, wantBody);
+        } else if (GMIME_IS_PART(object)) {
+            visitLeaf(GMIME_PART(object), depth, wantBody);
+        } else {
+            addPlaceholder(object, "a part of an unknown kind is kept whole as an attachment");
+        }
+    }
+
+    void visitMultipart(GMimeMultipart* multipart, std::size_t depth, bool wantBody) {
+        GMimeObject* object = GMIME_OBJECT(multipart);
+        const std::string type = mimeTypeOf(object);
+        const int count = g_mime_multipart_get_count(multipart);
+        if (count <= 0) {
+            readPrologueOnly(multipart, type, wantBody);
+        } else if (GMIME_IS_MULTIPART_SIGNED(object) || type == "multipart/signed") {
+            visitSigned(multipart, count, depth, wantBody);
+        } else if (GMIME_IS_MULTIPART_ENCRYPTED(object) || type == "multipart/encrypted") {
+            visitEncrypted(multipart, count, depth);
+        } else if (type == "multipart/alternative") {
+            visitAlternative(multipart, count, depth, wantBody);
+        } else if (type == "multipart/related") {
+            visitRelated(multipart, count, depth, wantBody);
+        } else {
+            // mixed, and what is read like it: digest, report, parallel, and
+            // subtypes this reader does not know.
+            for (int i = 0; i < count; ++i) {
+                visit(g_mime_multipart_get_part(multipart, i), depth + 1, wantBody);
+            }
+        }
+    }
+
+    // A multipart the parser found no parts in (no boundary parameter, or
+    // none of its boundaries): its text is all there is.
+    void readPrologueOnly(GMimeMultipart* multipart, const std::string& type, bool wantBody) {
+        const char* prologue = g_mime_multipart_get_prologue(multipart);
+        if (prologue == nullptr || *prologue == '\0') {
+            return;
+        }
+        warn(type + " has no parts; its content is read as text/plain");
+        const std::string_view content(prologue);
+        if (wantBody && !m_bodyTaken) {
+            setBody(content, "text/plain", nullptr, false);
+            return;
+        }
+        Message::Attachment attachment;
+        attachment.part.contentType = "text/plain";
+        attachment.part.bytes = keep(fitted({content.begin(), content.end()}), attachment.part);
+        m_out.attachments.push_back(std::move(attachment));
+    }
+
+    void visitSigned(GMimeMultipart* multipart, int count, std::size_t depth, bool wantBody) {
+        GMimeObject* object = GMIME_OBJECT(multipart);
+        std::string protocol = asciiLower(typeParameter(object, "protocol"));
+        if (protocol.empty() && count > 1) {
+            protocol = mimeTypeOf(g_mime_multipart_get_part(multipart, 1));
+        }
+        noteSecurity(Security::Signed, protocolName(protocol));
+        visit(g_mime_multipart_get_part(multipart, 0), depth + 1, wantBody);
+        if (count < 2) {
+            warn("multipart/signed without its signature part");
+        }
+        // The signature part is not content; anything after it is.
+        for (int i = 2; i < count; ++i) {
+            visit(g_mime_multipart_get_part(multipart, i), depth + 1, false);
+        }
+    }
+
+    void visitEncrypted(GMimeMultipart* multipart, int count, std::size_t depth) {
+        GMimeObject* object = GMIME_OBJECT(multipart);
+        const std::string protocol = asciiLower(typeParameter(object, "protocol"));
+        noteSecurity(Security::Encrypted, protocolName(protocol));
+        // The control part ("Version: 1") is not kept; the encrypted data is,
+        // as an attachment.
+        for (int i = 0; i < count; ++i) {
+            GMimeObject* child = g_mime_multipart_get_part(multipart, i);
+            if (i == 0 && count > 1 && !protocol.empty() && mimeTypeOf(child) == protocol) {
+                continue;
+            }
+            visit(child, depth + 1, false);
+        }
+    }
+
+    static std::string protocolName(const std::string& protocol) {
+        if (protocol.find("pkcs7") != std::string::npos) {
+            return "S/MIME";
+        }
+        if (protocol.find("pgp") != std::string::npos) {
+            return "PGP/MIME";
+        }
+        return protocol.empty() ? std::string("unknown") : guessRunsToUtf8(protocol.substr(0, 60));
+    }
+
+    // How rich a body a part gives: HTML 3, enriched text 2, plain text 1,
+    // none 0.
+    int rank(GMimeObject* object, std::size_t depth) const {
+        if (object == nullptr || depth > m_budget.limits.partDepth) {
+            return 0;
+        }
+        if (GMIME_IS_MULTIPART(object)) {
+            GMimeMultipart* multipart = GMIME_MULTIPART(object);
+            const std::string type = mimeTypeOf(object);
+            const int count = g_mime_multipart_get_count(multipart);
+            if (count <= 0) {
+                const char* prologue = g_mime_multipart_get_prologue(multipart);
+                return prologue != nullptr && *prologue != '\0' ? 1 : 0;
+            }
+            if (type == "multipart/alternative") {
+                int best = 0;
+                for (int i = 0; i < count; ++i) {
+                    best = std::max(best, rank(g_mime_multipart_get_part(multipart, i), depth + 1));
+                }
+                return best;
+            }
+            if (type == "multipart/related") {
+                return rank(relatedRoot(multipart, count).second, depth + 1);
+            }
+            if (GMIME_IS_MULTIPART_SIGNED(object) || type == "multipart/signed") {
+                return rank(g_mime_multipart_get_part(multipart, 0), depth + 1);
+            }
+            if (GMIME_IS_MULTIPART_ENCRYPTED(object) || type == "multipart/encrypted") {
+                return 0;
+            }
+            for (int i = 0; i < count; ++i) {
+                if (const int r = rank(g_mime_multipart_get_part(multipart, i), depth + 1); r > 0) {
+                    return r;
+                }
+            }
+            return 0;
+        }
+        if (!GMIME_IS_PART(object)) {
+            return 0;
+        }
+        const std::string type = mimeTypeOf(object);
+        if (isPkcs7MimeType(type)) {
+            return 1;
+        }
+        if (isAttachmentDisposition(object)) {
+            return 0;
+        }
+        if (type == "text/html") {
+            return 3;
+        }
+        if (type == "text/enriched" || type == "text/richtext") {
+            return 2;
+        }
+        return type == "text/plain" ? 1 : 0;
+    }
+
+    void visitAlternative(GMimeMultipart* multipart, int count, std::size_t depth, bool wantBody) {
+        int best = -1;
+        int bestRank = 0;
+        for (int i = 0; i < count; ++i) {
+            // The last of equally rich alternatives is the one the sender
+            // preferred.
+            const int r = rank(g_mime_multipart_get_part(multipart, i), depth + 1);
+            if (r > 0 && r >= bestRank) {
+                best = i;
+                bestRank = r;
+            }
+        }
+        for (int i = 0; i < count; ++i) {
+            GMimeObject* child = g_mime_multipart_get_part(multipart, i);
+            if (best < 0) {
+                visit(child, depth + 1, false);  // nothing to show: keep them all
+            } else if (i == best) {
+                visit(child, depth + 1, wantBody);
+            } else {
+                keepAttachmentsOnly(child, depth + 1);
+            }
+        }
+    }
+
+    // From an alternative not shown: only what is marked as an attachment.
+    void keepAttachmentsOnly(GMimeObject* object, std::size_t depth) {
+        if (object == nullptr || depth > m_budget.limits.partDepth) {
+            return;
+        }
+        if (GMIME_IS_MULTIPART(object)) {
+            GMimeMultipart* multipart = GMIME_MULTIPART(object);
+            const int count = g_mime_multipart_get_count(multipart);
+            for (int i = 0; i < count; ++i) {
+                keepAttachmentsOnly(g_mime_multipart_get_part(multipart, i), depth + 1);
+            }
+        } else if (isAttachmentDisposition(object)) {
+            visit(object, depth, false);
+        }
+    }
+
+    // The root of a multipart/related: the part its start parameter names,
+    // else the first.
+    static std::pair<int, GMimeObject*> relatedRoot(GMimeMultipart* multipart, int count) {
+        const std::string start = withoutAngles(typeParameter(GMIME_OBJECT(multipart), "start"));
+        if (!start.empty()) {
+            for (int i = 0; i < count; ++i) {
+                GMimeObject* child = g_mime_multipart_get_part(multipart, i);
+                if (withoutAngles(text(g_mime_object_get_content_id(child))) == start) {
+                    return {i, child};
+                }
+            }
+        }
+        return {0, g_mime_multipart_get_part(multipart, 0)};
+    }
+
+    void visitRelated(GMimeMultipart* multipart, int count, std::size_t depth, bool wantBody) {
+        const auto [rootIndex, root] = relatedRoot(multipart, count);
+        const bool hadBody = m_bodyTaken;
+        visit(root, depth + 1, wantBody);
+        const bool htmlHere = !hadBody && m_bodyTaken && m_out.bodyKind == Message::BodyKind::Html;
+        for (int i = 0; i < count; ++i) {
+            if (i == rootIndex) {
+                continue;
+            }
+            GMimeObject* child = g_mime_multipart_get_part(multipart, i);
+            if (htmlHere && GMIME_IS_PART(child) && !isMessageType(mimeTypeOf(child))) {
+                Part part = describePart(child);
+                if (referencedByBody(part)) {
+                    if (countPart()) {
+                        part.bytes = keep(decodeContent(GMIME_PART(child), m_budget.room()), part);
+                        m_out.related.push_back(std::move(part));
+                    }
+                    continue;
+                }
+            }
+            // Not linked from the body: an attachment, so nothing is lost.
+            visit(child, depth + 1, false);
+        }
+    }
+
+    bool referencedByBody(const Part& part) {
+        if (!m_referencesRead) {
+            readReferences();
+        }
+        return (!part.contentId.empty() && m_cids.count(asciiLower(part.contentId)) > 0) ||
+               (!part.contentLocation.empty() && m_values.count(part.contentLocation) > 0);
+    }
+
+    // What the HTML body links: every "cid:" URL, and every attribute value.
+    void readReferences() {
+        m_referencesRead = true;
+        const std::string& html = m_out.body;
+        for (std::size_t i = 0; i + 4 <= html.size(); ++i) {
+            const char c = html[i];
+            if ((c == 'c' || c == 'C') && (html[i + 1] == 'i' || html[i + 1] == 'I') &&
+                (html[i + 2] == 'd' || html[i + 2] == 'D') && html[i + 3] == ':') {
+                std::size_t end = i + 4;
+                while (end < html.size() && !isUrlDelimiter(html[end])) {
+                    ++end;
+                }
+                m_cids.insert(asciiLower(percentDecoded(std::string_view(html).substr(
+                    i + 4, std::min<std::size_t>(end - i - 4, 998)))));
+                i = end - 1;
+            } else if (c == '=') {
+                std::size_t at = i + 1;
+                while (at < html.size() && (html[at] == ' ' || html[at] == '\t')) {
+                    ++at;
+                }
+                if (at >= html.size()) {
+                    break;
+                }
+                std::size_t end = at;
+                if (html[at] == '"' || html[at] == '\'') {
+                    const char quote = html[at++];
+                    end = html.find(quote, at);
+                    if (end == std::string::npos) {
+                        end = html.size();
+                    }
+                } else {
+                    while (end < html.size() && !isUrlDelimiter(html[end])) {
+                        ++end;
+                    }
+                }
+                if (end > at && end - at <= 2048) {
+                    std::string value = html.substr(at, end - at);
+                    if (value.size() > 4 && asciiLower(value.substr(0, 4)) == "cid:") {
+                        m_cids.insert(
+                            asciiLower(percentDecoded(std::string_view(value).substr(4))));
+                    }
+                    m_values.insert(std::move(value));
+                }
+                i = end > i ? end - 1 : i;
+            }
+        }
+    }
+
+    void visitLeaf(GMimePart* part, std::size_t depth, bool wantBody) {
+        GMimeObject* object = GMIME_OBJECT(part);
+        const std::string type = mimeTypeOf(object);
+        if (isMessageType(type)) {
+            // A message/rfc822 part with a transfer encoding: the parser
+            // leaves it as data; it is read here once decoded.
+            addEncodedMessage(part);
+            return;
+        }
+        if (wantBody && !m_bodyTaken) {
+            if (isPkcs7MimeType(type) ||
+                (depth == 1 && type == "application/octet-stream" &&
+                 endsWithP7m(rawParameter(object, "Content-Type", "name") +
+                             rawParameter(object, "Content-Disposition", "filename")))) {
+                readSmimeBody(part, depth);
+                return;
+            }
+            if (isBodyType(type) && !isAttachmentDisposition(object)) {
+                const Decoded decoded = decodeContent(part, m_budget.room());
+                setBody(asText(decoded.bytes), type, object, decoded.truncated);
+                return;
+            }
+        }
+        addAttachment(part, std::nullopt);
+    }
+
+    void readSmimeBody(GMimePart* part, std::size_t depth) {
+        Decoded decoded = decodeContent(part, m_budget.room());
+        const Pkcs7Content content = readPkcs7(decoded.bytes);
+        switch (content.kind) {
+            case Pkcs7Kind::SignedData:
+                if (content.detached) {
+                    noteSecurity(Security::Signed, "S/MIME");
+                    warn("application/pkcs7-mime signed-data without its content");
+                    break;
+                }
+                noteSecurity(Security::OpaqueSigned, "S/MIME");
+                if (tooDeepForMessage()) {
+                    warn("signed content nested deeper than " +
+                         std::to_string(m_budget.limits.messageDepth) +
+                         " messages: kept as an attachment, unread");
+                    break;
+                }
+                readUnwrapped(content.content, depth + 1);
+                return;
+            case Pkcs7Kind::EnvelopedData:
+            case Pkcs7Kind::AuthEnvelopedData:
+                noteSecurity(Security::Encrypted, "S/MIME");
+                break;
+            case Pkcs7Kind::Other:
+                warn("application/pkcs7-mime holds PKCS#7 " + content.typeName +
+                     ", which has no message to show");
+                break;
+            case Pkcs7Kind::NotPkcs7:
+                warn("application/pkcs7-mime whose content is no PKCS#7 structure");
+                break;
+        }
+        addAttachment(part, std::move(decoded));
+    }
+
+    void setBody(std::string_view bytes, const std::string& type, GMimeObject* object,
+                 bool truncated) {
+        m_bodyTaken = true;
+        std::string charset = object != nullptr ? typeParameter(object, "charset") : std::string();
+        if (charset.empty() && type == "text/html" && !common::isValidUtf8(bytes)) {
+            charset = sniffHtmlCharset(bytes);
+        }
+        DecodedText decoded = decodeText(bytes, charset);
+        if (!decoded.warning.empty()) {
+            warn(decoded.warning);
+        }
+        std::string body = unixLineEnds(decoded.text);
+        Message::BodyKind kind = Message::BodyKind::Text;
+        if (type == "text/html") {
+            kind = Message::BodyKind::Html;
+        } else if (type == "text/enriched" || type == "text/richtext") {
+            body = enrichedToHtml(body, type == "text/richtext");
+            kind = Message::BodyKind::Html;
+        } else {
+            if (object != nullptr && asciiLower(typeParameter(object, "format")) == "flowed") {
+                body = joinFlowed(body, asciiLower(typeParameter(object, "delsp")) == "yes");
+            }
+            InlinePgpText pgp = stripInlinePgp(std::move(body));
+            if (pgp.kind == InlinePgp::Signed) {
+                noteSecurity(Security::Signed, "PGP (inline)");
+            } else if (pgp.kind == InlinePgp::Encrypted) {
+                noteSecurity(Security::Encrypted, "PGP (inline)");
+            }
+            body = std::move(pgp.text);
+        }
+        const std::uint64_t room = m_budget.room();
+        if (body.size() > room) {
+            cutUtf8(body, static_cast<std::size_t>(room));
+            truncated = true;
+        }
+        if (truncated) {
+            warn("the body is cut at " + std::to_string(body.size()) +
+                 " bytes: the decoded bytes of the message reach the limit of " +
+                 std::to_string(m_budget.limits.decodedBytes));
+        }
+        m_budget.bytes += body.size();
+        m_out.body = std::move(body);
+        m_out.bodyKind = kind;
+    }
+
+    void addAttachment(GMimePart* part, std::optional<Decoded> decoded) {
+        Message::Attachment attachment;
+        attachment.part = describePart(GMIME_OBJECT(part));
+        attachment.part.bytes = keep(
+            decoded ? std::move(*decoded) : decodeContent(part, m_budget.room()), attachment.part);
+        m_out.attachments.push_back(std::move(attachment));
+    }
+
+    void addPlaceholder(GMimeObject* object, std::string why) {
+        warn(std::move(why));
+        Message::Attachment attachment;
+        attachment.part = describePart(object);
+        attachment.part.bytes = keep(fitted(serialise(object)), attachment.part);
+        m_out.attachments.push_back(std::move(attachment));
+    }
+
+    void addMessagePart(GMimeMessagePart* messagePart) {
+        GMimeObject* object = GMIME_OBJECT(messagePart);
+        Message::Attachment attachment;
+        attachment.part = describePart(object);
+        GMimeMessage* inner = g_mime_message_part_get_message(messagePart);
+        if (inner == nullptr) {
+            m_out.attachments.push_back(std::move(attachment));
+            return;
+        }
+        attachment.part.bytes = keep(fitted(serialise(GMIME_OBJECT(inner))), attachment.part);
+        if (tooDeepForMessage()) {
+            warn("messages nested deeper than " + std::to_string(m_budget.limits.messageDepth) +
+                 " levels: the deepest is kept as an attachment, unread");
+        } else {
+            attachment.message = std::make_unique<Message>();
+            readHeaderFields(inner, *attachment.message);
+            ContentWalk(*attachment.message, m_budget, m_messageDepth + 1)
+                .read(g_mime_message_get_mime_part(inner));
+        }
+        m_out.attachments.push_back(std::move(attachment));
+    }
+
+    void addEncodedMessage(GMimePart* part) {
+        Message::Attachment attachment;
+        attachment.part = describePart(GMIME_OBJECT(part));
+        attachment.part.bytes = keep(decodeContent(part, m_budget.room()), attachment.part);
+        if (tooDeepForMessage()) {
+            warn("messages nested deeper than " + std::to_string(m_budget.limits.messageDepth) +
+                 " levels: the deepest is kept as an attachment, unread");
+        } else {
+            const std::span<const std::uint8_t> bytes(attachment.part.bytes);
+            const std::size_t start = mailStart(asText(attachment.part.bytes));
+            attachment.message = std::make_unique<Message>(
+                readMessageBytes(bytes.subspan(start), m_budget, m_messageDepth + 1));
+        }
+        m_out.attachments.push_back(std::move(attachment));
+    }
+
+    Message& m_out;
+    Budget& m_budget;
+    std::size_t m_messageDepth;
+    bool m_bodyTaken = false;
+    bool m_referencesRead = false;
+    std::unordered_set<std::string> m_cids;
+    std::unordered_set<std::string> m_values;
+};
+
+Message readMessageBytes(std::span<const std::uint8_t> bytes, Budget& budget,
+                         std::size_t messageDepth) {
+    Message out;
+    const ParserInput input(bytes, out.warnings);
+    GMimeParse parse(input.bytes(), GMimeParse::Format::Message);
+    GMimeMessage* message = parse.nextMessage();
+    parse.warnings().moveInto(out.warnings);
+    if (message == nullptr) {
+        addWarning(out.warnings, "no message could be read");
+        return out;
+    }
+    readHeaderFields(message, out);
+    ContentWalk(out, budget, messageDepth).read(g_mime_message_get_mime_part(message));
+    parse.warnings().moveInto(out.warnings);
+    return out;
+}
+
+Message readEntityBytes(std::span<const std::uint8_t> bytes, Budget& budget,
+                        std::size_t messageDepth) {
+    Message out;
+    const ParserInput input(bytes, out.warnings);
+    GMimeParse parse(input.bytes(), GMimeParse::Format::Message);
+    GMimeObject* root = parse.entity();
+    parse.warnings().moveInto(out.warnings);
+    ContentWalk(out, budget, messageDepth).read(root);
+    parse.warnings().moveInto(out.warnings);
+    return out;
+}
+
+Message readPkcs7Bytes(std::span<const std::uint8_t> der, Budget& budget) {
+    const Pkcs7Content content = readPkcs7(der);
+    Message out;
+    ContentWalk walk(out, budget, 1);
+    switch (content.kind) {
+        case Pkcs7Kind::NotPkcs7:
+            throw ParseError("not a PKCS#7 / CMS structure: no DER ContentInfo could be read");
+        case Pkcs7Kind::Other:
+            throw ParseError("a PKCS#7 structure of type " + content.typeName +
+                             ", which holds no message");
+        case Pkcs7Kind::EnvelopedData:
+        case Pkcs7Kind::AuthEnvelopedData:
+            walk.noteSecurity(Security::Encrypted, "S/MIME");
+            return out;
+        case Pkcs7Kind::SignedData:
+            break;
+    }
+    if (content.detached) {
+        walk.noteSecurity(Security::Signed, "S/MIME");
+        addWarning(out.warnings, "signed-data without its content (a detached signature)");
+        return out;
+    }
+    walk.noteSecurity(Security::OpaqueSigned, "S/MIME");
+    walk.readUnwrapped(content.content, 1);
+    return out;
+}
+
+std::vector<Message> readMailboxBytes(std::span<const std::uint8_t> bytes, const Limits& limits) {
+    std::vector<Message> messages;
+    GMimeParse parse(bytes, GMimeParse::Format::Mailbox);
+    while (!parse.atEnd()) {
+        const std::int64_t before = parse.position();
+        GMimeMessage* message = parse.nextMessage();
+        if (message == nullptr || parse.position() <= before) {
+            // What follows the last "From " line the parser made nothing of
+            // (a body line starting "From " that was not quoted): kept as a
+            // message without header.
+            if (before >= 0 && static_cast<std::uint64_t>(before) < bytes.size() &&
+                messages.size() < limits.mailboxMessages) {
+                Budget budget(limits);
+                Message rest =
+                    readEntityBytes(bytes.subspan(static_cast<std::size_t>(before)), budget, 1);
+                addWarning(rest.warnings, "text at byte " + std::to_string(before) +
+                                              " after the last message is no message; it is "
+                                              "kept as one without header");
+                messages.push_back(std::move(rest));
+            }
+            break;
+        }
+        if (messages.size() >= limits.mailboxMessages) {
+            if (!messages.empty()) {
+                addWarning(messages.back().warnings,
+                           "more than " + std::to_string(limits.mailboxMessages) +
+                               " messages in the mailbox; the rest are left out");
+            }
+            break;
+        }
+        Message out;
+        parse.warnings().moveInto(out.warnings);
+        Budget budget(limits);
+        readHeaderFields(message, out);
+        ContentWalk(out, budget, 1).read(g_mime_message_get_mime_part(message));
+        parse.warnings().moveInto(out.warnings);
+        messages.push_back(std::move(out));
+        parse.releaseObjects();
+    }
+    return messages;
+}
+
+}  // namespace mime::detail
