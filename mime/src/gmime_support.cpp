@@ -128,7 +128,7 @@ void WarningList::moveInto(std::vector<std::string>& out) {
     }
     m_items.clear();
     if (m_dropped > 0) {
-        out.push_back(std::to_string(m_dropped) + " more parser warnings left out");
+        addWarning(out, std::to_string(m_dropped) + " more parser warnings left out");
         m_dropped = 0;
     }
 }

@@ -416,7 +416,7 @@ private:
         } else if (GMIME_IS_MULTIPART_SIGNED(object) || type == "multipart/signed") {
             visitSigned(multipart, count, depth, wantBody);
         } else if (GMIME_IS_MULTIPART_ENCRYPTED(object) || type == "multipart/encrypted") {
-            visitEncrypted(multipart, count, depth);
+            visitEncrypted(multipart, count, depth, wantBody);
         } else if (type == "multipart/alternative") {
             visitAlternative(multipart, count, depth, wantBody);
         } else if (type == "multipart/related") {
@@ -455,7 +455,9 @@ private:
         if (protocol.empty() && count > 1) {
             protocol = mimeTypeOf(g_mime_multipart_get_part(multipart, 1));
         }
-        noteSecurity(Security::Signed, protocolName(protocol));
+        if (wantBody && !m_bodyTaken) {
+            noteSecurity(Security::Signed, protocolName(protocol));
+        }
         visit(g_mime_multipart_get_part(multipart, 0), depth + 1, wantBody);
         if (count < 2) {
             warn("multipart/signed without its signature part");
@@ -466,10 +468,15 @@ private:
         }
     }
 
-    void visitEncrypted(GMimeMultipart* multipart, int count, std::size_t depth) {
+    // Signed or encrypted parts say so of the message when they are what it
+    // shows, not when they stand among its attachments (a signed message
+    // forwarded inline).
+    void visitEncrypted(GMimeMultipart* multipart, int count, std::size_t depth, bool wantBody) {
         GMimeObject* object = GMIME_OBJECT(multipart);
         const std::string protocol = asciiLower(typeParameter(object, "protocol"));
-        noteSecurity(Security::Encrypted, protocolName(protocol));
+        if (wantBody && !m_bodyTaken) {
+            noteSecurity(Security::Encrypted, protocolName(protocol));
+        }
         // The control part ("Version: 1") is not kept; the encrypted data is,
         // as an attachment.
         for (int i = 0; i < count; ++i) {
@@ -715,8 +722,11 @@ private:
         switch (content.kind) {
             case Pkcs7Kind::SignedData:
                 if (content.detached) {
-                    noteSecurity(Security::Signed, "S/MIME");
-                    warn("application/pkcs7-mime signed-data without its content");
+                    // A signature of nothing here, or certificates only
+                    // (smime-type=certs-only): no content to show or mark.
+                    warn(
+                        "application/pkcs7-mime signed-data without content (a detached "
+                        "signature or certificates), kept as an attachment");
                     break;
                 }
                 noteSecurity(Security::OpaqueSigned, "S/MIME");

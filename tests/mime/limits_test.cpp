@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -171,6 +173,29 @@ TEST(MimeLimits, MailboxMessagesAndWarningsAreCapped) {
     EXPECT_EQ(m.body, "body\n");
     EXPECT_LE(m.warnings.size(), mime::kMaxWarnings + 1);
     EXPECT_TRUE(hasWarning(m, "left out"));
+}
+
+TEST(MimeLimits, ReadsInSeveralThreadsAtOnce) {
+    const std::string text =
+        "Subject: =?utf-8?q?caf=C3=A9?=\nContent-Type: multipart/alternative; boundary=a\n\n"
+        "--a\nContent-Type: text/plain; charset=koi8-r\n\n\xF0\xD2\xC9\n"
+        "--a\nContent-Type: text/html; charset=iso-8859-2\n\n<p>\xB3</p>\n--a--\n";
+    std::vector<std::thread> threads;
+    std::vector<int> good(4, 0);
+    for (std::size_t t = 0; t < good.size(); ++t) {
+        threads.emplace_back([&text, &good, t] {
+            for (int i = 0; i < 200; ++i) {
+                const Message m = message(text);
+                good[t] += m.subject == "caf\xC3\xA9" && m.body == "<p>\xC5\x82</p>" ? 1 : 0;
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    for (const int count : good) {
+        EXPECT_EQ(count, 200);
+    }
 }
 
 }  // namespace

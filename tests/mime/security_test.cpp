@@ -219,6 +219,14 @@ TEST(MimeSecurity, Pkcs7ThatHoldsNoMessage) {
     EXPECT_EQ(detached.bodyKind, Message::BodyKind::None);
     EXPECT_TRUE(hasWarning(detached, "detached signature"));
 
+    // In a message, signed-data without content marks nothing: it may be
+    // certificates only.
+    const Message certs = message(
+        pkcs7Message(identity().sign(kEntity, true), "application/pkcs7-mime", "certs-only"));
+    EXPECT_EQ(certs.security, Security::None);
+    ASSERT_EQ(certs.attachments.size(), 1u);
+    EXPECT_TRUE(hasWarning(certs, "signed-data without content"));
+
     // A blob that is no PKCS#7 in a message: kept as an attachment.
     const Message junk = message(pkcs7Message("junk"));
     EXPECT_EQ(junk.security, Security::None);
@@ -241,6 +249,38 @@ TEST(MimeSecurity, SignedDataNestedDeepStopsAtTheMessageCap) {
     EXPECT_EQ(m.bodyKind, Message::BodyKind::None);
     ASSERT_EQ(m.attachments.size(), 1u);
     EXPECT_TRUE(hasWarning(m, "signed content nested deeper than 32 messages"));
+}
+
+TEST(MimeSecurity, SecuredPartsAmongAttachmentsDoNotMarkTheMessage) {
+    const Message m = message(
+        "Subject: x\nContent-Type: multipart/mixed; boundary=m\n\n"
+        "--m\nContent-Type: text/plain\n\nthe body\n"
+        "--m\nContent-Type: multipart/encrypted; protocol=\"application/pgp-encrypted\"; "
+        "boundary=e\n\n"
+        "--e\nContent-Type: application/pgp-encrypted\n\nVersion: 1\n"
+        "--e\nContent-Type: application/octet-stream; name=encrypted.asc\n\ndata\n"
+        "--e--\n"
+        "--m--\n");
+    EXPECT_EQ(m.security, Security::None);
+    EXPECT_EQ(m.securityProtocol, "");
+    EXPECT_EQ(m.body, "the body");
+    ASSERT_EQ(m.attachments.size(), 1u);
+    EXPECT_EQ(m.attachments[0].part.fileName, "encrypted.asc");
+
+    // A signed message with a list footer after it is signed.
+    const Message footer = message(
+        "Subject: x\nContent-Type: multipart/mixed; boundary=m\n\n"
+        "--m\nContent-Type: multipart/signed; protocol=\"application/pgp-signature\"; "
+        "boundary=s\n\n"
+        "--s\nContent-Type: text/plain\n\nsigned\n"
+        "--s\nContent-Type: application/pgp-signature\n\nsig\n"
+        "--s--\n"
+        "--m\nContent-Type: text/plain\n\nlist footer\n"
+        "--m--\n");
+    EXPECT_EQ(footer.security, Security::Signed);
+    EXPECT_EQ(footer.body, "signed");
+    ASSERT_EQ(footer.attachments.size(), 1u);
+    EXPECT_EQ(textOf(footer.attachments[0].part.bytes), "list footer");
 }
 
 TEST(MimeSecurity, PgpMimeEncryptedKeepsOnlyTheEncryptedData) {
