@@ -4,7 +4,8 @@
 #
 #   fuzz/run.sh TARGET SECONDS [extra libFuzzer flags]
 #
-# TARGET: fuzz_cfb, fuzz_message, fuzz_rtf_decompress (or another folder's).
+# TARGET: fuzz_cfb, fuzz_message, fuzz_rtf_decompress, fuzz_rtf, fuzz_render,
+# fuzz_mime.
 # The checked-in seeds are read, never written: new inputs go to
 # build/fuzz/work/TARGET, crashes to build/fuzz/artifacts/TARGET/. A crash
 # becomes a file in fuzz/<folder>/regress/TARGET/ and a named test.
@@ -19,11 +20,16 @@ shift 2
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 
-seeds=""
+seeds=()
+flags=()
 case "$target" in
-    fuzz_cfb|fuzz_message) seeds="fuzz/core/corpus/msg" ;;
-    fuzz_rtf_decompress) seeds="fuzz/core/corpus/rtf" ;;
-    fuzz_rtf|fuzz_render) seeds="fuzz/render/corpus/${target#fuzz_}" ;;
+    fuzz_cfb|fuzz_message) seeds=(fuzz/core/corpus/msg) ;;
+    fuzz_rtf_decompress) seeds=(fuzz/core/corpus/rtf) ;;
+    fuzz_rtf|fuzz_render) seeds=("fuzz/render/corpus/${target#fuzz_}") ;;
+    fuzz_mime)
+        seeds=(fuzz/mime/corpus tests/mime/data)
+        flags=(-dict=fuzz/mime/fuzz_mime.dict)
+        ;;
 esac
 
 [ -f build/fuzz/build.ninja ] || cmake --preset fuzz >/dev/null
@@ -40,4 +46,5 @@ artifacts="build/fuzz/artifacts/$target"
 mkdir -p "$work" "$artifacts"
 exec "build/fuzz/bin/$target" \
     -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=1024 \
-    -print_final_stats=1 -artifact_prefix="$artifacts/" "$@" "$work" ${seeds:+"$seeds"}
+    -print_final_stats=1 -artifact_prefix="$artifacts/" ${flags[@]+"${flags[@]}"} "$@" "$work" \
+    ${seeds[@]+"${seeds[@]}"}

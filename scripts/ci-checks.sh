@@ -10,7 +10,8 @@
 #   asan     the asan preset (AddressSanitizer + UndefinedBehaviorSanitizer):
 #            build and every test
 #   fuzz     the fuzz preset: every libFuzzer target over its seeds, then
-#            FUZZ_SECONDS (default 60) of new inputs each
+#            new inputs: 5 x FUZZ_SECONDS (default 60) in all, shared evenly
+#            among the targets, so a new target does not lengthen the stage
 #   package  scripts/test-package.sh: the Debian package (release preset,
 #            scripts/package.sh) unpacked and tried: both converters on the
 #            samples, the window under Xvfb, files looked for and used,
@@ -73,6 +74,7 @@ fuzz_targets=(
     "fuzz_rtf_decompress:fuzz/core/corpus/rtf fuzz/core/regress/fuzz_rtf_decompress"
     "fuzz_rtf:fuzz/render/corpus/rtf"
     "fuzz_render:fuzz/render/corpus/render fuzz/render/corpus/rtf"
+    "fuzz_mime:fuzz/mime/corpus tests/mime/data fuzz/mime/regress/fuzz_mime"
 )
 
 stage_fuzz() {
@@ -80,6 +82,10 @@ stage_fuzz() {
     local names=()
     for entry in "${fuzz_targets[@]}"; do names+=("${entry%%:*}"); done
     cmake --build --preset fuzz -j "$jobs" --target "${names[@]}" || return 1
+    # The stage's time for new inputs is that of the five targets it had
+    # (5 x fuzz_seconds), shared among however many there are.
+    local seconds=$((fuzz_seconds * 5 / ${#fuzz_targets[@]}))
+    [ "$seconds" -gt 0 ] || seconds=1
     local failed=0
     for entry in "${fuzz_targets[@]}"; do
         local name=${entry%%:*}
@@ -92,10 +98,11 @@ stage_fuzz() {
         mkdir -p "$work" "$artifacts"
         local extra=()
         [ "$name" = fuzz_rtf ] && extra+=(-dict=fuzz/render/fuzz_rtf.dict)
-        echo "-- $name: ${fuzz_seconds} s over ${seeds[*]}"
+        [ "$name" = fuzz_mime ] && extra+=(-dict=fuzz/mime/fuzz_mime.dict)
+        echo "-- $name: ${seconds} s over ${seeds[*]}"
         if ! QT_QPA_PLATFORM=offscreen \
             LSAN_OPTIONS="suppressions=$root/fuzz/render/lsan.supp" \
-            "build/fuzz/bin/$name" -max_total_time="$fuzz_seconds" -timeout=30 \
+            "build/fuzz/bin/$name" -max_total_time="$seconds" -timeout=30 \
             -rss_limit_mb=2048 -malloc_limit_mb=1024 -print_final_stats=1 \
             -artifact_prefix="$artifacts/" "${extra[@]}" "$work" "${seeds[@]}" \
             >"build/fuzz/$name.log" 2>&1; then
