@@ -26,7 +26,7 @@ std::string_view asText(std::span<const std::uint8_t> bytes) {
     return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
 
-constexpr std::size_t kHeadBytes = 64 * 1024;
+constexpr std::size_t kHeadBytes = std::size_t{64} * 1024;
 
 }  // namespace
 

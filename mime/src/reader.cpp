@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -20,7 +21,7 @@ namespace mime::detail {
 
 namespace {
 
-constexpr std::size_t kReadChunk = 64 * 1024;
+constexpr std::size_t kReadChunk = std::size_t{64} * 1024;
 
 std::string mimeTypeOf(GMimeObject* object) {
     GMimeContentType* type = g_mime_object_get_content_type(object);
@@ -499,11 +500,21 @@ private:
     }
 
     // How rich a body a part gives: HTML 3, enriched text 2, plain text 1,
-    // none 0.
-    int rank(GMimeObject* object, std::size_t depth) const {
+    // none 0. Remembered, so alternatives within alternatives look at each
+    // part once.
+    int rank(GMimeObject* object, std::size_t depth) {
         if (object == nullptr || depth > m_budget.limits.partDepth) {
             return 0;
         }
+        if (const auto known = m_ranks.find(object); known != m_ranks.end()) {
+            return known->second;
+        }
+        const int r = rankOnce(object, depth);
+        m_ranks.emplace(object, r);
+        return r;
+    }
+
+    int rankOnce(GMimeObject* object, std::size_t depth) {
         if (GMIME_IS_MULTIPART(object)) {
             GMimeMultipart* multipart = GMIME_MULTIPART(object);
             const std::string type = mimeTypeOf(object);
@@ -857,6 +868,7 @@ private:
     std::size_t m_messageDepth;
     bool m_bodyTaken = false;
     bool m_referencesRead = false;
+    std::unordered_map<GMimeObject*, int> m_ranks;
     std::unordered_set<std::string> m_cids;
     std::unordered_set<std::string> m_values;
 };

@@ -113,7 +113,8 @@ IconvResult iconvToUtf8(std::string_view bytes, const std::string& charset) {
     IconvResult result;
     const char* name = g_mime_charset_iconv_name(charset.c_str());
     iconv_t cd = g_mime_iconv_open("UTF-8", name != nullptr ? name : charset.c_str());
-    if (cd == reinterpret_cast<iconv_t>(-1)) {
+    // iconv's failure value is (iconv_t)-1.
+    if (reinterpret_cast<std::intptr_t>(cd) == -1) {
         return result;
     }
     result.opened = true;
