@@ -36,7 +36,9 @@ inline constexpr std::size_t kMaxParts = 10000;
 // raw bytes); a part that would go over it keeps its first bytes and is marked
 // truncated, with a warning.
 inline constexpr std::uint64_t kMaxDecodedBytes = std::uint64_t{512} << 20;
-// Bytes one call accepts; a larger input is refused with a ParseError.
+// Bytes one call accepts; a larger input is refused with a ParseError (never
+// more than 4 GiB - 2, what the parser's byte arrays hold, whatever Limits
+// says).
 inline constexpr std::uint64_t kMaxInputBytes = std::uint64_t{1} << 30;
 // Messages read from one mbox file; the rest are left out with a warning.
 inline constexpr std::size_t kMaxMailboxMessages = 100000;
@@ -81,13 +83,17 @@ enum class Importance { Normal, Low, High };
 // A leaf part: an attachment or an inline picture.
 struct Part {
     std::string contentType;  // lower case, "image/png"
-    std::string fileName;     // Content-Disposition filename, else Content-Type name; decoded
-    std::string contentId;    // without < >
+    // Content-Disposition filename, else Content-Type name; decoded. As the
+    // mail gives it: make it safe before a file system sees it.
+    std::string fileName;
+    std::string contentId;  // without < >
     std::string contentLocation;
     bool inlineDisposition = false;
-    std::vector<std::uint8_t> bytes;  // transfer encoding removed
-    std::uint64_t declaredSize = 0;   // Content-Disposition size=, when given
-    bool truncated = false;           // bytes stop at Limits::decodedBytes
+    // Transfer encoding removed; of a message/rfc822 part, the message as
+    // the parser writes it back.
+    std::vector<std::uint8_t> bytes;
+    std::uint64_t declaredSize = 0;  // Content-Disposition size=, when given
+    bool truncated = false;          // bytes stop at Limits::decodedBytes
 };
 
 enum class Security { None, Signed, OpaqueSigned, Encrypted };
@@ -138,7 +144,8 @@ Message parseMessage(std::span<const std::uint8_t> bytes, const Limits& limits =
 // empty. Never throws ParseError but for the input size.
 Message parseEntity(std::span<const std::uint8_t> bytes, const Limits& limits = {});
 // A DER (or BER) PKCS#7 / CMS ContentInfo: signed-data with its content
-// (opaque-signed: the content is read as a MIME entity), enveloped-data or
+// (opaque-signed: the content is read as a MIME entity), signed-data without
+// it (a detached signature: Signed, nothing to show), enveloped-data or
 // authEnveloped-data (encrypted: nothing to show). Throws ParseError for
 // anything else.
 Message parsePkcs7(std::span<const std::uint8_t> der, const Limits& limits = {});
@@ -148,7 +155,7 @@ std::vector<Message> parseMailbox(std::span<const std::uint8_t> bytes, const Lim
 
 // By content: header fields at the start (after an optional byte order mark
 // and mbox "From " line), one of them a field mail always has. Give it the
-// first few KiB; a line cut at the end of `head` counts.
+// first few KiB; a line cut by the end of `head` is passed over.
 bool looksLikeMail(std::span<const std::uint8_t> head);
 
 }  // namespace mime
