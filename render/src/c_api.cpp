@@ -65,8 +65,8 @@ void ensureApplication() {
             "the renderer's font configuration could not be loaded (fontconfig)");
     }
     g_application = new QGuiApplication(argc, argv);
-    // No picture may make the image reader allocate more than this (MiB).
-    QImageReader::setAllocationLimit(256);
+    // No picture may make the image reader allocate more than this.
+    QImageReader::setAllocationLimit(render::engine::kMaxPictureAllocationMiB);
 }
 
 template <typename F>
@@ -97,6 +97,18 @@ void requireUnloaded(const orv_document* doc, const char* what) {
         throw render::engine::RenderError(std::string(what) +
                                           " must be set before the document is loaded");
     }
+}
+
+// A text setting (header, caption) from its UTF-8 bytes; NULL or size 0: none.
+QString utf8Setting(const char* text, size_t size, const char* what) {
+    if (text == nullptr && size != 0) {
+        throw render::engine::RenderError(std::string(what) + " data missing");
+    }
+    if (size > render::engine::kMaxInputBytes) {
+        throw render::engine::RenderError(std::string("the ") + what +
+                                          " is larger than the renderer accepts");
+    }
+    return size == 0 ? QString() : QString::fromUtf8(text, static_cast<qsizetype>(size));
 }
 
 void requireLoaded(const orv_document* doc) {
@@ -207,6 +219,15 @@ int orv_document_set_format(orv_document* doc, int format) {
             case ORV_FORMAT_TEXT:
                 doc->options.format = SourceFormat::Text;
                 break;
+            case ORV_FORMAT_PICTURE:
+                doc->options.format = SourceFormat::Picture;
+                break;
+            case ORV_FORMAT_PDF:
+                doc->options.format = SourceFormat::Pdf;
+                break;
+            case ORV_FORMAT_PLACEHOLDER:
+                doc->options.format = SourceFormat::Placeholder;
+                break;
             default:
                 throw render::engine::RenderError("unknown document format " +
                                                   std::to_string(format));
@@ -239,16 +260,37 @@ int orv_document_set_paper(orv_document* doc, int paper) {
 int orv_document_set_header(orv_document* doc, const char* text, size_t size) {
     return guarded([&] {
         requireUnloaded(doc, "the header");
-        if (text == nullptr && size != 0) {
-            throw render::engine::RenderError("header data missing");
-        }
-        if (size > render::engine::kMaxInputBytes) {
-            throw render::engine::RenderError("the header is larger than the renderer accepts");
-        }
-        doc->options.header =
-            size == 0 ? QString() : QString::fromUtf8(text, static_cast<qsizetype>(size));
+        doc->options.header = utf8Setting(text, size, "header");
         return 0;
     });
+}
+
+int orv_document_set_caption(orv_document* doc, const char* text, size_t size) {
+    return guarded([&] {
+        requireUnloaded(doc, "the caption");
+        doc->options.caption = utf8Setting(text, size, "caption");
+        return 0;
+    });
+}
+
+int orv_document_set_monospace(orv_document* doc, int monospace) {
+    return guarded([&] {
+        requireUnloaded(doc, "the face of text");
+        doc->options.monospace = monospace != 0;
+        return 0;
+    });
+}
+
+const char* orv_document_placeholder_reason(orv_document* doc) {
+    const int status = guarded([&] {
+        requireLoaded(doc);
+        return 0;
+    });
+    if (status != 0) {
+        return nullptr;
+    }
+    const auto& reason = doc->paged->placeholderReason();
+    return reason ? reason->c_str() : "";
 }
 
 int orv_document_set_resolution(orv_document* doc, int dpi) {

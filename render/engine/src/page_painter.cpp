@@ -14,12 +14,8 @@
 
 namespace render::engine {
 
-namespace {
-
-// The note at the foot of the last page rendered of a document cut at
-// kMaxPages pages.
-void drawCutNote(QPainter& painter, const rtf::PageSetup& g, QSize paper, int laidOutPages,
-                 int pageCount) {
+void drawCutNote(QPainter& painter, const rtf::PageSetup& g, int laidOutPages, int pageCount) {
+    const QSize paper = paperPixels(g, kDefaultDpi);
     QFont font = defaultBodyFont();
     font.setPointSizeF(9.0);
     painter.setFont(font);
@@ -34,11 +30,8 @@ void drawCutNote(QPainter& painter, const rtf::PageSetup& g, QSize paper, int la
                          .arg(pageCount));
 }
 
-}  // namespace
-
-QImage paintPage(const PagedLayout& paged, int pageIndex, int dpi, int pageCount) {
-    const QSize pixels = paperPixels(paged.geometry, dpi);
-    const rtf::PageSetup& g = paged.geometry;
+QImage blankPage(const rtf::PageSetup& g, int dpi) {
+    const QSize pixels = paperPixels(g, dpi);
     QImage image(pixels, QImage::Format_RGB32);
     if (image.isNull()) {
         throw RenderError("cannot allocate a page image of " + std::to_string(pixels.width()) +
@@ -49,17 +42,26 @@ QImage paintPage(const PagedLayout& paged, int pageIndex, int dpi, int pageCount
     image.setDotsPerMeterX(dotsPerMeter);
     image.setDotsPerMeterY(dotsPerMeter);
     image.fill(Qt::white);
+    return image;
+}
 
-    QPainter painter(&image);
+void beginPage(QPainter& painter, int dpi) {
     painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing |
                            QPainter::SmoothPixmapTransform);
-    // Everything below is drawn in pixels of 96 dpi; at another resolution
-    // the painter scales the drawing itself, so glyphs and pictures are
+    // Everything is drawn in pixels of 96 dpi; at another resolution the
+    // painter scales the drawing itself, so glyphs and pictures are
     // rasterised at the resolution of the image.
     if (dpi != kDefaultDpi) {
         painter.scale(dpi / static_cast<double>(kDefaultDpi),
                       dpi / static_cast<double>(kDefaultDpi));
     }
+}
+
+QImage paintPage(const PagedLayout& paged, int pageIndex, int dpi, int pageCount) {
+    const rtf::PageSetup& g = paged.geometry;
+    QImage image = blankPage(g, dpi);
+    QPainter painter(&image);
+    beginPage(painter, dpi);
     const QSize paper = paperPixels(g, kDefaultDpi);
     const double scale = paged.scale;
     const QSizeF page = paged.layoutPage;
@@ -91,7 +93,7 @@ QImage paintPage(const PagedLayout& paged, int pageIndex, int dpi, int pageCount
     }
 
     if (paged.laidOutPages > pageCount && pageIndex == pageCount - 1) {
-        drawCutNote(painter, g, paper, paged.laidOutPages, pageCount);
+        drawCutNote(painter, g, paged.laidOutPages, pageCount);
     }
     painter.end();
     return image;

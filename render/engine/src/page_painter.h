@@ -3,9 +3,26 @@
 
 #include "pagination.h"
 
+#include <rtf/rtf_reader.h>
+
 #include <QImage>
 
+class QPainter;
+
 namespace render::engine {
+
+// A white 24-bit image of the paper of `g` at `dpi`, its resolution
+// recorded. Throws RenderError when it cannot be allocated.
+QImage blankPage(const rtf::PageSetup& g, int dpi);
+
+// Sets a painter on a page image of `dpi` up to draw in pixels of 96 dpi,
+// smoothly: the drawing is scaled, so glyphs and pictures are rasterised at
+// the resolution of the image.
+void beginPage(QPainter& painter, int dpi);
+
+// The note at the foot of the last page rendered of a document cut at
+// kMaxPages pages (the painter set up by beginPage).
+void drawCutNote(QPainter& painter, const rtf::PageSetup& g, int laidOutPages, int pageCount);
 
 // Page `pageIndex` of `paged` (valid, of `pageCount` pages rendered) as a
 // white 24-bit image of the paper at `dpi` (kMinDpi..kMaxDpi): the body's

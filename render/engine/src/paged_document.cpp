@@ -1,19 +1,29 @@
 // PagedDocument: reads a document in its format, has it repaired and
 // paginated, and hands out its pages (document_repairs, header_block,
-// pagination, page_painter, jpeg_writer do the work).
+// pagination, page_painter, jpeg_writer do the work). Picture and PDF files
+// are pages of their own (fixed_pages, picture_pages, pdf_pages); one that
+// cannot be shown becomes a placeholder page saying why.
 
 #include "engine/paged_document.h"
 
 #include "document_repairs.h"
 #include "engine/render_limits.h"
+#include "fixed_pages.h"
 #include "header_block.h"
 #include "jpeg_writer.h"
 #include "page_painter.h"
 #include "page_units.h"
 #include "pagination.h"
+#include "pdf_pages.h"
+#include "picture_pages.h"
 #include "text_formats.h"
 
+#include <rtf/faces.h>
 #include <rtf/rtf_reader.h>
+
+#include <QFontMetricsF>
+#include <QTextBlock>
+#include <QTextOption>
 
 #include <algorithm>
 #include <utility>
@@ -23,7 +33,9 @@ namespace render::engine {
 struct PagedDocument::State {
     SourceFormat format = SourceFormat::Text;
     std::vector<std::string> warnings;
-    PagedLayout paged;
+    std::optional<std::string> placeholderReason;
+    PagedLayout paged;                  // RTF, HTML, text and placeholders
+    std::unique_ptr<FixedPages> fixed;  // pictures and PDF files
 };
 
 namespace {
@@ -36,9 +48,38 @@ struct Source {
     bool htmlLayout = false;  // HTML, plain or wrapped in RTF
 };
 
+// Plain text as attachments such as .txt, .csv and .log are shown: the
+// Courier New twin (Liberation Mono) at 10 pt, a tab stop every 8
+// characters.
+void setMonospace(QTextDocument& doc) {
+    const QString courier = QStringLiteral("Courier New");
+    const QString standIn = rtf::standInFace(courier);
+    QFont font(standIn.isEmpty() ? courier : standIn);
+    font.setStyleHint(QFont::Monospace);
+    font.setFixedPitch(true);
+    font.setPointSizeF(10.0);
+    doc.setDefaultFont(font);
+    QTextOption option = doc.defaultTextOption();
+    option.setTabStopDistance(8 * QFontMetricsF(font, layoutDevice()).horizontalAdvance(u' '));
+    doc.setDefaultTextOption(option);
+}
+
+// A placeholder page's rows (header block form) as the body of a document.
+std::unique_ptr<QTextDocument> placeholderDocument(QString rows) {
+    rows.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    while (rows.endsWith(u'\n')) {
+        rows.chop(1);
+    }
+    auto doc = std::make_unique<QTextDocument>();
+    doc->setDefaultFont(defaultBodyFont());
+    insertHeader(*doc, rows);
+    return doc;
+}
+
 Source readSource(std::span<const std::uint8_t> bytes,
-                  const std::vector<common::InlineImage>& images, SourceFormat format, int codePage,
-                  std::vector<std::string>& warnings) {
+                  const std::vector<common::InlineImage>& images, SourceFormat format,
+                  const LoadOptions& options, std::vector<std::string>& warnings) {
+    const int codePage = options.codePage;
     Source source;
     switch (format) {
         case SourceFormat::Rtf: {
@@ -76,10 +117,39 @@ Source readSource(std::span<const std::uint8_t> bytes,
             // into them and never read a file or the network.
             source.doc = std::make_unique<QTextDocument>();
             source.doc->setDefaultFont(defaultBodyFont());
+            if (options.monospace) {
+                setMonospace(*source.doc);
+            }
             source.doc->setPlainText(cutText(decodeText(bytes, codePage), warnings));
             break;
+        case SourceFormat::Placeholder:
+            source.doc = placeholderDocument(cutText(decodeText(bytes, 65001), warnings));
+            break;
+        case SourceFormat::Picture:
+        case SourceFormat::Pdf:
+            throw RenderError("pictures and PDF files are not laid out as text");
     }
     return source;
+}
+
+// The pages of a picture or PDF file; nothing, and the reason, when no part
+// of it can be shown.
+std::unique_ptr<FixedPages> readFixedPages(std::span<const std::uint8_t> bytes, SourceFormat format,
+                                           const LoadOptions& options,
+                                           std::vector<std::string>& warnings, QString& refusal) {
+    const rtf::PageSetup page = pageSetupFor(rtf::PageSetup{}, options.paper, warnings);
+    auto fixed = std::make_unique<FixedPages>(page, options.header, options.caption, warnings);
+    const QByteArray data(reinterpret_cast<const char*>(bytes.data()),
+                          static_cast<qsizetype>(bytes.size()));
+    const RoomFor room = [&fixed](int index) { return fixed->room(index); };
+    ContentPages content = format == SourceFormat::Picture ? readPicture(data, room, warnings)
+                                                           : readPdf(data, room, warnings);
+    if (!content.refusal.isEmpty()) {
+        refusal = content.refusal;
+        return nullptr;
+    }
+    fixed->setContent(std::move(content));
+    return fixed;
 }
 
 }  // namespace
@@ -98,23 +168,45 @@ PagedDocument PagedDocument::load(std::span<const std::uint8_t> bytes,
     }
     auto state = std::make_unique<State>();
     state->format = options.format.value_or(detectFormat(bytes));
-    Source source = readSource(bytes, images, state->format, options.codePage, state->warnings);
+    Source source;
+    if (state->format == SourceFormat::Picture || state->format == SourceFormat::Pdf) {
+        QString refusal;
+        state->fixed = readFixedPages(bytes, state->format, options, state->warnings, refusal);
+        if (state->fixed) {
+            return PagedDocument(std::move(state));
+        }
+        state->placeholderReason = refusal.toStdString();
+        state->warnings.push_back((state->format == SourceFormat::Picture
+                                       ? "the picture is not shown: "
+                                       : "the PDF file is not shown: ") +
+                                  *state->placeholderReason);
+        source.doc = placeholderDocument(placeholderRows(state->format == SourceFormat::Picture
+                                                             ? QStringLiteral("Picture not shown")
+                                                             : QStringLiteral("PDF file not shown"),
+                                                         QStringLiteral("Reason"), refusal));
+    } else {
+        source = readSource(bytes, images, state->format, options, state->warnings);
+    }
     settleBody(*source.doc);
     if (!options.header.isEmpty()) {
         insertHeader(*source.doc, options.header);
     }
     const rtf::PageSetup page = pageSetupFor(source.page, options.paper, state->warnings);
+    if (!options.caption.isEmpty()) {
+        insertCaption(*source.doc, options.caption,
+                      toPixels(page.paperWidth - page.marginLeft - page.marginRight));
+    }
     state->paged = paginate(std::move(source.doc), page, std::move(source.bands), source.htmlLayout,
                             state->warnings);
     return PagedDocument(std::move(state));
 }
 
 int PagedDocument::pageCount() const {
-    return std::min(m_state->paged.laidOutPages, kMaxPages);
+    return std::min(laidOutPageCount(), kMaxPages);
 }
 
 int PagedDocument::laidOutPageCount() const {
-    return m_state->paged.laidOutPages;
+    return m_state->fixed ? m_state->fixed->laidOutPages() : m_state->paged.laidOutPages;
 }
 
 SourceFormat PagedDocument::format() const {
@@ -122,26 +214,34 @@ SourceFormat PagedDocument::format() const {
 }
 
 rtf::PageSetup PagedDocument::geometry() const {
-    return m_state->paged.geometry;
+    return m_state->fixed ? m_state->fixed->geometry() : m_state->paged.geometry;
 }
 
 QSize PagedDocument::pagePixelSize(int dpi) const {
-    return paperPixels(m_state->paged.geometry, dpi);
+    return paperPixels(geometry(), dpi);
 }
 
 const QTextDocument& PagedDocument::document() const {
-    return *m_state->paged.doc;
+    return m_state->fixed ? m_state->fixed->topMatter() : *m_state->paged.doc;
 }
 
 double PagedDocument::layoutPageHeight() const {
-    return m_state->paged.layoutPage.height();
+    return m_state->fixed ? m_state->fixed->area().height() : m_state->paged.layoutPage.height();
 }
 
 const std::vector<std::string>& PagedDocument::warnings() const {
     return m_state->warnings;
 }
 
+const std::optional<std::string>& PagedDocument::placeholderReason() const {
+    return m_state->placeholderReason;
+}
+
 int PagedDocument::pageOfPosition(int position) const {
+    if (m_state->fixed) {
+        // The caption and header block are on the first page.
+        return m_state->fixed->topMatter().findBlock(position).isValid() ? 0 : -1;
+    }
     return engine::pageOfPosition(m_state->paged, position);
 }
 
@@ -153,6 +253,9 @@ QImage PagedDocument::renderPage(int pageIndex, int dpi) const {
     if (dpi < kMinDpi || dpi > kMaxDpi) {
         throw RenderError("resolution " + std::to_string(dpi) + " dpi is outside " +
                           std::to_string(kMinDpi) + ".." + std::to_string(kMaxDpi));
+    }
+    if (m_state->fixed) {
+        return m_state->fixed->paint(pageIndex, dpi, pageCount());
     }
     return paintPage(m_state->paged, pageIndex, dpi, pageCount());
 }

@@ -47,14 +47,18 @@ struct ImageOptions {
 
 // What the caller knows about a document beyond its bytes (see
 // render_api.h): the code page of 8-bit text or HTML that does not declare
-// its encoding (0: guess), what the bytes are, the paper, and HTML to lay out
-// above the body on the first page.
+// its encoding (0: guess), what the bytes are, the paper, the header block
+// above the body on the first page, the caption band above everything, and
+// whether text is shown in a monospace face.
 struct LoadOptions {
     enum class Format {
         Detect = ORV_FORMAT_DETECT,
         Rtf = ORV_FORMAT_RTF,
         Html = ORV_FORMAT_HTML,
-        Text = ORV_FORMAT_TEXT
+        Text = ORV_FORMAT_TEXT,
+        Picture = ORV_FORMAT_PICTURE,
+        Pdf = ORV_FORMAT_PDF,
+        Placeholder = ORV_FORMAT_PLACEHOLDER
     };
     enum class Paper {
         Document = ORV_PAPER_DOCUMENT,
@@ -64,7 +68,9 @@ struct LoadOptions {
     std::uint32_t codePage = 0;
     Format format = Format::Detect;
     Paper paper = Paper::Document;
-    std::string header;  // orv_document_set_header's text; empty: none
+    std::string header;   // orv_document_set_header's text; empty: none
+    std::string caption;  // orv_document_set_caption's text; empty: none
+    bool monospace = false;
 };
 
 // A picture the message carries, for HTML bodies that link to it by
@@ -93,9 +99,12 @@ public:
         bind(setFormat, "orv_document_set_format", path);
         bind(setPaper, "orv_document_set_paper", path);
         bind(setHeader, "orv_document_set_header", path);
+        bind(setCaption, "orv_document_set_caption", path);
+        bind(setMonospace, "orv_document_set_monospace", path);
         bind(setResolution, "orv_document_set_resolution", path);
         bind(loadFile, "orv_document_load_file", path);
         bind(loadMemory, "orv_document_load_memory", path);
+        bind(placeholderReason, "orv_document_placeholder_reason", path);
         bind(pageCount, "orv_document_page_count", path);
         bind(warningCount, "orv_document_warning_count", path);
         bind(warning, "orv_document_warning", path);
@@ -138,9 +147,12 @@ public:
     int (*setFormat)(orv_document*, int) = nullptr;
     int (*setPaper)(orv_document*, int) = nullptr;
     int (*setHeader)(orv_document*, const char*, std::size_t) = nullptr;
+    int (*setCaption)(orv_document*, const char*, std::size_t) = nullptr;
+    int (*setMonospace)(orv_document*, int) = nullptr;
     int (*setResolution)(orv_document*, int) = nullptr;
     int (*loadFile)(orv_document*, const char*) = nullptr;
     int (*loadMemory)(orv_document*, const unsigned char*, std::size_t) = nullptr;
+    const char* (*placeholderReason)(orv_document*) = nullptr;
     int (*pageCount)(orv_document*) = nullptr;
     int (*warningCount)(orv_document*) = nullptr;
     const char* (*warning)(orv_document*, int) = nullptr;
@@ -181,7 +193,8 @@ private:
 class Document {
 public:
     // Loads a document from a file, or from bytes in memory; the format (RTF,
-    // HTML, text) is recognised from the content unless `options` says it.
+    // HTML, text) is recognised from the content unless `options` says it
+    // (also a picture, a PDF file, a placeholder page).
     // Throws RenderError.
     Document(const Library& library, const std::string& fileName,
              const std::vector<InlineImage>& images = {}, const LoadOptions& options = {})
@@ -208,6 +221,20 @@ public:
             m_library.fail("cannot count pages");
         }
         return count;
+    }
+
+    // Why the pages are a placeholder the library made instead of the
+    // content (a password-protected PDF, a picture too large to decode, bytes
+    // that are no picture or no PDF); no value when the content is shown.
+    std::optional<std::string> PlaceholderReason() const {
+        const char* reason = m_library.placeholderReason(m_doc);
+        if (reason == nullptr) {
+            m_library.fail("cannot read the placeholder reason");
+        }
+        if (*reason == '\0') {
+            return std::nullopt;
+        }
+        return std::string(reason);
     }
 
     // What the library recovered from while loading, one text each.
@@ -247,7 +274,9 @@ private:
         if (m_library.setCodePage(m_doc, options.codePage) != 0 ||
             m_library.setFormat(m_doc, static_cast<int>(options.format)) != 0 ||
             m_library.setPaper(m_doc, static_cast<int>(options.paper)) != 0 ||
-            m_library.setHeader(m_doc, options.header.data(), options.header.size()) != 0) {
+            m_library.setHeader(m_doc, options.header.data(), options.header.size()) != 0 ||
+            m_library.setCaption(m_doc, options.caption.data(), options.caption.size()) != 0 ||
+            m_library.setMonospace(m_doc, options.monospace ? 1 : 0) != 0) {
             m_library.destroy(m_doc);
             m_library.fail("cannot set up the document");
         }

@@ -6,7 +6,8 @@
  *
  * A document is created empty, may be given the message's inline pictures and
  * the code page of its text, is loaded once (from a file or from memory; RTF,
- * HTML or plain text, recognised from the content), and then reports its page
+ * HTML or plain text, recognised from the content; or a picture file, a PDF
+ * file or a placeholder page, as the caller says), and then reports its page
  * count and the warnings of its layout, and writes pages as JPEG images (at
  * 96 dpi unless told otherwise).
  *
@@ -18,7 +19,9 @@
  *
  * Limits: input over 64 MiB is refused; at most 500 pages are rendered
  * (common::kMaxPages; the last one then says the document was cut); plain
- * text and HTML over 2 million characters are cut with a visible note. */
+ * text and HTML over 2 million characters are cut with a visible note; a
+ * picture frame over 64 megapixels is not decoded (its page says so); a PDF
+ * page renders for at most 4 s (docs/formats/rendering.md lists them all). */
 
 #include <stddef.h>
 
@@ -26,13 +29,20 @@
 extern "C" {
 #endif
 
-#define ORV_RENDER_ABI_VERSION 2
+#define ORV_RENDER_ABI_VERSION 3
 
 /* What a document's bytes are (orv_document_set_format). */
-#define ORV_FORMAT_DETECT 0 /* recognised from the content */
+#define ORV_FORMAT_DETECT 0 /* recognised from the content: RTF, HTML or text */
 #define ORV_FORMAT_RTF 1
 #define ORV_FORMAT_HTML 2
 #define ORV_FORMAT_TEXT 3
+#define ORV_FORMAT_PICTURE \
+    4 /* a picture file (JPEG, PNG, GIF, BMP, TIFF, WebP): every frame is a page */
+#define ORV_FORMAT_PDF 5 /* a PDF file: every page is a page */
+#define ORV_FORMAT_PLACEHOLDER                                               \
+    6 /* a page that stands for something not shown: the bytes are UTF-8     \
+         rows in the header block's form (a title line, then label TAB value \
+         lines), drawn as the header block draws them */
 
 /* The paper pages are laid out on (orv_document_set_paper). */
 #define ORV_PAPER_DOCUMENT 0 /* the document's own; Letter for HTML and text */
@@ -92,6 +102,14 @@ ORV_RENDER_EXPORT int orv_document_set_paper(orv_document* doc, int paper);
  * size 0: none. Returns 0, or -1. */
 ORV_RENDER_EXPORT int orv_document_set_header(orv_document* doc, const char* text, size_t size);
 
+/* A one-line caption band at the top of the first page, above everything else (an
+   attachment's name, type and size). UTF-8; empty: none. Before loading. */
+ORV_RENDER_EXPORT int orv_document_set_caption(orv_document* doc, const char* text, size_t size);
+
+/* Text documents in a monospace face (attachments such as .txt, .csv, .log); long lines wrap.
+   Before loading. */
+ORV_RENDER_EXPORT int orv_document_set_monospace(orv_document* doc, int monospace);
+
 /* The resolution pages are written at, in dots per inch (72..600; default
  * 96). The layout does not change with it; text and pictures are drawn at
  * that resolution. Returns 0, or -1 for a value out of range. */
@@ -102,6 +120,11 @@ ORV_RENDER_EXPORT int orv_document_set_resolution(orv_document* doc, int dpi);
 ORV_RENDER_EXPORT int orv_document_load_file(orv_document* doc, const char* path);
 ORV_RENDER_EXPORT int orv_document_load_memory(orv_document* doc, const unsigned char* data,
                                                size_t size);
+
+/* After loading: "" when the document's content is shown; otherwise why its pages are a placeholder
+   the library made instead (a password-protected PDF, a picture too large to decode, bytes that are
+   no picture or no PDF). Valid until the next call on doc. */
+ORV_RENDER_EXPORT const char* orv_document_placeholder_reason(orv_document* doc);
 
 /* Pages of the loaded document (at least 1), or -1. */
 ORV_RENDER_EXPORT int orv_document_page_count(orv_document* doc);

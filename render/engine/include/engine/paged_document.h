@@ -1,8 +1,9 @@
 #pragma once
 // PagedDocument: the engine behind the rendering library. It recognises a
-// document's format from its bytes (RTF, HTML or plain text), lays it out in
-// pages of the document's own paper size and margins, and paints or saves one
-// page as an image at 96 dots per inch.
+// document's format from its bytes (RTF, HTML or plain text), or takes the
+// format a caller names (also a picture file, a PDF file or a placeholder
+// page), lays it out in pages of the document's own paper size and margins,
+// and paints or saves one page as an image at the resolution asked.
 //
 // Needs a QGuiApplication (the library's C entry points create one on the
 // offscreen platform). Not thread-safe; one document per thread.
@@ -51,6 +52,13 @@ struct LoadOptions {
     // message's envelope), as orv_document_set_header describes it; empty:
     // none.
     QString header;
+    // One line at the top of the first page, above everything else (an
+    // attachment's name, type and size), elided to the body's width, a rule
+    // under it; empty: none.
+    QString caption;
+    // Plain text (SourceFormat::Text) in Liberation Mono at 10 pt, as
+    // attachments such as .txt, .csv and .log are shown.
+    bool monospace = false;
 };
 
 // The underline style (QTextCharFormat::UnderlineStyle) of text in
@@ -106,12 +114,17 @@ public:
     // The page in pixels at `dpi`.
     QSize pagePixelSize(int dpi = kDefaultDpi) const;
     // The laid-out document, for inspection; one page of it is
-    // layoutPageHeight() tall in layout units.
+    // layoutPageHeight() tall in layout units. For pictures and PDF files,
+    // the caption and header block drawn above the first page's content.
     const QTextDocument& document() const;
     double layoutPageHeight() const;
     // The page on which the line holding character position `position` lies.
     int pageOfPosition(int position) const;
     const std::vector<std::string>& warnings() const;
+    // Why the pages are a placeholder the engine made instead of the content
+    // (a password-protected PDF, a picture too large to decode, bytes that
+    // are no picture or no PDF); nothing when the content is shown.
+    const std::optional<std::string>& placeholderReason() const;
 
 private:
     struct State;

@@ -43,4 +43,26 @@ using rtf::kMaxTableNesting;
 // this factor; beyond it the right-hand side is cut at the paper edge.
 inline constexpr double kMinFitScale = 0.4;
 
+// Pictures (ORV_FORMAT_PICTURE). A frame whose header claims more pixels
+// than this is never decoded: the page says so, and a picture with no frame
+// shown becomes a placeholder page. A 50-megapixel photo is shown; 30,000 x
+// 30,000 (900 megapixels) is refused.
+inline constexpr long long kMaxPicturePixels = 64'000'000;
+// What the image reader may allocate for one frame, in MiB
+// (QImageReader::setAllocationLimit): a frame of kMaxPicturePixels at 4
+// bytes a pixel fits; a frame that needs more fails to decode, with a
+// warning, and its page says so.
+inline constexpr int kMaxPictureAllocationMiB = 256;
+// A recorded resolution outside this range (dots per inch, each axis) is
+// taken for none: the picture's pixels are then 96 dpi.
+inline constexpr double kMinPictureDpi = 30;
+inline constexpr double kMaxPictureDpi = 4800;
+// Frames decoded while loading are kept for pages rendered at 96 dpi up to
+// this many bytes in all; the others are decoded again when drawn.
+inline constexpr long long kMaxKeptPictureBytes = 64LL * 1024 * 1024;
+
+// PDF files (ORV_FORMAT_PDF): one page is rendered for at most this long;
+// Poppler stops then, and the page shows what was drawn and says it was cut.
+inline constexpr int kMaxPdfPageMilliseconds = 4000;
+
 }  // namespace render::engine

@@ -10,7 +10,9 @@
 
 namespace render::engine {
 
-enum class SourceFormat { Rtf, Html, Text };
+// Rtf, Html and Text are recognised from the content; the others only a
+// caller names (a picture file, a PDF file, rows of a placeholder page).
+enum class SourceFormat { Rtf, Html, Text, Picture, Pdf, Placeholder };
 
 // Recognises the format from the content alone: "{\rtf" (after an optional
 // byte-order mark and white space) is RTF; markup that opens with an <html>,
