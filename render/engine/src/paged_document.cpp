@@ -180,10 +180,10 @@ PagedDocument PagedDocument::load(std::span<const std::uint8_t> bytes,
                                        ? "the picture is not shown: "
                                        : "the PDF file is not shown: ") +
                                   *state->placeholderReason);
-        source.doc = placeholderDocument(placeholderRows(state->format == SourceFormat::Picture
-                                                             ? QStringLiteral("Picture not shown")
-                                                             : QStringLiteral("PDF file not shown"),
-                                                         QStringLiteral("Reason"), refusal));
+        source.doc = placeholderDocument(placeholderRows(
+            state->format == SourceFormat::Picture ? QStringLiteral("Picture not shown")
+                                                   : QStringLiteral("PDF file not shown"),
+            QStringLiteral("Reason"), refusal.left(1).toUpper() + refusal.mid(1) + u'.'));
     } else {
         source = readSource(bytes, images, state->format, options, state->warnings);
     }

@@ -85,12 +85,21 @@ QImage decodeFrame(const QByteArray& bytes, const QByteArray& format, int index,
         why = QStringLiteral("the frame cannot be found in the file");
         return {};
     }
-    if (wanted != frame.own()) {
+    // JPEG is decoded at the size asked (its decoder scales by 1/2, 1/4 or
+    // 1/8 as it goes); other formats whole, then scaled. Qt's PNG reader
+    // would also scale the resolution it records, which must stay the
+    // file's.
+    const bool scaledRead = format == "jpeg";
+    if (scaledRead && wanted != frame.own()) {
         r.reader.setScaledSize(frame.turned ? wanted.transposed() : wanted);
     }
     QImage image = r.reader.read();
     if (image.isNull()) {
         why = QStringLiteral("it cannot be decoded (%1)").arg(r.reader.errorString());
+        return image;
+    }
+    if (image.size() != wanted) {
+        image = image.scaled(wanted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     }
     return image;
 }
