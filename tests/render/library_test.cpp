@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -127,6 +128,189 @@ TEST_F(LibraryTest, FailuresCarryTheLibrarysText) {
     EXPECT_THROW(doc.SaveToImage(3, 1, (m_dir / "p.jpg").string(), options), render::RenderError);
     EXPECT_THROW(doc.SaveToImage(0, 2, (m_dir / "p.jpg").string(), options), render::RenderError);
     EXPECT_FALSE(fs::exists(m_dir / "p.jpg"));
+}
+
+// --- attachments through the interface --------------------------------------
+
+std::vector<std::uint8_t> bytesOf(const std::string& text) {
+    return {text.begin(), text.end()};
+}
+
+void putLe(std::vector<std::uint8_t>& out, std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) {
+        out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+    }
+}
+
+// A 24-bit BMP of `width` x `height` red pixels that records no resolution.
+std::vector<std::uint8_t> redBmp(std::uint32_t width, std::uint32_t height) {
+    const std::uint32_t row = (width * 3 + 3) / 4 * 4;
+    std::vector<std::uint8_t> bmp{'B', 'M'};
+    putLe(bmp, 54 + row * height, 4);
+    putLe(bmp, 0, 4);
+    putLe(bmp, 54, 4);
+    putLe(bmp, 40, 4);
+    putLe(bmp, width, 4);
+    putLe(bmp, height, 4);
+    putLe(bmp, 1, 2);
+    putLe(bmp, 24, 2);
+    for (int i = 0; i < 6; ++i) {
+        putLe(bmp, 0, 4);  // no compression, size, resolution, colours
+    }
+    for (std::uint32_t y = 0; y < height; ++y) {
+        for (std::uint32_t x = 0; x < row; ++x) {
+            bmp.push_back(x < width * 3 && x % 3 == 2 ? 0xFF : 0x00);
+        }
+    }
+    return bmp;
+}
+
+std::uint32_t crc32(const std::vector<std::uint8_t>& bytes, std::size_t from) {
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (std::size_t i = from; i < bytes.size(); ++i) {
+        crc ^= bytes[i];
+        for (int k = 0; k < 8; ++k) {
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+        }
+    }
+    return ~crc;
+}
+
+void putBe(std::vector<std::uint8_t>& out, std::uint32_t value) {
+    for (int shift : {24, 16, 8, 0}) {
+        out.push_back(static_cast<std::uint8_t>(value >> shift));
+    }
+}
+
+// A PNG header claiming 30000 x 30000 pixels, with almost no pixel data.
+std::vector<std::uint8_t> pngBomb() {
+    std::vector<std::uint8_t> png{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    putBe(png, 13);
+    const std::size_t type = png.size();
+    for (const char c : std::string("IHDR")) {
+        png.push_back(static_cast<std::uint8_t>(c));
+    }
+    putBe(png, 30000);
+    putBe(png, 30000);
+    for (const std::uint8_t b : std::initializer_list<std::uint8_t>{8, 2, 0, 0, 0}) {
+        png.push_back(b);  // 8-bit RGB
+    }
+    putBe(png, crc32(png, type));
+    // libpng reads up to the first pixel data: two bytes of it.
+    putBe(png, 2);
+    const std::size_t data = png.size();
+    for (const std::uint8_t b : std::initializer_list<std::uint8_t>{'I', 'D', 'A', 'T', 0x78, 1}) {
+        png.push_back(b);
+    }
+    putBe(png, crc32(png, data));
+    const std::size_t end = png.size() + 4;
+    putBe(png, 0);
+    for (const char c : std::string("IEND")) {
+        png.push_back(static_cast<std::uint8_t>(c));
+    }
+    putBe(png, crc32(png, end));
+    return png;
+}
+
+// A PDF of two Letter pages, each a black rectangle.
+std::vector<std::uint8_t> twoPagePdf() {
+    std::string pdf = "%PDF-1.4\n";
+    std::vector<std::size_t> offsets;
+    const auto object = [&](const std::string& body) {
+        offsets.push_back(pdf.size());
+        pdf += std::to_string(offsets.size()) + " 0 obj\n" + body + "\nendobj\n";
+    };
+    object("<< /Type /Catalog /Pages 2 0 R >>");
+    object("<< /Type /Pages /Count 2 /Kids [4 0 R 5 0 R] /MediaBox [0 0 612 792] >>");
+    const std::string content = "0 0 0 rg 72 72 468 648 re f";
+    object("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content +
+           "\nendstream");
+    object("<< /Type /Page /Parent 2 0 R /Contents 3 0 R >>");
+    object("<< /Type /Page /Parent 2 0 R /Contents 3 0 R >>");
+    const std::size_t xref = pdf.size();
+    pdf += "xref\n0 " + std::to_string(offsets.size() + 1) + "\n0000000000 65535 f \n";
+    for (const std::size_t offset : offsets) {
+        std::string number = std::to_string(offset);
+        pdf += std::string(10 - number.size(), '0') + number + " 00000 n \n";
+    }
+    pdf += "trailer\n<< /Size " + std::to_string(offsets.size() + 1) +
+           " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+    return bytesOf(pdf);
+}
+
+render::LoadOptions as(render::LoadOptions::Format format, const std::string& caption = {}) {
+    render::LoadOptions options;
+    options.format = format;
+    options.caption = caption;
+    return options;
+}
+
+TEST_F(LibraryTest, PicturesAndPdfFilesArePagesOfTheirPaperAtTheResolutionAsked) {
+    using Format = render::LoadOptions::Format;
+    const render::Document picture(*s_library, redBmp(200, 100), {},
+                                   as(Format::Picture, "red.bmp \u2014 BMP picture, 59 KB"));
+    const render::Document pdf(*s_library, twoPagePdf(), {}, as(Format::Pdf));
+    EXPECT_EQ(picture.PageCount(), 1);
+    EXPECT_EQ(pdf.PageCount(), 2);
+    for (const render::Document* doc : {&picture, &pdf}) {
+        EXPECT_FALSE(doc->PlaceholderReason());
+        EXPECT_TRUE(doc->Warnings().empty());
+        for (const int dpi : {96, 300}) {
+            render::ImageOptions options;
+            options.Resolution = dpi;
+            const fs::path out = m_dir / ("page-" + std::to_string(dpi) + ".jpg");
+            doc->SaveToImage(doc->PageCount() - 1, 1, out.string(), options);
+            EXPECT_EQ(jpegSize(readAll(out)),
+                      dpi == 96 ? std::make_pair(816, 1056) : std::make_pair(2550, 3300));
+        }
+    }
+}
+
+TEST_F(LibraryTest, PlaceholderReasonsAndPlaceholderPagesCrossTheInterface) {
+    using Format = render::LoadOptions::Format;
+    const render::Document bomb(*s_library, pngBomb(), {}, as(Format::Picture));
+    ASSERT_TRUE(bomb.PlaceholderReason());
+    EXPECT_NE(bomb.PlaceholderReason()->find("30000 x 30000"), std::string::npos)
+        << *bomb.PlaceholderReason();
+    EXPECT_EQ(bomb.PageCount(), 1);
+    ASSERT_EQ(bomb.Warnings().size(), 1u);
+    EXPECT_NE(bomb.Warnings()[0].find(*bomb.PlaceholderReason()), std::string::npos);
+
+    const render::Document notPdf(*s_library, bytesOf("%PDF-1.7 and nothing more"), {},
+                                  as(Format::Pdf));
+    ASSERT_TRUE(notPdf.PlaceholderReason());
+    EXPECT_EQ(notPdf.PageCount(), 1);
+
+    // The caller's own placeholder shows its content: no reason.
+    const render::Document rows(*s_library,
+                                bytesOf("Attachment not shown\nName\tvirus.exe\nReason\tA program"),
+                                {}, as(Format::Placeholder, "virus.exe"));
+    EXPECT_FALSE(rows.PlaceholderReason());
+    EXPECT_EQ(rows.PageCount(), 1);
+    const fs::path out = m_dir / "placeholder.jpg";
+    rows.SaveToImage(0, 1, out.string(), render::ImageOptions());
+    EXPECT_EQ(jpegSize(readAll(out)), std::make_pair(816, 1056));
+}
+
+TEST_F(LibraryTest, NewSettingsAreRefusedAfterLoadingAndBadValuesAlways) {
+    orv_document* doc = s_library->create();
+    ASSERT_NE(doc, nullptr);
+    EXPECT_EQ(s_library->placeholderReason(doc), nullptr);
+    EXPECT_NE(std::string(s_library->lastError()).find("not loaded"), std::string::npos);
+    EXPECT_EQ(s_library->setFormat(doc, 7), -1);
+    EXPECT_EQ(s_library->setCaption(doc, nullptr, 3), -1);
+    EXPECT_EQ(s_library->setCaption(doc, nullptr, 0), 0);
+    EXPECT_EQ(s_library->setMonospace(doc, 1), 0);
+    const std::string text = "a\tb";
+    ASSERT_EQ(s_library->loadMemory(doc, reinterpret_cast<const unsigned char*>(text.data()),
+                                    text.size()),
+              0);
+    EXPECT_STREQ(s_library->placeholderReason(doc), "");
+    EXPECT_EQ(s_library->setCaption(doc, "x", 1), -1);
+    EXPECT_NE(std::string(s_library->lastError()).find("before the document is loaded"),
+              std::string::npos);
+    EXPECT_EQ(s_library->setMonospace(doc, 0), -1);
+    s_library->destroy(doc);
 }
 
 TEST(LibraryLoading, MissingLibraryIsNamedInTheFailure) {
