@@ -106,12 +106,16 @@ install(FILES ${packaging_dir}/copyright ${changelog_gz}
 
 # The fonts the renderer's own font configuration reads
 # (render/engine/src/fonts.cpp): the font packages of
-# scripts/debian-packages.txt, and fontconfig. dpkg-shlibdeps finds the rest
-# from the programs' shared libraries (Qt's platform and image plugins come
-# with libqt6gui6).
-file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/../scripts/debian-packages.txt font_packages
+# scripts/debian-packages.txt, and fontconfig. What the renderer loads at
+# run time without linking it: Qt's image format plugins for pictures (TIFF,
+# WebP; Qt's platform plugins and its JPEG, GIF and PNG readers come with
+# libqt6gui6) and Poppler's data files for PDF text. dpkg-shlibdeps finds
+# the rest from the programs' shared libraries (Poppler's Qt 6 library among
+# them).
+file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/../scripts/debian-packages.txt run_time_packages
      REGEX "^(fonts-[a-z0-9.+-]+|fontconfig)$")
-list(JOIN font_packages ", " font_depends)
+list(APPEND run_time_packages qt6-image-formats-plugins poppler-data)
+list(JOIN run_time_packages ", " run_time_depends)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME orvaline)
@@ -126,7 +130,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION mail)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "${font_depends}")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "${run_time_depends}")
 # Office attachments are drawn through LibreOffice and its Python bridge when
 # they are installed; without them such an attachment gets a page saying so.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
