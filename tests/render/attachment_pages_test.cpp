@@ -449,6 +449,30 @@ TEST(PicturePages, EveryFrameOfATiffIsAPageAFrameThatFailsSaysSo) {
     EXPECT_GE(text.top(), kTop);
 }
 
+TEST(PicturePages, ATiffOfMoreFramesThanTheCapIsCutAndReadQuickly) {
+    std::vector<QImage> frames;
+    for (int i = 0; i < render::engine::kMaxPages + 100; ++i) {
+        frames.push_back(filled({4, 2}, i % 2 == 0 ? Qt::red : Qt::black));
+    }
+    QElapsedTimer timer;
+    timer.start();
+    const auto doc = loadAs(SourceFormat::Picture, multiPageTiff(frames));
+    EXPECT_EQ(doc.pageCount(), render::engine::kMaxPages);
+    EXPECT_EQ(doc.laidOutPageCount(), render::engine::kMaxPages + 100);
+    // In order at 300 dpi (each frame decoded again), then back to the
+    // first and a jump to the last.
+    for (int i = 0; i < 20; ++i) {
+        const QImage page = doc.renderPage(i, 300);
+        EXPECT_FALSE(boxOf(page, i % 2 == 0 ? isRed : isDark).isEmpty()) << i;
+    }
+    EXPECT_FALSE(boxOf(doc.renderPage(0, 300), isRed).isEmpty());
+    const QImage last = doc.renderPage(render::engine::kMaxPages - 1, 300);
+    EXPECT_FALSE(boxOf(last, isDark, QRect(0, 0, 2550, 1000)).isEmpty());
+    EXPECT_TRUE(doc.warnings().empty());
+    // Frame after frame: no walk of the whole file's chain for each.
+    EXPECT_LT(timer.elapsed(), 5000);
+}
+
 TEST(PicturePages, AnimatedGifShowsItsFirstFrameOnly) {
     const auto doc = loadAs(SourceFormat::Picture, twoFrameGif());
     ASSERT_EQ(doc.pageCount(), 1);

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <utility>
 
 namespace render::engine {
@@ -21,88 +22,27 @@ const QList<QByteArray>& shownFormats() {
     return kFormats;
 }
 
-// A reader of one frame over the bytes, orientation applied.
-struct FrameReader {
+QByteArray formatOf(const QByteArray& bytes) {
     QBuffer buffer;
-    QImageReader reader;
-    FrameReader(const QByteArray& bytes, const QByteArray& format, int index) {
-        buffer.setData(bytes);
-        buffer.open(QIODevice::ReadOnly);
-        reader.setDevice(&buffer);
-        reader.setFormat(format);
-        reader.setAutoTransform(true);
-        m_found = index == 0 || reader.jumpToImage(index);
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QByteArray format = QImageReader::imageFormat(&buffer).toLower();
+    if (format == "jpg") {
+        format = "jpeg";
+    } else if (format == "tif") {
+        format = "tiff";
     }
-    bool found() const { return m_found; }
-
-private:
-    bool m_found = true;
-};
+    return shownFormats().contains(format) ? format : QByteArray();
+}
 
 // A frame as its header describes it.
 struct Frame {
     QSize stored;                          // pixels as stored
     bool turned = false;                   // shown a quarter turn from how it is stored
     QSizeF dpi{kDefaultDpi, kDefaultDpi};  // recorded, as shown
-    QSizeF shown;                          // pixels of 96 dpi as drawn at the first decode
+    QSizeF shown;                          // pixels of 96 dpi as drawn
     QSize own() const { return turned ? stored.transposed() : stored; }
 };
-
-QString pixelText(QSize size) {
-    return QStringLiteral("%1 x %2 pixels").arg(size.width()).arg(size.height());
-}
-
-// The frame's header, or why it cannot be decoded.
-QString readHeader(const QByteArray& bytes, const QByteArray& format, int index, Frame& frame) {
-    FrameReader r(bytes, format, index);
-    if (!r.found()) {
-        return QStringLiteral("the frame cannot be found in the file");
-    }
-    frame.stored = r.reader.size();
-    if (!frame.stored.isValid() || frame.stored.isEmpty()) {
-        return QStringLiteral("its size cannot be read (%1)").arg(r.reader.errorString());
-    }
-    const long long pixels = static_cast<long long>(frame.stored.width()) * frame.stored.height();
-    if (pixels > kMaxPicturePixels) {
-        return QStringLiteral(
-                   "the picture is %1 (%2 megapixels); pictures of more than %3 "
-                   "megapixels are not decoded")
-            .arg(pixelText(frame.stored))
-            .arg(static_cast<double>(pixels) / 1e6, 0, 'f', 1)
-            .arg(kMaxPicturePixels / 1'000'000);
-    }
-    frame.turned = r.reader.transformation().testFlag(QImageIOHandler::TransformationRotate90);
-    return {};
-}
-
-// Frame `index` decoded at `wanted` pixels (as shown), or a null image and
-// the reader's reason.
-QImage decodeFrame(const QByteArray& bytes, const QByteArray& format, int index, const Frame& frame,
-                   QSize wanted, QString& why) {
-    QImageReader::setAllocationLimit(kMaxPictureAllocationMiB);
-    FrameReader r(bytes, format, index);
-    if (!r.found()) {
-        why = QStringLiteral("the frame cannot be found in the file");
-        return {};
-    }
-    // JPEG is decoded at the size asked (its decoder scales by 1/2, 1/4 or
-    // 1/8 as it goes); other formats whole, then scaled. Qt's PNG reader
-    // would also scale the resolution it records, which must stay the
-    // file's.
-    const bool scaledRead = format == "jpeg";
-    if (scaledRead && wanted != frame.own()) {
-        r.reader.setScaledSize(frame.turned ? wanted.transposed() : wanted);
-    }
-    QImage image = r.reader.read();
-    if (image.isNull()) {
-        why = QStringLiteral("it cannot be decoded (%1)").arg(r.reader.errorString());
-        return image;
-    }
-    if (image.size() != wanted) {
-        image = image.scaled(wanted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    }
-    return image;
-}
 
 // The resolution a decoded frame records (as shown), or 96 dpi for none or
 // an implausible one. Qt gives a picture that records none the resolution
@@ -146,11 +86,42 @@ public:
         if (dpi == kDefaultDpi && !kept[at].isNull() && kept[at].size() == wanted) {
             return kept[at];
         }
-        return decodeFrame(m_bytes, m_format, index, frames[at], wanted, why);
+        return decode(index, wanted, why);
     }
 
-    // Decodes frame `index` for its room at 96 dpi: its shown size, and the
-    // image kept when `keep`. Returns why it cannot be shown, or "".
+    // Reads frame `index`'s header into frames[index]; returns why it
+    // cannot be decoded, or "".
+    QString readHeader(int index) {
+        Frame& frame = frames[static_cast<std::size_t>(index)];
+        QImageReader* reader = readerAt(index);
+        if (reader == nullptr) {
+            return QStringLiteral("the frame cannot be found in the file");
+        }
+        frame.stored = reader->size();
+        if (!frame.stored.isValid() || frame.stored.isEmpty()) {
+            const QString why =
+                QStringLiteral("its size cannot be read (%1)").arg(reader->errorString());
+            m_reader.reset();
+            return why;
+        }
+        const long long pixels =
+            static_cast<long long>(frame.stored.width()) * frame.stored.height();
+        if (pixels > kMaxPicturePixels) {
+            return QStringLiteral(
+                       "the picture is %1 x %2 pixels (%3 megapixels); pictures of more than %4 "
+                       "megapixels are not decoded")
+                .arg(frame.stored.width())
+                .arg(frame.stored.height())
+                .arg(static_cast<double>(pixels) / 1e6, 0, 'f', 1)
+                .arg(kMaxPicturePixels / 1'000'000);
+        }
+        frame.turned = reader->transformation().testFlag(QImageIOHandler::TransformationRotate90);
+        return {};
+    }
+
+    // Decodes frame `index` (its header read) for its room at 96 dpi: its
+    // shown size, and the image kept when `keep`. Returns why it cannot be
+    // shown, or "".
     QString load(int index, QSizeF room, bool keep) {
         Frame& frame = frames[static_cast<std::size_t>(index)];
         // First as if its pixels were 96 dpi; the image says what it records.
@@ -159,24 +130,22 @@ public:
             return QStringLiteral("there is no room for it on the page");
         }
         QString why;
-        QImage image = decodeFrame(m_bytes, m_format, index, frame,
-                                   pixelsFor(frame, deviceSize(shown, 96)), why);
+        QImage image = decode(index, pixelsFor(frame, deviceSize(shown, kDefaultDpi)), why);
         if (image.isNull()) {
             return why;
         }
         frame.dpi = recordedDpi(image, frame.turned);
         const QSizeF physical(frame.own().width() * kDefaultDpi / frame.dpi.width(),
                               frame.own().height() * kDefaultDpi / frame.dpi.height());
-        shown = fitWithin(physical, room);
-        frame.shown = shown;
+        frame.shown = fitWithin(physical, room);
         if (!keep) {
             return {};
         }
-        const QSize wanted = pixelsFor(frame, deviceSize(shown, kDefaultDpi));
+        const QSize wanted = pixelsFor(frame, deviceSize(frame.shown, kDefaultDpi));
         if (image.size() != wanted) {
             image = image.width() >= wanted.width() && image.height() >= wanted.height()
                         ? image.scaled(wanted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
-                        : decodeFrame(m_bytes, m_format, index, frame, wanted, why);
+                        : decode(index, wanted, why);
         }
         kept[static_cast<std::size_t>(index)] = std::move(image);
         return {};
@@ -186,22 +155,91 @@ public:
     std::vector<QImage> kept;  // a frame as drawn at 96 dpi, while they fit the budget
 
 private:
+    // A reader at frame `index`, orientation applied; nullptr when the
+    // file has no such frame. Frames are read in order: the reader moves on
+    // from the frame before (a TIFF's directories are a chain, which a
+    // jump walks from the start), and starts again only to go back or to
+    // read a frame once more.
+    QImageReader* readerAt(int index) const {
+        if (m_reader && (m_at > index || (m_at == index && m_consumed))) {
+            m_reader.reset();
+        }
+        if (!m_reader) {
+            m_reader = std::make_unique<Reader>();
+            m_reader->buffer.setData(m_bytes);
+            m_reader->buffer.open(QIODevice::ReadOnly);
+            m_reader->reader.setDevice(&m_reader->buffer);
+            m_reader->reader.setFormat(m_format);
+            m_reader->reader.setAutoTransform(true);
+            // The TIFF reader counts its frames once, from the start of the
+            // bytes: before anything is read, or it starts counting where
+            // the reading stopped.
+            if (m_format == "tiff") {
+                m_reader->reader.imageCount();
+            }
+            m_at = 0;
+            m_consumed = false;
+            if (index > 0 && !m_reader->reader.jumpToImage(index)) {
+                m_reader.reset();
+                return nullptr;
+            }
+            m_at = index;
+        }
+        while (m_at < index) {
+            if (!m_reader->reader.jumpToNextImage()) {
+                m_reader.reset();
+                return nullptr;
+            }
+            ++m_at;
+            m_consumed = false;
+        }
+        return &m_reader->reader;
+    }
+
+    // Frame `index` decoded at `wanted` pixels (as shown), or a null image
+    // and the reader's reason.
+    QImage decode(int index, QSize wanted, QString& why) const {
+        QImageReader::setAllocationLimit(kMaxPictureAllocationMiB);
+        const Frame& frame = frames[static_cast<std::size_t>(index)];
+        QImageReader* reader = readerAt(index);
+        if (reader == nullptr) {
+            why = QStringLiteral("the frame cannot be found in the file");
+            return {};
+        }
+        // JPEG is decoded at the size asked (its decoder scales by 1/2, 1/4
+        // or 1/8 as it goes); other formats whole, then scaled. Qt's PNG
+        // reader would also scale the resolution it records, which must stay
+        // the file's.
+        if (m_format == "jpeg" && wanted != frame.own()) {
+            reader->setScaledSize(frame.turned ? wanted.transposed() : wanted);
+        } else {
+            reader->setScaledSize(QSize());
+        }
+        QImage image = reader->read();
+        m_consumed = true;
+        if (image.isNull()) {
+            why = QStringLiteral("it cannot be decoded (%1)").arg(reader->errorString());
+            // A reader that failed has closed the file: the next frame
+            // starts afresh.
+            m_reader.reset();
+            return image;
+        }
+        if (image.size() != wanted) {
+            image = image.scaled(wanted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        }
+        return image;
+    }
+
+    struct Reader {
+        QBuffer buffer;
+        QImageReader reader;
+    };
     QByteArray m_bytes;
     QByteArray m_format;
+    mutable std::unique_ptr<Reader> m_reader;
+    mutable int m_at = 0;             // the frame m_reader is at
+    mutable bool m_consumed = false;  // whether it has been read
 };
-
-QByteArray formatOf(const QByteArray& bytes) {
-    QBuffer buffer;
-    buffer.setData(bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QByteArray format = QImageReader::imageFormat(&buffer).toLower();
-    if (format == "jpg") {
-        format = "jpeg";
-    } else if (format == "tif") {
-        format = "tiff";
-    }
-    return shownFormats().contains(format) ? format : QByteArray();
-}
 
 }  // namespace
 
@@ -217,8 +255,10 @@ ContentPages readPicture(const QByteArray& bytes, const RoomFor& roomFor,
     }
     int frames = 1;
     if (format == "tiff") {
-        FrameReader r(bytes, format, 0);
-        frames = std::max(1, r.reader.imageCount());
+        QBuffer buffer;
+        buffer.setData(bytes);
+        buffer.open(QIODevice::ReadOnly);
+        frames = std::max(1, QImageReader(&buffer, format).imageCount());
     }
     auto content = std::make_unique<PictureContent>(bytes, format);
     result.total = frames;
@@ -231,9 +271,9 @@ ContentPages readPicture(const QByteArray& bytes, const RoomFor& roomFor,
     bool anyShown = false;
     for (int i = 0; i < shown; ++i) {
         ContentPage page;
-        Frame& frame = content->frames[static_cast<std::size_t>(i)];
-        page.failure = readHeader(bytes, format, i, frame);
+        page.failure = content->readHeader(i);
         if (page.failure.isEmpty()) {
+            const Frame& frame = content->frames[static_cast<std::size_t>(i)];
             const QSizeF room = roomFor(i);
             const QSize device = deviceSize(fitWithin(QSizeF(frame.own()), room), kDefaultDpi);
             const long long bytesKept = 4LL * device.width() * device.height();
