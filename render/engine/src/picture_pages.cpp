@@ -99,7 +99,7 @@ public:
         }
         frame.stored = reader->size();
         if (!frame.stored.isValid() || frame.stored.isEmpty()) {
-            const QString why =
+            QString why =
                 QStringLiteral("its size cannot be read (%1)").arg(reader->errorString());
             m_reader.reset();
             return why;
