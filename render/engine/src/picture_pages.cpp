@@ -99,8 +99,7 @@ public:
         }
         frame.stored = reader->size();
         if (!frame.stored.isValid() || frame.stored.isEmpty()) {
-            QString why =
-                QStringLiteral("its size cannot be read (%1)").arg(reader->errorString());
+            QString why = QStringLiteral("its size cannot be read (%1)").arg(reader->errorString());
             m_reader.reset();
             return why;
         }
