@@ -36,13 +36,14 @@ extern "C" {
 #define ORV_FORMAT_RTF 1
 #define ORV_FORMAT_HTML 2
 #define ORV_FORMAT_TEXT 3
-#define ORV_FORMAT_PICTURE \
-    4 /* a picture file (JPEG, PNG, GIF, BMP, TIFF, WebP): every frame is a page */
-#define ORV_FORMAT_PDF 5 /* a PDF file: every page is a page */
-#define ORV_FORMAT_PLACEHOLDER                                               \
-    6 /* a page that stands for something not shown: the bytes are UTF-8     \
-         rows in the header block's form (a title line, then label TAB value \
-         lines), drawn as the header block draws them */
+/* A picture file (JPEG, PNG, GIF, BMP, TIFF, WebP): every frame is a page. */
+#define ORV_FORMAT_PICTURE 4
+/* A PDF file: every page is a page. */
+#define ORV_FORMAT_PDF 5
+/* A page that stands for something not shown: the bytes are UTF-8 rows in
+ * the header block's form (a title line, then label TAB value lines), drawn
+ * as the header block draws them. */
+#define ORV_FORMAT_PLACEHOLDER 6
 
 /* The paper pages are laid out on (orv_document_set_paper). */
 #define ORV_PAPER_DOCUMENT 0 /* the document's own; Letter for HTML and text */
