@@ -7,6 +7,8 @@
 #include <msg_builder/msg_builder.h>
 
 #include <QBuffer>
+#include <QPainter>
+#include <QPdfWriter>
 
 namespace {
 
@@ -25,6 +27,56 @@ Bytes pngPicture() {
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "PNG");
     return Bytes(bytes.begin(), bytes.end());
+}
+
+Bytes jpegPhoto() {
+    QImage image(300, 200, QImage::Format_RGB32);
+    image.fill(Qt::darkGreen);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG");
+    return Bytes(bytes.begin(), bytes.end());
+}
+
+Bytes pdfOfPages(int pages) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QPdfWriter writer(&buffer);
+    QPainter painter(&writer);
+    for (int i = 0; i < pages; ++i) {
+        if (i > 0) {
+            writer.newPage();
+        }
+        painter.drawText(200, 400, QStringLiteral("Page %1 of the attached PDF").arg(i + 1));
+    }
+    painter.end();
+    return Bytes(bytes.begin(), bytes.end());
+}
+
+Bytes fileBytes(const fs::path& path) {
+    const std::string text = readFile(path);
+    return Bytes(text.begin(), text.end());
+}
+
+bool libreOfficeInstalled() {
+    return std::system(
+               "command -v soffice >/dev/null 2>&1 && "
+               "/usr/bin/python3 -c 'import uno' >/dev/null 2>&1") == 0;
+}
+
+// Whether an image file holds anything but white paper.
+bool hasInk(const fs::path& path) {
+    const QImage image(QString::fromStdString(path.string()));
+    for (int y = 0; y < image.height(); y += 3) {
+        for (int x = 0; x < image.width(); x += 3) {
+            if (qGray(image.pixel(x, y)) < 160) {
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 msg_builder::AttachmentBuilder& fileAttachment(msg_builder::MessageBuilder& message,
@@ -167,6 +219,116 @@ TEST_F(BatchRun, AnAttachedMessageFileIsShownAsAMessage) {
     EXPECT_EQ(numbered(record, "1.1").shown, "pages");
     EXPECT_EQ(numbered(record, "2").shown, "placeholder");
     EXPECT_EQ(record.images.size(), 4u);
+}
+
+// Each kind through the reader made for it: a picture, a PDF of three pages,
+// an Office document through LibreOffice, and Internet mail with its own
+// attachment; every page carries something.
+TEST_F(BatchRun, PicturesPdfsOfficeDocumentsAndMailBecomePagesOfTheirOwn) {
+    msg_builder::MessageBuilder message;
+    message.unicode(0x0037, "kinds").unicode(0x1000, "four attachments follow");
+    fileAttachment(message, "photo.jpg", jpegPhoto());
+    fileAttachment(message, "three pages.pdf", pdfOfPages(3));
+    fileAttachment(message, "letter.docx", fileBytes(fs::path(OFFICE_TEST_DATA) / "letter.docx"));
+    const std::string eml =
+        "From: Ann Example <ann@example.com>\r\nTo: bob@example.com\r\n"
+        "Subject: =?UTF-8?Q?Gr=C3=BC=C3=9Fe?=\r\nDate: Tue, 8 Dec 2026 10:00:00 +0100\r\n"
+        "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n"
+        "--b\r\nContent-Type: text/plain; charset=utf-8\r\n\r\nThe mail's own body.\r\n"
+        "--b\r\nContent-Type: text/plain\r\nContent-Disposition: attachment; filename=inner.txt"
+        "\r\n\r\nnested text\r\n--b--\r\n";
+    fileAttachment(message, "forwarded.eml", msg_builder::toBytes(eml));
+    const fs::path in = m_root / "in";
+    write(in / "kinds.msg", message.build());
+
+    const Outcome outcome = run({in.string(), "-o", (m_root / "out").string()});
+    ASSERT_EQ(outcome.status, 0) << outcome.err;
+    const auto records = reportBySource(m_root / "out" / "orvaline-report.jsonl");
+    const Record& record = records.at((in / "kinds.msg").string());
+    expectRecordsTrue(records, m_root / "out");
+    EXPECT_EQ(numbersOf(record), (std::vector<std::string>{"1", "2", "3", "4", "4.1"}));
+    EXPECT_EQ(numbered(record, "1").type, "image/jpeg");
+    EXPECT_EQ(numbered(record, "1").shown, "pages");
+    EXPECT_EQ(numbered(record, "1").pages, std::vector<int>{2});
+    EXPECT_EQ(numbered(record, "2").type, "application/pdf");
+    EXPECT_EQ(numbered(record, "2").pages, (std::vector<int>{3, 4, 5}));
+    const auto& letter = numbered(record, "3");
+    if (libreOfficeInstalled()) {
+        EXPECT_EQ(letter.shown, "pages") << letter.reason;
+        EXPECT_EQ(letter.pages, std::vector<int>{6});
+    } else {
+        EXPECT_EQ(letter.shown, "placeholder");
+        EXPECT_NE(letter.reason.find("LibreOffice"), std::string::npos) << letter.reason;
+    }
+    EXPECT_EQ(numbered(record, "4").type, "message/rfc822");
+    EXPECT_EQ(numbered(record, "4").shown, "pages");
+    EXPECT_EQ(numbered(record, "4.1").name, "inner.txt");
+    EXPECT_EQ(numbered(record, "4.1").shown, "pages");
+    ASSERT_EQ(record.images.size(), 8u);
+    for (const auto& image : record.images) {
+        EXPECT_TRUE(hasInk(m_root / "out" / image.path)) << image.path;
+    }
+}
+
+// Signed and encrypted mail of the corpus: a signed message shows its body and
+// the signed content's attachments (not its smime.p7m), an encrypted one a
+// page that says so; never a blank page.
+TEST_F(BatchRun, SignedMailShowsItsContentAndEncryptedMailSaysWhyItCannot) {
+    const fs::path in = m_root / "in";
+    for (const char* name : {"omp__S_MIME_test_message_signed.msg",
+                             "omp__S_MIME_test_message_encrypted.msg", "eom__gpg_signed.msg"}) {
+        copyCorpus(name, in / name);
+    }
+    const Outcome outcome = run({in.string(), "-o", (m_root / "out").string()});
+    ASSERT_EQ(outcome.status, 0) << outcome.err;
+    const auto records = reportBySource(m_root / "out" / "orvaline-report.jsonl");
+    for (const auto& [source, record] : records) {
+        for (const auto& image : record.images) {
+            EXPECT_TRUE(hasInk(m_root / "out" / image.path)) << image.path;
+        }
+    }
+    const Record& mime = records.at((in / "omp__S_MIME_test_message_signed.msg").string());
+    EXPECT_EQ(numbered(mime, "1").shown, "content");
+    EXPECT_EQ(numbered(mime, "1").type, "multipart/signed");
+    EXPECT_EQ(numbered(mime, "1.1").type, "application/pdf");
+    EXPECT_EQ(numbered(mime, "1.1").shown, "pages");
+    const Record& gpg = records.at((in / "eom__gpg_signed.msg").string());
+    EXPECT_EQ(numbered(gpg, "1").shown, "content");
+    const Record& encrypted = records.at((in / "omp__S_MIME_test_message_encrypted.msg").string());
+    ASSERT_EQ(encrypted.images.size(), 1u);
+    EXPECT_EQ(numbered(encrypted, "1").shown, "placeholder");
+    EXPECT_NE(numbered(encrypted, "1").reason.find("recipient's key"), std::string::npos);
+}
+
+// Every attachment of every corpus message is pages or a page that says why
+// it is not shown, and the report's page numbers stay within the images.
+TEST_F(BatchRun, EveryCorpusAttachmentIsShownOrSaysWhyNot) {
+    const Outcome outcome = run({kCorpus, "-o", (m_root / "out").string()});
+    ASSERT_LE(outcome.status, 1) << outcome.err;
+    const auto records = reportBySource(m_root / "out" / "orvaline-report.jsonl");
+    std::size_t attachments = 0;
+    for (const auto& [source, record] : records) {
+        if (record.status != Record::Status::Converted) {
+            continue;
+        }
+        for (const auto& a : record.attachments) {
+            ++attachments;
+            SCOPED_TRACE(source + " attachment " + a.number);
+            EXPECT_TRUE(a.shown == "pages" || a.shown == "placeholder" || a.shown == "content")
+                << a.shown;
+            if (a.shown == "placeholder") {
+                EXPECT_FALSE(a.reason.empty());
+            }
+            if (a.shown != "content") {
+                EXPECT_FALSE(a.pages.empty());
+            }
+            for (const int page : a.pages) {
+                EXPECT_GE(page, 1);
+                EXPECT_LE(static_cast<std::size_t>(page), record.images.size());
+            }
+        }
+    }
+    EXPECT_GT(attachments, 0u);
 }
 
 TEST(BatchPieces, ReportKeepsEachAttachmentsRecord) {

@@ -92,6 +92,15 @@ constexpr std::array kExtensions = {
               "presentation (.odp)"},
 };
 
+// Extensions of the formats told by their bytes, for the reason when the
+// bytes say otherwise.
+constexpr std::pair<std::string_view, std::string_view> kSignatureNames[] = {
+    {"pdf", "PDF document"},  {"jpg", "JPEG picture"},  {"jpeg", "JPEG picture"},
+    {"png", "PNG picture"},   {"gif", "GIF picture"},   {"tif", "TIFF picture"},
+    {"tiff", "TIFF picture"}, {"webp", "WebP picture"}, {"bmp", "BMP picture"},
+    {"rtf", "RTF document"},
+};
+
 // A PDF's header may follow some bytes of junk (up to 1024, as readers allow).
 bool looksLikePdf(std::span<const std::uint8_t> bytes) {
     const std::size_t end = std::min<std::size_t>(bytes.size(), 1024 + 5);
@@ -115,7 +124,7 @@ bool looksLikeBmp(std::span<const std::uint8_t> bytes) {
 }
 
 AttachmentType typeOf(AttachmentKind kind, std::string_view mime, std::string_view description) {
-    return {kind, std::string(mime), std::string(description)};
+    return {kind, std::string(mime), std::string(description), {}, {}};
 }
 
 }  // namespace
@@ -159,11 +168,26 @@ AttachmentType classifyAttachment(std::string_view fileName, std::string_view de
             if (known.kind == AttachmentKind::Picture) {
                 break;
             }
-            return typeOf(known.kind, known.mimeType, known.description);
+            AttachmentType type = typeOf(known.kind, known.mimeType, known.description);
+            type.extension = known.extension;
+            return type;
+        }
+    }
+    // A name without its extension: the declared type of an Office document.
+    for (const Extension& known : kExtensions) {
+        if (known.kind == AttachmentKind::Office && declared == known.mimeType) {
+            AttachmentType type = typeOf(known.kind, known.mimeType, known.description);
+            type.extension = known.extension;
+            return type;
         }
     }
     if (declared == "message/rfc822") {
         return typeOf(AttachmentKind::Mail, declared, "e-mail message");
+    }
+    // Reports a mail server sends back: text for people to read.
+    if (declared == "message/delivery-status" || declared == "message/disposition-notification" ||
+        declared == "text/rfc822-headers") {
+        return typeOf(AttachmentKind::Text, declared, "delivery report");
     }
     if (declared == "text/html") {
         return typeOf(AttachmentKind::Html, declared, "HTML document");
@@ -175,8 +199,19 @@ AttachmentType classifyAttachment(std::string_view fileName, std::string_view de
         return typeOf(AttachmentKind::Text, declared, "text file");
     }
     std::string description = extension.empty() ? "file" : "file (." + extension + ")";
-    return {AttachmentKind::Other, declared.empty() ? "application/octet-stream" : declared,
-            std::move(description)};
+    AttachmentType other{AttachmentKind::Other,
+                         declared.empty() ? "application/octet-stream" : declared,
+                         std::move(description),
+                         {},
+                         "there is no reader for this kind of file"};
+    // A name that promises what the bytes do not hold.
+    for (const auto& [named, what] : kSignatureNames) {
+        if (extension == named) {
+            other.why =
+                "its name says ." + extension + ", but its bytes are no " + std::string(what);
+        }
+    }
+    return other;
 }
 
 }  // namespace tool::detail

@@ -29,6 +29,10 @@ struct AttachmentType {
     AttachmentKind kind = AttachmentKind::Other;
     std::string mimeType;  // lower case, "application/pdf"; "application/octet-stream" when unknown
     std::string description;  // for the caption: "PDF document", "spreadsheet (.xlsx)", ...
+    std::string extension;    // the extension its reader knows it by ("docx"), for LibreOffice
+    // For Other: why there is nothing to show ("its name says .pdf, but its
+    // bytes are no PDF document").
+    std::string why;
 };
 
 AttachmentType classifyAttachment(std::string_view fileName, std::string_view declaredMimeType,

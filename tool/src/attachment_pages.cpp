@@ -1,6 +1,7 @@
 #include "attachment_pages.h"
 
 #include "attachment_kinds.h"
+#include "office_documents.h"
 
 #include <common/text.h>
 #include <digest/digest.h>
@@ -24,15 +25,15 @@ bool hasByteOrderMark(std::span<const std::uint8_t> bytes) {
 }
 
 // The code page of an attached text: its byte-order mark decides (0: let the
-// library read it), then UTF-8 when it is valid UTF-8, then the message's own.
-std::uint32_t textCodePage(std::span<const std::uint8_t> bytes, const Message& owner) {
+// library read it), then UTF-8 when it is valid UTF-8, then the message's.
+std::uint32_t textCodePage(std::span<const std::uint8_t> bytes, std::uint32_t messageCodePage) {
     if (hasByteOrderMark(bytes)) {
         return 0;
     }
     if (common::isValidUtf8(asText(bytes))) {
         return 65001;
     }
-    return owner.MessageCodepage().value_or(owner.InternetCodepage().value_or(1252));
+    return messageCodePage != 0 ? messageCodePage : 1252;
 }
 
 // "12,345,678"
@@ -58,16 +59,26 @@ std::string missingDataReason(const Attachment& attachment) {
     }
 }
 
+std::string shownName(const AttachmentRecord& record) {
+    return record.name.empty() ? "(unnamed attachment)" : record.name;
+}
+
 }  // namespace
 
 AttachmentPages::AttachmentPages(const render::Library& library, const ConvertOptions& options)
     : m_library(library), m_options(options), m_decode(codePageDecoder(library)) {}
 
+std::string AttachmentPages::caption(const AttachmentRecord& record,
+                                     const std::string& description) {
+    return "Attachment " + record.number + ": " + shownName(record) + " \u00B7 " + description +
+           " \u00B7 " + envelope::sizeText(record.size);
+}
+
 AttachmentRecord AttachmentPages::messageRecord(const Message& embedded,
                                                 const std::string& number) const {
     AttachmentRecord record;
     record.number = number;
-    const Message* owner = dynamic_cast<const Message*>(embedded.ParentMessage());
+    const auto* owner = dynamic_cast<const Message*>(embedded.ParentMessage());
     record.name = owner != nullptr
                       ? envelope::embeddedMessageName(*owner, embedded, m_decode).value_or("")
                       : std::string();
@@ -78,14 +89,13 @@ AttachmentRecord AttachmentPages::messageRecord(const Message& embedded,
     return record;
 }
 
-AttachmentRecord AttachmentPages::messageFileRecord(const Message& owner,
-                                                    const Attachment& attachment,
-                                                    const std::string& number,
-                                                    std::span<const std::uint8_t> bytes) const {
+AttachmentRecord AttachmentPages::fileRecord(const std::string& number, const std::string& name,
+                                             const std::string& type,
+                                             std::span<const std::uint8_t> bytes) const {
     AttachmentRecord record;
     record.number = number;
-    record.name = envelope::attachmentName(owner, attachment, m_decode).value_or("");
-    record.type = "application/vnd.ms-outlook";
+    record.name = name;
+    record.type = type;
     record.size = bytes.size();
     record.sha256 = digest::sha256Hex(asText(bytes));
     return record;
@@ -94,8 +104,7 @@ AttachmentRecord AttachmentPages::messageFileRecord(const Message& owner,
 AttachmentDocument AttachmentPages::placeholder(AttachmentRecord record,
                                                 const std::string& description,
                                                 const std::string& reason) const {
-    std::string rows = record.name.empty() ? "(unnamed attachment)" : record.name;
-    rows += "\nAttachment:\t" + record.number;
+    std::string rows = shownName(record);
     rows += "\nType:\t" + description + " (" + record.type + ")";
     rows += "\nSize:\t" + envelope::sizeText(record.size) + " (" + groupedDigits(record.size) +
             " bytes)";
@@ -103,24 +112,29 @@ AttachmentDocument AttachmentPages::placeholder(AttachmentRecord record,
         rows += "\nSHA-256:\t" + record.sha256;
     }
     rows += "\nShown:\tnot shown: " + reason;
+    render::LoadOptions load;
+    load.format = Format::Placeholder;
+    load.paper = m_options.paper;
+    load.caption = caption(record, description);
     record.shown = "placeholder";
     record.reason = reason;
-    render::LoadOptions load;
-    load.format = Format::Text;
-    load.paper = m_options.paper;
-    load.header = rows;
     AttachmentDocument shown;
-    shown.document = std::make_unique<render::Document>(m_library, std::span<const std::uint8_t>(),
-                                                        std::vector<render::InlineImage>{}, load);
+    shown.document = std::make_unique<render::Document>(
+        m_library,
+        std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(rows.data()),
+                                      rows.size()),
+        std::vector<render::InlineImage>{}, load);
     shown.record = std::move(record);
     return shown;
 }
 
 AttachmentDocument AttachmentPages::document(const Message& owner, const Attachment& attachment,
                                              const std::string& number) const {
-    AttachmentRecord record;
-    record.number = number;
-    record.name = envelope::attachmentName(owner, attachment, m_decode).value_or("");
+    AttachmentSource source;
+    source.number = number;
+    source.name = envelope::attachmentName(owner, attachment, m_decode).value_or("");
+    source.declaredType = attachment.MimeTag().value_or("");
+    source.codePage = owner.MessageCodepage().value_or(owner.InternetCodepage().value_or(0));
     std::optional<std::vector<std::uint8_t>> data;
     std::string unreadable;
     try {
@@ -128,45 +142,89 @@ AttachmentDocument AttachmentPages::document(const Message& owner, const Attachm
     } catch (const std::exception& e) {
         unreadable = e.what();
     }
-    const std::string declared = attachment.MimeTag().value_or("");
     if (!data) {
-        record.type = declared.empty() ? "application/octet-stream" : declared;
+        AttachmentRecord record;
+        record.number = number;
+        record.name = source.name;
+        record.type =
+            source.declaredType.empty() ? "application/octet-stream" : source.declaredType;
         record.size = attachment.DataSize().value_or(0);
         return placeholder(std::move(record), "attachment",
                            unreadable.empty() ? missingDataReason(attachment)
                                               : "its data cannot be read (" + unreadable + ")");
     }
-    const AttachmentType type = classifyAttachment(record.name, declared, *data);
-    record.type = type.mimeType;
-    record.size = data->size();
-    record.sha256 = digest::sha256Hex(asText(*data));
-    render::LoadOptions load;
-    load.paper = m_options.paper;
+    source.bytes = *data;
+    return document(source);
+}
+
+std::unique_ptr<render::Document> AttachmentPages::contentDocument(const AttachmentSource& source,
+                                                                   const AttachmentType& type,
+                                                                   render::LoadOptions load) const {
+    const auto make = [&](std::span<const std::uint8_t> bytes) {
+        return std::make_unique<render::Document>(m_library, bytes,
+                                                  std::vector<render::InlineImage>{}, load);
+    };
     switch (type.kind) {
+        case AttachmentKind::Picture:
+            load.format = Format::Picture;
+            return make(source.bytes);
+        case AttachmentKind::Pdf:
+            load.format = Format::Pdf;
+            return make(source.bytes);
         case AttachmentKind::Text:
             load.format = Format::Text;
-            load.codePage = textCodePage(*data, owner);
-            break;
+            load.monospace = true;
+            load.codePage = textCodePage(source.bytes, source.codePage);
+            return make(source.bytes);
         case AttachmentKind::Html:
             load.format = Format::Html;
-            load.codePage = owner.InternetCodepage().value_or(owner.MessageCodepage().value_or(0));
-            break;
+            load.codePage = source.codePage;
+            return make(source.bytes);
         case AttachmentKind::Rtf:
             load.format = Format::Rtf;
+            return make(source.bytes);
+        case AttachmentKind::Office: {
+            const std::vector<std::uint8_t> pdf = OfficeConverter::forThisProcess().toPdf(
+                source.bytes, type.extension, m_options.officeSeconds);
+            load.format = Format::Pdf;
+            return make(pdf);
+        }
+        case AttachmentKind::Mail:
+        case AttachmentKind::Signed:
+        case AttachmentKind::Other:
             break;
-        default:
-            return placeholder(std::move(record), type.description,
-                               "attachments of this kind are not drawn");
     }
+    return nullptr;
+}
+
+AttachmentDocument AttachmentPages::document(const AttachmentSource& source) const {
+    const AttachmentType type = classifyAttachment(source.name, source.declaredType, source.bytes);
+    AttachmentRecord record = fileRecord(source.number, source.name, type.mimeType, source.bytes);
+    render::LoadOptions load;
+    load.paper = m_options.paper;
+    load.caption = caption(record, type.description);
     AttachmentDocument shown;
     try {
-        shown.document = std::make_unique<render::Document>(
-            m_library, *data, std::vector<render::InlineImage>{}, load);
+        shown.document = contentDocument(source, type, load);
+    } catch (const OfficeError& e) {
+        return placeholder(std::move(record), type.description, e.what());
     } catch (const std::exception& e) {
         return placeholder(std::move(record), type.description,
                            std::string("it cannot be read (") + e.what() + ")");
     }
-    record.shown = "pages";
+    if (!shown.document) {
+        return placeholder(
+            std::move(record), type.description,
+            type.kind == AttachmentKind::Other
+                ? type.why
+                : "it cannot be read as the " + type.description + " it claims to be");
+    }
+    if (const auto reason = shown.document->PlaceholderReason()) {
+        record.shown = "placeholder";
+        record.reason = *reason;
+    } else {
+        record.shown = "pages";
+    }
     shown.record = std::move(record);
     return shown;
 }

@@ -1,9 +1,12 @@
 // The pages a message file makes, in order: the message's body; with the
 // header option and without the attachments option, each embedded message
 // after it, depth first (the pages the header option has always made); with
-// the attachments option, each attachment in the message's attachment order
-// (embedded messages among them, each followed by its own attachments),
-// except the pictures the body itself shows.
+// the attachments option, each attachment in the message's attachment order,
+// except the pictures the body itself shows. An attached message (embedded,
+// a message file, Internet mail) is followed by its own attachments. A
+// signed or encrypted message shows its signed content (held in an
+// smime.p7m or multipart/signed attachment) as its body and attachments,
+// and says in its header what it is.
 #include "tool/converter.h"
 
 #include "attachment_kinds.h"
@@ -11,6 +14,7 @@
 
 #include <common/file_bytes.h>
 #include <common/page_files.h>
+#include <mime/mime.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -20,6 +24,9 @@
 namespace tool {
 
 namespace {
+
+using detail::AttachmentKind;
+using detail::AttachmentPages;
 
 render::LoadOptions::Format formatOf(RenderBody::Kind kind) {
     using Format = render::LoadOptions::Format;
@@ -44,52 +51,99 @@ void addEmbedded(const Message& message, std::vector<const Message*>& out) {
     }
 }
 
-// One document whose pages follow in the message file's pages: a message's
-// body, or one of its attachments.
-struct Piece {
-    const Message* message = nullptr;
-    const Attachment* attachment = nullptr;  // set for an attachment
-    RenderBody body;                         // a message's body
-    std::string bodyWarning;
-    // What is said about it names it: "embedded message 2: ",
-    // "attachment 3 (report.pdf): ".
-    std::string about;
-    // For an attachment: its place ("2.1").
-    std::string number;
-    // For a message that is an attachment (embedded, or a message file
-    // attached): its record, the pages still to be filled in.
-    std::optional<AttachmentRecord> record;
-};
-
-// A message file attached as a file (attach method 1, "Test.msg"): opened
-// as a message when its bytes are one.
-std::unique_ptr<Message> attachedMessageFile(const Attachment& attachment,
-                                             std::vector<std::uint8_t>& bytes) {
-    static constexpr std::uint8_t kCompoundFile[] = {0xD0, 0xCF, 0x11, 0xE0,
-                                                     0xA1, 0xB1, 0x1A, 0xE1};
-    const auto name = attachment.Filename().value_or("");
-    const auto tag = attachment.MimeTag().value_or("");
-    const bool named = detail::lowerExtension(name) == "msg" || tag == "application/vnd.ms-outlook";
-    if (!named || bytes.size() < sizeof kCompoundFile ||
-        !std::equal(std::begin(kCompoundFile), std::end(kCompoundFile), bytes.begin())) {
-        return nullptr;
-    }
-    try {
-        return std::make_unique<Message>(std::span<const std::uint8_t>(bytes));
-    } catch (const std::exception&) {
-        return nullptr;  // shown as the file it is, with the reason
-    }
+// UTF-8 text with a byte-order mark, which the renderer's decoding obeys
+// before anything the text itself says (an HTML <meta> charset).
+std::vector<std::uint8_t> markedUtf8(std::string_view text) {
+    std::vector<std::uint8_t> bytes(text.size() + 3);
+    bytes[0] = 0xEF;
+    bytes[1] = 0xBB;
+    bytes[2] = 0xBF;
+    std::copy(text.begin(), text.end(), bytes.begin() + 3);
+    return bytes;
 }
 
-// What the plan holds besides pointers into the message: message files
-// opened from attachments.
+// Text the converter says itself, as a body.
+RenderBody textBody(std::string_view text) {
+    RenderBody body;
+    body.kind = RenderBody::Kind::Text;
+    body.bytes = markedUtf8(text);
+    return body;
+}
+
+constexpr std::string_view kEncryptedNotice =
+    "Encrypted: the content cannot be shown without the recipient's key.";
+
+// Internet mail's body (UTF-8 from the mail reader) and the pictures it links
+// by cid: or by their location.
+RenderBody mailBody(const mime::Message& mail) {
+    RenderBody body;
+    if (mail.bodyKind == mime::Message::BodyKind::None) {
+        return mail.security == mime::Security::Encrypted ? textBody(kEncryptedNotice) : body;
+    }
+    body.kind = mail.bodyKind == mime::Message::BodyKind::Html ? RenderBody::Kind::Html
+                                                               : RenderBody::Kind::Text;
+    body.bytes = markedUtf8(mail.body);
+    for (const mime::Part& part : mail.related) {
+        body.images.push_back({part.contentId,
+                               part.contentLocation.empty() ? part.fileName : part.contentLocation,
+                               part.bytes});
+    }
+    return body;
+}
+
+// The header row that says what a signed or encrypted message is.
+std::optional<envelope::Row> securityRow(const mime::Message& content) {
+    const std::string protocol =
+        content.securityProtocol.empty() ? std::string("S/MIME") : content.securityProtocol;
+    switch (content.security) {
+        case mime::Security::Signed:
+        case mime::Security::OpaqueSigned:
+            return envelope::Row{"Signed:", protocol + " (not verified)"};
+        case mime::Security::Encrypted:
+            return envelope::Row{"Encrypted:", protocol +
+                                                   " (the content cannot be shown without "
+                                                   "the recipient's key)"};
+        case mime::Security::None:
+            break;
+    }
+    return std::nullopt;
+}
+
+// One document whose pages follow in the message file's pages: the body of
+// a message file or of Internet mail, or one attachment of either.
+struct Piece {
+    const Message* message = nullptr;        // a message file's body, or the owner of `attachment`
+    const Attachment* attachment = nullptr;  // an attachment of a message file
+    const mime::Message* mail = nullptr;     // Internet mail's body
+    const mime::Part* part = nullptr;        // an attachment of Internet mail
+    std::uint32_t partCodePage = 0;
+    RenderBody body;
+    std::string bodyWarning;
+    // What is said about it names it: "embedded message 2: ", "attachment 3: ".
+    std::string about;
+    std::string number;  // an attachment's place ("2.1")
+    // For a message that is an attachment: its record (pages still to come)
+    // and what its caption calls it.
+    std::optional<AttachmentRecord> record;
+    std::string captionKind;
+    std::optional<envelope::Row> security;
+    // The record of the attachment that held the signed content shown as
+    // this body ("smime.p7m"): listed with this piece's pages.
+    std::optional<AttachmentRecord> contentRecord;
+    const Attachment* contentCarrier = nullptr;
+    const mime::Message* content = nullptr;
+};
+
+// What the plan holds besides pointers into the message: message files and
+// Internet mail read from attachments.
 struct Plan {
     std::vector<Piece> pieces;
-    std::vector<std::unique_ptr<Message>> opened;
+    std::vector<std::unique_ptr<Message>> files;
+    std::vector<std::unique_ptr<mime::Message>> mails;
 };
 
 // The body of `message`; a body that cannot be read fails the top-level
-// message as it always did, and only warns for an embedded one.
+// message as it always did, and only warns for an attached one.
 void readBody(Piece& piece, bool topLevel) {
     try {
         piece.body = selectBody(*piece.message, &piece.bodyWarning);
@@ -101,51 +155,198 @@ void readBody(Piece& piece, bool topLevel) {
     }
 }
 
-// The message's body, then each of its attachments the body does not show,
-// in their order; an attached message (embedded, or a message file) with
-// its own, to the embedding limit.
-void planWithAttachments(const Message& message, const std::string& number,
-                         const detail::AttachmentPages& attachments,
-                         std::optional<AttachmentRecord> record, int depth, Plan& plan) {
+std::optional<std::vector<std::uint8_t>> dataOf(const Attachment& attachment) {
+    try {
+        return attachment.Data();
+    } catch (const std::exception&) {
+        return std::nullopt;  // a placeholder says why, when it is drawn
+    }
+}
+
+std::string placeOf(const std::string& number, int position) {
+    return number.empty() ? std::to_string(position) : number + "." + std::to_string(position);
+}
+
+bool isMessageFile(std::span<const std::uint8_t> bytes, std::string_view name,
+                   std::string_view type) {
+    static constexpr std::uint8_t kCompoundFile[] = {0xD0, 0xCF, 0x11, 0xE0,
+                                                     0xA1, 0xB1, 0x1A, 0xE1};
+    return (detail::lowerExtension(name) == "msg" || type == "application/vnd.ms-outlook") &&
+           bytes.size() >= sizeof kCompoundFile &&
+           std::equal(std::begin(kCompoundFile), std::end(kCompoundFile), bytes.begin());
+}
+
+class Planner {
+public:
+    Planner(const AttachmentPages& attachments, Plan& plan)
+        : m_attachments(attachments), m_plan(plan) {}
+
+    void message(const Message& message, const std::string& number,
+                 std::optional<AttachmentRecord> record, int depth);
+    void mail(const mime::Message& mail, const std::string& number,
+              std::optional<AttachmentRecord> record, int depth);
+
+private:
+    // Opens an attachment's bytes as what they hold, when that is a message
+    // (a message file or Internet mail), and plans it; false when they are
+    // not one.
+    bool openedAsMessage(std::span<const std::uint8_t> bytes, const std::string& name,
+                         const std::string& type, const std::string& place, int depth);
+    // The signed or encrypted content a message file carries in an
+    // attachment, and that attachment's place in the order.
+    const mime::Message* signedContent(const Message& message, std::size_t& slot);
+
+    const AttachmentPages& m_attachments;
+    Plan& m_plan;
+};
+
+const mime::Message* Planner::signedContent(const Message& message, std::size_t& slot) {
+    const auto order = message.AttachmentOrder();
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        const Attachment* attachment = order[i].attachment;
+        if (attachment == nullptr) {
+            continue;
+        }
+        const auto bytes = dataOf(*attachment);
+        if (!bytes || bytes->empty() ||
+            detail::classifyAttachment(attachment->Filename().value_or(""),
+                                       attachment->MimeTag().value_or(""), *bytes)
+                    .kind != AttachmentKind::Signed) {
+            continue;
+        }
+        try {
+            // DER (a SEQUENCE) is PKCS#7; anything else a MIME entity.
+            auto content = std::make_unique<mime::Message>(
+                (*bytes)[0] == 0x30 ? mime::parsePkcs7(*bytes) : mime::parseEntity(*bytes));
+            slot = i;
+            m_plan.mails.push_back(std::move(content));
+            return m_plan.mails.back().get();
+        } catch (const std::exception&) {
+            // Not what it claims to be: drawn as the attachment it is.
+        }
+    }
+    return nullptr;
+}
+
+bool Planner::openedAsMessage(std::span<const std::uint8_t> bytes, const std::string& name,
+                              const std::string& type, const std::string& place, int depth) {
+    if (depth >= Message::kMaxEmbeddingDepth) {
+        return false;
+    }
+    if (isMessageFile(bytes, name, type)) {
+        try {
+            auto file = std::make_unique<Message>(bytes);
+            AttachmentRecord record =
+                m_attachments.fileRecord(place, name, "application/vnd.ms-outlook", bytes);
+            m_plan.files.push_back(std::move(file));
+            message(*m_plan.files.back(), place, std::move(record), depth + 1);
+            return true;
+        } catch (const std::exception&) {
+            return false;  // shown as the file it is, with the reason
+        }
+    }
+    if (detail::classifyAttachment(name, type, bytes).kind == AttachmentKind::Mail) {
+        try {
+            auto read = std::make_unique<mime::Message>(mime::parseMessage(bytes));
+            AttachmentRecord record =
+                m_attachments.fileRecord(place, name, "message/rfc822", bytes);
+            m_plan.mails.push_back(std::move(read));
+            mail(*m_plan.mails.back(), place, std::move(record), depth + 1);
+            return true;
+        } catch (const std::exception&) {
+            return false;
+        }
+    }
+    return false;
+}
+
+void Planner::message(const Message& message, const std::string& number,
+                      std::optional<AttachmentRecord> record, int depth) {
     Piece body;
     body.message = &message;
     body.about = number.empty() ? std::string() : "attachment " + number + ": ";
     body.number = number;
     body.record = std::move(record);
+    body.captionKind = "message file (.msg)";
     readBody(body, number.empty());
+    std::size_t contentSlot = SIZE_MAX;
+    const mime::Message* content = signedContent(message, contentSlot);
+    const auto order = message.AttachmentOrder();
+    if (content != nullptr) {
+        body.security = securityRow(*content);
+        const Attachment& carrier = *order[contentSlot].attachment;
+        const auto bytes = dataOf(carrier).value_or(std::vector<std::uint8_t>{});
+        body.contentRecord = m_attachments.fileRecord(
+            placeOf(number, static_cast<int>(contentSlot) + 1),
+            envelope::attachmentName(message, carrier, m_attachments.decode()).value_or(""),
+            carrier.MimeTag().value_or("application/pkcs7-mime"), bytes);
+        body.contentCarrier = &carrier;
+        body.content = content;
+        body.contentRecord->shown = "content";
+        if (content->security == mime::Security::Encrypted) {
+            body.contentRecord->shown = "placeholder";
+            body.contentRecord->reason =
+                "encrypted: the content cannot be shown without the recipient's key";
+        } else if (body.body.kind == RenderBody::Kind::None) {
+            body.contentRecord->reason = "the signed content: shown as the message's body";
+        } else {
+            body.contentRecord->reason = "the signed content: the message's body shows it";
+        }
+        if (body.body.kind == RenderBody::Kind::None) {
+            body.body = mailBody(*content);
+        } else {
+            // The message's own body links the content's pictures.
+            for (const mime::Part& part : content->related) {
+                body.body.images.push_back(
+                    {part.contentId,
+                     part.contentLocation.empty() ? part.fileName : part.contentLocation,
+                     part.bytes});
+            }
+        }
+    }
     const std::vector<std::string> ids = shownContentIds(body.body);
     const std::set<std::string> shown(ids.begin(), ids.end());
-    plan.pieces.push_back(std::move(body));
-    int position = 0;
-    for (const Message::AttachmentSlot& slot : message.AttachmentOrder()) {
-        ++position;
-        const std::string place =
-            number.empty() ? std::to_string(position) : number + "." + std::to_string(position);
+    m_plan.pieces.push_back(std::move(body));
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        const std::string place = placeOf(number, static_cast<int>(i) + 1);
+        if (i == contentSlot) {
+            // The signed content's attachments stand in its place.
+            int position = 0;
+            for (const auto& inner : content->attachments) {
+                const std::string innerPlace = placeOf(place, ++position);
+                if (inner.message != nullptr) {
+                    mail(*inner.message, innerPlace,
+                         m_attachments.fileRecord(innerPlace, inner.part.fileName, "message/rfc822",
+                                                  inner.part.bytes),
+                         depth + 1);
+                    continue;
+                }
+                Piece piece;
+                piece.part = &inner.part;
+                piece.partCodePage = 65001;
+                piece.number = innerPlace;
+                piece.about = "attachment " + innerPlace + ": ";
+                m_plan.pieces.push_back(std::move(piece));
+            }
+            continue;
+        }
+        const Message::AttachmentSlot& slot = order[i];
         if (slot.message != nullptr) {
-            planWithAttachments(*slot.message, place, attachments,
-                                attachments.messageRecord(*slot.message, place), depth + 1, plan);
+            Planner::message(*slot.message, place,
+                             m_attachments.messageRecord(*slot.message, place), depth + 1);
             continue;
         }
         const auto contentId = slot.attachment->ContentId();
         if (contentId && shown.contains(*contentId)) {
             continue;  // a picture of the body
         }
-        if (depth < Message::kMaxEmbeddingDepth) {
-            std::optional<std::vector<std::uint8_t>> bytes;
-            try {
-                bytes = slot.attachment->Data();
-            } catch (const std::exception&) {
-                // Shown as a placeholder with the reason, below.
-            }
-            if (bytes) {
-                if (auto file = attachedMessageFile(*slot.attachment, *bytes)) {
-                    AttachmentRecord fileRecord =
-                        attachments.messageFileRecord(message, *slot.attachment, place, *bytes);
-                    plan.opened.push_back(std::move(file));
-                    planWithAttachments(*plan.opened.back(), place, attachments,
-                                        std::move(fileRecord), depth + 1, plan);
-                    continue;
-                }
+        if (const auto bytes = dataOf(*slot.attachment)) {
+            const std::string name =
+                envelope::attachmentName(message, *slot.attachment, m_attachments.decode())
+                    .value_or("");
+            if (openedAsMessage(*bytes, name, slot.attachment->MimeTag().value_or(""), place,
+                                depth)) {
+                continue;
             }
         }
         Piece piece;
@@ -153,15 +354,53 @@ void planWithAttachments(const Message& message, const std::string& number,
         piece.attachment = slot.attachment;
         piece.number = place;
         piece.about = "attachment " + place + ": ";
-        plan.pieces.push_back(std::move(piece));
+        m_plan.pieces.push_back(std::move(piece));
+    }
+}
+
+void Planner::mail(const mime::Message& mail, const std::string& number,
+                   std::optional<AttachmentRecord> record, int depth) {
+    Piece body;
+    body.mail = &mail;
+    body.body = mailBody(mail);
+    body.about = number.empty() ? std::string() : "attachment " + number + ": ";
+    body.number = number;
+    body.record = std::move(record);
+    body.captionKind = "e-mail message";
+    body.security = securityRow(mail);
+    m_plan.pieces.push_back(std::move(body));
+    int position = 0;
+    for (const auto& attachment : mail.attachments) {
+        const std::string place = placeOf(number, ++position);
+        const std::string name = attachment.part.fileName.empty() && attachment.message
+                                     ? attachment.message->subject
+                                     : attachment.part.fileName;
+        if (attachment.message != nullptr && depth < Message::kMaxEmbeddingDepth) {
+            Planner::mail(
+                *attachment.message, place,
+                m_attachments.fileRecord(place, name, "message/rfc822", attachment.part.bytes),
+                depth + 1);
+            continue;
+        }
+        if (attachment.message == nullptr &&
+            openedAsMessage(attachment.part.bytes, name, attachment.part.contentType, place,
+                            depth)) {
+            continue;
+        }
+        Piece piece;
+        piece.part = &attachment.part;
+        piece.partCodePage = 65001;
+        piece.number = place;
+        piece.about = "attachment " + place + ": ";
+        m_plan.pieces.push_back(std::move(piece));
     }
 }
 
 Plan planPieces(const Message& message, const ConvertOptions& options,
-                const detail::AttachmentPages& attachments) {
+                const AttachmentPages& attachments) {
     Plan plan;
     if (options.attachments) {
-        planWithAttachments(message, {}, attachments, std::nullopt, 0, plan);
+        Planner(attachments, plan).message(message, {}, std::nullopt, 0);
         return plan;
     }
     const std::vector<const Message*> messages = pageMessages(message, options);
@@ -233,6 +472,96 @@ private:
     render::ImageOptions m_image;
 };
 
+// Draws the plan's pieces.
+class Drawer {
+public:
+    Drawer(const render::Library& library, const ConvertOptions& options,
+           const AttachmentPages& attachments, PageWriter& writer, ConvertResult& result)
+        : m_library(library),
+          m_options(options),
+          m_attachments(attachments),
+          m_writer(writer),
+          m_result(result) {}
+
+    void attachment(const Piece& piece) {
+        detail::AttachmentDocument shown =
+            piece.part != nullptr
+                ? m_attachments.document({piece.number, piece.part->fileName,
+                                          piece.part->contentType, piece.part->bytes,
+                                          piece.partCodePage})
+                : m_attachments.document(*piece.message, *piece.attachment, piece.number);
+        for (std::string& text : shown.warnings) {
+            m_result.warnings.push_back(piece.about + text);
+        }
+        if (shown.record.shown != "pages") {
+            m_result.warnings.push_back(piece.about + "\"" + shown.record.name +
+                                        "\" is not shown: " + shown.record.reason);
+        }
+        shown.record.pages = m_writer.write(*shown.document, piece.about);
+        m_result.attachments.push_back(std::move(shown.record));
+    }
+
+    void body(const Piece& piece) {
+        if (!piece.bodyWarning.empty()) {
+            m_result.warnings.push_back(piece.about + piece.bodyWarning);
+        }
+        render::LoadOptions load;
+        load.codePage = piece.body.codePage;
+        load.format = formatOf(piece.body.kind);
+        load.paper = m_options.paper;
+        if (m_options.header) {
+            envelope::Options options = headerOptions();
+            envelope::Header header;
+            if (piece.mail != nullptr) {
+                header = envelope::describe(*piece.mail, options);
+            } else {
+                options.shownContentIds = shownContentIds(piece.body);
+                options.contentCarrier = piece.contentCarrier;
+                if (piece.content != nullptr) {
+                    options.contentAttachments = envelope::attachmentEntries(*piece.content);
+                }
+                header = envelope::describe(*piece.message, m_attachments.decode(), options);
+            }
+            if (piece.security) {
+                header.rows.push_back(*piece.security);
+            }
+            for (std::string& text : header.warnings) {
+                m_result.warnings.push_back(piece.about + text);
+            }
+            load.header = envelope::toText(header);
+        }
+        if (piece.record) {
+            load.caption = AttachmentPages::caption(*piece.record, piece.captionKind);
+        }
+        const render::Document document(m_library, piece.body.bytes, piece.body.images, load);
+        const std::vector<int> numbers = m_writer.write(document, piece.about);
+        if (piece.record) {
+            AttachmentRecord record = *piece.record;
+            record.shown = "pages";
+            record.pages = numbers;
+            m_result.attachments.push_back(std::move(record));
+        }
+        if (piece.contentRecord) {
+            AttachmentRecord record = *piece.contentRecord;
+            record.pages = numbers;
+            m_result.attachments.push_back(std::move(record));
+        }
+    }
+
+private:
+    envelope::Options headerOptions() const {
+        envelope::Options header;
+        header.timeZone = m_options.timeZone;
+        return header;
+    }
+
+    const render::Library& m_library;
+    const ConvertOptions& m_options;
+    const AttachmentPages& m_attachments;
+    PageWriter& m_writer;
+    ConvertResult& m_result;
+};
+
 }  // namespace
 
 std::vector<const Message*> pageMessages(const Message& message, const ConvertOptions& options) {
@@ -249,15 +578,14 @@ ConvertResult convertMessage(const render::Library& library, const std::string& 
     Message message(std::make_shared<const std::vector<std::uint8_t>>(
         common::readFileBytes(msgPath, cfb::CompoundFile::kMaxFileBytes)));
     ConvertResult result;
-    const envelope::CodePageDecoder decode = codePageDecoder(library);
-    detail::AttachmentPages attachments(library, options);
+    const AttachmentPages attachments(library, options);
     const Plan plan = planPieces(message, options, attachments);
     const std::vector<Piece>& pieces = plan.pieces;
     // With more than one document there are two pages at least: the names
     // are numbered from the first.
     PageWriter writer(msgPath, outputPath, options, pieces.size() > 1, result);
+    Drawer drawer(library, options, attachments, writer, result);
     for (std::size_t i = 0; i < pieces.size(); ++i) {
-        const Piece& piece = pieces[i];
         if (writer.full()) {
             result.warnings.push_back(std::to_string(pieces.size() - i) +
                                       (options.attachments
@@ -267,41 +595,11 @@ ConvertResult convertMessage(const render::Library& library, const std::string& 
                                       std::to_string(common::kMaxPages) + " pages");
             break;
         }
-        if (piece.attachment != nullptr) {
-            detail::AttachmentDocument shown =
-                attachments.document(*piece.message, *piece.attachment, piece.number);
-            for (std::string& text : shown.warnings) {
-                result.warnings.push_back(piece.about + text);
-            }
-            if (shown.record.shown != "pages") {
-                result.warnings.push_back(piece.about + "\"" + shown.record.name +
-                                          "\" is not shown: " + shown.record.reason);
-            }
-            shown.record.pages = writer.write(*shown.document, piece.about);
-            result.attachments.push_back(std::move(shown.record));
-            continue;
-        }
-        if (!piece.bodyWarning.empty()) {
-            result.warnings.push_back(piece.about + piece.bodyWarning);
-        }
-        render::LoadOptions load;
-        load.codePage = piece.body.codePage;
-        load.format = formatOf(piece.body.kind);
-        load.paper = options.paper;
-        if (options.header) {
-            envelope::Header header = messageHeader(*piece.message, piece.body, options, decode);
-            for (std::string& text : header.warnings) {
-                result.warnings.push_back(piece.about + text);
-            }
-            load.header = envelope::toText(header);
-        }
-        const render::Document document(library, piece.body.bytes, piece.body.images, load);
-        const std::vector<int> numbers = writer.write(document, piece.about);
-        if (piece.record) {
-            AttachmentRecord record = *piece.record;
-            record.shown = "pages";
-            record.pages = numbers;
-            result.attachments.push_back(std::move(record));
+        const Piece& piece = pieces[i];
+        if (piece.attachment != nullptr || piece.part != nullptr) {
+            drawer.attachment(piece);
+        } else {
+            drawer.body(piece);
         }
     }
     message.Dispose();

@@ -1,4 +1,5 @@
 // The header of a message: which properties make which row, by item kind.
+#include "header_text.h"
 #include "property_text.h"
 
 #include <envelope/envelope.h>
@@ -75,19 +76,6 @@ bool startsWithCaseless(std::string_view text, std::string_view prefix) {
 }
 
 // "Name <address>", or whichever of the two there is.
-std::string nameAndAddress(const std::optional<std::string>& name,
-                           const std::optional<std::string>& address) {
-    const bool hasName = name && !name->empty();
-    const bool hasAddress = address && !address->empty();
-    if (hasName && hasAddress) {
-        const std::string_view bare = std::string_view(*name);
-        if (equalsCaseless(bare, *address) || equalsCaseless(bare, "'" + *address + "'")) {
-            return *address;
-        }
-        return *name + " <" + *address + ">";
-    }
-    return hasName ? *name : hasAddress ? *address : std::string();
-}
 
 // A person the message names by a display name, an SMTP address, and an
 // address of another kind (Exchange's "/O=...") with its type.
@@ -124,17 +112,6 @@ Person personOf(const TextReader& reader, const Message& m, std::string_view nam
         }
     }
     return p;
-}
-
-std::string joined(const std::vector<std::string>& parts, std::string_view separator) {
-    std::string out;
-    for (const std::string& part : parts) {
-        if (!out.empty()) {
-            out += separator;
-        }
-        out += part;
-    }
-    return out;
 }
 
 // ---------------------------------------------------------------------------
@@ -308,6 +285,11 @@ private:
     void addAttachments() {
         std::vector<std::string> names;
         for (const auto& attachment : m_message.Attachments()) {
+            if (attachment.get() == m_options.contentCarrier) {
+                names.insert(names.end(), m_options.contentAttachments.begin(),
+                             m_options.contentAttachments.end());
+                continue;
+            }
             const auto contentId = attachment->ContentId();
             if (contentId && !contentId->empty() &&
                 std::find(m_options.shownContentIds.begin(), m_options.shownContentIds.end(),

@@ -21,6 +21,10 @@
 #include <string_view>
 #include <vector>
 
+namespace mime {
+struct Message;
+}
+
 namespace envelope {
 
 using Message = tool::OutlookStorage::Message;
@@ -37,6 +41,11 @@ struct Options {
     // Content ids of the pictures the body shows: those attachments are not
     // listed under "Attachments:".
     std::vector<std::string> shownContentIds;
+    // The attachment that carries the message's signed or encrypted content
+    // (smime.p7m): not listed; the content's own attachments are, by these
+    // entries ("name (12 KB)").
+    const tool::OutlookStorage::Attachment* contentCarrier = nullptr;
+    std::vector<std::string> contentAttachments;
 };
 
 // What kind of item a message class names, for the fields shown.
@@ -60,6 +69,13 @@ struct Header {
 // warnings; the message model's failures on what every message has (a
 // disposed message) are thrown.
 Header describe(const Message& message, const CodePageDecoder& decode, const Options& options);
+
+// The header of Internet mail (RFC 5322 fields as the mail reader decoded
+// them), in the same rows; the reader's warnings become the header's.
+Header describe(const mime::Message& mail, const Options& options);
+
+// The entries the Attachments row lists for Internet mail: "name (12 KB)".
+std::vector<std::string> attachmentEntries(const mime::Message& mail);
 
 // The header block as the rendering library's header text
 // (orv_document_set_header): the title on the first line, then a row a line,
