@@ -4,6 +4,7 @@
 // the report's record of how each was shown, checked against the files.
 #include "batch_support.h"
 
+#include <made_files.h>
 #include <msg_builder/msg_builder.h>
 
 #include <QBuffer>
@@ -329,6 +330,105 @@ TEST_F(BatchRun, EveryCorpusAttachmentIsShownOrSaysWhyNot) {
         }
     }
     EXPECT_GT(attachments, 0u);
+}
+
+// What no attachment may do: take the machine's memory (a picture that claims
+// 30,000 x 30,000 pixels, a size that claims 2 GiB), nest without end (mail
+// in mail, a hundred deep), or hold up the run (LibreOffice that hangs).
+// Each gets a page that says so and a warning; the other pages are written.
+TEST_F(BatchRun, AttachmentsThatWouldExhaustOrHangGetAPageSayingSo) {
+    msg_builder::MessageBuilder message;
+    message.unicode(0x0037, "bounds").unicode(0x1000, "the body");
+    const QByteArray bomb = made_files::pngClaiming(30000, 30000);
+    fileAttachment(message, "huge.png", Bytes(bomb.begin(), bomb.end()));
+    message.addAttachment()
+        .int32(0x3705, kByValue)
+        .unicode(0x3707, "claims-2GiB.bin")
+        .int32(0x0E20, 0x7FFFFFFF);
+    std::string nested = "Subject: level 100\r\n\r\nthe innermost body\r\n";
+    for (int level = 99; level >= 1; --level) {
+        nested = "Subject: level " + std::to_string(level) +
+                 "\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=b" +
+                 std::to_string(level) + "\r\n\r\n--b" + std::to_string(level) +
+                 "\r\nContent-Type: text/plain\r\n\r\nlevel " + std::to_string(level) + "\r\n--b" +
+                 std::to_string(level) + "\r\nContent-Type: message/rfc822\r\n\r\n" + nested +
+                 "\r\n--b" + std::to_string(level) + "--\r\n";
+    }
+    fileAttachment(message, "deep.eml", msg_builder::toBytes(nested));
+    fileAttachment(message, "letter.docx", fileBytes(fs::path(OFFICE_TEST_DATA) / "letter.docx"));
+    fileAttachment(message, "after.txt", msg_builder::toBytes("still shown"));
+    const fs::path in = m_root / "in";
+    write(in / "bounds.msg", message.build());
+    // A LibreOffice that never answers.
+    const fs::path fake = m_root / "fake-office";
+    fs::create_directories(fake);
+    std::ofstream(fake / "soffice") << "#!/bin/sh\nexit 0\n";
+    std::ofstream(fake / "soffice.bin") << "#!/bin/sh\nexec sleep 600\n";
+    fs::permissions(fake / "soffice", fs::perms::owner_all);
+    fs::permissions(fake / "soffice.bin", fs::perms::owner_all);
+    Options options;
+    options.env = {{"PATH", fake.string() + ":/usr/bin:/bin"}};
+
+    const auto started = std::chrono::steady_clock::now();
+    const Outcome outcome =
+        run({"--office-timeout", "2", in.string(), "-o", (m_root / "out").string()}, options);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(60));
+    ASSERT_EQ(outcome.status, 0) << outcome.err;
+    const auto records = reportBySource(m_root / "out" / "orvaline-report.jsonl");
+    const Record& record = records.at((in / "bounds.msg").string());
+    expectRecordsTrue(records, m_root / "out");
+    const auto warned = [&](const std::string& text) {
+        return std::any_of(record.warnings.begin(), record.warnings.end(),
+                           [&](const std::string& w) { return w.find(text) != std::string::npos; });
+    };
+    EXPECT_EQ(numbered(record, "1").shown, "placeholder");
+    EXPECT_NE(numbered(record, "1").reason.find("30000 x 30000"), std::string::npos)
+        << numbered(record, "1").reason;
+    EXPECT_TRUE(warned("\"huge.png\" is not shown"));
+    EXPECT_EQ(numbered(record, "2").shown, "placeholder");
+    EXPECT_EQ(numbered(record, "2").size, 0x7FFFFFFFu);
+    // The mail in mail goes as deep as the limit, then a page says why not.
+    std::size_t deepest = 0;
+    for (const auto& a : record.attachments) {
+        deepest = std::max(
+            deepest, static_cast<std::size_t>(std::count(a.number.begin(), a.number.end(), '.')));
+        if (a.shown == "placeholder" && a.reason.find("nested deeper") != std::string::npos) {
+            EXPECT_TRUE(warned(a.name + "\" is not shown")) << a.name;
+        }
+    }
+    EXPECT_GE(deepest, 30u);
+    EXPECT_LE(deepest, 40u);
+    const auto& letter = numbered(record, "4");
+    EXPECT_EQ(letter.shown, "placeholder");
+    EXPECT_NE(letter.reason.find("took longer than 2 s"), std::string::npos) << letter.reason;
+    EXPECT_EQ(numbered(record, "5").shown, "pages");
+    EXPECT_EQ(record.status, Record::Status::Converted);
+}
+
+// The page cap counts an attachment's pages with the message's: a PDF of
+// 100,000 pages fills the message's pages to the cap, and says so.
+TEST_F(BatchRun, ThePageCapCountsAttachmentPages) {
+    msg_builder::MessageBuilder message;
+    message.unicode(0x0037, "long").unicode(0x1000, "the body");
+    const QByteArray pdf = made_files::manyPagesPdf(100'000);
+    fileAttachment(message, "long.pdf", Bytes(pdf.begin(), pdf.end()));
+    fileAttachment(message, "after.txt", msg_builder::toBytes("no room left"));
+    const fs::path in = m_root / "in";
+    write(in / "long.msg", message.build());
+    const Outcome outcome =
+        run({"--dpi", "72", "--quality", "30", in.string(), "-o", (m_root / "out").string()});
+    ASSERT_EQ(outcome.status, 0) << outcome.err;
+    const auto records = reportBySource(m_root / "out" / "orvaline-report.jsonl");
+    const Record& record = records.at((in / "long.msg").string());
+    EXPECT_EQ(record.images.size(), 500u);
+    EXPECT_EQ(numbered(record, "1").pages.size(), 499u);
+    EXPECT_EQ(numbersOf(record), std::vector<std::string>{"1"});
+    const auto warned = [&](const std::string& text) {
+        return std::any_of(record.warnings.begin(), record.warnings.end(),
+                           [&](const std::string& w) { return w.find(text) != std::string::npos; });
+    };
+    EXPECT_TRUE(warned("pages are left out")) << outcome.err;
+    EXPECT_TRUE(warned("parts of the message are left out"));
 }
 
 TEST(BatchPieces, ReportKeepsEachAttachmentsRecord) {

@@ -200,6 +200,9 @@ std::unique_ptr<render::Document> AttachmentPages::contentDocument(const Attachm
 AttachmentDocument AttachmentPages::document(const AttachmentSource& source) const {
     const AttachmentType type = classifyAttachment(source.name, source.declaredType, source.bytes);
     AttachmentRecord record = fileRecord(source.number, source.name, type.mimeType, source.bytes);
+    if (!source.refusal.empty()) {
+        return placeholder(std::move(record), type.description, source.refusal);
+    }
     render::LoadOptions load;
     load.paper = m_options.paper;
     load.caption = caption(record, type.description);

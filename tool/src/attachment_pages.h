@@ -30,6 +30,9 @@ struct AttachmentSource {
     std::span<const std::uint8_t> bytes;
     // The code page of 8-bit text that does not say its own: the message's.
     std::uint32_t codePage = 0;
+    // Set when the attachment is not to be drawn, and why (a message nested
+    // deeper than the limit): a placeholder page says so.
+    std::string refusal;
 };
 
 struct AttachmentDocument {

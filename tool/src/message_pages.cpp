@@ -117,6 +117,7 @@ struct Piece {
     const mime::Message* mail = nullptr;     // Internet mail's body
     const mime::Part* part = nullptr;        // an attachment of Internet mail
     std::uint32_t partCodePage = 0;
+    std::string refusal;  // why an attachment is not drawn, when it is not
     RenderBody body;
     std::string bodyWarning;
     // What is said about it names it: "embedded message 2: ", "attachment 3: ".
@@ -392,6 +393,12 @@ void Planner::mail(const mime::Message& mail, const std::string& number,
         piece.partCodePage = 65001;
         piece.number = place;
         piece.about = "attachment " + place + ": ";
+        if (depth >= Message::kMaxEmbeddingDepth &&
+            (attachment.message != nullptr || attachment.part.contentType == "message/rfc822")) {
+            piece.refusal = "it is a message nested deeper than " +
+                            std::to_string(Message::kMaxEmbeddingDepth) +
+                            " messages, which is not drawn";
+        }
         m_plan.pieces.push_back(std::move(piece));
     }
 }
@@ -488,7 +495,7 @@ public:
             piece.part != nullptr
                 ? m_attachments.document({piece.number, piece.part->fileName,
                                           piece.part->contentType, piece.part->bytes,
-                                          piece.partCodePage})
+                                          piece.partCodePage, piece.refusal})
                 : m_attachments.document(*piece.message, *piece.attachment, piece.number);
         for (std::string& text : shown.warnings) {
             m_result.warnings.push_back(piece.about + text);
