@@ -97,7 +97,14 @@ for line in sys.stdin:
             document.close(True)
         print("ok", flush=True)
     except Exception as e:
-        print("error\t" + " ".join(str(e).split()), flush=True)
+        why = " ".join(str(e).split())
+        # LibreOffice died, or the connection to it did: this document fails,
+        # and the bridge ends, so the next document starts LibreOffice anew.
+        if office.poll() is not None or "Disposed" in type(e).__name__:
+            print("error\tLibreOffice ended while it converted the document (" + why + ")",
+                  flush=True)
+            sys.exit(0)
+        print("error\t" + why, flush=True)
 try:
     desktop.terminate()
 except Exception:
@@ -319,10 +326,72 @@ void OfficeConverter::start(unsigned seconds) {
     throw OfficeError(why.empty() ? "LibreOffice did not start" : why);
 }
 
+std::vector<std::uint8_t> OfficeConverter::convertAlone(const std::string& source,
+                                                        unsigned seconds) {
+    const std::string program = officeProgram();
+    const std::string outdir = m_folder + "/alone";
+    std::error_code ignored;
+    fs::remove_all(outdir, ignored);
+    fs::create_directories(outdir, ignored);
+    const std::string profile = "-env:UserInstallation=file://" + m_folder + "/profile";
+    // 81: LibreOffice made a new profile and asks to be started again.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::setpgid(0, 0);
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            const int null = ::open("/dev/null", O_RDWR);
+            ::dup2(null, 0);
+            ::dup2(null, 1);
+            ::dup2(null, 2);
+            // LibreOffice finds its installation from the path it is started by.
+            ::execl(program.c_str(), program.c_str(), "--headless", "--norestore", "--nologo",
+                    "--nolockcheck", profile.c_str(), "--convert-to", "pdf", "--outdir",
+                    outdir.c_str(), source.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        if (pid < 0) {
+            throw OfficeError(std::string("cannot start LibreOffice: ") + std::strerror(errno));
+        }
+        ::setpgid(pid, pid);
+        ++m_starts;
+        int status = 0;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        pid_t got = 0;
+        while ((got = ::waitpid(pid, &status, WNOHANG)) == 0 &&
+               std::chrono::steady_clock::now() < deadline) {
+            ::usleep(20000);
+        }
+        ::kill(-pid, SIGKILL);
+        if (got == 0) {
+            ::waitpid(pid, &status, 0);
+            throw OfficeError("LibreOffice took longer than " + std::to_string(seconds) +
+                              " s on the document and was stopped (--office-timeout)");
+        }
+        if (!(WIFEXITED(status) && WEXITSTATUS(status) == 81)) {
+            break;
+        }
+    }
+    const fs::path pdf = fs::path(outdir) / (fs::path(source).stem().string() + ".pdf");
+    if (!fs::exists(pdf, ignored)) {
+        throw OfficeError("LibreOffice cannot convert it");
+    }
+    std::vector<std::uint8_t> bytes = common::readFileBytes(pdf.string(), std::size_t{1} << 30);
+    fs::remove_all(outdir, ignored);
+    return bytes;
+}
+
 std::vector<std::uint8_t> OfficeConverter::toPdf(std::span<const std::uint8_t> bytes,
                                                  const std::string& extension, unsigned seconds) {
     if (!m_unavailable.empty()) {
         throw OfficeError(m_unavailable);
+    }
+    // A bridge that ended after the last document (LibreOffice died under
+    // it) is started anew.
+    if (m_pid > 0 && ::waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
+        ::kill(-m_pid, SIGKILL);  // whatever of its group is left
+        m_pid = -1;
+        stop();
     }
     if (m_pid <= 0) {
         start(seconds);
@@ -338,17 +407,44 @@ std::vector<std::uint8_t> OfficeConverter::toPdf(std::span<const std::uint8_t> b
         }
     }
     std::remove(target.c_str());
+    struct Cleanup {
+        const std::string& source;
+        const std::string& target;
+        ~Cleanup() {
+            std::remove(source.c_str());
+            std::remove(target.c_str());
+        }
+    } cleanup{source, target};
     writeAll(m_toBridge, source + "\t" + target + "\n");
-    const std::string answer = readLine(seconds, "on the document");
-    std::remove(source.c_str());
-    if (answer != "ok") {
-        const auto tab = answer.find('\t');
-        throw OfficeError(tab == std::string::npos ? "LibreOffice cannot convert it"
-                                                   : "LibreOffice: " + answer.substr(tab + 1));
+    std::string answer;
+    try {
+        answer = readLine(seconds, "on the document");
+    } catch (const OfficeError& e) {
+        if (m_pid > 0 || std::string_view(e.what()).find("took longer") != std::string_view::npos) {
+            throw;
+        }
+        // LibreOffice died under the bridge: once more, on its own.
+        stop();
+        return convertAlone(source, seconds);
     }
-    std::vector<std::uint8_t> pdf = common::readFileBytes(target, std::size_t{1} << 30);
-    std::remove(target.c_str());
-    return pdf;
+    if (answer == "ok") {
+        return common::readFileBytes(target, std::size_t{1} << 30);
+    }
+    const auto tab = answer.find('\t');
+    const std::string why = tab == std::string::npos ? "LibreOffice cannot convert it"
+                                                     : "LibreOffice: " + answer.substr(tab + 1);
+    if (answer.find("ended while it converted") == std::string::npos) {
+        throw OfficeError(why);
+    }
+    // LibreOffice's remote interface fails on some documents (comments in
+    // a hidden document, say) that its own --convert-to reads: once more,
+    // on its own, while the bridge is started anew for the next document.
+    stop();
+    try {
+        return convertAlone(source, seconds);
+    } catch (const OfficeError&) {
+        throw OfficeError(why);
+    }
 }
 
 }  // namespace tool::detail

@@ -7,7 +7,8 @@
 // (python3-uno), which loads each document hidden and read-only with macros
 // never run, and exports it as PDF. A document that takes longer than the
 // time limit stops LibreOffice (killed with everything it started); the next
-// document starts it anew.
+// document starts it anew. A document LibreOffice dies on is tried once more
+// through LibreOffice's own --convert-to, in a process of its own.
 //
 // LibreOffice is found as "soffice" on the PATH (its program folder holds
 // soffice.bin); Debian's /usr/bin/python3 runs the bridge.
@@ -49,6 +50,9 @@ public:
 
 private:
     void start(unsigned seconds);
+    // The document through a LibreOffice of its own (its --convert-to), for
+    // what the bridge's LibreOffice died on.
+    std::vector<std::uint8_t> convertAlone(const std::string& source, unsigned seconds);
     void stop();
     std::string readLine(unsigned seconds, const char* doing);
 
