@@ -68,6 +68,16 @@ def convert(bin_dir, folder, out, extra=()):
                   "-o", str(out)], ok=(0, 1), env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
 
 
+def shown(out):
+    """How the attachments of a run's report were shown: {"pages": n, ...}."""
+    import json
+    counts = {}
+    for line in (out / "orvaline-report.jsonl").read_text().splitlines():
+        for a in json.loads(line).get("attachments", []):
+            counts[a["shown"]] = counts.get(a["shown"], 0) + 1
+    return counts
+
+
 def best(rounds, routes):
     """The least processor and wall time of each route over alternating rounds."""
     results = {name: [float("inf"), float("inf")] for name in routes}
@@ -89,6 +99,7 @@ def main():
     parser.add_argument("--office", type=int, default=100, help="Office documents in one batch")
     parser.add_argument("--rounds", type=int, default=3)
     parser.add_argument("--only", choices=["jpeg", "pdf", "office"], action="append")
+    parser.add_argument("--keep", action="store_true", help="keep the work folder")
     args = parser.parse_args()
     bin_dir = args.bin.resolve()
     only = set(args.only or ["jpeg", "pdf", "office"])
@@ -116,6 +127,7 @@ def main():
             r = best(args.rounds, {
                 "as they are": lambda: convert(bin_dir, as_they_are, work / "out-plain"),
                 "with a JPEG": lambda: convert(bin_dir, with_jpeg, work / "out-jpeg")})
+            print(f"jpeg: the attachments were shown as {shown(work / 'out-jpeg')}")
             print(f"jpeg: {1000 * r['with a JPEG'][0] / count:.1f} ms a message with it, "
                   f"{1000 * r['as they are'][0] / count:.1f} ms as they are: "
                   f"{r['with a JPEG'][0] / r['as they are'][0]:.2f}x")
@@ -139,6 +151,7 @@ def main():
                 "with a PDF": lambda: convert(bin_dir, with_pdf, work / "out-pdf"),
                 "pdftoppm": lambda: [sum(x) for x in zip(*[timed(
                     ["pdftoppm", "-jpeg", "-r", "96", str(f), str(jpegs / f.stem)]) for f in files])]})
+            print(f"pdf: the attachments were shown as {shown(work / 'out-pdf')}")
             ours = r["with a PDF"][0] - r["without"][0]
             print(f"pdf: {len(files)} files, {pages} pages: the attachments add {ours:.2f} s, "
                   f"pdftoppm takes {r['pdftoppm'][0]:.2f} s: {ours / r['pdftoppm'][0]:.2f}x")
@@ -173,13 +186,17 @@ def main():
                 "without": lambda: convert(bin_dir, no_office, work / "out-plain"),
                 "with a document": lambda: convert(bin_dir, with_office, work / "out-office"),
                 "soffice + pdftoppm": libreoffice})
+            print(f"office: the attachments were shown as {shown(work / 'out-office')}")
             ours = r["with a document"][1] - r["without"][1]
             peer_wall = r["soffice + pdftoppm"][1]
             print(f"office: {len(files)} documents: the attachments add {ours:.1f} s of wall "
                   f"time, one soffice call plus pdftoppm takes {peer_wall:.1f} s: "
                   f"{ours / peer_wall:.2f}x")
     finally:
-        shutil.rmtree(work, ignore_errors=True)
+        if args.keep:
+            print(f"kept {work}")
+        else:
+            shutil.rmtree(work, ignore_errors=True)
     return 0
 
 

@@ -37,8 +37,9 @@ try:
     import uno
     from com.sun.star.beans import PropertyValue
     from com.sun.star.connection import NoConnectException
-except Exception:
-    print("unavailable\tthe LibreOffice Python bridge (python3-uno) is not installed", flush=True)
+except Exception as e:
+    print("unavailable\tthe LibreOffice Python bridge (python3-uno) is not installed (" +
+          " ".join(str(e).split()) + ")", flush=True)
     sys.exit(0)
 profile, pipe, program = sys.argv[1], sys.argv[2], sys.argv[3]
 def start():
@@ -297,7 +298,8 @@ void OfficeConverter::start(unsigned seconds) {
         ::dup2(fromBridge[1], 1);
         const int null = ::open("/dev/null", O_WRONLY);
         ::dup2(null, 2);
-        ::execl(kPython, "python3", "-c", kBridge, profile.c_str(), pipe.c_str(), program.c_str(),
+        // Its full path as its name: Python finds its own library by it.
+        ::execl(kPython, kPython, "-c", kBridge, profile.c_str(), pipe.c_str(), program.c_str(),
                 static_cast<char*>(nullptr));
         ::_exit(127);
     }
