@@ -26,7 +26,7 @@ root_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # "Load Sample/Example Files", "Start Converting" and the list's first entry
 # (app/src/form1.cpp places them in twips, 15 to a pixel).
 load_samples_xy=(400 231)
-start_xy=(268 391)
+start_xy=(268 411)
 first_entry_xy=(100 39)
 
 # Inside xvfb-run: drives the window, then closes it.

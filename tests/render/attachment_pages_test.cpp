@@ -238,9 +238,6 @@ QByteArray multiPageTiff(const std::vector<QImage>& pages, int brokenPage = -1) 
     return file;
 }
 
-
-
-
 // An animated GIF of two 1 x 1 frames, black then white.
 QByteArray twoFrameGif() {
     QByteArray gif("GIF89a\x01\x00\x01\x00\x80\x00\x00", 13);
@@ -289,7 +286,6 @@ QByteArray barsPdf(int count) {
                      }
                  });
 }
-
 
 // ---------------------------------------------------------------------------
 

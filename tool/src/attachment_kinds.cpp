@@ -117,7 +117,9 @@ bool looksLikeBmp(std::span<const std::uint8_t> bytes) {
     if (!startsWith(bytes, "BM") || bytes.size() < 26) {
         return false;
     }
-    const std::uint32_t header = bytes[14] | (bytes[15] << 8) | (bytes[16] << 16) |
+    const std::uint32_t header = static_cast<std::uint32_t>(bytes[14]) |
+                                 (static_cast<std::uint32_t>(bytes[15]) << 8) |
+                                 (static_cast<std::uint32_t>(bytes[16]) << 16) |
                                  (static_cast<std::uint32_t>(bytes[17]) << 24);
     return header == 12 || header == 40 || header == 52 || header == 56 || header == 64 ||
            header == 108 || header == 124;

@@ -34,7 +34,10 @@ import ctypes, signal, subprocess, sys, time
 def die_with_parent():
     ctypes.CDLL(None).prctl(1, signal.SIGKILL)
 try:
+    import threading
     import uno
+    import unohelper
+    from com.sun.star.awt import XCallback
     from com.sun.star.beans import PropertyValue
     from com.sun.star.connection import NoConnectException
 except Exception as e:
@@ -77,25 +80,47 @@ exports = [("com.sun.star.text.TextDocument", "writer_pdf_Export"),
            ("com.sun.star.sheet.SpreadsheetDocument", "calc_pdf_Export"),
            ("com.sun.star.presentation.PresentationDocument", "impress_pdf_Export"),
            ("com.sun.star.drawing.DrawingDocument", "draw_pdf_Export")]
+# Each document is converted on LibreOffice's main thread (an AsyncCallback
+# calls back into the bridge from there): loaded from a thread of the remote
+# connection instead, some documents (comments in a hidden document) abort
+# LibreOffice.
+class OnMainThread(unohelper.Base, XCallback):
+    def __init__(self, work):
+        self.work = work
+        self.done = threading.Event()
+        self.error = None
+    def notify(self, data):
+        try:
+            self.work()
+        except Exception as e:
+            self.error = e
+        finally:
+            self.done.set()
+main_thread = context.ServiceManager.createInstanceWithContext("com.sun.star.awt.AsyncCallback",
+                                                               context)
+def convert(source, target):
+    # Hidden, read-only, macros never run, links never updated.
+    document = desktop.loadComponentFromURL(uno.systemPathToFileUrl(source), "_blank", 0,
+        (prop("Hidden", True), prop("ReadOnly", True), prop("MacroExecutionMode", 0),
+         prop("UpdateDocMode", 0)))
+    if document is None:
+        raise RuntimeError("LibreOffice cannot open it")
+    try:
+        export = next((f for s, f in exports if document.supportsService(s)), None)
+        if export is None:
+            raise RuntimeError("LibreOffice opened it as nothing it can print")
+        document.storeToURL(uno.systemPathToFileUrl(target), (prop("FilterName", export),))
+    finally:
+        document.close(True)
 print("ready", flush=True)
 for line in sys.stdin:
     source, target = line.rstrip("\n").split("\t")
     try:
-        # Hidden, read-only, macros never run, links never updated.
-        document = desktop.loadComponentFromURL(uno.systemPathToFileUrl(source), "_blank", 0,
-            (prop("Hidden", True), prop("ReadOnly", True), prop("MacroExecutionMode", 0),
-             prop("UpdateDocMode", 0)))
-        if document is None:
-            print("error\tLibreOffice cannot open it", flush=True)
-            continue
-        try:
-            export = next((f for s, f in exports if document.supportsService(s)), None)
-            if export is None:
-                print("error\tLibreOffice opened it as nothing it can print", flush=True)
-                continue
-            document.storeToURL(uno.systemPathToFileUrl(target), (prop("FilterName", export),))
-        finally:
-            document.close(True)
+        job = OnMainThread(lambda: convert(source, target))
+        main_thread.addCallback(job, None)
+        job.done.wait()
+        if job.error is not None:
+            raise job.error
         print("ok", flush=True)
     except Exception as e:
         why = " ".join(str(e).split())
