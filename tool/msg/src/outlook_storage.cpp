@@ -206,7 +206,10 @@ OutlookStorage::propertyStreamEntry(std::string_view propIdentifier) const {
         // Built only when the stream is damaged: the walk runs for every lookup.
         const auto cut = [&](const std::string& which, const std::string& detail) {
             std::string text = "property stream of " + std::to_string(bytes.size());
-            text += " bytes ends inside the entry " + which + ": " + detail;
+            text += " bytes ends inside the entry ";
+            text += which;
+            text += ": ";
+            text += detail;
             text += std::to_string(held) + " of its 16 bytes";
             return FormatError(text, off);
         };
