@@ -188,6 +188,8 @@ public:
               std::optional<AttachmentRecord> record, int depth);
 
 private:
+    // Each attachment of Internet mail, numbered under `number`.
+    void mailAttachments(const mime::Message& mail, const std::string& number, int depth);
     // Opens an attachment's bytes as what they hold, when that is a message
     // (a message file or Internet mail), and plans it; false when they are
     // not one.
@@ -312,23 +314,7 @@ void Planner::message(const Message& message, const std::string& number,
         const std::string place = placeOf(number, static_cast<int>(i) + 1);
         if (i == contentSlot) {
             // The signed content's attachments stand in its place.
-            int position = 0;
-            for (const auto& inner : content->attachments) {
-                const std::string innerPlace = placeOf(place, ++position);
-                if (inner.message != nullptr) {
-                    mail(*inner.message, innerPlace,
-                         m_attachments.fileRecord(innerPlace, inner.part.fileName, "message/rfc822",
-                                                  inner.part.bytes),
-                         depth + 1);
-                    continue;
-                }
-                Piece piece;
-                piece.part = &inner.part;
-                piece.partCodePage = 65001;
-                piece.number = innerPlace;
-                piece.about = "attachment " + innerPlace + ": ";
-                m_plan.pieces.push_back(std::move(piece));
-            }
+            mailAttachments(*content, place, depth);
             continue;
         }
         const Message::AttachmentSlot& slot = order[i];
@@ -370,6 +356,10 @@ void Planner::mail(const mime::Message& mail, const std::string& number,
     body.captionKind = "e-mail message";
     body.security = securityRow(mail);
     m_plan.pieces.push_back(std::move(body));
+    mailAttachments(mail, number, depth);
+}
+
+void Planner::mailAttachments(const mime::Message& mail, const std::string& number, int depth) {
     int position = 0;
     for (const auto& attachment : mail.attachments) {
         const std::string place = placeOf(number, ++position);

@@ -63,7 +63,7 @@ public:
 
 struct Address {
     std::string name;     // display name, UTF-8, RFC 2047 decoded; may be empty
-    std::string address;  // addr-spec as written; empty for an empty group
+    std::string address;  // the bare address (local@domain) as written; empty for an empty group
 };
 
 struct Header {
