@@ -1,5 +1,6 @@
 // Fuzz target: the mail reader. The same bytes go through parseMessage,
-// parseEntity, parsePkcs7 and parseMailbox. mime::ParseError is the
+// parseEntity, parsePkcs7 and parseMailbox, and the mbox split whole and in
+// blocks. mime::ParseError is the
 // documented failure of all but parseEntity, which has none. Every result
 // must hold valid UTF-8 in its texts, at most kMaxWarnings + 1 warnings,
 // messages nested no deeper than kMaxMessageDepth, a body only with a body
@@ -11,6 +12,7 @@
 
 #include <common/text.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -79,6 +81,40 @@ void checkMessage(const mime::Message& m, std::size_t depth) {
     }
 }
 
+// The mbox split does not depend on how the bytes come: whole, or in
+// blocks of a size the input picks. Its entries are in order, within the
+// input, and never overlap.
+void checkMailboxSplit(std::span<const std::uint8_t> input) {
+    std::vector<mime::MailboxEntry> whole;
+    try {
+        mime::MailboxSplitter splitter;
+        splitter.add(input);
+        whole = splitter.finish();
+    } catch (const mime::ParseError&) {
+        return;
+    }
+    const std::size_t block = input.empty() ? 1 : 1 + input[0] % 61;
+    mime::MailboxSplitter pieces;
+    for (std::size_t at = 0; at < input.size(); at += block) {
+        pieces.add(input.subspan(at, std::min(block, input.size() - at)));
+    }
+    const std::vector<mime::MailboxEntry> split = pieces.finish();
+    if (split.size() != whole.size()) {
+        fuzz::reportFinding("the mbox split depends on the block size");
+    }
+    std::uint64_t end = 0;
+    for (std::size_t i = 0; i < whole.size(); ++i) {
+        if (i < split.size() &&
+            (split[i].offset != whole[i].offset || split[i].length != whole[i].length)) {
+            fuzz::reportFinding("the mbox split depends on the block size");
+        }
+        if (whole[i].offset < end || whole[i].offset + whole[i].length > input.size()) {
+            fuzz::reportFinding("an mbox entry overlaps another or the end");
+        }
+        end = whole[i].offset + whole[i].length;
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -105,6 +141,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             checkMessage(message, 1);
         }
     } catch (const mime::ParseError&) {
+    } catch (...) {
+        fuzz::reportFinding();
+    }
+    try {
+        checkMailboxSplit(input);
     } catch (...) {
         fuzz::reportFinding();
     }

@@ -141,15 +141,14 @@ void addWarning(std::vector<std::string>& warnings, std::string textIn) {
     }
 }
 
-GMimeParse::GMimeParse(std::span<const std::uint8_t> bytes, Format format) {
+GMimeParse::GMimeParse(std::span<const std::uint8_t> bytes) {
     initialiseGMime();
     m_options = newLooseOptions();
     g_mime_parser_options_set_warning_callback(m_options, collectWarning, &m_warnings);
     m_stream.reset(g_mime_stream_mem_new_with_buffer(reinterpret_cast<const char*>(bytes.data()),
                                                      bytes.size()));
     m_parser.reset(g_mime_parser_new_with_stream(m_stream.get()));
-    g_mime_parser_set_format(m_parser.get(),
-                             format == Format::Mailbox ? GMIME_FORMAT_MBOX : GMIME_FORMAT_MESSAGE);
+    g_mime_parser_set_format(m_parser.get(), GMIME_FORMAT_MESSAGE);
     // Parts refer to the input stream instead of copying their content.
     g_mime_parser_set_persist_stream(m_parser.get(), TRUE);
 }
@@ -176,14 +175,6 @@ GMimeObject* GMimeParse::entity() {
         m_objects.emplace_back(G_OBJECT(object));
     }
     return object;
-}
-
-bool GMimeParse::atEnd() const {
-    return g_mime_parser_eos(m_parser.get()) != FALSE;
-}
-
-std::int64_t GMimeParse::position() const {
-    return g_mime_parser_tell(m_parser.get());
 }
 
 std::vector<std::uint8_t> serialise(GMimeObject* object) {

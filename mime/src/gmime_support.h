@@ -65,21 +65,15 @@ void addWarning(std::vector<std::string>& warnings, std::string text);
 // parse made; the objects it hands out live as long as it does.
 class GMimeParse {
 public:
-    enum class Format { Message, Mailbox };
-    GMimeParse(std::span<const std::uint8_t> bytes, Format format);
+    explicit GMimeParse(std::span<const std::uint8_t> bytes);
     ~GMimeParse();
     GMimeParse(const GMimeParse&) = delete;
     GMimeParse& operator=(const GMimeParse&) = delete;
 
-    // The next message (null at the end of the input); owned by the parse.
+    // The input as a message (null when it makes none); owned by the parse.
     GMimeMessage* nextMessage();
     // The input as one MIME entity; owned by the parse.
     GMimeObject* entity();
-    bool atEnd() const;
-    // Where the parser is in the input.
-    std::int64_t position() const;
-    // Lets go of the objects made so far (a mailbox's messages once read).
-    void releaseObjects() { m_objects.clear(); }
 
     WarningList& warnings() { return m_warnings; }
 

@@ -2,6 +2,7 @@
 
 #include <mime/mime.h>
 
+#include "gmime_support.h"
 #include "message_header.h"
 #include "reader.h"
 
@@ -56,14 +57,24 @@ Message parsePkcs7(std::span<const std::uint8_t> der, const Limits& limits) {
 
 std::vector<Message> parseMailbox(std::span<const std::uint8_t> bytes, const Limits& limits) {
     checkSize(bytes, limits);
-    std::string_view text = asText(bytes);
-    if (text.substr(0, 3) == "\xEF\xBB\xBF") {
-        text.remove_prefix(3);
+    MailboxSplitter splitter(limits);
+    splitter.add(bytes);
+    const std::vector<MailboxEntry> entries = splitter.finish();
+    std::vector<Message> messages;
+    messages.reserve(entries.size());
+    for (const MailboxEntry& entry : entries) {
+        const auto one = bytes.subspan(static_cast<std::size_t>(entry.offset),
+                                       static_cast<std::size_t>(entry.length));
+        detail::Budget budget(limits);
+        messages.push_back(
+            detail::readMessageBytes(one.subspan(detail::mailStart(asText(one))), budget, 1));
     }
-    if (text.substr(0, 5) != "From ") {
-        throw ParseError("not an mbox file: it does not start with a \"From \" line");
+    if (!messages.empty()) {
+        for (const std::string& text : splitter.warnings()) {
+            detail::addWarning(messages.back().warnings, text);
+        }
     }
-    return detail::readMailboxBytes(bytes.subspan(bytes.size() - text.size()), limits);
+    return messages;
 }
 
 }  // namespace mime

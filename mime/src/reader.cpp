@@ -329,7 +329,7 @@ public:
     // this message's content.
     void readUnwrapped(std::span<const std::uint8_t> entity, std::size_t depth) {
         const ParserInput input(entity, m_out.warnings);
-        GMimeParse parse(input.bytes(), GMimeParse::Format::Message);
+        GMimeParse parse(input.bytes());
         GMimeObject* root = parse.entity();
         ++m_messageDepth;
         visit(root, depth, true);
@@ -877,7 +877,7 @@ Message readMessageBytes(std::span<const std::uint8_t> bytes, Budget& budget,
                          std::size_t messageDepth) {
     Message out;
     const ParserInput input(bytes, out.warnings);
-    GMimeParse parse(input.bytes(), GMimeParse::Format::Message);
+    GMimeParse parse(input.bytes());
     GMimeMessage* message = parse.nextMessage();
     parse.warnings().moveInto(out.warnings);
     if (message == nullptr) {
@@ -894,7 +894,7 @@ Message readEntityBytes(std::span<const std::uint8_t> bytes, Budget& budget,
                         std::size_t messageDepth) {
     Message out;
     const ParserInput input(bytes, out.warnings);
-    GMimeParse parse(input.bytes(), GMimeParse::Format::Message);
+    GMimeParse parse(input.bytes());
     GMimeObject* root = parse.entity();
     parse.warnings().moveInto(out.warnings);
     ContentWalk(out, budget, messageDepth).read(root);
@@ -927,48 +927,6 @@ Message readPkcs7Bytes(std::span<const std::uint8_t> der, Budget& budget) {
     walk.noteSecurity(Security::OpaqueSigned, "S/MIME");
     walk.readUnwrapped(content.content, 1);
     return out;
-}
-
-std::vector<Message> readMailboxBytes(std::span<const std::uint8_t> bytes, const Limits& limits) {
-    std::vector<Message> messages;
-    GMimeParse parse(bytes, GMimeParse::Format::Mailbox);
-    while (!parse.atEnd()) {
-        const std::int64_t before = parse.position();
-        GMimeMessage* message = parse.nextMessage();
-        if (message == nullptr || parse.position() <= before) {
-            // What follows the last "From " line the parser made nothing of
-            // (a body line starting "From " that was not quoted): kept as a
-            // message without header.
-            if (before >= 0 && static_cast<std::uint64_t>(before) < bytes.size() &&
-                messages.size() < limits.mailboxMessages) {
-                Budget budget(limits);
-                Message rest =
-                    readEntityBytes(bytes.subspan(static_cast<std::size_t>(before)), budget, 1);
-                addWarning(rest.warnings, "text at byte " + std::to_string(before) +
-                                              " after the last message is no message; it is "
-                                              "kept as one without header");
-                messages.push_back(std::move(rest));
-            }
-            break;
-        }
-        if (messages.size() >= limits.mailboxMessages) {
-            if (!messages.empty()) {
-                addWarning(messages.back().warnings,
-                           "more than " + std::to_string(limits.mailboxMessages) +
-                               " messages in the mailbox; the rest are left out");
-            }
-            break;
-        }
-        Message out;
-        parse.warnings().moveInto(out.warnings);
-        Budget budget(limits);
-        readHeaderFields(message, out);
-        ContentWalk(out, budget, 1).read(g_mime_message_get_mime_part(message));
-        parse.warnings().moveInto(out.warnings);
-        messages.push_back(std::move(out));
-        parse.releaseObjects();
-    }
-    return messages;
 }
 
 }  // namespace mime::detail

@@ -32,7 +32,5 @@ Message readEntityBytes(std::span<const std::uint8_t> bytes, Budget& budget,
                         std::size_t messageDepth);
 // A PKCS#7 ContentInfo; throws ParseError when it is none this reader shows.
 Message readPkcs7Bytes(std::span<const std::uint8_t> der, Budget& budget);
-// The messages of an mbox file, each with a budget of its own.
-std::vector<Message> readMailboxBytes(std::span<const std::uint8_t> bytes, const Limits& limits);
 
 }  // namespace mime::detail

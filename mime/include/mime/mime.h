@@ -149,9 +149,71 @@ Message parseEntity(std::span<const std::uint8_t> bytes, const Limits& limits = 
 // authEnveloped-data (encrypted: nothing to show). Throws ParseError for
 // anything else.
 Message parsePkcs7(std::span<const std::uint8_t> der, const Limits& limits = {});
-// Every message of an mbox file (messages after "From " lines). Throws
-// ParseError when it does not start with a "From " line.
+// Every message of an mbox file, split as MailboxSplitter does; each read
+// as parseMessage reads it. Throws ParseError when it does not start with a
+// "From " line.
 std::vector<Message> parseMailbox(std::span<const std::uint8_t> bytes, const Limits& limits = {});
+
+// One message's place in an mbox file: its "From " line starts at `offset`,
+// and it runs `length` bytes, to the empty line before the next message's
+// "From " line, or to the end (less a last empty line).
+struct MailboxEntry {
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
+};
+
+// Splits an mbox file into its messages as its bytes come, in blocks of any
+// size: what it keeps does not grow with the file (but for the entries).
+// A message starts at a line beginning "From " at the start of the input
+// (after an optional byte order mark) or after an empty line, when header
+// fields follow it; a body's "From " line that was not quoted as ">From " is
+// then still body text. Quoted lines (">From ") are the message's bytes and
+// stay as they are. After Limits::mailboxMessages messages the rest is left
+// out, with a warning.
+class MailboxSplitter {
+public:
+    explicit MailboxSplitter(const Limits& limits = {});
+    // The next bytes of the file.
+    void add(std::span<const std::uint8_t> bytes);
+    // Every message, once the file has ended. Throws ParseError when the
+    // input does not start with a "From " line.
+    std::vector<MailboxEntry> finish();
+    // What the split recovered from, one text each.
+    const std::vector<std::string>& warnings() const { return m_warnings; }
+
+private:
+    void lineEnded();
+    void decideCandidate();
+
+    std::size_t m_maxMessages;
+    std::uint64_t m_position = 0;
+    std::uint64_t m_lineStart = 0;
+    std::string m_lineHead;  // the first bytes of the current line
+    std::uint64_t m_lineLength = 0;
+    bool m_afterEmpty = true;
+    bool m_probing = false;    // collecting a possible message start
+    bool m_candidate = false;  // it began with "From "
+    std::uint64_t m_probeStart = 0;
+    std::uint64_t m_probeSeparator = 0;  // the empty line before it
+    std::uint64_t m_emptyLineStart = 0;  // the last empty line's
+    std::string m_probe;
+    bool m_startsWithFrom = false;
+    bool m_full = false;
+    std::vector<std::uint64_t> m_starts;
+    std::vector<std::uint64_t> m_ends;
+    std::vector<std::string> m_warnings;
+};
+
+// The messages of the mbox file at `path`, read in blocks. Throws ParseError
+// as MailboxSplitter::finish does, and common::FileReadError when the file
+// cannot be read.
+std::vector<MailboxEntry> splitMailboxFile(const std::string& path,
+                                           std::vector<std::string>* warnings = nullptr,
+                                           const Limits& limits = {});
+
+// By content: an mbox file starts with a "From " line (after an optional
+// byte order mark) followed by header fields. Give it the first few KiB.
+bool looksLikeMailbox(std::span<const std::uint8_t> head);
 
 // By content: header fields at the start (after an optional byte order mark
 // and mbox "From " line), one of them a field mail always has. Give it the
