@@ -112,11 +112,15 @@ std::string helpText(unsigned processors) {
     std::string text =
         "Usage: orvaline-convert [OPTIONS] INPUT... -o OUTDIR\n"
         "       orvaline-convert --merge-reports OUTDIR\n"
-        "Converts Outlook message files (.msg) into JPEG page images (name.jpg, or name_1.jpg,\n"
-        "name_2.jpg, ... for several pages) and records every message in a report.\n"
+        "Converts mail into JPEG page images (name.jpg, or name_1.jpg, name_2.jpg, ... for\n"
+        "several pages) and records every message in a report: Outlook message files (.msg),\n"
+        "Internet mail (.eml) and mbox files, each known by its content.\n"
         "\n"
         "Inputs:\n"
-        "  INPUT             a message file, or a folder searched for *.msg (any letter case)\n"
+        "  INPUT             a message file (.msg or .eml), an mbox file, or a folder searched\n"
+        "                    for *.msg and *.eml (any letter case)\n"
+        "  --mbox            also search the folders for mbox files, by their content; each\n"
+        "                    message of an mbox file is a record FILE#N with images NAME_N.jpg\n"
         "  -                 read paths from standard input, one per line\n"
         "  -0, --null        paths on standard input end with NUL, as find -print0 writes\n"
         "Outputs:\n"
@@ -264,6 +268,8 @@ void parseCommandLine(const std::vector<std::string>& args, CommandLine& line) {
             line.nullSeparated = true;
         } else if (name == "--mirror") {
             line.plan.mirror = true;
+        } else if (name == "--mbox") {
+            line.plan.mailboxes = true;
         } else if (name == "--resume") {
             line.run.resume = true;
         } else if (name == "-q" || name == "--quiet") {

@@ -36,13 +36,15 @@ bool stillConverted(const Record& old, const Item& item, const std::string& outD
             return false;
         }
     }
-    struct stat info {};
-    if (::stat(item.source.c_str(), &info) != 0 ||
-        static_cast<std::uint64_t>(info.st_size) != *old.size) {
-        return false;
+    if (!item.mailbox) {
+        struct stat info {};
+        if (::stat(item.source.c_str(), &info) != 0 ||
+            static_cast<std::uint64_t>(info.st_size) != *old.size) {
+            return false;
+        }
     }
-    const auto now = digest::ofFile(item.source);
-    return now && now->sha256 == old.sha256;
+    const auto now = digestOf(item);
+    return now && now->size == *old.size && now->sha256 == old.sha256;
 }
 
 namespace {

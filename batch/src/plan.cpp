@@ -4,10 +4,15 @@
 #include <common/result_name_claims.h>
 #include <digest/digest.h>
 
+#include <mime/mime.h>
+
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <set>
@@ -18,23 +23,80 @@ namespace batch {
 
 namespace {
 
-constexpr std::string_view kMessageExtension = ".msg";
-
-bool isMessageName(std::string_view name) {
-    if (name.size() < kMessageExtension.size() || name.front() == '~') {
+bool endsWithCaseless(std::string_view name, std::string_view extension) {
+    if (name.size() < extension.size()) {
         return false;
     }
-    const std::string_view tail = name.substr(name.size() - kMessageExtension.size());
+    const std::string_view tail = name.substr(name.size() - extension.size());
     for (std::size_t i = 0; i < tail.size(); ++i) {
         char c = tail[i];
         if (c >= 'A' && c <= 'Z') {
             c = static_cast<char>(c - 'A' + 'a');
         }
-        if (c != kMessageExtension[i]) {
+        if (c != extension[i]) {
             return false;
         }
     }
     return true;
+}
+
+// A message file or Internet mail by its name.
+bool isMessageName(std::string_view name) {
+    return !name.empty() && name.front() != '~' &&
+           (endsWithCaseless(name, ".msg") || endsWithCaseless(name, ".eml"));
+}
+
+// An mbox file by its first bytes.
+bool holdsMailbox(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        return false;
+    }
+    std::array<std::uint8_t, 4096> head{};
+    std::size_t used = 0;
+    while (used < head.size()) {
+        const ssize_t got = ::read(fd, head.data() + used, head.size() - used);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            break;
+        }
+        used += static_cast<std::size_t>(got);
+    }
+    ::close(fd);
+    return mime::looksLikeMailbox(std::span(head).first(used));
+}
+
+// The messages of the mbox file at `path` as items; one failed item when it
+// cannot be read.
+void addMailbox(const std::string& path, const std::string& key, std::uint32_t position,
+                std::vector<Item>& items, std::vector<std::string>& notices) {
+    std::vector<mime::MailboxEntry> entries;
+    std::vector<std::string> warnings;
+    try {
+        entries = mime::splitMailboxFile(path, &warnings);
+    } catch (const std::exception& e) {
+        Item item;
+        item.source = path;
+        item.key = key;
+        item.position = position;
+        item.failReason = e.what();
+        items.push_back(std::move(item));
+        return;
+    }
+    for (const std::string& text : warnings) {
+        notices.push_back("\"" + path + "\": " + text);
+    }
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const std::string number = "#" + std::to_string(i + 1);
+        Item item;
+        item.source = path + number;
+        item.key = key + number;
+        item.position = position;
+        item.mailbox = MailboxPart{path, i + 1, entries[i].offset, entries[i].length};
+        items.push_back(std::move(item));
+    }
 }
 
 // The path's parts without empty, "." and ".." ones, joined by "/".
@@ -81,6 +143,7 @@ struct Walker {
     std::vector<Item>& items;
     std::vector<std::string>& notices;
     std::uint32_t position;
+    bool mailboxes;
     std::set<std::pair<dev_t, ino_t>> seen;
 
     void walk(const std::string& root, const std::string& rootKey) {
@@ -112,7 +175,8 @@ struct Walker {
                     pending.emplace_back(joinPath(folder, name), joinKey(key, name));
                     continue;
                 }
-                if (!isMessageName(name)) {
+                const bool message = isMessageName(name);
+                if (!message && (!mailboxes || name[0] == '~')) {
                     continue;
                 }
                 bool regular = kind.regular;
@@ -131,6 +195,13 @@ struct Walker {
                 if (!regular) {
                     continue;
                 }
+                if (!message) {
+                    const std::string path = joinPath(folder, name);
+                    if (holdsMailbox(path)) {
+                        addMailbox(path, joinKey(key, name), position, items, notices);
+                    }
+                    continue;
+                }
                 Item item;
                 item.source = joinPath(folder, name);
                 item.key = joinKey(key, name);
@@ -146,6 +217,16 @@ struct Walker {
 };
 
 }  // namespace
+
+std::optional<ItemDigest> digestOf(const Item& item) {
+    const auto found = item.mailbox ? digest::ofFileRange(item.mailbox->file, item.mailbox->offset,
+                                                          item.mailbox->length)
+                                    : digest::ofFile(item.source);
+    if (!found) {
+        return std::nullopt;
+    }
+    return ItemDigest{found->size, found->sha256};
+}
 
 unsigned shardOf(const std::string& key, unsigned count) {
     std::uint64_t hash = 0xcbf29ce484222325ULL;
@@ -184,8 +265,14 @@ Plan makePlan(const std::vector<Input>& inputs, const PlanOptions& options) {
             continue;
         }
         if (S_ISDIR(info.st_mode)) {
-            Walker walker{all, plan.notices, input.position, {}};
+            Walker walker{all, plan.notices, input.position, options.mailboxes, {}};
             walker.walk(input.path, key);
+            continue;
+        }
+        if (S_ISREG(info.st_mode) && !isMessageName(lastPart(input.path)) &&
+            holdsMailbox(input.path)) {
+            addMailbox(input.path, key.empty() ? input.path : key, input.position, all,
+                       plan.notices);
             continue;
         }
         Item item;
@@ -194,9 +281,20 @@ Plan makePlan(const std::vector<Input>& inputs, const PlanOptions& options) {
         item.position = input.position;
         all.push_back(std::move(item));
     }
-    std::sort(all.begin(), all.end(), [](const Item& a, const Item& b) {
-        return a.position != b.position ? a.position < b.position
-                                        : (a.key != b.key ? a.key < b.key : a.source < b.source);
+    // The messages of an mbox file in the file's order.
+    const auto fileKey = [](const Item& item) {
+        return item.mailbox ? std::string_view(item.key).substr(0, item.key.rfind('#'))
+                            : std::string_view(item.key);
+    };
+    const auto numberOf = [](const Item& item) { return item.mailbox ? item.mailbox->number : 0; };
+    std::sort(all.begin(), all.end(), [&](const Item& a, const Item& b) {
+        if (a.position != b.position) {
+            return a.position < b.position;
+        }
+        if (fileKey(a) != fileKey(b)) {
+            return fileKey(a) < fileKey(b);
+        }
+        return numberOf(a) != numberOf(b) ? numberOf(a) < numberOf(b) : a.source < b.source;
     });
     // The same file named twice (a folder and a file in it) is one message.
     std::unordered_set<std::string> sources;
@@ -208,7 +306,12 @@ Plan makePlan(const std::vector<Input>& inputs, const PlanOptions& options) {
         if (!sources.insert(item.source).second) {
             continue;
         }
-        item.result = claims.claim(item.source, resultNameOf(item.key, options.mirror));
+        std::string name = resultNameOf(std::string(fileKey(item)), options.mirror);
+        if (item.mailbox) {
+            name.insert(name.size() - std::string_view(common::kImageExtension).size(),
+                        "_" + std::to_string(item.mailbox->number));
+        }
+        item.result = claims.claim(item.source, name);
         planDigest.update(item.key.data(), item.key.size() + 1);  // with its terminating zero
         planDigest.update(item.result.data(), item.result.size() + 1);
         unique.push_back(std::move(item));

@@ -15,7 +15,6 @@
 #include "worker_process.h"
 
 #include <common/command_line.h>
-#include <digest/digest.h>
 
 #include <poll.h>
 #include <sys/stat.h>
@@ -201,7 +200,7 @@ std::optional<std::size_t> Batch::nextJob() {
 
 void Batch::dispatch(Worker& worker, std::size_t job) {
     handJob(worker, {job, m_stagingRoot + "/" + std::to_string(++m_stagedCount) + ".jpg"},
-            m_todo[job].item->source);
+            *m_todo[job].item);
 }
 
 void Batch::finish(const Todo& todo, Record record) {
@@ -303,7 +302,7 @@ void Batch::workerEnded(Worker& worker, const std::string& reason) {
     record.ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - worker.started)
                     .count();
     // The size and digest of what was given to it.
-    if (const auto given = digest::ofFile(m_todo[job].item->source)) {
+    if (const auto given = digestOf(*m_todo[job].item)) {
         record.size = given->size;
         record.sha256 = given->sha256;
     }

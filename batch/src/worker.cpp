@@ -144,13 +144,15 @@ std::optional<std::vector<std::string>> readJob() {
     return fields;
 }
 
-std::vector<std::string> convertOne(const render::Library& library, const std::string& source,
+std::vector<std::string> convertOne(const render::Library& library, const tool::Source& source,
                                     const std::string& staging, const tool::ConvertOptions& options,
                                     const ConvertFunction& convert) {
-    const auto sourceDigest = digest::ofFile(source);
+    const auto sourceDigest = source.length
+                                  ? digest::ofFileRange(source.path, source.offset, *source.length)
+                                  : digest::ofFile(source.path);
     if (!sourceDigest) {
         return {"failed", "", "",
-                "cannot open \"" + source + "\": " + std::strerror(errno != 0 ? errno : EIO)};
+                "cannot open \"" + source.path + "\": " + std::strerror(errno != 0 ? errno : EIO)};
     }
     const std::string size = std::to_string(sourceDigest->size);
     try {
@@ -185,9 +187,40 @@ std::vector<std::string> convertOne(const render::Library& library, const std::s
     }
 }
 
+std::optional<std::uint64_t> numberOf(const std::string& text) {
+    if (text.empty() || text.size() > 19 ||
+        text.find_first_not_of("0123456789") != std::string::npos) {
+        return std::nullopt;
+    }
+    return std::stoull(text);
+}
+
+// A job's message: a path, or a path with an offset and a length.
+std::optional<tool::Source> sourceOf(const std::vector<std::string>& job) {
+    if (job.size() == 2) {
+        return tool::Source{job[0], 0, std::nullopt};
+    }
+    if (job.size() != 4) {
+        return std::nullopt;
+    }
+    const auto offset = numberOf(job[2]);
+    const auto length = numberOf(job[3]);
+    if (!offset || !length) {
+        return std::nullopt;
+    }
+    return tool::Source{job[0], *offset, *length};
+}
+
 }  // namespace
 
-int runWorker(const std::vector<std::string>& pageWords, const ConvertFunction& convert) {
+int runWorker(const std::vector<std::string>& pageWords, const ConvertFunction& given) {
+    const ConvertFunction convert =
+        given
+            ? given
+            : ConvertFunction([](const render::Library& library, const tool::Source& source,
+                                 const std::string& staging, const tool::ConvertOptions& options) {
+                  return tool::convertMessage(library, source, staging, options);
+              });
     std::signal(SIGINT, SIG_IGN);
     std::signal(SIGTERM, SIG_IGN);
     // Here the header and the attachments are on unless switched off.
@@ -221,14 +254,15 @@ int runWorker(const std::vector<std::string>& pageWords, const ConvertFunction& 
         loadFailure = e.what();
     }
     while (const auto job = readJob()) {
-        if (job->size() != 2) {
+        const auto source = sourceOf(*job);
+        if (!source) {
             return common::kExitUsage;
         }
         std::vector<std::string> fields;
         if (!library) {
             fields = {"failed", "", "", loadFailure};
         } else {
-            fields = convertOne(*library, (*job)[0], (*job)[1], options, convert);
+            fields = convertOne(*library, *source, (*job)[1], options, convert);
         }
         std::string frame;
         wire::put(frame, fields);

@@ -74,13 +74,18 @@ std::optional<Worker> startWorker(const std::string& program,
     return worker;
 }
 
-void handJob(Worker& worker, InFlight job, const std::string& source) {
+void handJob(Worker& worker, InFlight job, const Item& item) {
     if (worker.jobs.empty()) {
         worker.started = Clock::now();
     }
     ++worker.handed;
     std::string frame;
-    wire::put(frame, {source, job.staging});
+    if (item.mailbox) {
+        wire::put(frame, {item.mailbox->file, job.staging, std::to_string(item.mailbox->offset),
+                          std::to_string(item.mailbox->length)});
+    } else {
+        wire::put(frame, {item.source, job.staging});
+    }
     worker.jobs.push_back(std::move(job));
     wire::writeAll(worker.toFd, frame);
 }

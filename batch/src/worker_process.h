@@ -2,6 +2,8 @@
 // One worker process of a run, seen from the run: started, handed jobs, read
 // from, and ended. What the worker does is batch/worker.h.
 
+#include "batch/plan.h"
+
 #include <sys/types.h>
 
 #include <chrono>
@@ -39,9 +41,10 @@ struct Worker {
 std::optional<Worker> startWorker(const std::string& program,
                                   const std::vector<std::string>& pageWords);
 
-// Hands the worker the message at `source`, its images to go to
-// job.staging. A worker that is gone shows its end on the result pipe.
-void handJob(Worker& worker, InFlight job, const std::string& source);
+// Hands the worker the item's message (a file, or its part of an mbox
+// file), its images to go to job.staging. A worker that is gone shows its
+// end on the result pipe.
+void handJob(Worker& worker, InFlight job, const Item& item);
 
 // What one read of the worker's result pipe brought.
 struct Received {

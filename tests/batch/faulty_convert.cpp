@@ -22,12 +22,12 @@ bool named(const char* variable, const std::string& source) {
            source.substr(slash == std::string::npos ? 0 : slash + 1) == name;
 }
 
-tool::ConvertResult faultyConvert(const render::Library& library, const std::string& source,
+tool::ConvertResult faultyConvert(const render::Library& library, const tool::Source& source,
                                   const std::string& staging, const tool::ConvertOptions& options) {
-    if (named("ORVALINE_FAULTY_CRASH_ON", source)) {
+    if (named("ORVALINE_FAULTY_CRASH_ON", source.path)) {
         std::abort();
     }
-    if (named("ORVALINE_FAULTY_HANG_ON", source)) {
+    if (named("ORVALINE_FAULTY_HANG_ON", source.path)) {
         ::sleep(3600);
     }
     return tool::convertMessage(library, source, staging, options);

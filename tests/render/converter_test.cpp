@@ -593,3 +593,129 @@ TEST(ConverterBody, DamagedRtfBodyGivesWayToThePlainBody) {
 }
 
 }  // namespace
+
+// --- Internet mail ------------------------------------------------------------
+
+namespace {
+
+QString saveText(const QString& path, const std::string& text) {
+    QFile out(path);
+    out.open(QIODevice::WriteOnly);
+    out.write(text.data(), static_cast<qint64>(text.size()));
+    return path;
+}
+
+QByteArray fileBytes(const QString& path) {
+    QFile in(path);
+    in.open(QIODevice::ReadOnly);
+    return in.readAll();
+}
+
+const std::string kMail =
+    "From: Ann Example <ann@example.com>\r\n"
+    "To: bob@example.com\r\n"
+    "Subject: =?UTF-8?Q?Gr=C3=BC=C3=9Fe?=\r\n"
+    "Date: Tue, 3 Mar 2020 10:00:00 +0100\r\n"
+    "MIME-Version: 1.0\r\n"
+    "Content-Type: multipart/mixed; boundary=\"outer\"\r\n\r\n"
+    "--outer\r\n"
+    "Content-Type: text/plain; charset=utf-8\r\n\r\n"
+    "The same words in both files.\r\n"
+    "--outer\r\n"
+    "Content-Type: text/plain; name=\"notes.txt\"\r\n"
+    "Content-Disposition: attachment; filename=\"notes.txt\"\r\n\r\n"
+    "An attached note.\r\n"
+    "--outer--\r\n";
+
+}  // namespace
+
+// Mail is known by its content: the same bytes under any name make the same
+// pages, named as for a message file, and its text body draws exactly as a
+// message file's plain body of the same words does. The header and the
+// attachments follow the same options.
+TEST_F(ConverterTest, InternetMailIsReadByItsContentAndDrawnAsAMessageFileIsDrawn) {
+    const QString eml = saveText(path("mail.eml"), kMail);
+    const QString renamed = saveText(path("mail.msg"), kMail);
+    ASSERT_EQ(runTool({eml, path("eml.jpg")}, m_cwd.path()).exitCode, 0);
+    ASSERT_EQ(runTool({renamed, path("renamed.jpg")}, m_cwd.path()).exitCode, 0);
+    EXPECT_EQ(fileBytes(path("eml.jpg")), fileBytes(path("renamed.jpg")));
+    const QString msg = plainMessage(path("plain.msg"), "The same words in both files.\n");
+    ASSERT_EQ(runTool({msg, path("msg.jpg")}, m_cwd.path()).exitCode, 0);
+    EXPECT_EQ(differingPixels(QImage(path("eml.jpg")), QImage(path("msg.jpg"))), 0);
+
+    const ToolRun header =
+        runTool({eml, path("header.jpg"), QStringLiteral("--header")}, m_cwd.path());
+    ASSERT_EQ(header.exitCode, 0) << header.err.toStdString();
+    EXPECT_GT(differingPixels(QImage(path("eml.jpg")), QImage(path("header.jpg"))), 200);
+
+    const ToolRun all =
+        runTool({eml, path("all.jpg"), QStringLiteral("--attachments")}, m_cwd.path());
+    ASSERT_EQ(all.exitCode, 0) << all.err.toStdString();
+    EXPECT_EQ(QDir(m_dir.path()).entryList({QStringLiteral("all*")}, QDir::Files, QDir::Name),
+              (QStringList{"all_1.jpg", "all_2.jpg"}));
+    EXPECT_TRUE(hasDarkPixels(QImage(path("all_2.jpg"))));
+}
+
+// Damaged mail is drawn as far as it goes, and what was recovered from is a
+// warning on standard error, never text on the page. Mail nested ten deep
+// follows as pages with the header option, an mbox file of one message is
+// that message, and one of several is refused with a text saying what does
+// convert it.
+TEST_F(ConverterTest, DamagedNestedAndMailboxMailConvertsOrSaysWhy) {
+    const std::string open =
+        "From: a@example.com\nSubject: open\nContent-Type: multipart/mixed; boundary=b\n\n"
+        "--b\nContent-Type: text/plain\n\nThe body before a part that never ends.\n"
+        "--b\nContent-Type: application/octet-stream; name=x.bin\n"
+        "Content-Transfer-Encoding: base64\n\nQUJD!!!not*base64***REVG\n";
+    const ToolRun damaged =
+        runTool({saveText(path("open.eml"), open), path("open.jpg")}, m_cwd.path());
+    ASSERT_EQ(damaged.exitCode, 0) << damaged.err.toStdString();
+    EXPECT_TRUE(damaged.err.contains(QStringLiteral("Kestrune.exe: warning: ")))
+        << damaged.err.toStdString();
+    EXPECT_TRUE(hasDarkPixels(QImage(path("open.jpg"))));
+
+    std::string nested = "From: z@example.com\nSubject: level 10\n\nThe innermost body.\n";
+    for (int level = 9; level >= 0; --level) {
+        nested = "From: z@example.com\nSubject: level " + std::to_string(level) +
+                 "\nContent-Type: multipart/mixed; boundary=n" + std::to_string(level) + "\n\n--n" +
+                 std::to_string(level) + "\nContent-Type: text/plain\n\nBody of level " +
+                 std::to_string(level) + ".\n--n" + std::to_string(level) +
+                 "\nContent-Type: message/rfc822\n\n" + nested + "--n" + std::to_string(level) +
+                 "--\n";
+    }
+    const ToolRun deep =
+        runTool({saveText(path("deep.eml"), nested), path("deep.jpg"), QStringLiteral("--header")},
+                m_cwd.path());
+    ASSERT_EQ(deep.exitCode, 0) << deep.err.toStdString();
+    EXPECT_EQ(QDir(m_dir.path()).entryList({QStringLiteral("deep_*.jpg")}).size(), 11);
+
+    const std::string one = "From a@example.com Mon Jan  1 00:00:00 2024\n" + kMail;
+    ASSERT_EQ(runTool({saveText(path("one.mbox"), one), path("one.jpg")}, m_cwd.path()).exitCode,
+              0);
+    ASSERT_EQ(runTool({saveText(path("one.eml"), kMail), path("eml.jpg")}, m_cwd.path()).exitCode,
+              0);
+    EXPECT_EQ(fileBytes(path("one.jpg")), fileBytes(path("eml.jpg")));
+    const ToolRun several =
+        runTool({saveText(path("two.mbox"), one + "\n" + one), path("two.jpg")}, m_cwd.path());
+    EXPECT_EQ(several.exitCode, 1);
+    EXPECT_TRUE(several.err.contains(QStringLiteral("is an mbox file of 2 messages")))
+        << several.err.toStdString();
+    EXPECT_TRUE(several.err.contains(QStringLiteral("orvaline-convert")));
+    EXPECT_FALSE(QFile::exists(path("two.jpg")));
+}
+
+// A file that is neither mail nor a message file fails with the message
+// reader's text, exit status 1, and nothing written.
+TEST_F(ConverterTest, AFileThatIsNeitherMailNorAMessageFileWritesNothing) {
+    for (const std::string& text :
+         {std::string("Notes for Monday:\nFrom the top, again.\n"), std::string(),
+          std::string("Subject-less text: with a colon\n\nand a body\n")}) {
+        const ToolRun run =
+            runTool({saveText(path("notes.txt"), text), path("notes.jpg")}, m_cwd.path());
+        EXPECT_EQ(run.exitCode, 1) << text;
+        EXPECT_TRUE(run.err.contains(QStringLiteral("The provided stream is not a valid IStorage")))
+            << run.err.toStdString();
+        EXPECT_FALSE(QFile::exists(path("notes.jpg")));
+    }
+    EXPECT_TRUE(filesIn(m_cwd.path()).isEmpty());
+}

@@ -120,6 +120,8 @@ struct Piece {
     std::string refusal;  // why an attachment is not drawn, when it is not
     RenderBody body;
     std::string bodyWarning;
+    // What the mail reader recovered from in Internet mail.
+    std::vector<std::string> readWarnings;
     // What is said about it names it: "embedded message 2: ", "attachment 3: ".
     std::string about;
     std::string number;  // an attachment's place ("2.1")
@@ -168,13 +170,18 @@ std::string placeOf(const std::string& number, int position) {
     return number.empty() ? std::to_string(position) : number + "." + std::to_string(position);
 }
 
+constexpr std::uint8_t kCompoundFileSignature[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+
+bool isCompoundFile(std::span<const std::uint8_t> bytes) {
+    return bytes.size() >= sizeof kCompoundFileSignature &&
+           std::equal(std::begin(kCompoundFileSignature), std::end(kCompoundFileSignature),
+                      bytes.begin());
+}
+
 bool isMessageFile(std::span<const std::uint8_t> bytes, std::string_view name,
                    std::string_view type) {
-    static constexpr std::uint8_t kCompoundFile[] = {0xD0, 0xCF, 0x11, 0xE0,
-                                                     0xA1, 0xB1, 0x1A, 0xE1};
     return (detail::lowerExtension(name) == "msg" || type == "application/vnd.ms-outlook") &&
-           bytes.size() >= sizeof kCompoundFile &&
-           std::equal(std::begin(kCompoundFile), std::end(kCompoundFile), bytes.begin());
+           isCompoundFile(bytes);
 }
 
 class Planner {
@@ -355,6 +362,7 @@ void Planner::mail(const mime::Message& mail, const std::string& number,
     body.record = std::move(record);
     body.captionKind = "e-mail message";
     body.security = securityRow(mail);
+    body.readWarnings = mail.warnings;
     m_plan.pieces.push_back(std::move(body));
     mailAttachments(mail, number, depth);
 }
@@ -502,6 +510,9 @@ public:
         if (!piece.bodyWarning.empty()) {
             m_result.warnings.push_back(piece.about + piece.bodyWarning);
         }
+        for (const std::string& text : piece.readWarnings) {
+            m_result.warnings.push_back(piece.about + text);
+        }
         render::LoadOptions load;
         load.codePage = piece.body.codePage;
         load.format = formatOf(piece.body.kind);
@@ -569,18 +580,97 @@ std::vector<const Message*> pageMessages(const Message& message, const ConvertOp
     return messages;
 }
 
-ConvertResult convertMessage(const render::Library& library, const std::string& msgPath,
+namespace {
+
+std::vector<std::uint8_t> readSource(const Source& source) {
+    if (source.length) {
+        return common::readFileRange(source.path, source.offset, *source.length,
+                                     static_cast<std::size_t>(mime::kMaxInputBytes));
+    }
+    return common::readFileBytes(source.path, cfb::CompoundFile::kMaxFileBytes);
+}
+
+// The bytes as Internet mail, when that is what they hold: a message of an
+// mbox file, an mbox file of one message, or text starting with mail header
+// fields. Nothing for anything else, which is read as a message file.
+std::unique_ptr<mime::Message> readAsMail(const Source& source,
+                                          std::span<const std::uint8_t> bytes) {
+    if (isCompoundFile(bytes)) {
+        return nullptr;
+    }
+    constexpr std::size_t kHead = std::size_t{64} << 10;
+    const auto head = bytes.first(std::min(bytes.size(), kHead));
+    if (!source.length && mime::looksLikeMailbox(head)) {
+        mime::MailboxSplitter splitter;
+        splitter.add(bytes);
+        const std::size_t count = splitter.finish().size();
+        if (count > 1) {
+            throw std::runtime_error("\"" + source.path + "\" is an mbox file of " +
+                                     std::to_string(count) +
+                                     " messages; orvaline-convert converts each of them");
+        }
+    } else if (!source.length && !mime::looksLikeMail(head)) {
+        return nullptr;
+    }
+    if (bytes.size() > mime::kMaxInputBytes) {
+        throw std::runtime_error("\"" + source.path + "\" is larger than the " +
+                                 std::to_string(mime::kMaxInputBytes) +
+                                 " bytes of mail that are read");
+    }
+    return std::make_unique<mime::Message>(mime::parseMessage(bytes));
+}
+
+Plan planMail(const mime::Message& mail, const ConvertOptions& options,
+              const AttachmentPages& attachments) {
+    Plan plan;
+    if (options.attachments) {
+        Planner(attachments, plan).mail(mail, {}, std::nullopt, 0);
+        return plan;
+    }
+    // As for a message file: the body, and with the header option each
+    // attached message after it, depth first.
+    std::vector<const mime::Message*> messages{&mail};
+    for (std::size_t i = 0; i < messages.size() && options.header; ++i) {
+        std::vector<const mime::Message*> nested;
+        for (const auto& attachment : messages[i]->attachments) {
+            if (attachment.message != nullptr) {
+                nested.push_back(attachment.message.get());
+            }
+        }
+        messages.insert(messages.begin() + static_cast<std::ptrdiff_t>(i) + 1, nested.begin(),
+                        nested.end());
+    }
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+        Piece piece;
+        piece.mail = messages[i];
+        piece.body = mailBody(*messages[i]);
+        piece.security = securityRow(*messages[i]);
+        piece.readWarnings = messages[i]->warnings;
+        piece.about = i == 0 ? std::string() : "embedded message " + std::to_string(i) + ": ";
+        plan.pieces.push_back(std::move(piece));
+    }
+    return plan;
+}
+
+}  // namespace
+
+ConvertResult convertMessage(const render::Library& library, const Source& source,
                              const std::string& outputPath, const ConvertOptions& options) {
     // Read whole, then opened as a stream's bytes would be.
-    Message message(std::make_shared<const std::vector<std::uint8_t>>(
-        common::readFileBytes(msgPath, cfb::CompoundFile::kMaxFileBytes)));
+    const auto bytes = std::make_shared<const std::vector<std::uint8_t>>(readSource(source));
+    const std::unique_ptr<mime::Message> mail = readAsMail(source, *bytes);
+    std::optional<Message> message;
+    if (mail == nullptr) {
+        message.emplace(bytes);
+    }
     ConvertResult result;
     const AttachmentPages attachments(library, options);
-    const Plan plan = planPieces(message, options, attachments);
+    const Plan plan = mail != nullptr ? planMail(*mail, options, attachments)
+                                      : planPieces(*message, options, attachments);
     const std::vector<Piece>& pieces = plan.pieces;
     // With more than one document there are two pages at least: the names
     // are numbered from the first.
-    PageWriter writer(msgPath, outputPath, options, pieces.size() > 1, result);
+    PageWriter writer(source.path, outputPath, options, pieces.size() > 1, result);
     Drawer drawer(library, options, attachments, writer, result);
     for (std::size_t i = 0; i < pieces.size(); ++i) {
         if (writer.full()) {
@@ -599,7 +689,9 @@ ConvertResult convertMessage(const render::Library& library, const std::string& 
             drawer.body(piece);
         }
     }
-    message.Dispose();
+    if (message) {
+        message->Dispose();
+    }
     return result;
 }
 

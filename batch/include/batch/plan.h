@@ -2,14 +2,22 @@
 // What a batch run converts and where each image goes, decided before any
 // work starts, the same way on every machine given the same inputs.
 //
-// Inputs are message files and folders. A folder is walked by the rules of
-// "Add All MSG File(s) In Folder" (common/folder_entries.h): every file whose
-// name ends in ".msg" (letter case ignored), not beginning with "~"; hidden
+// Inputs are message files, mbox files and folders. A folder is walked by the
+// rules of "Add All MSG File(s) In Folder" (common/folder_entries.h): every
+// file whose name ends in ".msg" or ".eml" (letter case ignored), not
+// beginning with "~" (with `mailboxes`, also every other file that holds an
+// mbox by its content); hidden
 // entries (names beginning with ".") skipped; symbolic links to folders not
 // followed, so link loops end; a folder that cannot be listed is left out
 // with a notice. A .msg file that the user may not read is planned as
 // skipped, so the report names it. A file given by name is converted
-// whatever its name.
+// whatever its name; one that holds an mbox by its content (and is not named
+// .msg or .eml) is its messages.
+//
+// Each message of an mbox file is an item of its own: its key and source are
+// the file's with "#N" (N from 1, in the file's order), its result the
+// file's stem with "_N" ("box#2" -> "box_2.jpg"); the worker reads its
+// bytes only.
 //
 // Each message has a key: its path relative to the input given (a folder's
 // own name, then the path below it; a file given on the command line: its
@@ -20,6 +28,7 @@
 // every shard names every message as an unsharded run would.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,6 +42,8 @@ struct Shard {
 struct PlanOptions {
     // Recreate each message's folder (its key's folder) under the output.
     bool mirror = false;
+    // Folders are searched for mbox files too.
+    bool mailboxes = false;
     Shard shard;
 };
 
@@ -42,6 +53,14 @@ struct Input {
     bool fromList = false;
     // Position among the inputs; list entries share the position of "-".
     std::uint32_t position = 0;
+};
+
+// One message of an mbox file.
+struct MailboxPart {
+    std::string file;          // the mbox file's path
+    std::uint64_t number = 0;  // from 1
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
 };
 
 struct Item {
@@ -55,6 +74,8 @@ struct Item {
     std::string skipReason;
     // The input cannot be read at all (missing, ...): reported failed.
     std::string failReason;
+    // Set for a message of an mbox file.
+    std::optional<MailboxPart> mailbox;
 };
 
 struct Plan {
@@ -72,6 +93,14 @@ Plan makePlan(const std::vector<Input>& inputs, const PlanOptions& options);
 
 // The shard a key belongs to among `count`.
 unsigned shardOf(const std::string& key, unsigned count);
+
+// The size and SHA-256 of an item's bytes (a file, or its part of an mbox
+// file); no value when they cannot be read (errno says why).
+struct ItemDigest {
+    std::uint64_t size = 0;
+    std::string sha256;
+};
+std::optional<ItemDigest> digestOf(const Item& item);
 
 // "name.msg" -> "name.jpg" as the window names results (the name without its
 // last extension, unless the name is only an extension), relative to the

@@ -6,7 +6,8 @@
 // Jobs come on standard input, results go out on file descriptor 3, as
 // frames of byte fields (wire::put, wire::take); standard output is not
 // used, so nothing the renderer prints can be taken for a result.
-//   job:    source path, staging name (the image path to write)
+//   job:    source path, staging name (the image path to write); for one
+//           message of an mbox file also its offset and length in bytes
 //   result: "converted", size, sha256, then the count of warnings and the
 //           warnings, then the count of attachments and per attachment its
 //           number, name, type, size, sha256, how shown, the reason and its
@@ -52,14 +53,14 @@ std::optional<std::vector<std::string>> take(std::string& buffer);
 
 inline constexpr int kResultFd = 3;
 
-// What converts one message in a worker: tool::convertMessage. A program
-// built over the worker (a test's, say) may put another in its place.
+// What converts one message in a worker: tool::convertMessage when none is
+// given. A program built over the worker (a test's, say) may put another in
+// its place.
 using ConvertFunction =
-    std::function<tool::ConvertResult(const render::Library&, const std::string& source,
+    std::function<tool::ConvertResult(const render::Library&, const tool::Source& source,
                                       const std::string& staging, const tool::ConvertOptions&)>;
 
 // The worker's main loop; returns its exit status.
-int runWorker(const std::vector<std::string>& pageWords,
-              const ConvertFunction& convert = tool::convertMessage);
+int runWorker(const std::vector<std::string>& pageWords, const ConvertFunction& convert = {});
 
 }  // namespace batch

@@ -2,8 +2,10 @@
 
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <new>
 #include <stdexcept>
@@ -82,11 +84,13 @@ std::string hexOf(Algorithm algorithm, std::string_view bytes) {
     return hash.hex();
 }
 
-std::optional<FileDigest> ofFile(const std::string& path, std::initializer_list<Algorithm> also) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        return std::nullopt;
-    }
+namespace {
+
+// The digests of `limit` bytes of `file` from where it stands (all of it for
+// SIZE_MAX); no value when reading fails (errno says why) or the file ends
+// before `limit` bytes (EIO).
+std::optional<FileDigest> digestOf(std::FILE* file, std::uint64_t limit,
+                                   std::initializer_list<Algorithm> also) {
     Hash sha256(Algorithm::Sha256);
     std::vector<std::pair<Algorithm, std::unique_ptr<Hash>>> extra;
     for (const Algorithm algorithm : also) {
@@ -97,7 +101,11 @@ std::optional<FileDigest> ofFile(const std::string& path, std::initializer_list<
     FileDigest digest;
     std::vector<char> buffer(1 << 16);
     std::size_t got = 0;
-    while ((got = std::fread(buffer.data(), 1, buffer.size(), file)) > 0) {
+    while (digest.size < limit &&
+           (got = std::fread(buffer.data(), 1,
+                             static_cast<std::size_t>(
+                                 std::min<std::uint64_t>(buffer.size(), limit - digest.size)),
+                             file)) > 0) {
         sha256.update(buffer.data(), got);
         for (auto& [algorithm, hash] : extra) {
             hash->update(buffer.data(), got);
@@ -107,8 +115,8 @@ std::optional<FileDigest> ofFile(const std::string& path, std::initializer_list<
     const bool failed = std::ferror(file) != 0;
     const int why = errno;
     std::fclose(file);
-    if (failed) {
-        errno = why != 0 ? why : EIO;
+    if (failed || (limit != UINT64_MAX && digest.size < limit)) {
+        errno = failed && why != 0 ? why : EIO;
         return std::nullopt;
     }
     digest.sha256 = sha256.hex();
@@ -116,6 +124,32 @@ std::optional<FileDigest> ofFile(const std::string& path, std::initializer_list<
         (algorithm == Algorithm::Md5 ? digest.md5 : digest.sha1) = hash->hex();
     }
     return digest;
+}
+
+}  // namespace
+
+std::optional<FileDigest> ofFile(const std::string& path, std::initializer_list<Algorithm> also) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        return std::nullopt;
+    }
+    return digestOf(file, UINT64_MAX, also);
+}
+
+std::optional<FileDigest> ofFileRange(const std::string& path, std::uint64_t offset,
+                                      std::uint64_t length) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        return std::nullopt;
+    }
+    if (offset > static_cast<std::uint64_t>(INT64_MAX) ||
+        fseeko(file, static_cast<off_t>(offset), SEEK_SET) != 0) {
+        const int why = errno;
+        std::fclose(file);
+        errno = why != 0 ? why : EINVAL;
+        return std::nullopt;
+    }
+    return digestOf(file, length, {});
 }
 
 }  // namespace digest

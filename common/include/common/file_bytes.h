@@ -1,6 +1,6 @@
 #pragma once
 // readFileBytes: a whole file into memory, for the readers of untrusted
-// files. One read path with one set of failure texts:
+// files (readFileRange: a part of one). One read path with one set of failure texts:
 //
 //   cannot open "<path>": <reason>    open(2) failed
 //   cannot read "<path>": <reason>    read(2) failed ("Is a directory", ...)
@@ -86,6 +86,47 @@ inline std::vector<std::uint8_t> readFileBytes(const std::string& path, std::siz
     if (used > maxBytes)
         throw tooLarge();
     bytes.resize(used);
+    return bytes;
+}
+
+// `length` bytes of the file at path from `offset` (one message of an mbox
+// file), when length is at most maxBytes. Throws FileReadError with the
+// texts above, or "<path>" ends before byte <offset + length> when the file
+// is shorter than that (it changed since the range was taken).
+inline std::vector<std::uint8_t> readFileRange(const std::string& path, std::uint64_t offset,
+                                               std::uint64_t length, std::size_t maxBytes) {
+    if (length > maxBytes)
+        throw FileReadError("\"" + path + "\" holds a message larger than the " +
+                            std::to_string(maxBytes) + " bytes that are read");
+    const auto fail = [&path](const char* doing) {
+        return FileReadError(std::string(doing) + " \"" + path + "\": " + std::strerror(errno));
+    };
+    struct Descriptor {
+        int fd;
+        ~Descriptor() {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    } file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+    if (file.fd < 0)
+        throw fail("cannot open");
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(length));
+    std::size_t used = 0;
+    while (used < bytes.size()) {
+        const std::size_t want = bytes.size() - used;
+        const ssize_t got = ::pread(file.fd, bytes.data() + used,
+                                    want < (std::size_t{1} << 30) ? want : std::size_t{1} << 30,
+                                    static_cast<off_t>(offset + used));
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            throw fail("cannot read");
+        }
+        if (got == 0)
+            throw FileReadError("\"" + path + "\" ends before byte " +
+                                std::to_string(offset + length));
+        used += static_cast<std::size_t>(got);
+    }
     return bytes;
 }
 

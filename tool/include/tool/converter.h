@@ -1,8 +1,8 @@
 #pragma once
-// The converter's pipeline: one message file in, one JPEG image per rendered
-// page out ("Kestrune.exe <msg_file> <output_file>"). Standard library only;
-// the rendering library ("liborvaline-render.so" beside the executable) is loaded
-// at run time through render/document.h.
+// The converter's pipeline: one message file (or Internet mail) in, one JPEG
+// image per rendered page out ("Kestrune.exe <msg_file> <output_file>").
+// Standard library only; the rendering library ("liborvaline-render.so"
+// beside the executable) is loaded at run time through render/document.h.
 //
 // Failures are exceptions carrying their text: the message reader's
 // ("The provided stream is not a valid IStorage", "compressed-RTF CRC32
@@ -19,6 +19,7 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -135,6 +136,15 @@ struct ConvertResult {
     std::vector<AttachmentRecord> attachments;
 };
 
+// What a message is read from: a whole file (a message file, Internet mail,
+// an mbox file of one message), or one message of an mbox file, `length`
+// bytes from `offset`.
+struct Source {
+    std::string path;
+    std::uint64_t offset = 0;
+    std::optional<std::uint64_t> length;
+};
+
 // Converts the message at msgPath with a loaded rendering library: one page
 // goes to outputPath itself, more pages to common::pageFileName(outputPath,
 // 1...). With the header option each message's first page starts with its
@@ -142,8 +152,18 @@ struct ConvertResult {
 // numbered on (at most common::kMaxPages in all; what is left out is said
 // in a warning). Each image is complete or absent (written under a temporary
 // name and renamed); images written before a failure stay. Throws on failure.
-ConvertResult convertMessage(const render::Library& library, const std::string& msgPath,
+// What the file holds decides how it is read, never its name: a compound
+// file is a message file; text that starts with mail header fields is
+// Internet mail (RFC 5322 with MIME), drawn as the same message file would
+// be; an mbox file of several messages is refused with a text naming the
+// batch converter.
+ConvertResult convertMessage(const render::Library& library, const Source& source,
                              const std::string& outputPath, const ConvertOptions& options = {});
+inline ConvertResult convertMessage(const render::Library& library, const std::string& msgPath,
+                                    const std::string& outputPath,
+                                    const ConvertOptions& options = {}) {
+    return convertMessage(library, Source{msgPath, 0, std::nullopt}, outputPath, options);
+}
 
 // The whole program: fewer than two arguments print the usage line on `out`
 // and return 0; a refused option prints its text and the options on `err` and

@@ -53,4 +53,10 @@ struct FileDigest {
 std::optional<FileDigest> ofFile(const std::string& path,
                                  std::initializer_list<Algorithm> also = {});
 
+// The size and SHA-256 of `length` bytes of the file from `offset` (one
+// message of an mbox file). No value when they cannot be read, or the file
+// ends before them (errno EIO).
+std::optional<FileDigest> ofFileRange(const std::string& path, std::uint64_t offset,
+                                      std::uint64_t length);
+
 }  // namespace digest
