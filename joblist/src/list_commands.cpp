@@ -39,9 +39,10 @@ void AddFilesCommand::run() {
     });
     QString fileName;
     runner.step(100, [&] {
-        fileName =
-            m_dialogs.openFiles(QString::fromLatin1(kAddFilesTitle),
-                                QString::fromLatin1(kAddFilesFilter), kAddFilesMaxNameLength);
+        fileName = m_dialogs.openFiles(QString::fromLatin1(kAddFilesTitle),
+                                       QString::fromLatin1(kAddFilesFilter) + QStringLiteral(";;") +
+                                           QString::fromLatin1(kAddMailFilter),
+                                       kAddFilesMaxNameLength);
     });
     if (runner.ended() || runner.test(102, [&] { return fileName.isEmpty(); })) {
         return;

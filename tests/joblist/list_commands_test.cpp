@@ -39,7 +39,9 @@ TEST(AddFiles, OneAsReturnedSeveralJoinedToTheirFolder) {
     EXPECT_EQ(dialogs.shown.size(), 4u);
     EXPECT_EQ(dialogs.shown[0].text,
               QStringLiteral("Add File(s) - Hold Ctrl to select multiple files"));
-    EXPECT_EQ(dialogs.shown[0].detail, QStringLiteral("MSG File (*.msg)"));
+    // The designed filter first, so it is the one chosen; mail beside it.
+    EXPECT_EQ(dialogs.shown[0].detail,
+              QStringLiteral("MSG File (*.msg);;Mail messages (*.msg *.eml)"));
 }
 
 TEST(AddFiles, SelectionTooLargeShowsTheNoticeAndAddsNothing) {

@@ -17,6 +17,8 @@ class FileListView;
 
 inline constexpr const char* kAddFilesTitle = "Add File(s) - Hold Ctrl to select multiple files";
 inline constexpr const char* kAddFilesFilter = "MSG File (*.msg)";
+// Offered after it: Internet mail is converted as message files are.
+inline constexpr const char* kAddMailFilter = "Mail messages (*.msg *.eml)";
 // The open dialog's name buffer: the folder and the chosen names together.
 inline constexpr int kAddFilesMaxNameLength = 30000;
 inline constexpr const char* kTooManyFiles =
