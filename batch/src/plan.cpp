@@ -86,7 +86,9 @@ void addMailbox(const std::string& path, const std::string& key, std::uint32_t p
         return;
     }
     for (const std::string& text : warnings) {
-        notices.push_back("\"" + path + "\": " + text);
+        std::string notice = "\"" + path + "\": ";
+        notice += text;
+        notices.push_back(std::move(notice));
     }
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const std::string number = "#" + std::to_string(i + 1);
