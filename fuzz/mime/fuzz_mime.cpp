@@ -93,7 +93,7 @@ void checkMailboxSplit(std::span<const std::uint8_t> input) {
     } catch (const mime::ParseError&) {
         return;
     }
-    const std::size_t block = input.empty() ? 1 : 1 + input[0] % 61;
+    const std::size_t block = input.empty() ? 1 : std::size_t{1} + input[0] % 61u;
     mime::MailboxSplitter pieces;
     for (std::size_t at = 0; at < input.size(); at += block) {
         pieces.add(input.subspan(at, std::min(block, input.size() - at)));
