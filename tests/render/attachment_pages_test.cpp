@@ -403,8 +403,9 @@ TEST(PicturePages, ATiffOfMoreFramesThanTheCapIsCutAndReadQuickly) {
     const QImage last = doc.renderPage(render::engine::kMaxPages - 1, 300);
     EXPECT_FALSE(boxOf(last, isDark, QRect(0, 0, 2550, 1000)).isEmpty());
     EXPECT_TRUE(doc.warnings().empty());
-    // Frame after frame: no walk of the whole file's chain for each.
-    EXPECT_LT(timer.elapsed(), 5000);
+    // Frame after frame: no walk of the whole file's chain for each (that
+    // takes minutes; the bound leaves room for a sanitizer on a busy machine).
+    EXPECT_LT(timer.elapsed(), 30000);
 }
 
 TEST(PicturePages, AnimatedGifShowsItsFirstFrameOnly) {
