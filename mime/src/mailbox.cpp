@@ -8,7 +8,6 @@
 
 #include <common/file_bytes.h>
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -178,27 +177,16 @@ std::vector<MailboxEntry> MailboxSplitter::finish() {
 std::vector<MailboxEntry> splitMailboxFile(const std::string& path,
                                            std::vector<std::string>* warnings,
                                            const Limits& limits) {
-    const auto fail = [&path](const char* doing) {
-        return common::FileReadError(std::string(doing) + " \"" + path +
-                                     "\": " + std::strerror(errno));
-    };
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        throw fail("cannot open");
-    }
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
+    const common::FileForReading file(path);
     MailboxSplitter splitter(limits);
     std::vector<std::uint8_t> block(kReadBlock);
     while (true) {
-        const ssize_t got = ::read(fd, block.data(), block.size());
+        const ssize_t got = ::read(file.fd, block.data(), block.size());
         if (got < 0) {
             if (errno == EINTR) {
                 continue;
             }
-            throw fail("cannot read");
+            throw common::systemReadError("cannot read", path);
         }
         if (got == 0) {
             break;

@@ -1,6 +1,7 @@
 #pragma once
 // readFileBytes: a whole file into memory, for the readers of untrusted
-// files (readFileRange: a part of one). One read path with one set of failure texts:
+// files (readFileRange: a part of one). One read path with one set of
+// failure texts:
 //
 //   cannot open "<path>": <reason>    open(2) failed
 //   cannot read "<path>": <reason>    read(2) failed ("Is a directory", ...)
@@ -30,21 +31,29 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// "<doing> "<path>": <the system's reason for errno>".
+inline FileReadError systemReadError(const char* doing, const std::string& path) {
+    return FileReadError(std::string(doing) + " \"" + path + "\": " + std::strerror(errno));
+}
+
+// A file opened for reading, closed with its owner; throws FileReadError
+// "cannot open ..." when it cannot be opened.
+struct FileForReading {
+    explicit FileForReading(const std::string& path)
+        : fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+        if (fd < 0)
+            throw systemReadError("cannot open", path);
+    }
+    ~FileForReading() { ::close(fd); }
+    FileForReading(const FileForReading&) = delete;
+    FileForReading& operator=(const FileForReading&) = delete;
+    int fd;
+};
+
 // The bytes of the file at path, when it holds at most maxBytes of them.
 // Throws FileReadError with one of the texts above.
 inline std::vector<std::uint8_t> readFileBytes(const std::string& path, std::size_t maxBytes) {
-    const auto fail = [&path](const char* doing) {
-        return FileReadError(std::string(doing) + " \"" + path + "\": " + std::strerror(errno));
-    };
-    struct Descriptor {
-        int fd;
-        ~Descriptor() {
-            if (fd >= 0)
-                ::close(fd);
-        }
-    } file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
-    if (file.fd < 0)
-        throw fail("cannot open");
+    const FileForReading file(path);
     const auto tooLarge = [&] {
         return FileReadError("\"" + path + "\" is larger than the " + std::to_string(maxBytes) +
                              " bytes that are read");
@@ -77,7 +86,7 @@ inline std::vector<std::uint8_t> readFileBytes(const std::string& path, std::siz
         if (got < 0) {
             if (errno == EINTR)
                 continue;
-            throw fail("cannot read");
+            throw systemReadError("cannot read", path);
         }
         if (got == 0)
             break;
@@ -98,18 +107,7 @@ inline std::vector<std::uint8_t> readFileRange(const std::string& path, std::uin
     if (length > maxBytes)
         throw FileReadError("\"" + path + "\" holds a message larger than the " +
                             std::to_string(maxBytes) + " bytes that are read");
-    const auto fail = [&path](const char* doing) {
-        return FileReadError(std::string(doing) + " \"" + path + "\": " + std::strerror(errno));
-    };
-    struct Descriptor {
-        int fd;
-        ~Descriptor() {
-            if (fd >= 0)
-                ::close(fd);
-        }
-    } file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
-    if (file.fd < 0)
-        throw fail("cannot open");
+    const FileForReading file(path);
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(length));
     std::size_t used = 0;
     while (used < bytes.size()) {
@@ -120,7 +118,7 @@ inline std::vector<std::uint8_t> readFileRange(const std::string& path, std::uin
         if (got < 0) {
             if (errno == EINTR)
                 continue;
-            throw fail("cannot read");
+            throw systemReadError("cannot read", path);
         }
         if (got == 0)
             throw FileReadError("\"" + path + "\" ends before byte " +
