@@ -2,6 +2,7 @@
 #include "render/render_api.h"
 
 #include "engine/fonts.h"
+#include "engine/page_file.h"
 #include "engine/paged_document.h"
 #include "engine/render_limits.h"
 
@@ -26,6 +27,19 @@ struct orv_document {
     render::engine::LoadOptions options;
     int dpi = render::engine::kDefaultDpi;
     std::optional<render::engine::PagedDocument> paged;
+    std::string text;  // the last orv_document_text
+};
+
+struct orv_page_file {
+    int kind = ORV_PAGE_FILE_PDF;
+    QString fileName;
+    int dpi = render::engine::kDefaultDpi;
+    render::engine::PdfInfo info;
+    render::engine::TiffColour colour = render::engine::TiffColour::Auto;
+    int quality = 80;
+    std::unique_ptr<render::engine::PdfFile> pdf;
+    std::unique_ptr<render::engine::TiffFile> tiff;
+    bool finished = false;
 };
 
 namespace {
@@ -368,6 +382,134 @@ int orv_document_save_jpeg(orv_document* doc, int page_index, int page_count, co
                                    doc->dpi);
         return 0;
     });
+}
+
+const char* orv_document_text(orv_document* doc, size_t* size) {
+    const int status = guarded([&] {
+        requireLoaded(doc);
+        doc->text = doc->paged->text().toStdString();
+        return 0;
+    });
+    if (status != 0) {
+        return nullptr;
+    }
+    if (size != nullptr) {
+        *size = doc->text.size();
+    }
+    return doc->text.c_str();
+}
+
+namespace {
+
+void requireFile(const orv_page_file* file) {
+    if (file == nullptr) {
+        throw render::engine::RenderError("no page file given");
+    }
+    if (file->finished) {
+        throw render::engine::RenderError("the page file is already finished");
+    }
+}
+
+void requireNoPages(const orv_page_file* file, const char* what) {
+    requireFile(file);
+    if (file->pdf || file->tiff) {
+        throw render::engine::RenderError(std::string(what) + " must be set before the first page");
+    }
+}
+
+}  // namespace
+
+orv_page_file* orv_page_file_create(int kind, const char* file_name, int dpi) {
+    orv_page_file* made = nullptr;
+    guarded([&] {
+        if (kind != ORV_PAGE_FILE_PDF && kind != ORV_PAGE_FILE_TIFF) {
+            throw render::engine::RenderError("page file kind " + std::to_string(kind) +
+                                              " is not known");
+        }
+        if (file_name == nullptr || *file_name == '\0') {
+            throw render::engine::RenderError("no page file name given");
+        }
+        if (dpi < render::engine::kMinDpi || dpi > render::engine::kMaxDpi) {
+            throw render::engine::RenderError("resolution " + std::to_string(dpi) +
+                                              " dpi is outside 72..600");
+        }
+        auto file = std::make_unique<orv_page_file>();
+        file->kind = kind;
+        file->fileName = QString::fromUtf8(file_name);
+        file->dpi = dpi;
+        made = file.release();
+        return 0;
+    });
+    return made;
+}
+
+int orv_page_file_set_info(orv_page_file* file, const char* title, const char* author,
+                           int has_created, long long created) {
+    return guarded([&] {
+        requireNoPages(file, "the document information");
+        file->info.title = QString::fromUtf8(title != nullptr ? title : "");
+        file->info.author = QString::fromUtf8(author != nullptr ? author : "");
+        file->info.created = has_created != 0 ? std::optional<std::int64_t>(created) : std::nullopt;
+        return 0;
+    });
+}
+
+int orv_page_file_set_tiff(orv_page_file* file, int colour, int jpeg_quality) {
+    return guarded([&] {
+        requireNoPages(file, "the TIFF storage");
+        if (colour < ORV_TIFF_COLOUR_AUTO || colour > ORV_TIFF_COLOUR_ALWAYS) {
+            throw render::engine::RenderError("TIFF colour " + std::to_string(colour) +
+                                              " is not known");
+        }
+        if (jpeg_quality < 1 || jpeg_quality > 100) {
+            throw render::engine::RenderError("JPEG quality " + std::to_string(jpeg_quality) +
+                                              " is outside 1..100");
+        }
+        file->colour = static_cast<render::engine::TiffColour>(colour);
+        file->quality = jpeg_quality;
+        return 0;
+    });
+}
+
+int orv_page_file_add(orv_page_file* file, orv_document* doc, int page_index) {
+    return guarded([&] {
+        requireFile(file);
+        requireLoaded(doc);
+        if (file->kind == ORV_PAGE_FILE_PDF) {
+            if (!file->pdf) {
+                file->pdf = std::make_unique<render::engine::PdfFile>(file->fileName, file->info,
+                                                                      file->dpi);
+            }
+            file->pdf->add(*doc->paged, page_index);
+        } else {
+            if (!file->tiff) {
+                file->tiff = std::make_unique<render::engine::TiffFile>(
+                    file->fileName, file->colour, file->quality);
+            }
+            file->tiff->add(*doc->paged, page_index, file->dpi);
+        }
+        return 0;
+    });
+}
+
+int orv_page_file_finish(orv_page_file* file) {
+    return guarded([&] {
+        requireFile(file);
+        if (!file->pdf && !file->tiff) {
+            throw render::engine::RenderError("the page file has no pages");
+        }
+        file->finished = true;
+        if (file->pdf) {
+            file->pdf->finish();
+        } else {
+            file->tiff->finish();
+        }
+        return 0;
+    });
+}
+
+void orv_page_file_destroy(orv_page_file* file) {
+    delete file;
 }
 
 const char* orv_text_from_code_page(unsigned code_page, const char* bytes, size_t size,

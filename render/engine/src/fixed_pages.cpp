@@ -104,6 +104,12 @@ QImage FixedPages::paint(int pageIndex, int dpi, int pageCount) const {
     QImage image = blankPage(m_page, dpi);
     QPainter painter(&image);
     beginPage(painter, dpi);
+    paint(painter, pageIndex, dpi, pageCount);
+    painter.end();
+    return image;
+}
+
+void FixedPages::paint(QPainter& painter, int pageIndex, int dpi, int pageCount) const {
     const QPointF origin(toPixels(m_page.marginLeft), toPixels(m_page.marginTop));
     if (pageIndex == 0 && m_topHeight > 0) {
         painter.save();
@@ -157,8 +163,6 @@ QImage FixedPages::paint(int pageIndex, int dpi, int pageCount) const {
     if (laidOutPages() > pageCount && pageIndex == pageCount - 1) {
         drawCutNote(painter, m_page, laidOutPages(), pageCount);
     }
-    painter.end();
-    return image;
 }
 
 }  // namespace render::engine

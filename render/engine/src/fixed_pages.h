@@ -37,6 +37,9 @@ public:
     // the page scales up. A null image and `why` when it cannot be drawn; a
     // valid image and `why` when it is incomplete.
     virtual QImage render(int index, QSize device, int dpi, QString& why) const = 0;
+    // The words of content page `index` in reading order, where the file
+    // holds them as text (a PDF page); empty for a picture.
+    virtual QString text(int) const { return {}; }
 };
 
 // What the reader of a picture or PDF file gives.
@@ -76,10 +79,16 @@ public:
     // Page `pageIndex` at `dpi`, of `pageCount` rendered (the last of a cut
     // document says so). Throws RenderError when the image cannot be made.
     QImage paint(int pageIndex, int dpi, int pageCount) const;
+    // The same page drawn with `painter`, set up by beginPage for a device
+    // of `dpi`.
+    void paint(QPainter& painter, int pageIndex, int dpi, int pageCount) const;
 
     const rtf::PageSetup& geometry() const { return m_page; }
     QSizeF area() const { return m_area; }
     const QTextDocument& topMatter() const { return *m_topMatter; }
+    // The words of the first `pageCount` pages' content (PageContent::text),
+    // a page's after the one before.
+    QString contentText(int pageCount) const;
 
 private:
     void drawNote(class QPainter& painter, QPointF at, const QString& title,

@@ -58,10 +58,16 @@ void beginPage(QPainter& painter, int dpi) {
 }
 
 QImage paintPage(const PagedLayout& paged, int pageIndex, int dpi, int pageCount) {
-    const rtf::PageSetup& g = paged.geometry;
-    QImage image = blankPage(g, dpi);
+    QImage image = blankPage(paged.geometry, dpi);
     QPainter painter(&image);
     beginPage(painter, dpi);
+    paintPage(painter, paged, pageIndex, pageCount);
+    painter.end();
+    return image;
+}
+
+void paintPage(QPainter& painter, const PagedLayout& paged, int pageIndex, int pageCount) {
+    const rtf::PageSetup& g = paged.geometry;
     const QSize paper = paperPixels(g, kDefaultDpi);
     const double scale = paged.scale;
     const QSizeF page = paged.layoutPage;
@@ -95,8 +101,6 @@ QImage paintPage(const PagedLayout& paged, int pageIndex, int dpi, int pageCount
     if (paged.laidOutPages > pageCount && pageIndex == pageCount - 1) {
         drawCutNote(painter, g, paged.laidOutPages, pageCount);
     }
-    painter.end();
-    return image;
 }
 
 }  // namespace render::engine

@@ -30,5 +30,8 @@ void drawCutNote(QPainter& painter, const rtf::PageSetup& g, int laidOutPages, i
 // last page of a cut document a note with the real page count. Throws
 // RenderError when the image cannot be allocated.
 QImage paintPage(const PagedLayout& paged, int pageIndex, int dpi, int pageCount);
+// The same page drawn with `painter`, set up by beginPage for a device of
+// `dpi` (a page image, or a page of a PDF file at that resolution).
+void paintPage(QPainter& painter, const PagedLayout& paged, int pageIndex, int pageCount);
 
 }  // namespace render::engine

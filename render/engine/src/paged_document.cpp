@@ -7,6 +7,7 @@
 #include "engine/paged_document.h"
 
 #include "document_repairs.h"
+#include "document_state.h"
 #include "engine/render_limits.h"
 #include "fixed_pages.h"
 #include "header_block.h"
@@ -29,14 +30,6 @@
 #include <utility>
 
 namespace render::engine {
-
-struct PagedDocument::State {
-    SourceFormat format = SourceFormat::Text;
-    std::vector<std::string> warnings;
-    std::optional<std::string> placeholderReason;
-    PagedLayout paged;                  // RTF, HTML, text and placeholders
-    std::unique_ptr<FixedPages> fixed;  // pictures and PDF files
-};
 
 namespace {
 
@@ -245,19 +238,39 @@ int PagedDocument::pageOfPosition(int position) const {
     return engine::pageOfPosition(m_state->paged, position);
 }
 
-QImage PagedDocument::renderPage(int pageIndex, int dpi) const {
-    if (pageIndex < 0 || pageIndex >= pageCount()) {
+namespace {
+
+void checkPage(int pageIndex, int pageCount, int dpi) {
+    if (pageIndex < 0 || pageIndex >= pageCount) {
         throw RenderError("page index " + std::to_string(pageIndex) + " is out of range (" +
-                          std::to_string(pageCount()) + " pages)");
+                          std::to_string(pageCount) + " pages)");
     }
     if (dpi < kMinDpi || dpi > kMaxDpi) {
         throw RenderError("resolution " + std::to_string(dpi) + " dpi is outside " +
                           std::to_string(kMinDpi) + ".." + std::to_string(kMaxDpi));
     }
+}
+
+}  // namespace
+
+void PagedDocument::paintPage(QPainter& painter, int pageIndex, int dpi) const {
+    checkPage(pageIndex, pageCount(), dpi);
+    painter.save();
+    beginPage(painter, dpi);
+    if (m_state->fixed) {
+        m_state->fixed->paint(painter, pageIndex, dpi, pageCount());
+    } else {
+        engine::paintPage(painter, m_state->paged, pageIndex, pageCount());
+    }
+    painter.restore();
+}
+
+QImage PagedDocument::renderPage(int pageIndex, int dpi) const {
+    checkPage(pageIndex, pageCount(), dpi);
     if (m_state->fixed) {
         return m_state->fixed->paint(pageIndex, dpi, pageCount());
     }
-    return paintPage(m_state->paged, pageIndex, dpi, pageCount());
+    return engine::paintPage(m_state->paged, pageIndex, dpi, pageCount());
 }
 
 void PagedDocument::savePageAsJpeg(int pageIndex, const QString& fileName, int quality,

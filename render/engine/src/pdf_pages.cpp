@@ -57,6 +57,11 @@ public:
         return image;
     }
 
+    QString text(int index) const override {
+        const std::unique_ptr<Poppler::Page> page(m_doc->page(index));
+        return page ? page->text(QRectF()) : QString();
+    }
+
     std::vector<QSizeF> points;
 
 private:

@@ -109,6 +109,13 @@ public:
         bind(warningCount, "orv_document_warning_count", path);
         bind(warning, "orv_document_warning", path);
         bind(saveJpeg, "orv_document_save_jpeg", path);
+        bind(documentText, "orv_document_text", path);
+        bind(pageFileCreate, "orv_page_file_create", path);
+        bind(pageFileSetInfo, "orv_page_file_set_info", path);
+        bind(pageFileSetTiff, "orv_page_file_set_tiff", path);
+        bind(pageFileAdd, "orv_page_file_add", path);
+        bind(pageFileFinish, "orv_page_file_finish", path);
+        bind(pageFileDestroy, "orv_page_file_destroy", path);
         bind(shutdown, "orv_render_shutdown", path);
         bind(textFromCodePage, "orv_text_from_code_page", path);
         if (abiVersion() != ORV_RENDER_ABI_VERSION) {
@@ -157,6 +164,13 @@ public:
     int (*warningCount)(orv_document*) = nullptr;
     const char* (*warning)(orv_document*, int) = nullptr;
     int (*saveJpeg)(orv_document*, int, int, const char*, int) = nullptr;
+    const char* (*documentText)(orv_document*, std::size_t*) = nullptr;
+    orv_page_file* (*pageFileCreate)(int, const char*, int) = nullptr;
+    int (*pageFileSetInfo)(orv_page_file*, const char*, const char*, int, long long) = nullptr;
+    int (*pageFileSetTiff)(orv_page_file*, int, int) = nullptr;
+    int (*pageFileAdd)(orv_page_file*, orv_document*, int) = nullptr;
+    int (*pageFileFinish)(orv_page_file*) = nullptr;
+    void (*pageFileDestroy)(orv_page_file*) = nullptr;
     void (*shutdown)() = nullptr;
     const char* (*textFromCodePage)(unsigned, const char*, std::size_t, std::size_t*) = nullptr;
 
@@ -264,7 +278,20 @@ public:
         }
     }
 
+    // The words of the rendered pages as UTF-8 plain text
+    // (orv_document_text).
+    std::string Text() const {
+        std::size_t size = 0;
+        const char* text = m_library.documentText(m_doc, &size);
+        if (text == nullptr) {
+            m_library.fail("cannot read the document's text");
+        }
+        return std::string(text, size);
+    }
+
 private:
+    friend class PageFile;
+
     Document(const Library& library, const std::vector<InlineImage>& images,
              const LoadOptions& options)
         : m_library(library), m_doc(library.create()) {
@@ -299,6 +326,61 @@ private:
 
     const Library& m_library;
     orv_document* m_doc = nullptr;
+};
+
+// A PDF or TIFF file holding pages of one or more documents (see
+// orv_page_file_create): set it up, add pages, then Finish() puts it in
+// place; one destroyed unfinished is never written.
+class PageFile {
+public:
+    enum class Kind { Pdf = ORV_PAGE_FILE_PDF, Tiff = ORV_PAGE_FILE_TIFF };
+    enum class Colour {
+        Auto = ORV_TIFF_COLOUR_AUTO,
+        Never = ORV_TIFF_COLOUR_NEVER,
+        Always = ORV_TIFF_COLOUR_ALWAYS
+    };
+
+    PageFile(const Library& library, Kind kind, const std::string& fileName, int dpi)
+        : m_library(library),
+          m_file(library.pageFileCreate(static_cast<int>(kind), fileName.c_str(), dpi)),
+          m_name(fileName) {
+        if (m_file == nullptr) {
+            m_library.fail("cannot start \"" + fileName + "\"");
+        }
+    }
+    ~PageFile() { m_library.pageFileDestroy(m_file); }
+    PageFile(const PageFile&) = delete;
+    PageFile& operator=(const PageFile&) = delete;
+
+    // A PDF file's title, author and creation time (seconds since 1970 UTC).
+    void SetInfo(const std::string& title, const std::string& author,
+                 std::optional<std::int64_t> created) {
+        if (m_library.pageFileSetInfo(m_file, title.c_str(), author.c_str(), created ? 1 : 0,
+                                      created ? static_cast<long long>(*created) : 0) != 0) {
+            m_library.fail("cannot describe \"" + m_name + "\"");
+        }
+    }
+    void SetTiff(Colour colour, int jpegQuality) {
+        if (m_library.pageFileSetTiff(m_file, static_cast<int>(colour), jpegQuality) != 0) {
+            m_library.fail("cannot set up \"" + m_name + "\"");
+        }
+    }
+    void Add(const Document& document, int pageIndex) {
+        if (m_library.pageFileAdd(m_file, document.m_doc, pageIndex) != 0) {
+            m_library.fail("cannot add page " + std::to_string(pageIndex + 1) + " to \"" + m_name +
+                           "\"");
+        }
+    }
+    void Finish() {
+        if (m_library.pageFileFinish(m_file) != 0) {
+            m_library.fail("cannot finish \"" + m_name + "\"");
+        }
+    }
+
+private:
+    const Library& m_library;
+    orv_page_file* m_file = nullptr;
+    std::string m_name;
 };
 
 }  // namespace render

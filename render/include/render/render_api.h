@@ -9,7 +9,8 @@
  * HTML or plain text, recognised from the content; or a picture file, a PDF
  * file or a placeholder page, as the caller says), and then reports its page
  * count and the warnings of its layout, and writes pages as JPEG images (at
- * 96 dpi unless told otherwise).
+ * 96 dpi unless told otherwise), or into a PDF or TIFF file that holds the
+ * pages of several documents (orv_page_file_*), and gives its words as text.
  *
  * Every function that can fail returns a negative value (or NULL) and leaves a
  * text in orv_render_last_error(); no exception crosses this interface.
@@ -29,7 +30,7 @@
 extern "C" {
 #endif
 
-#define ORV_RENDER_ABI_VERSION 3
+#define ORV_RENDER_ABI_VERSION 4
 
 /* What a document's bytes are (orv_document_set_format). */
 #define ORV_FORMAT_DETECT 0 /* recognised from the content: RTF, HTML or text */
@@ -143,6 +144,48 @@ ORV_RENDER_EXPORT const char* orv_document_warning(orv_document* doc, int index)
  * is complete. page_count must be 1: a JPEG holds one page. Returns 0, or -1. */
 ORV_RENDER_EXPORT int orv_document_save_jpeg(orv_document* doc, int page_index, int page_count,
                                              const char* file_name, int jpeg_quality);
+
+/* The words of the rendered pages in reading order, as UTF-8 plain text: the
+ * caption and header block, then the body, a paragraph (or table cell) a
+ * line; a PDF file's text as it holds it; nothing of a picture. Returns the
+ * text, valid until the next call on doc, its length in bytes in *size when
+ * that is not NULL; or NULL. */
+ORV_RENDER_EXPORT const char* orv_document_text(orv_document* doc, size_t* size);
+
+/* A file of pages from one or more documents, one after another: a PDF file
+ * (text as text in embedded font subsets, pictures as images, each page the
+ * size of its paper) or a TIFF file (a page whose pixels are all grey is
+ * bilevel in CCITT Group 4, others JPEG, as the colour setting says; the
+ * resolution recorded). Written beside its name and put in place by
+ * orv_page_file_finish: whole or absent. */
+#define ORV_PAGE_FILE_PDF 1
+#define ORV_PAGE_FILE_TIFF 2
+#define ORV_TIFF_COLOUR_AUTO 0
+#define ORV_TIFF_COLOUR_NEVER 1
+#define ORV_TIFF_COLOUR_ALWAYS 2
+
+typedef struct orv_page_file orv_page_file;
+
+/* A new file of the kind (ORV_PAGE_FILE_*) to be named file_name (UTF-8),
+ * its pages at dpi (72..600), or NULL. Release it with
+ * orv_page_file_destroy; one never finished is never put in place. */
+ORV_RENDER_EXPORT orv_page_file* orv_page_file_create(int kind, const char* file_name, int dpi);
+/* A PDF file's document information, before its first page: title and
+ * author as UTF-8 (NULL: empty), the creation date in seconds since 1970 UTC
+ * when has_created is not 0. Returns 0, or -1. */
+ORV_RENDER_EXPORT int orv_page_file_set_info(orv_page_file* file, const char* title,
+                                             const char* author, int has_created,
+                                             long long created);
+/* A TIFF file's storage, before its first page: ORV_TIFF_COLOUR_* and the
+ * quality (1..100) of JPEG pages. Returns 0, or -1. */
+ORV_RENDER_EXPORT int orv_page_file_set_tiff(orv_page_file* file, int colour, int jpeg_quality);
+/* Page page_index (from 0) of a loaded document as the file's next page.
+ * Returns 0, or -1. */
+ORV_RENDER_EXPORT int orv_page_file_add(orv_page_file* file, orv_document* doc, int page_index);
+/* Completes the file and renames it over file_name. Returns 0, or -1 (the
+ * system's reason in the text when the disk refused it). */
+ORV_RENDER_EXPORT int orv_page_file_finish(orv_page_file* file);
+ORV_RENDER_EXPORT void orv_page_file_destroy(orv_page_file* file);
 
 /* 8-bit text in Windows code page code_page (1252, 1251, 932, 65001, ...) as
  * UTF-8, through the same table that decodes documents; for callers that show

@@ -14,6 +14,7 @@
 #include <rtf/rtf_reader.h>
 
 #include <QImage>
+#include <QPainter>
 #include <QSizeF>
 #include <QString>
 #include <QTextDocument>
@@ -101,11 +102,23 @@ public:
     // up from 96 dpi. Throws RenderError for an index outside
     // [0, pageCount()) or a resolution out of range.
     QImage renderPage(int pageIndex, int dpi = kDefaultDpi) const;
+    // The same page drawn with `painter` on a device of `dpi` dots per inch
+    // whose origin is the paper's top left corner (a page of a PDF file).
+    // Throws as renderPage() does.
+    void paintPage(QPainter& painter, int pageIndex, int dpi) const;
     // renderPage() written as JPEG of the given quality (0..100). The file is
     // replaced only when the whole image has been written; on failure an
     // existing file of that name is left as it was. Throws RenderError.
     void savePageAsJpeg(int pageIndex, const QString& fileName, int quality,
                         int dpi = kDefaultDpi) const;
+
+    // The words of the rendered pages in reading order, as plain text: the
+    // caption and header block, then the body, a paragraph (or table cell)
+    // a line; pictures leave nothing, a line break inside a paragraph is a
+    // line break, a no-break space is a space. For a PDF file, the text of
+    // each of its shown pages as Poppler reads it; for a picture, only what
+    // stands above it. A cut document gives the words of its rendered pages.
+    QString text() const;
 
     SourceFormat format() const;
     // Paper and margins in twips, as laid out (the document's own, within
