@@ -161,9 +161,33 @@ bool knownTimeZone(const std::string& name) {
     return std::filesystem::is_regular_file("/usr/share/zoneinfo/" + name, error);
 }
 
+// --format, --colour and --tiff-pages: one of the words each names.
+void parseChoice(const std::string& name, const std::string& value, ConvertOptions& options) {
+    using Format = ConvertOptions::Format;
+    using Colour = render::PageFile::Colour;
+    if (name == "--format" && (value == "jpeg" || value == "pdf" || value == "tiff")) {
+        options.format = value == "jpeg"  ? Format::Jpeg
+                         : value == "pdf" ? Format::Pdf
+                                          : Format::Tiff;
+    } else if (name == "--colour" && (value == "auto" || value == "never" || value == "always")) {
+        options.colour = value == "auto"    ? Colour::Auto
+                         : value == "never" ? Colour::Never
+                                            : Colour::Always;
+    } else if (name == "--tiff-pages" && (value == "single" || value == "multi")) {
+        options.tiffMulti = value == "multi";
+    } else {
+        const char* choices = name == "--format"   ? "jpeg, pdf or tiff"
+                              : name == "--colour" ? "auto, never or always"
+                                                   : "single or multi";
+        throw common::UsageError(name + " takes " + choices + ", not \"" + value + "\"");
+    }
+}
+
 }  // namespace
 
 ConvertOptions parseOptions(const std::vector<std::string>& words, ConvertOptions options) {
+    bool dpiGiven = false;
+    const ConvertOptions::Format formatBefore = options.format;
     for (std::size_t i = 0; i < words.size(); ++i) {
         const std::string& word = words[i];
         if (word.empty() || word.front() != '-') {
@@ -175,15 +199,18 @@ ConvertOptions parseOptions(const std::vector<std::string>& words, ConvertOption
             name = word.substr(0, equals);
             value = word.substr(equals + 1);
         }
-        if (name == "--header" || name == "--attachments") {
+        if (name == "--header" || name == "--attachments" || name == "--text") {
             if (value) {
                 throw common::UsageError(name + " takes no value");
             }
-            (name == "--header" ? options.header : options.attachments) = true;
+            (name == "--header" ? options.header
+             : name == "--text" ? options.text
+                                : options.attachments) = true;
             continue;
         }
         const bool takesValue = name == "--dpi" || name == "--paper" || name == "--quality" ||
-                                name == "--timezone" || name == "--office-timeout";
+                                name == "--timezone" || name == "--office-timeout" ||
+                                name == "--format" || name == "--colour" || name == "--tiff-pages";
         if (!takesValue) {
             throw common::UsageError("unknown option " + name);
         }
@@ -198,6 +225,9 @@ ConvertOptions parseOptions(const std::vector<std::string>& words, ConvertOption
                 throw common::UsageError("--dpi takes a whole number from 72 to 600, not \"" +
                                          *value + "\"");
             }
+            dpiGiven = true;
+        } else if (name == "--format" || name == "--colour" || name == "--tiff-pages") {
+            parseChoice(name, *value, options);
         } else if (name == "--office-timeout") {
             int seconds = 0;
             if (!parseNumber(*value, 1, 3600, seconds)) {
@@ -224,6 +254,10 @@ ConvertOptions parseOptions(const std::vector<std::string>& words, ConvertOption
         } else {
             options.timeZone = *value;
         }
+    }
+    if (options.format == ConvertOptions::Format::Tiff &&
+        formatBefore != ConvertOptions::Format::Tiff && !dpiGiven) {
+        options.dpi = kTiffDpi;
     }
     return options;
 }

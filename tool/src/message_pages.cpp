@@ -11,6 +11,7 @@
 
 #include "attachment_kinds.h"
 #include "attachment_pages.h"
+#include "page_output.h"
 
 #include <common/file_bytes.h>
 #include <common/page_files.h>
@@ -27,6 +28,7 @@ namespace {
 
 using detail::AttachmentKind;
 using detail::AttachmentPages;
+using detail::PageOutput;
 
 render::LoadOptions::Format formatOf(RenderBody::Kind kind) {
     using Format = render::LoadOptions::Format;
@@ -419,69 +421,11 @@ Plan planPieces(const Message& message, const ConvertOptions& options,
     return plan;
 }
 
-// The message file itself must never be replaced by one of its images (a
-// message file named like its own output path).
-void refuseToOverwrite(const std::string& msgPath, const std::string& imagePath) {
-    std::error_code error;
-    if (std::filesystem::equivalent(msgPath, imagePath, error)) {
-        throw std::runtime_error("the image \"" + imagePath +
-                                 "\" would replace the message file itself; nothing written");
-    }
-}
-
-// Writes pages one after another under the result's page names, to the page
-// cap.
-class PageWriter {
-public:
-    PageWriter(const std::string& msgPath, const std::string& outputPath,
-               const ConvertOptions& options, bool numbered, ConvertResult& result)
-        : m_msgPath(msgPath), m_outputPath(outputPath), m_numbered(numbered), m_result(result) {
-        m_image.JpegQuality = options.quality;
-        m_image.Resolution = options.dpi;
-    }
-
-    bool full() const { return written() >= common::kMaxPages; }
-    int written() const { return static_cast<int>(m_result.images.size()); }
-
-    // The document's pages, as many as the cap leaves room for; returns
-    // their page numbers.
-    std::vector<int> write(const render::Document& document, const std::string& about) {
-        for (std::string& text : document.Warnings()) {
-            m_result.warnings.push_back(about + text);
-        }
-        const int pages = document.PageCount();
-        const int room = common::kMaxPages - written();
-        if (pages > room) {
-            m_result.warnings.push_back(about + std::to_string(pages - room) +
-                                        " pages are left out: the message makes more than " +
-                                        std::to_string(common::kMaxPages) + " pages");
-        }
-        std::vector<int> numbers;
-        for (int i = 0; i < std::min(pages, room); ++i) {
-            const std::string pageFile = m_numbered || pages > 1
-                                             ? common::pageFileName(m_outputPath, written() + 1)
-                                             : m_outputPath;
-            refuseToOverwrite(m_msgPath, pageFile);
-            document.SaveToImage(i, 1, pageFile, m_image);
-            m_result.images.push_back(pageFile);
-            numbers.push_back(written());
-        }
-        return numbers;
-    }
-
-private:
-    const std::string& m_msgPath;
-    const std::string& m_outputPath;
-    bool m_numbered;
-    ConvertResult& m_result;
-    render::ImageOptions m_image;
-};
-
 // Draws the plan's pieces.
 class Drawer {
 public:
     Drawer(const render::Library& library, const ConvertOptions& options,
-           const AttachmentPages& attachments, PageWriter& writer, ConvertResult& result)
+           const AttachmentPages& attachments, PageOutput& writer, ConvertResult& result)
         : m_library(library),
           m_options(options),
           m_attachments(attachments),
@@ -566,7 +510,7 @@ private:
     const render::Library& m_library;
     const ConvertOptions& m_options;
     const AttachmentPages& m_attachments;
-    PageWriter& m_writer;
+    PageOutput& m_writer;
     ConvertResult& m_result;
 };
 
@@ -670,7 +614,15 @@ ConvertResult convertMessage(const render::Library& library, const Source& sourc
     const std::vector<Piece>& pieces = plan.pieces;
     // With more than one document there are two pages at least: the names
     // are numbered from the first.
-    PageWriter writer(source.path, outputPath, options, pieces.size() > 1, result);
+    PageOutput writer(library, source.path, outputPath, options, pieces.size() > 1, result);
+    if (options.format == ConvertOptions::Format::Pdf && !pieces.empty()) {
+        const Piece& first = pieces.front();
+        envelope::Options header;
+        header.timeZone = options.timeZone;
+        writer.describe(first.mail != nullptr
+                            ? envelope::describe(*first.mail, header)
+                            : envelope::describe(*first.message, attachments.decode(), header));
+    }
     Drawer drawer(library, options, attachments, writer, result);
     for (std::size_t i = 0; i < pieces.size(); ++i) {
         if (writer.full()) {
@@ -689,6 +641,7 @@ ConvertResult convertMessage(const render::Library& library, const Source& sourc
             drawer.body(piece);
         }
     }
+    writer.finish();
     if (message) {
         message->Dispose();
     }

@@ -228,8 +228,13 @@ private:
 
     void addSent() {
         auto sent = timeOf(m_message, kClientSubmitTime);
+        auto fileTime = m_message.GetMapiPropertyTime(kClientSubmitTime);
         if (!sent) {
             sent = timeOf(m_message, kDeliveryTime);
+            fileTime = m_message.GetMapiPropertyTime(kDeliveryTime);
+        }
+        if (sent && fileTime) {
+            m_header.sentSeconds = fileTimeToUnixSeconds(*fileTime);
         }
         const bool mailLike = m_kind == ItemKind::Mail || m_kind == ItemKind::Meeting ||
                               m_kind == ItemKind::Report || m_kind == ItemKind::Other;

@@ -80,6 +80,7 @@ Header describe(const mime::Message& mail, const Options& options) {
     add("From:", from);
     std::optional<std::string> sent;
     if (mail.date.valid) {
+        header.sentSeconds = mail.date.seconds;
         sent =
             formatTime((mail.date.seconds + kFileTimeEpochSeconds) * 10'000'000, options.timeZone);
     }

@@ -9,9 +9,6 @@
 namespace envelope {
 namespace {
 
-constexpr std::int64_t kTicksPerSecond = 10'000'000;
-// Seconds from 1601-01-01 to 1970-01-01.
-constexpr std::int64_t kEpochOffset = 11'644'473'600;
 // 4500-01-01 00:00 UTC in Unix seconds: mail programs write dates from then
 // on ("4501-01-01") to mean "none".
 constexpr std::int64_t kNoDateFrom = 79'839'129'600;
@@ -67,7 +64,7 @@ std::optional<std::string> formatTime(std::int64_t fileTime, const std::string& 
     if (fileTime < 0) {
         return std::nullopt;
     }
-    const std::int64_t seconds = fileTime / kTicksPerSecond - kEpochOffset;
+    const std::int64_t seconds = fileTimeToUnixSeconds(fileTime);
     if (seconds >= kNoDateFrom) {
         return std::nullopt;
     }

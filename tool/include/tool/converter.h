@@ -64,7 +64,22 @@ struct ConvertOptions {
     // Time zone the header shows dates in (an IANA name such as
     // "Europe/Berlin"); empty: the machine's own.
     std::string timeZone;
+    // What the pages are written as: a JPEG per page; one PDF per message
+    // (text as text, its title the subject, its author the sender, its date
+    // the sent time); TIFF pages, at kTiffDpi unless --dpi says otherwise.
+    enum class Format { Jpeg, Pdf, Tiff };
+    Format format = Format::Jpeg;
+    // TIFF: which pages are bilevel (Group 4) and which JPEG; one file per
+    // page, or one file per message holding every page.
+    render::PageFile::Colour colour = render::PageFile::Colour::Auto;
+    bool tiffMulti = false;
+    // The words of the pages beside them (common::textFileName), UTF-8: the
+    // header and body of each document as laid out, one after another.
+    bool text = false;
 };
+
+// TIFF pages are made at the resolution productions ask for.
+inline constexpr int kTiffDpi = 300;
 
 // One line per option, for usage texts of every program that takes them.
 inline constexpr const char* kOptionsHelp =
@@ -77,7 +92,13 @@ inline constexpr const char* kOptionsHelp =
     "  --dpi N           resolution of the page images, 72 to 600 dots per inch (default 96)\n"
     "  --paper NAME      letter or a4 (default: the body's own paper, Letter for HTML and text)\n"
     "  --quality N       JPEG quality, 1 to 100 (default 80)\n"
-    "  --timezone ZONE   time zone of the header's dates, e.g. Europe/Berlin (default: local)\n";
+    "  --timezone ZONE   time zone of the header's dates, e.g. Europe/Berlin (default: local)\n"
+    "  --format NAME     jpeg (default: a JPEG image per page), pdf (one PDF per message, its\n"
+    "                    text searchable) or tiff (pages at 300 dpi unless --dpi says otherwise)\n"
+    "  --colour NAME     TIFF pages: auto (default: a page all grey is bilevel, CCITT Group 4;\n"
+    "                    others JPEG), never (every page bilevel) or always (every page JPEG)\n"
+    "  --tiff-pages NAME single (default: one TIFF file per page) or multi (one per message)\n"
+    "  --text            also write the words of the pages, as laid out, to NAME.txt (UTF-8)\n";
 
 // `options` with the options among `words` ("--header", "--dpi 300" or
 // "--dpi=300", ...) applied. Words that do not begin with "-" are left
@@ -131,7 +152,11 @@ struct AttachmentRecord {
 
 // What converting one message made.
 struct ConvertResult {
-    std::vector<std::string> images;    // the files written, in page order
+    // The page files written, in page order (one for a PDF or multi-page
+    // TIFF, which holds `pages` pages).
+    std::vector<std::string> images;
+    int pages = 0;
+    std::string textFile;               // written with the text option
     std::vector<std::string> warnings;  // what was recovered from, one text each
     std::vector<AttachmentRecord> attachments;
 };

@@ -60,6 +60,9 @@ struct Row {
 struct Header {
     std::string title;  // the bold line: the sender, or the contact's name
     std::vector<Row> rows;
+    // The instant of the "Sent:" row, in seconds since 1970 UTC; nothing for
+    // a draft or a date that cannot be read.
+    std::optional<std::int64_t> sentSeconds;
     // Parts of the message that could not be read for the header (a damaged
     // named-property map, ...): the rest is shown, the reason said.
     std::vector<std::string> warnings;
@@ -96,6 +99,11 @@ std::optional<std::string> embeddedMessageName(const Message& owner, const Messa
 
 // A size as mail programs list attachments: "1.2 MB", "12 KB" (rounded up).
 std::string sizeText(std::uint64_t bytes);
+
+// A FILETIME (100 ns ticks since 1601) in seconds since 1970 UTC.
+constexpr std::int64_t fileTimeToUnixSeconds(std::int64_t fileTime) {
+    return fileTime / 10'000'000 - 11'644'473'600;
+}
 
 // A FILETIME (100 ns since 1601 UTC) in the zone (empty: the machine's
 // own), as "Tuesday, 8 December 2026 01:27", or without the time of day. Nothing
