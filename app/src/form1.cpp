@@ -18,6 +18,7 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -72,7 +73,7 @@ Form1::Form1(shell::Dialogs* dialogs, const convert::ToolSource* tools, QWidget*
     }
     m_conversionRun = std::make_unique<convert::ConversionRun>(
         convert::ConversionRun::Controls{ListView1, Option1, Option2, Text1, ProgressBar1,
-                                         &m_pointer, m_dialogs, Check1, Check2},
+                                         &m_pointer, m_dialogs, Check1, Check2, Combo1},
         *tools);
 
     connect(PushButton1, &QPushButton::clicked, this, &Form1::PushButton1_Click);
@@ -86,6 +87,7 @@ Form1::Form1(shell::Dialogs* dialogs, const convert::ToolSource* tools, QWidget*
     connect(Text1, &QLineEdit::textChanged, this, &Form1::Text1_Change);
     connect(Check1, &QCheckBox::clicked, this, &Form1::Check1_Click);
     connect(Check2, &QCheckBox::clicked, this, &Form1::Check2_Click);
+    connect(Combo1, &QComboBox::activated, this, &Form1::Combo1_Click);
 }
 
 Form1::~Form1() = default;
@@ -153,6 +155,15 @@ void Form1::buildControls() {
     Check2->setObjectName(QStringLiteral("Check2"));
     place(Check2, 4080, 1710, 3480, 255);
 
+    Label1 = new QLabel(QStringLiteral("Save pages as:"), Frame1);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    place(Label1, 270, 1710, 1335, 255);
+    Combo1 = new QComboBox(Frame1);
+    Combo1->setObjectName(QStringLiteral("Combo1"));
+    Combo1->addItems({QStringLiteral("JPEG"), QStringLiteral("PDF"), QStringLiteral("TIFF")});
+    Label1->setBuddy(Combo1);
+    place(Combo1, 1620, 1665, 1215, 330);
+
     PushButton2 = button("PushButton2", "Start Converting", this);
     place(PushButton2, 120, 5960, 7800, 405);
 
@@ -163,11 +174,12 @@ void Form1::buildControls() {
 
     // Tab order: ListView1, ProgressBar1, PushButton1, PushButton4,
     // PushButton2, PushButton6, PushButton7, Frame1, Frame4, Text1,
-    // PushButton9, Option1, Option2, Check1, Check2 (frames and the bar take
-    // no focus).
+    // PushButton9, Option1, Option2, Combo1, Check1, Check2 (frames and the
+    // bar take no focus).
     ProgressBar1->setFocusPolicy(Qt::NoFocus);
-    QWidget* order[] = {ListView1, PushButton1, PushButton4, PushButton2, PushButton6, PushButton7,
-                        Text1,     PushButton9, Option1,     Option2,     Check1,      Check2};
+    QWidget* order[] = {ListView1,   PushButton1, PushButton4, PushButton2, PushButton6,
+                        PushButton7, Text1,       PushButton9, Option1,     Option2,
+                        Combo1,      Check1,      Check2};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
         setTabOrder(order[i], order[i + 1]);
     }
@@ -221,6 +233,11 @@ void Form1::Form_Load() {
     });
     runner.step(152, [&] {
         Check2->setChecked(shell::ToBoolean(shell::ReadSetting(shell::Setting::Attachments)));
+    });
+    runner.step(154, [&] {
+        // A stored value the list does not hold leaves JPEG chosen.
+        const int index = Combo1->findText(shell::ReadSetting(shell::Setting::Format));
+        Combo1->setCurrentIndex(index < 0 ? 0 : index);
     });
 }
 
@@ -307,6 +324,14 @@ void Form1::Check1_Click() {
 void Form1::Check2_Click() {
     try {
         shell::WriteSetting(shell::Setting::Attachments, shell::BooleanText(Check2->isChecked()));
+    } catch (const shell::Failure& failure) {
+        std::fprintf(stderr, "orvaline: settings not saved: %s\n", failure.what());
+    }
+}
+
+void Form1::Combo1_Click() {
+    try {
+        shell::WriteSetting(shell::Setting::Format, Combo1->currentText());
     } catch (const shell::Failure& failure) {
         std::fprintf(stderr, "orvaline: settings not saved: %s\n", failure.what());
     }

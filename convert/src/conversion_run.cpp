@@ -11,6 +11,7 @@
 #include <shell/progress_bar.h>
 
 #include <QAbstractButton>
+#include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
 
@@ -70,6 +71,20 @@ bool imageWritten(const ImageStates& before, const ImageStates& after) {
     return false;
 }
 
+// "JPEG", "PDF" or "TIFF" as "Save pages as" shows it.
+QString chosenFormat(const QComboBox* format) {
+    const QString text = format != nullptr ? format->currentText() : QString();
+    return text == QStringLiteral("PDF") || text == QStringLiteral("TIFF") ? text
+                                                                           : QStringLiteral("JPEG");
+}
+
+QString resultExtension(const QComboBox* format) {
+    const QString chosen = chosenFormat(format);
+    return chosen == QStringLiteral("PDF")    ? QStringLiteral(".pdf")
+           : chosen == QStringLiteral("TIFF") ? QStringLiteral(".tif")
+                                              : QStringLiteral(".jpg");
+}
+
 }  // namespace
 
 QString DoneMessage(const std::vector<FileOutcome>& outcomes) {
@@ -111,6 +126,9 @@ FileOutcome ConversionRun::convertOne(const QString& source, const QString& resu
     }
     if (m_controls.attachments != nullptr && m_controls.attachments->isChecked()) {
         command.arguments << QStringLiteral("--attachments");
+    }
+    if (const QString format = chosenFormat(m_controls.format); format != QStringLiteral("JPEG")) {
+        command.arguments << QStringLiteral("--format") << format.toLower();
     }
     const ImageStates before = imageStates(resultPath);
     QByteArray errors;
@@ -180,6 +198,7 @@ void ConversionRun::start() {
 
         m_outcomes.clear();
         ResultPathClaims claims;
+        const QString extension = resultExtension(m_controls.format);
         int n = 0;
         runner.step(118, [&] { n = list->count(); });
         for (int i = 1; i <= n; ++i) {
@@ -197,10 +216,15 @@ void ConversionRun::start() {
             // The options are read anew for each file. When neither reads as
             // chosen, the image goes beside its source.
             if (runner.test(130, [&] { return m_controls.option1->isChecked(); })) {
-                runner.step(
-                    132, [&] { resultPath = ResultPath(source, true, m_controls.text1->text()); });
+                runner.step(132, [&] {
+                    resultPath = ResultPath(source, true, m_controls.text1->text(),
+                                            shell::kNativeStyle, extension);
+                });
             } else {
-                runner.step(136, [&] { resultPath = ResultPath(source, false, QString()); });
+                runner.step(136, [&] {
+                    resultPath =
+                        ResultPath(source, false, QString(), shell::kNativeStyle, extension);
+                });
             }
             runner.step(138, [&] { resultPath = claims.claim(source, resultPath); });
             runner.step(

@@ -7,6 +7,7 @@
 #include <shell/progress_bar.h>
 #include <shell/settings.h>
 
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -91,6 +92,62 @@ TEST_F(ConversionWindowTest, SamplesBecomeJpegPages) {
     EXPECT_EQ(m_form->ProgressBar1->value(), 0);
     EXPECT_EQ(m_form->ProgressBar1->text(), QStringLiteral("Progress Bar"));
     EXPECT_EQ(m_form->pointer().value(), 0);
+}
+
+// "Save pages as" PDF: one PDF per message, its pages inside; TIFF: a TIFF
+// file per page, named as JPEG pages are; a message that fails is named as
+// before.
+TEST_F(ConversionWindowTest, ChosenFormatNamesAndMakesTheResults) {
+    m_dialogs.yesNoAnswers.push_back(false);
+    QTest::mouseClick(m_form->PushButton7, Qt::LeftButton);
+    ASSERT_EQ(m_form->ListView1->count(), 5);
+    m_form->Combo1->setCurrentIndex(1);
+    QTest::mouseClick(m_form->PushButton2, Qt::LeftButton);
+    EXPECT_EQ(lastMessage(), QStringLiteral("Done."));
+    const QStringList pdfs = QDir(m_out.path()).entryList({QStringLiteral("*.pdf")});
+    EXPECT_EQ(pdfs, (QStringList{QStringLiteral("Formatted letter with table.pdf"),
+                                 QStringLiteral("HTML message with picture.pdf"),
+                                 QStringLiteral("Non-Latin scripts.pdf"),
+                                 QStringLiteral("Plain text message.pdf"),
+                                 QStringLiteral("Two-page minutes.pdf")}));
+    for (const QString& name : pdfs) {
+        QFile file(m_out.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        EXPECT_TRUE(bytes.startsWith("%PDF-")) << name.toStdString();
+        EXPECT_TRUE(bytes.trimmed().endsWith("%%EOF")) << name.toStdString();
+        // Every page is a page object of the file.
+        EXPECT_EQ(bytes.count("/Type /Page\n"), name.startsWith(u"Two-page") ? 2 : 1)
+            << name.toStdString();
+    }
+    EXPECT_TRUE(QDir(m_out.path()).entryList({QStringLiteral("*.jpg")}).isEmpty());
+
+    m_form->Combo1->setCurrentIndex(2);
+    QTest::mouseClick(m_form->PushButton2, Qt::LeftButton);
+    EXPECT_EQ(lastMessage(), QStringLiteral("Done."));
+    const QStringList tiffs = QDir(m_out.path()).entryList({QStringLiteral("*.tif")});
+    EXPECT_EQ(tiffs, (QStringList{QStringLiteral("Formatted letter with table.tif"),
+                                  QStringLiteral("HTML message with picture.tif"),
+                                  QStringLiteral("Non-Latin scripts.tif"),
+                                  QStringLiteral("Plain text message.tif"),
+                                  QStringLiteral("Two-page minutes_1.tif"),
+                                  QStringLiteral("Two-page minutes_2.tif")}));
+    QImage page(m_out.filePath(QStringLiteral("Plain text message.tif")));
+    ASSERT_FALSE(page.isNull());
+    EXPECT_EQ(page.size(), QSize(2550, 3300));  // Letter at 300 dpi
+    EXPECT_GT(darkPixels(page), 200);
+
+    const QString broken = m_out.filePath(QStringLiteral("broken.msg"));
+    QFile file(broken);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("this is not a message file");
+    file.close();
+    m_form->ListView1->appendItem(broken);
+    m_form->Combo1->setCurrentIndex(1);
+    QTest::mouseClick(m_form->PushButton2, Qt::LeftButton);
+    EXPECT_TRUE(lastMessage().endsWith(
+        QStringLiteral("broken.msg: The provided stream is not a valid IStorage")));
+    EXPECT_FALSE(QFile::exists(m_out.filePath(QStringLiteral("broken.pdf"))));
 }
 
 TEST_F(ConversionWindowTest, BrokenMessageIsNamedInTheSummary) {

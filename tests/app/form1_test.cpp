@@ -8,10 +8,12 @@
 #include <shell/settings.h>
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -115,6 +117,9 @@ TEST_F(Form1Test, EmptyStoreOpensWithDefaultsAndControlsInPlace) {
     EXPECT_EQ(form->Check1->parentWidget(), form->Frame1);
     EXPECT_EQ(form->Check2->geometry(), QRect(272, 114, 232, 17));
     EXPECT_EQ(form->Check2->parentWidget(), form->Frame1);
+    EXPECT_EQ(form->Label1->geometry(), QRect(18, 114, 89, 17));
+    EXPECT_EQ(form->Combo1->geometry(), QRect(108, 111, 81, 22));
+    EXPECT_EQ(form->Combo1->parentWidget(), form->Frame1);
     EXPECT_EQ(form->PushButton2->geometry(), QRect(8, 397, 520, 27));
     EXPECT_EQ(form->ProgressBar1->geometry(), QRect(8, 432, 520, 27));
     EXPECT_EQ(form->Option1->parentWidget(), form->Frame1);
@@ -162,6 +167,15 @@ TEST_F(Form1Test, EmptyStoreOpensWithDefaultsAndControlsInPlace) {
     EXPECT_TRUE(stored("Header").isEmpty());
     EXPECT_FALSE(form->Check2->isChecked());
     EXPECT_TRUE(stored("Attachments").isEmpty());
+    EXPECT_EQ(form->Label1->text(), QStringLiteral("Save pages as:"));
+    EXPECT_EQ(form->Label1->buddy(), form->Combo1);
+    ASSERT_EQ(form->Combo1->count(), 3);
+    EXPECT_EQ(form->Combo1->itemText(0), QStringLiteral("JPEG"));
+    EXPECT_EQ(form->Combo1->itemText(1), QStringLiteral("PDF"));
+    EXPECT_EQ(form->Combo1->itemText(2), QStringLiteral("TIFF"));
+    EXPECT_EQ(form->Combo1->currentText(), QStringLiteral("JPEG"));
+    EXPECT_EQ(form->findChild<QWidget*>(QStringLiteral("Combo1")), form->Combo1);
+    EXPECT_TRUE(stored("Format").isEmpty());
 }
 
 TEST_F(Form1Test, StoredChoiceOfOriginalFolderIsRestored) {
@@ -254,6 +268,27 @@ TEST_F(Form1Test, AttachmentsBoxIsStoredWhenClickedAndRestoredOnLoad) {
     EXPECT_TRUE(m_dialogs.shown[0].text.startsWith(
         QStringLiteral("Type mismatch\r\nin Orvapix2021/08/31.Form1.Form_Load at line 152\r\r")));
     EXPECT_FALSE(form->Check2->isChecked());
+}
+
+TEST_F(Form1Test, PageFormatIsStoredWhenChosenAndRestoredOnLoad) {
+    {
+        auto form = load();
+        form->show();
+        // Chosen the way a user does: the list opened, an entry picked.
+        form->Combo1->setFocus();
+        QTest::keyClick(form->Combo1, Qt::Key_Down);
+        EXPECT_EQ(form->Combo1->currentText(), QStringLiteral("PDF"));
+        EXPECT_EQ(stored("Format"), QStringLiteral("PDF"));
+    }
+    EXPECT_EQ(load()->Combo1->currentText(), QStringLiteral("PDF"));
+    shell::WriteSetting(QStringLiteral("Format"), QStringLiteral("TIFF"));
+    EXPECT_EQ(load()->Combo1->currentText(), QStringLiteral("TIFF"));
+
+    // A value the list does not hold reads as the default, without a fault.
+    shell::WriteSetting(QStringLiteral("Format"), QStringLiteral("GIF"));
+    auto form = load();
+    EXPECT_EQ(form->Combo1->currentText(), QStringLiteral("JPEG"));
+    EXPECT_TRUE(m_dialogs.shown.empty());
 }
 
 TEST_F(Form1Test, EveryTextChangeIsStored) {

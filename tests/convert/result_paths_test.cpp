@@ -38,6 +38,10 @@ TEST(PageImagePath, OnlyAFinalLowerCaseJpgIsReplaced) {
     EXPECT_EQ(PageImagePath(q("/out/Report.JPG"), 12), q("/out/Report.JPG_12.jpg"));
     EXPECT_EQ(PageImagePath(q("/out.jpg/Report"), 1), q("/out.jpg/Report_1.jpg"));
     EXPECT_EQ(PageImagePath(q(".jpg"), 1), q("_1.jpg"));
+    // TIFF pages are named the same way, with their own extension.
+    EXPECT_EQ(PageImagePath(q("/out/Report.tif"), 2), q("/out/Report_2.tif"));
+    EXPECT_EQ(ResultPath(q("/mail/a.b.msg"), true, q("/out"), PathStyle::Posix, q(".pdf")),
+              q("/out/a.b.pdf"));
 }
 
 TEST(ResultPathClaims, DifferentSourcesNeverShareAPath) {
@@ -50,6 +54,11 @@ TEST(ResultPathClaims, DifferentSourcesNeverShareAPath) {
     // A source whose own name is taken already moves on too.
     EXPECT_EQ(claims.claim(q("/d/mail (2).msg"), q("/out/mail (2).jpg")),
               q("/out/mail (2) (2).jpg"));
+    // PDF and TIFF results keep their extension after the number.
+    EXPECT_EQ(claims.claim(q("/a/note.msg"), q("/out/note.pdf")), q("/out/note.pdf"));
+    EXPECT_EQ(claims.claim(q("/b/note.msg"), q("/out/note.pdf")), q("/out/note (2).pdf"));
+    EXPECT_EQ(claims.claim(q("/c/note.msg"), q("/out/note.tif")), q("/out/note.tif"));
+    EXPECT_EQ(claims.claim(q("/d/note.msg"), q("/out/note.tif")), q("/out/note (2).tif"));
 }
 
 }  // namespace

@@ -11,6 +11,8 @@
 #include <memory>
 
 class QCheckBox;
+class QComboBox;
+class QLabel;
 class QGroupBox;
 class QLineEdit;
 class QPushButton;
@@ -75,6 +77,9 @@ public:
     // "Include attachments", under Check1; its state is the setting
     // "Attachments".
     QCheckBox* Check2 = nullptr;
+    // "Save pages as": JPEG, PDF or TIFF; setting "Format".
+    QLabel* Label1 = nullptr;
+    QComboBox* Combo1 = nullptr;
     QPushButton* PushButton2 = nullptr;
     shell::ProgressBar* ProgressBar1 = nullptr;
 
@@ -94,6 +99,7 @@ public slots:
     void Text1_Change();
     void Check1_Click();
     void Check2_Click();
+    void Combo1_Click();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

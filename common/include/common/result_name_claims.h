@@ -1,6 +1,7 @@
 #pragma once
 // Keeping the result names of one run apart: a second, different source that
-// maps to a name already given out gets " (2)", " (3)", ... before ".jpg";
+// maps to a name already given out gets " (2)", " (3)", ... before ".jpg"
+// (or the ".pdf" or ".tif" of results in those formats);
 // the same source claimed again keeps its one name. The window's run and the
 // batch converter both name results by this rule. Standard library only.
 //
@@ -28,15 +29,13 @@ public:
         if (const auto known = m_nameOfSource.find(source); known != m_nameOfSource.end()) {
             return known->second;
         }
-        const std::string_view jpg = kImageExtension;
-        const bool hasJpg =
-            resultName.size() >= jpg.size() &&
-            std::string_view(resultName).substr(resultName.size() - jpg.size()) == jpg;
-        const std::string stem =
-            hasJpg ? resultName.substr(0, resultName.size() - jpg.size()) : resultName;
+        const std::string_view extension = extensionOf(resultName);
+        const std::string stem = resultName.substr(0, resultName.size() - extension.size());
+        // A name without an extension of results is given one.
+        const std::string_view added = extension.empty() ? kImageExtension : extension;
         std::string candidate = resultName;
         for (int n = 2; taken(candidate); ++n) {
-            candidate = stem + " (" + std::to_string(n) + ")" + std::string(jpg);
+            candidate = stem + " (" + std::to_string(n) + ")" + std::string(added);
         }
         m_sourceOfName.emplace(candidate, source);
         m_nameOfSource.emplace(source, candidate);
@@ -51,11 +50,22 @@ public:
     std::size_t size() const { return m_nameOfSource.size(); }
 
 private:
+    // The final ".jpg", ".pdf" or ".tif" of a result name; empty for none.
+    static std::string_view extensionOf(std::string_view name) {
+        for (const std::string_view extension : {kImageExtension, kPdfExtension, kTiffExtension}) {
+            if (name.size() >= extension.size() &&
+                name.substr(name.size() - extension.size()) == extension) {
+                return extension;
+            }
+        }
+        return {};
+    }
+
     // For "x_<n>.jpg" (n from 1, no leading zero) the name "x.jpg" whose
-    // page n it would be.
+    // page n it would be; the same for TIFF pages. A PDF holds its pages.
     static std::optional<std::string> pageParent(std::string_view name) {
-        const std::string_view jpg = kImageExtension;
-        if (name.size() < jpg.size() || name.substr(name.size() - jpg.size()) != jpg) {
+        const std::string_view jpg = extensionOf(name);
+        if (jpg.empty() || jpg == kPdfExtension) {
             return std::nullopt;
         }
         name.remove_suffix(jpg.size());

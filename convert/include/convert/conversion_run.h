@@ -10,6 +10,7 @@
 #include <vector>
 
 class QAbstractButton;
+class QComboBox;
 class QLineEdit;
 
 namespace joblist {
@@ -54,6 +55,9 @@ public:
         QAbstractButton* header = nullptr;
         // "Include attachments": when checked, "--attachments". May be null.
         QAbstractButton* attachments = nullptr;
+        // "Save pages as": "PDF" gives "--format pdf" and results "name.pdf",
+        // "TIFF" "--format tiff" and "name.tif"; "JPEG" (or null) neither.
+        QComboBox* format = nullptr;
     };
 
     // `tools` must outlive the run.

@@ -10,12 +10,15 @@ namespace convert {
 
 // The result path of `source`: the output folder (`text1`) when `option1` is
 // chosen, otherwise the source's own folder; then the separator, the source's
-// name without its extension, ".jpg"; passed through NormalizePath.
+// name without its extension, `extension` (".jpg", or ".pdf", ".tif" for
+// those formats); passed through NormalizePath.
 QString ResultPath(const QString& source, bool option1, const QString& text1,
-                   shell::PathStyle style = shell::kNativeStyle);
+                   shell::PathStyle style = shell::kNativeStyle,
+                   const QString& extension = QStringLiteral(".jpg"));
 
 // The image file names the converter writes for a result path: the path
-// itself for one page; for several, common::pageFileName.
+// itself for one page; for several, common::pageFileName (with the
+// extension of TIFF pages when the result path has it).
 QString PageImagePath(const QString& resultPath, int pageNumber);
 
 // Keeps the result paths of one run apart: a second, different source that

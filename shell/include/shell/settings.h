@@ -22,7 +22,8 @@ enum class Setting {
     LastFolder,
     Extension,
     Header,
-    Attachments
+    Attachments,
+    Format
 };
 
 // One row of the settings table: the name the value is stored under and the
@@ -37,7 +38,7 @@ struct SettingEntry {
 
 // The one place the keys and their defaults are written down; rows are in
 // the order of Setting.
-inline constexpr std::array<SettingEntry, 8> kSettings{{
+inline constexpr std::array<SettingEntry, 9> kSettings{{
     {Setting::Option1, "Option1", "1", nullptr},  // chosen
     {Setting::Option2, "Option2", "0", nullptr},  // not chosen
     {Setting::Text1, "Text1", nullptr, &DesktopFolder},
@@ -46,6 +47,7 @@ inline constexpr std::array<SettingEntry, 8> kSettings{{
     {Setting::Extension, "Extension", "msg", nullptr},
     {Setting::Header, "Header", "False", nullptr},            // images without the header block
     {Setting::Attachments, "Attachments", "False", nullptr},  // the body's pages only
+    {Setting::Format, "Format", "JPEG", nullptr},             // "JPEG", "PDF" or "TIFF"
 }};
 
 constexpr const SettingEntry& SettingInfo(Setting setting) {
@@ -76,6 +78,7 @@ inline constexpr const char* kLastFolder = SettingInfo(Setting::LastFolder).name
 inline constexpr const char* kExtension = SettingInfo(Setting::Extension).name;
 inline constexpr const char* kHeader = SettingInfo(Setting::Header).name;
 inline constexpr const char* kAttachments = SettingInfo(Setting::Attachments).name;
+inline constexpr const char* kFormat = SettingInfo(Setting::Format).name;
 }  // namespace key
 
 inline constexpr const char* kSettingsOrganization = "Tremlow";
