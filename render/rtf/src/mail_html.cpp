@@ -2,6 +2,7 @@
 // (Word's and webmail's) as a browser would, and its pictures.
 
 #include "css_inline.h"
+#include "html_shown_text.h"
 #include "match_replace.h"
 #include "pictures.h"
 #include "reader.h"
@@ -424,7 +425,14 @@ void dropEmptyColumnsBesideFullWidthOnes(QTextTable& table) {
         bool empty = true;
         for (int r = 0; r < table.rows() && empty; ++r) {
             const QTextTableCell cell = table.cellAt(r, c);
-            if (cell.isValid() && cell.column() == c && cell.columnSpan() == 1) {
+            if (!cell.isValid()) {
+                empty = false;
+            } else if (cell.rowSpan() > 1 && cell.columnSpan() > 1) {
+                // Qt's removeColumns() narrows such a cell once for every
+                // row it spans: the grid broke, and the cells after it
+                // were lost with their text. Its columns stay.
+                empty = false;
+            } else if (cell.column() == c && cell.columnSpan() == 1) {
                 empty = isEmptyCell(cell);
             }
         }
@@ -637,7 +645,11 @@ void loadHtml(QTextDocument& document, const QString& source,
               const std::vector<InlineImage>& images, qreal textWidth,
               std::vector<std::string>& warnings) {
     QString html = withoutOfficeMarkup(source);
+    html = withLegacyEntitiesEnded(html);
     html = withStyleSheetsInlined(html);
+    html = withoutHiddenElements(html);
+    html = withSelectsAsShownOption(html);
+    html = withFormsAndHeadingsAsBlocks(html);
     html = withTopBordersAsRules(html);
     html = withQtUnits(html);
     html = withTableWidthAttributes(html);
