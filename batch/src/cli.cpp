@@ -112,9 +112,11 @@ std::string helpText(unsigned processors) {
     std::string text =
         "Usage: orvaline-convert [OPTIONS] INPUT... -o OUTDIR\n"
         "       orvaline-convert --merge-reports OUTDIR\n"
-        "Converts mail into JPEG page images (name.jpg, or name_1.jpg, name_2.jpg, ... for\n"
-        "several pages) and records every message in a report: Outlook message files (.msg),\n"
-        "Internet mail (.eml) and mbox files, each known by its content.\n"
+        "Converts mail into page images and records every message in a report: Outlook\n"
+        "message files (.msg), Internet mail (.eml) and mbox files, each known by its content.\n"
+        "Pages are JPEG images (name.jpg, or name_1.jpg, name_2.jpg, ... for several pages),\n"
+        "one PDF per message (name.pdf, --format pdf) or TIFF (name.tif, or name_1.tif, ...;\n"
+        "one name.tif per message with --tiff-pages multi); --text adds name.txt.\n"
         "\n"
         "Inputs:\n"
         "  INPUT             a message file (.msg or .eml), an mbox file, or a folder searched\n"
@@ -138,8 +140,8 @@ std::string helpText(unsigned processors) {
         std::to_string(processors) +
         ")\n"
         "  --timeout SECONDS give up a message after this long (default 120)\n"
-        "  --resume          keep the report's converted messages whose source and images\n"
-        "                    are unchanged, and convert the rest\n"
+        "  --resume          keep the report's converted messages whose source and files\n"
+        "                    are unchanged, in the format asked for now, and convert the rest\n"
         "  --shard K/N       convert only the messages whose key hashes to K modulo N\n"
         "  --merge-reports DIR  join DIR's shard reports into DIR/orvaline-report.jsonl and\n"
         "                    check that every message was done exactly once\n"
@@ -205,9 +207,10 @@ void applyValue(const std::string& name, const std::string& value, CommandLine& 
 
 bool takesValue(const std::string& name) {
     static const char* const kNames[] = {
-        "-o",        "--output",   "--report",        "--merge-reports", "-j",
-        "--jobs",    "--timeout",  "--shard",         "--dpi",           "--paper",
-        "--quality", "--timezone", "--office-timeout"};
+        "-o",          "--output",   "--report",         "--merge-reports", "-j",
+        "--jobs",      "--timeout",  "--shard",          "--dpi",           "--paper",
+        "--quality",   "--timezone", "--office-timeout", "--format",        "--colour",
+        "--tiff-pages"};
     return std::find(std::begin(kNames), std::end(kNames), name) != std::end(kNames);
 }
 
@@ -245,7 +248,8 @@ void parseCommandLine(const std::vector<std::string>& args, CommandLine& line) {
                 throw common::UsageError(name + " needs a value");
             }
             if (name == "--dpi" || name == "--paper" || name == "--quality" ||
-                name == "--timezone" || name == "--office-timeout") {
+                name == "--timezone" || name == "--office-timeout" || name == "--format" ||
+                name == "--colour" || name == "--tiff-pages") {
                 line.run.pageWords.push_back(name);
                 line.run.pageWords.push_back(*value);
             } else {
@@ -275,7 +279,7 @@ void parseCommandLine(const std::vector<std::string>& args, CommandLine& line) {
         } else if (name == "-q" || name == "--quiet") {
             line.run.quiet = true;
         } else if (name == "--header" || name == "--no-header" || name == "--attachments" ||
-                   name == "--no-attachments") {
+                   name == "--no-attachments" || name == "--text") {
             line.run.pageWords.push_back(name);
         } else {
             throw common::UsageError("unknown option " + name);
@@ -288,7 +292,9 @@ void parseCommandLine(const std::vector<std::string>& args, CommandLine& line) {
             words.push_back(word);
         }
     }
-    tool::parseOptions(words);
+    const OutputFormat format = outputFormatOf(tool::parseOptions(words));
+    line.plan.format = format;
+    line.run.format = format;
 }
 
 // The inputs named on the command line and, for "-", on standard input;

@@ -17,24 +17,45 @@ namespace batch {
 
 namespace fs = std::filesystem;
 
-std::vector<std::string> imageNames(const std::string& result, std::size_t pages) {
+std::vector<std::string> imageNames(const std::string& result, std::size_t files,
+                                    const OutputFormat& format) {
     std::vector<std::string> names;
-    for (std::size_t i = 0; i < pages; ++i) {
-        names.push_back(pages == 1 ? result
-                                   : common::pageFileName(result, static_cast<int>(i + 1)));
+    for (std::size_t i = 0; i < files; ++i) {
+        names.push_back(
+            files == 1 ? result
+                       : common::pageFileName(result, static_cast<int>(i + 1), format.extension));
     }
     return names;
 }
 
-bool stillConverted(const Record& old, const Item& item, const std::string& outDir) {
+bool stillConverted(const Record& old, const Item& item, const std::string& outDir,
+                    const OutputFormat& format) {
     if (old.status != Record::Status::Converted || !old.size || old.images.empty()) {
         return false;
     }
-    const auto names = imageNames(item.result, old.images.size());
+    // A multi-page TIFF and TIFF pages share the name of a message of one
+    // page: what the record says the file holds tells them apart.
+    for (const Record::Image& image : old.images) {
+        if (image.pages.has_value() != format.oneFile) {
+            return false;
+        }
+    }
+    if (format.oneFile && old.images.size() != 1) {
+        return false;
+    }
+    const auto names = imageNames(item.result, old.images.size(), format);
     for (std::size_t i = 0; i < names.size(); ++i) {
         if (old.images[i].path != names[i] || !pathExists(joinOut(outDir, names[i]))) {
             return false;
         }
+    }
+    if (old.text) {
+        const std::string name = common::textFileName(item.result);
+        if (old.text->path != name || !pathExists(joinOut(outDir, name))) {
+            return false;
+        }
+    } else if (format.text) {
+        return false;
     }
     if (!item.mailbox) {
         struct stat info {};
@@ -49,9 +70,10 @@ bool stillConverted(const Record& old, const Item& item, const std::string& outD
 
 namespace {
 
-// Links one staged image to `target`; "" or why it cannot be placed.
+// Links one staged file (`what`: "image", "text file") to `target`; "" or
+// why it cannot be placed.
 std::string placeOne(const std::string& from, const std::string& target, const std::string& name,
-                     const std::set<std::string>& mayReplace) {
+                     const char* what, const std::set<std::string>& mayReplace) {
     if (::link(from.c_str(), target.c_str()) == 0) {
         ::unlink(from.c_str());
         return {};
@@ -59,35 +81,46 @@ std::string placeOne(const std::string& from, const std::string& target, const s
     const int why = errno;
     const bool taken = why == EEXIST || (why != ENOENT && pathExists(target));
     if (taken && !mayReplace.contains(name)) {
-        return "the image \"" + target +
+        return std::string("the ") + what + " \"" + target +
                "\" exists already and is not this run's; nothing of this message was "
                "written (move that file away, or choose another output folder)";
     }
     if (::rename(from.c_str(), target.c_str()) != 0) {
-        return "cannot place the image \"" + target + "\": " + std::strerror(errno);
+        return std::string("cannot place the ") + what + " \"" + target +
+               "\": " + std::strerror(errno);
     }
     return {};
 }
 
 }  // namespace
 
-Record placeImages(const std::string& outDir, const Item& item,
+Record placeImages(const std::string& outDir, const Item& item, const OutputFormat& format,
                    const std::vector<Record::Image>& earlier, Record record,
-                   const std::vector<StagedImage>& staged) {
-    const auto names = imageNames(item.result, staged.size());
+                   const std::vector<StagedImage>& staged, const std::optional<StagedImage>& text) {
+    // Every file of the message with its name: the images, then the text.
+    std::vector<std::pair<const StagedImage*, std::string>> files;
+    const auto names = imageNames(item.result, staged.size(), format);
+    for (std::size_t i = 0; i < staged.size(); ++i) {
+        files.emplace_back(&staged[i], names[i]);
+    }
+    if (text) {
+        files.emplace_back(&*text, common::textFileName(item.result));
+    }
     std::set<std::string> mayReplace;
-    for (const Record::Image& image : earlier) {
-        mayReplace.insert(image.path);
+    for (const Record::Image& file : earlier) {
+        mayReplace.insert(file.path);
     }
     std::vector<std::string> placed;
     std::string conflict;
-    for (std::size_t i = 0; i < staged.size() && conflict.empty(); ++i) {
-        const std::string target = joinOut(outDir, names[i]);
-        if (const auto slash = names[i].rfind('/'); slash != std::string::npos) {
+    for (std::size_t i = 0; i < files.size() && conflict.empty(); ++i) {
+        const std::string& name = files[i].second;
+        const std::string target = joinOut(outDir, name);
+        if (const auto slash = name.rfind('/'); slash != std::string::npos) {
             std::error_code ignored;
-            fs::create_directories(joinOut(outDir, names[i].substr(0, slash)), ignored);
+            fs::create_directories(joinOut(outDir, name.substr(0, slash)), ignored);
         }
-        conflict = placeOne(staged[i].path, target, names[i], mayReplace);
+        conflict = placeOne(files[i].first->path, target, name,
+                            i < staged.size() ? "image" : "text file", mayReplace);
         if (conflict.empty()) {
             placed.push_back(target);
         }
@@ -97,11 +130,12 @@ Record placeImages(const std::string& outDir, const Item& item,
         for (const std::string& path : placed) {
             ::unlink(path.c_str());
         }
-        for (const StagedImage& image : staged) {
-            ::unlink(image.path.c_str());
+        for (const auto& [file, name] : files) {
+            ::unlink(file->path.c_str());
         }
         record.status = Record::Status::Failed;
         record.images.clear();
+        record.text.reset();
         record.attachments.clear();
         record.warnings.clear();
         record.error = conflict;
@@ -109,18 +143,25 @@ Record placeImages(const std::string& outDir, const Item& item,
     }
     record.images.clear();
     for (std::size_t i = 0; i < staged.size(); ++i) {
-        record.images.push_back({names[i], staged[i].sha256});
+        record.images.push_back({names[i], staged[i].sha256, staged[i].pages});
     }
-    // Earlier images of this source not used again go, when they are still
+    record.text.reset();
+    if (text) {
+        record.text = Record::Image{files.back().second, text->sha256};
+    }
+    // Earlier files of this source not used again go, when they are still
     // exactly what the earlier record says.
-    const std::set<std::string> now(names.begin(), names.end());
-    for (const Record::Image& image : earlier) {
-        if (now.contains(image.path)) {
+    std::set<std::string> now;
+    for (const auto& [file, name] : files) {
+        now.insert(name);
+    }
+    for (const Record::Image& file : earlier) {
+        if (now.contains(file.path)) {
             continue;
         }
-        const std::string path = joinOut(outDir, image.path);
+        const std::string path = joinOut(outDir, file.path);
         const auto found = digest::ofFile(path);
-        if (found && found->sha256 == image.sha256) {
+        if (found && found->sha256 == file.sha256) {
             ::unlink(path.c_str());
         }
     }

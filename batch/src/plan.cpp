@@ -239,6 +239,20 @@ unsigned shardOf(const std::string& key, unsigned count) {
     return count == 0 ? 0 : static_cast<unsigned>(hash % count);
 }
 
+OutputFormat outputFormatOf(const tool::ConvertOptions& options) {
+    using Format = tool::ConvertOptions::Format;
+    OutputFormat format;
+    if (options.format == Format::Pdf) {
+        format.extension = common::kPdfExtension;
+        format.oneFile = true;
+    } else if (options.format == Format::Tiff) {
+        format.extension = common::kTiffExtension;
+        format.oneFile = options.tiffMulti;
+    }
+    format.text = options.text;
+    return format;
+}
+
 std::string resultNameOf(const std::string& key, bool mirror) {
     const auto slash = key.rfind('/');
     const std::string name = slash == std::string::npos ? key : key.substr(slash + 1);
@@ -314,9 +328,17 @@ Plan makePlan(const std::vector<Input>& inputs, const PlanOptions& options) {
                         "_" + std::to_string(item.mailbox->number));
         }
         item.result = claims.claim(item.source, name);
+        if (options.format.extension != common::kImageExtension) {
+            item.result.replace(item.result.size() - common::kImageExtension.size(),
+                                std::string::npos, options.format.extension);
+        }
         planDigest.update(item.key.data(), item.key.size() + 1);  // with its terminating zero
         planDigest.update(item.result.data(), item.result.size() + 1);
         unique.push_back(std::move(item));
+    }
+    // Not ending in a zero, the mark cannot be taken for a key or a name.
+    if (options.format.text) {
+        planDigest.update(std::string_view("with text"));
     }
     plan.total = unique.size();
     plan.digest = planDigest.hex();

@@ -3,6 +3,7 @@
 #include "json.h"
 
 #include <common/command_line.h>
+#include <common/page_files.h>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -86,6 +87,44 @@ std::optional<tool::AttachmentRecord> attachmentFromJson(const json::Value& valu
 
 }  // namespace
 
+int Record::pageCount() const {
+    int count = 0;
+    for (const Image& image : images) {
+        count += image.pages.value_or(1);
+    }
+    return count;
+}
+
+namespace {
+
+std::string fileJson(const Record::Image& file) {
+    std::string text =
+        "{\"path\":" + json::quote(file.path) + ",\"sha256\":" + json::quote(file.sha256);
+    if (file.pages) {
+        text += ",\"pages\":" + std::to_string(*file.pages);
+    }
+    return text + "}";
+}
+
+std::optional<Record::Image> fileFromJson(const json::Value& value) {
+    const auto path = json::stringMember(value, "path");
+    const auto sha = json::stringMember(value, "sha256");
+    if (!path || !sha) {
+        return std::nullopt;
+    }
+    Record::Image file{*path, *sha};
+    if (const auto pages = value.find("pages"); pages != value.end()) {
+        if (!pages->is_number_integer() || pages->get<std::int64_t>() < 1 ||
+            pages->get<std::int64_t>() > common::kMaxPages) {
+            return std::nullopt;
+        }
+        file.pages = pages->get<int>();
+    }
+    return file;
+}
+
+}  // namespace
+
 std::string toLine(const Record& record) {
     std::string line = "{\"source\":" + json::quote(record.source);
     if (record.size) {
@@ -94,13 +133,15 @@ std::string toLine(const Record& record) {
     }
     line += ",\"status\":";
     line += json::quote(statusName(record.status));
-    line += ",\"pages\":" + std::to_string(record.images.size()) + ",\"images\":[";
+    line += ",\"pages\":" + std::to_string(record.pageCount()) + ",\"images\":[";
     for (std::size_t i = 0; i < record.images.size(); ++i) {
         line += i == 0 ? "" : ",";
-        line += "{\"path\":" + json::quote(record.images[i].path) +
-                ",\"sha256\":" + json::quote(record.images[i].sha256) + "}";
+        line += fileJson(record.images[i]);
     }
     line += "]";
+    if (record.text) {
+        line += ",\"text\":" + fileJson(*record.text);
+    }
     if (!record.attachments.empty()) {
         line += ",\"attachments\":[";
         for (std::size_t i = 0; i < record.attachments.size(); ++i) {
@@ -148,12 +189,17 @@ std::optional<Record> fromLine(const std::string& line) {
     record.sha256 = json::stringMember(*value, "sha256").value_or("");
     if (const auto images = value->find("images"); images != value->end() && images->is_array()) {
         for (const json::Value& image : *images) {
-            const auto path = json::stringMember(image, "path");
-            const auto sha = json::stringMember(image, "sha256");
-            if (!path || !sha) {
+            auto file = fileFromJson(image);
+            if (!file) {
                 return std::nullopt;
             }
-            record.images.push_back({*path, *sha});
+            record.images.push_back(std::move(*file));
+        }
+    }
+    if (const auto text = value->find("text"); text != value->end()) {
+        record.text = fileFromJson(*text);
+        if (!record.text || record.text->pages) {
+            return std::nullopt;
         }
     }
     if (const auto attachments = value->find("attachments");

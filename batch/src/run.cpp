@@ -40,8 +40,8 @@ constexpr std::size_t kJobsInFlight = 2;
 
 struct Todo {
     const Item* item;
-    // Image names an earlier record of this source holds: they may be
-    // replaced, and those not used again are removed.
+    // Files an earlier record of this source names (images, text): they may
+    // be replaced, and those not used again are removed.
     std::vector<Record::Image> earlier;
 };
 
@@ -139,13 +139,17 @@ bool Batch::prepare(const Plan& plan) {
         }
         Todo todo{&item, {}};
         if (const auto found = earlier.find(item.source); found != earlier.end()) {
-            if (stillConverted(found->second.record, item, m_options.outDir)) {
+            const Record& old = found->second.record;
+            if (stillConverted(old, item, m_options.outDir, m_options.format)) {
                 opening += found->second.text;
                 ++m_tally.kept;
                 ++m_tally.converted;
                 continue;
             }
-            todo.earlier = found->second.record.images;
+            todo.earlier = old.images;
+            if (old.text) {
+                todo.earlier.push_back(*old.text);
+            }
         }
         m_todo.push_back(std::move(todo));
     }
@@ -199,8 +203,10 @@ std::optional<std::size_t> Batch::nextJob() {
 }
 
 void Batch::dispatch(Worker& worker, std::size_t job) {
-    handJob(worker, {job, m_stagingRoot + "/" + std::to_string(++m_stagedCount) + ".jpg"},
-            *m_todo[job].item);
+    handJob(
+        worker,
+        {job, m_stagingRoot + "/" + std::to_string(++m_stagedCount) + m_options.format.extension},
+        *m_todo[job].item);
 }
 
 void Batch::finish(const Todo& todo, Record record) {
@@ -268,11 +274,29 @@ void Batch::handleResult(Worker& worker, const std::vector<std::string>& fields)
             record.warnings.push_back(fields[at++]);
         }
         record.attachments = attachmentsFrom(fields, at);
+        if (at + 3 > fields.size()) {
+            record.status = Record::Status::Failed;
+            record.warnings.clear();
+            record.attachments.clear();
+            record.error = "the worker sent a result without its page count";
+            finish(todo, std::move(record));
+            return;
+        }
+        const int pages = std::stoi(fields[at]);
+        std::optional<StagedImage> text;
+        if (!fields[at + 1].empty()) {
+            text = StagedImage{fields[at + 1], fields[at + 2]};
+        }
+        at += 3;
         std::vector<StagedImage> staged;
         for (; at + 1 < fields.size(); at += 2) {
             staged.push_back({fields[at], fields[at + 1]});
         }
-        record = placeImages(m_options.outDir, *todo.item, todo.earlier, std::move(record), staged);
+        if (m_options.format.oneFile && staged.size() == 1) {
+            staged.front().pages = pages;
+        }
+        record = placeImages(m_options.outDir, *todo.item, m_options.format, todo.earlier,
+                             std::move(record), staged, text);
     } else {
         record.status = Record::Status::Failed;
         record.error = fields.size() >= 4 ? fields[3] : "the worker sent no result";

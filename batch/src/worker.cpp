@@ -169,6 +169,17 @@ std::vector<std::string> convertOne(const render::Library& library, const tool::
             fields.insert(fields.end(), {a.number, a.name, a.type, std::to_string(a.size), a.sha256,
                                          a.shown, a.reason, pages});
         }
+        fields.push_back(std::to_string(result.pages));
+        if (result.textFile.empty()) {
+            fields.insert(fields.end(), {"", ""});
+        } else {
+            const auto textDigest = digest::ofFile(result.textFile);
+            if (!textDigest) {
+                return {"failed", size, sourceDigest->sha256,
+                        "the text file \"" + result.textFile + "\" cannot be read back"};
+            }
+            fields.insert(fields.end(), {result.textFile, textDigest->sha256});
+        }
         for (const std::string& image : result.images) {
             const auto imageDigest = digest::ofFile(image);
             if (!imageDigest) {

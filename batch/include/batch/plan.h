@@ -19,6 +19,11 @@
 // file's stem with "_N" ("box#2" -> "box_2.jpg"); the worker reads its
 // bytes only.
 //
+// Results end in the format's extension (".jpg", ".pdf", ".tif"). Names are
+// claimed as JPEG names whatever the format, then given its extension, so a
+// message has the same name in every format, and TIFF pages ("x_1.tif")
+// stay apart from other results as JPEG pages do.
+//
 // Each message has a key: its path relative to the input given (a folder's
 // own name, then the path below it; a file given on the command line: its
 // name; a path read from standard input: that path, without leading "/",
@@ -26,6 +31,9 @@
 // named in that order by common::ResultNameClaims with page names reserved;
 // only then is the shard taken (key hashed, FNV-1a 64, modulo the count), so
 // every shard names every message as an unsharded run would.
+
+#include <common/page_files.h>
+#include <tool/converter.h>
 
 #include <cstdint>
 #include <optional>
@@ -39,12 +47,25 @@ struct Shard {
     unsigned count = 1;
 };
 
+// How a message's results are written, as the page options say.
+struct OutputFormat {
+    // Of the result and of its page files: ".jpg", ".pdf" or ".tif".
+    std::string extension = std::string(common::kImageExtension);
+    // One file holds every page of a message (a PDF, a multi-page TIFF).
+    bool oneFile = false;
+    // The words of the pages go to common::textFileName(result) too.
+    bool text = false;
+};
+
+OutputFormat outputFormatOf(const tool::ConvertOptions& options);
+
 struct PlanOptions {
     // Recreate each message's folder (its key's folder) under the output.
     bool mirror = false;
     // Folders are searched for mbox files too.
     bool mailboxes = false;
     Shard shard;
+    OutputFormat format;
 };
 
 struct Input {
@@ -68,7 +89,8 @@ struct Item {
     std::string key;
     std::uint32_t position = 0;
     // The first image's name, relative to the output folder; the images of
-    // several pages are common::pageFileName of it.
+    // several pages are common::pageFileName of it (with the format's
+    // extension); the text file is common::textFileName of it.
     std::string result;
     // Not converted, with this reason (a file the user may not read).
     std::string skipReason;
@@ -81,8 +103,9 @@ struct Item {
 struct Plan {
     std::vector<Item> items;  // this shard's, in naming order
     std::size_t total = 0;    // messages over all shards
-    // SHA-256 over every message's key and result name, all shards: shards
-    // given the same inputs have the same digest.
+    // SHA-256 over every message's key and result name, all shards (and,
+    // with the text file, a mark of it): shards given the same inputs and
+    // output options have the same digest.
     std::string digest;
     // Folders that could not be listed, one text each.
     std::vector<std::string> notices;

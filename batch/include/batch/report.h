@@ -12,6 +12,14 @@
 //   {"source":"mail/c.msg","status":"skipped","pages":0,"images":[],
 //    "reason":"this user may not read it","ms":0}
 //
+// With --format pdf (or --tiff-pages multi) a message has one image, which
+// says how many pages it holds, and with --text its text file follows the
+// images; "pages" counts the pages, whatever holds them:
+//
+//   {"source":"mail/a.msg","size":20480,"sha256":"…","status":"converted",
+//    "pages":3,"images":[{"path":"a.pdf","sha256":"…","pages":3}],
+//    "text":{"path":"a.txt","sha256":"…"},"warnings":[],"ms":40}
+//
 // "source" is the message's path as given or found; image paths are relative
 // to the output folder. "attachments" (with the attachments option, when the
 // message has any) lists each attachment as its pages show it: "shown" is
@@ -48,12 +56,20 @@ struct Record {
     struct Image {
         std::string path;
         std::string sha256;
+        // The pages a file of every page holds (a PDF, a multi-page TIFF);
+        // none for a page of its own.
+        std::optional<int> pages = std::nullopt;
     };
     std::vector<Image> images;
+    // The words of the pages (with the text option).
+    std::optional<Image> text = std::nullopt;
     std::vector<tool::AttachmentRecord> attachments;
     std::vector<std::string> warnings;
     std::string error;  // failed: why; skipped: the reason
     std::int64_t ms = 0;
+
+    // The pages of every image.
+    int pageCount() const;
 };
 
 const char* statusName(Record::Status status);

@@ -7,17 +7,19 @@
 //   dies. A message that crashes its worker, or takes longer than
 //   `timeoutSeconds` (the worker is killed), is reported failed with the
 //   reason; the run goes on.
-// - Images: a worker writes a message's pages into a staging folder inside
-//   the output folder; the run then links each into its place, never over an
+// - Images: a worker writes a message's pages (JPEG or TIFF pages, or one
+//   PDF or TIFF file) and its text file into a staging folder inside the
+//   output folder; the run then links each into its place, never over an
 //   existing file. A name that is taken by a file this run's report does not
 //   list makes the message fail with a text ("exists already ... not this
 //   run's"), and nothing of it is placed: no file of the user's is ever
-//   replaced. A message's images are all placed, or none.
+//   replaced. A message's files are all placed, or none.
 // - The report (batch/report.h) gets a line per message as it finishes. An
 //   existing report is only continued with `resume`, which keeps every
 //   converted record whose source has the same size and SHA-256 and whose
-//   images are all there under the names planned now, and converts the rest
-//   (their earlier images may be replaced).
+//   files are all there under the names planned now, in the format asked for
+//   now (its text file too, when one is asked for), and converts the rest
+//   (their earlier files may be replaced).
 // - SIGINT, SIGTERM: no new message is started; messages in hand get
 //   kStopGraceSeconds to finish (a second signal cuts that short), the rest
 //   are discarded (nothing placed, not reported); the report is flushed and
@@ -44,6 +46,8 @@ struct RunOptions {
     // Page options as given ("--dpi", "300", "--no-header", ...), for the
     // workers.
     std::vector<std::string> pageWords;
+    // What those options make of a message: the names staged and placed.
+    OutputFormat format;
     unsigned jobs = 1;
     unsigned timeoutSeconds = kDefaultTimeoutSeconds;
     bool resume = false;

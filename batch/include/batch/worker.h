@@ -6,12 +6,15 @@
 // Jobs come on standard input, results go out on file descriptor 3, as
 // frames of byte fields (wire::put, wire::take); standard output is not
 // used, so nothing the renderer prints can be taken for a result.
-//   job:    source path, staging name (the image path to write); for one
+//   job:    source path, staging name (the result path to write, in the
+//           format's extension); for one
 //           message of an mbox file also its offset and length in bytes
 //   result: "converted", size, sha256, then the count of warnings and the
 //           warnings, then the count of attachments and per attachment its
 //           number, name, type, size, sha256, how shown, the reason and its
-//           pages ("2,3"), then per image its path and sha256;
+//           pages ("2,3"), then the count of pages, the text file's path
+//           and sha256 ("" and "" without one), then per image its path and
+//           sha256;
 //           or "failed", size ("" when unreadable), sha256, the failure text.
 // The worker ends when its input ends. It ignores SIGINT and SIGTERM: the
 // batch converter decides when a message in hand is given up.
