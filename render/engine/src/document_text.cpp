@@ -6,6 +6,8 @@
 #include "document_state.h"
 
 #include <QTextBlock>
+#include <QTextCursor>
+#include <QTextTable>
 
 namespace render::engine {
 
@@ -25,12 +27,23 @@ QString plainLine(const QTextBlock& block) {
 template <typename PageOf>
 QString blockText(const QTextDocument& doc, int pageCount, PageOf pageOf) {
     QString text;
+    bool blank = true;  // the last line was empty (or there is none)
     for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
         if (pageOf(block.position()) >= pageCount) {
             break;
         }
-        text += plainLine(block);
+        const QString line = plainLine(block);
+        // Empty paragraphs space the page; in text one empty line keeps
+        // paragraphs apart, and an empty one in a table cell says nothing.
+        if (line.isEmpty() && (blank || QTextCursor(block).currentTable() != nullptr)) {
+            continue;
+        }
+        text += line;
         text += u'\n';
+        blank = line.isEmpty();
+    }
+    if (blank && !text.isEmpty()) {
+        text.chop(1);
     }
     return text;
 }
