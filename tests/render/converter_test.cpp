@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QImageReader>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTextBlock>
@@ -718,4 +719,74 @@ TEST_F(ConverterTest, AFileThatIsNeitherMailNorAMessageFileWritesNothing) {
         EXPECT_FALSE(QFile::exists(path("notes.jpg")));
     }
     EXPECT_TRUE(filesIn(m_cwd.path()).isEmpty());
+}
+
+namespace {
+
+// pdfinfo's field `name` of `file` (Debian: poppler-utils).
+QString pdfInfo(const QString& file, const QString& name) {
+    QProcess process;
+    process.start(QStringLiteral("pdfinfo"), {file});
+    process.waitForFinished(60000);
+    for (const QString& line : QString::fromUtf8(process.readAllStandardOutput()).split(u'\n')) {
+        if (line.startsWith(name + u':')) {
+            return line.mid(name.size() + 1).trimmed();
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+// One PDF per message with every document's pages, its information from the
+// message; TIFF pages named as JPEG pages are, at 300 dpi unless told; the
+// words of every document in the text file beside them, in page order.
+TEST_F(ConverterTest, PagesAsPdfOrTiffAndTheirWordsBesideThem) {
+    const QString eml = saveText(path("mail.eml"), kMail);
+    const QStringList both{QStringLiteral("--header"), QStringLiteral("--attachments")};
+    const ToolRun pdf = runTool(QStringList{eml, path("out.pdf"), QStringLiteral("--format"),
+                                            QStringLiteral("pdf"), QStringLiteral("--text")} +
+                                    both,
+                                m_cwd.path());
+    ASSERT_EQ(pdf.exitCode, 0) << pdf.err.toStdString();
+    EXPECT_EQ(filesIn(m_dir.path()),
+              (QStringList{QStringLiteral("mail.eml"), QStringLiteral("out.pdf"),
+                           QStringLiteral("out.txt")}));
+    EXPECT_EQ(pdfInfo(path("out.pdf"), QStringLiteral("Pages")), QStringLiteral("2"));
+    EXPECT_EQ(pdfInfo(path("out.pdf"), QStringLiteral("Title")), QStringLiteral("Grüße"));
+    EXPECT_EQ(pdfInfo(path("out.pdf"), QStringLiteral("Author")),
+              QStringLiteral("Ann Example <ann@example.com>"));
+    EXPECT_TRUE(pdfInfo(path("out.pdf"), QStringLiteral("CreationDate")).contains(u"2020"));
+    const QString text = QString::fromUtf8(fileBytes(path("out.txt")));
+    const qsizetype subject = text.indexOf(QStringLiteral("Subject:\tGrüße"));
+    const qsizetype body = text.indexOf(QStringLiteral("The same words in both files."));
+    const qsizetype note = text.indexOf(QStringLiteral("An attached note."));
+    EXPECT_TRUE(subject >= 0 && body > subject && note > body) << text.toStdString();
+
+    const ToolRun tiff = runTool(
+        QStringList{eml, path("page.tif"), QStringLiteral("--format=tiff")} + both, m_cwd.path());
+    ASSERT_EQ(tiff.exitCode, 0) << tiff.err.toStdString();
+    EXPECT_EQ(QImage(path("page_1.tif")).size(), QSize(2550, 3300));
+    EXPECT_TRUE(QFile::exists(path("page_2.tif")));
+    EXPECT_FALSE(QFile::exists(path("page.tif")));
+    const ToolRun multi = runTool(
+        QStringList{eml, path("all.tif"), QStringLiteral("--format"), QStringLiteral("tiff"),
+                    QStringLiteral("--tiff-pages"), QStringLiteral("multi"),
+                    QStringLiteral("--dpi"), QStringLiteral("150")} +
+            both,
+        m_cwd.path());
+    ASSERT_EQ(multi.exitCode, 0) << multi.err.toStdString();
+    QImageReader reader(path("all.tif"));
+    EXPECT_EQ(reader.imageCount(), 2);
+    EXPECT_EQ(reader.read().size(), QSize(1275, 1650));
+
+    const QStringList before = filesIn(m_dir.path());
+    for (const QStringList& bad : {QStringList{"--format", "gif"}, QStringList{"--colour=red"},
+                                   QStringList{"--tiff-pages", "many"}, QStringList{"--text=yes"},
+                                   QStringList{"--format"}}) {
+        const ToolRun run = runTool(QStringList{eml, path("bad.pdf")} + bad, m_cwd.path());
+        EXPECT_EQ(run.exitCode, 2) << bad.join(' ').toStdString();
+        EXPECT_TRUE(run.err.contains(QStringLiteral("--format NAME"))) << run.err.toStdString();
+    }
+    EXPECT_EQ(filesIn(m_dir.path()), before);
 }
