@@ -762,6 +762,15 @@ TEST_F(ConverterTest, PagesAsPdfOrTiffAndTheirWordsBesideThem) {
     const qsizetype body = text.indexOf(QStringLiteral("The same words in both files."));
     const qsizetype note = text.indexOf(QStringLiteral("An attached note."));
     EXPECT_TRUE(subject >= 0 && body > subject && note > body) << text.toStdString();
+    // The same message makes the same file, byte for byte, on every run.
+    ASSERT_EQ(runTool(QStringList{eml, path("again.pdf"), QStringLiteral("--format"),
+                                  QStringLiteral("pdf")} +
+                          both,
+                      m_cwd.path())
+                  .exitCode,
+              0);
+    EXPECT_EQ(fileBytes(path("again.pdf")), fileBytes(path("out.pdf")));
+    QFile::remove(path("again.pdf"));
 
     const ToolRun tiff = runTool(
         QStringList{eml, path("page.tif"), QStringLiteral("--format=tiff")} + both, m_cwd.path());

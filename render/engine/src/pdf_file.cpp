@@ -60,8 +60,30 @@ QByteArray trailerValue(const QByteArray& pdf, qsizetype trailer, const QByteArr
     return pdf.mid(start, end - start).trimmed();
 }
 
+// Qt's writer dates its own information dictionary with the time it
+// writes; the digits are overwritten in place (the cross-reference offsets
+// stay valid), so that the same pages make the same bytes on every run.
+void fixWritersDate(QByteArray& pdf, const PdfInfo& info) {
+    const QByteArray key = "/CreationDate (D:";
+    const qsizetype at = pdf.indexOf(key);
+    constexpr qsizetype kDigits = 14;  // YYYYMMDDHHmmSS
+    if (at < 0 || at + key.size() + kDigits > pdf.size()) {
+        return;
+    }
+    const QByteArray date =
+        info.created ? pdfDate(*info.created).mid(3, kDigits) : QByteArray("19700101000000");
+    for (qsizetype i = 0; i < kDigits; ++i) {
+        const qsizetype index = at + key.size() + i;
+        if (pdf[index] < '0' || pdf[index] > '9') {
+            return;
+        }
+        pdf[index] = date[i];
+    }
+}
+
 // Appends a new information dictionary and a trailer that names it.
 void setInfo(QByteArray& pdf, const PdfInfo& info) {
+    fixWritersDate(pdf, info);
     const qsizetype trailer = pdf.lastIndexOf("trailer");
     const qsizetype startxref = pdf.lastIndexOf("startxref");
     bool sizeOk = false;
