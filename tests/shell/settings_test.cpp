@@ -48,6 +48,7 @@ TEST_F(SettingsTest, TableNamesAndDefaultsOfAnEmptyStore) {
         {Setting::Extension, "Extension", QStringLiteral("msg")},
         {Setting::Header, "Header", QStringLiteral("False")},
         {Setting::Attachments, "Attachments", QStringLiteral("False")},
+        {Setting::Format, "Format", QStringLiteral("JPEG")},
     };
     ASSERT_EQ(std::size(expected), kSettings.size());
     for (const auto& row : expected) {
