@@ -1,13 +1,9 @@
 #include "page_output.h"
 
+#include <common/file_writing.h>
 #include <common/page_files.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <stdexcept>
 
@@ -24,44 +20,6 @@ void refuseToOverwrite(const std::string& msgPath, const std::string& resultPath
     if (std::filesystem::equivalent(msgPath, resultPath, error)) {
         throw std::runtime_error("the image \"" + resultPath +
                                  "\" would replace the message file itself; nothing written");
-    }
-}
-
-// `text` as the whole of `path`: written beside it, flushed and renamed over
-// it, so that it is whole or absent; failures name the system's reason.
-void writeTextFile(const std::string& path, const std::string& text) {
-    const std::string temporary = path + ".writing-" + std::to_string(::getpid());
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        throw std::runtime_error("cannot write \"" + path + "\": " + std::strerror(errno));
-    }
-    const char* next = text.data();
-    std::size_t left = text.size();
-    int why = 0;
-    while (left > 0 && why == 0) {
-        const ssize_t wrote = ::write(fd, next, left);
-        if (wrote < 0 && errno == EINTR) {
-            continue;
-        }
-        if (wrote <= 0) {
-            why = wrote < 0 ? errno : EIO;
-            break;
-        }
-        next += wrote;
-        left -= static_cast<std::size_t>(wrote);
-    }
-    if (why == 0 && ::fsync(fd) != 0 && errno != EINVAL) {
-        why = errno;
-    }
-    if (::close(fd) != 0 && why == 0) {
-        why = errno;
-    }
-    if (why == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) {
-        why = errno;
-    }
-    if (why != 0) {
-        ::unlink(temporary.c_str());
-        throw std::runtime_error("cannot write \"" + path + "\": " + std::strerror(why));
     }
 }
 
@@ -168,7 +126,7 @@ void PageOutput::finish() {
     if (m_options.text) {
         const std::string path = common::textFileName(m_outputPath);
         refuseToOverwrite(m_msgPath, path);
-        writeTextFile(path, m_text);
+        common::writeWholeFile(path, m_text);
         m_result.textFile = path;
     }
 }
