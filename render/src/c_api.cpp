@@ -287,6 +287,14 @@ int orv_document_set_caption(orv_document* doc, const char* text, size_t size) {
     });
 }
 
+int orv_document_set_ligatures(orv_document* doc, int ligatures) {
+    return guarded([&] {
+        requireUnloaded(doc, "ligatures");
+        doc->options.ligatures = ligatures != 0;
+        return 0;
+    });
+}
+
 int orv_document_set_monospace(orv_document* doc, int monospace) {
     return guarded([&] {
         requireUnloaded(doc, "the face of text");

@@ -141,6 +141,33 @@ TEST_F(PageFiles, APdfHoldsThePagesOfSeveralDocumentsWithTheirPaperWordsAndInfor
     EXPECT_EQ(qpdf.exitCode(), 0) << qpdf.readAllStandardOutput().toStdString();
 }
 
+// Calibri's stand-in joins "fi", "ffi", "ti" into ligatures, whose glyphs a
+// PDF's text cannot map back to letters: laid out without them, every word
+// comes back whole.
+TEST_F(PageFiles, WithoutLigaturesAPdfGivesBackEveryLetter) {
+    const QByteArray rtf =
+        "{\\rtf1\\ansi{\\fonttbl{\\f0 Calibri;}}\\f0\\fs24 "
+        "an efficient office meeting to find the fitting affiliation\\par}";
+    const QString words =
+        QStringLiteral("an efficient office meeting to find the fitting affiliation");
+    const auto textOfPdf = [&](bool ligatures) {
+        LoadOptions options;
+        options.ligatures = ligatures;
+        const PagedDocument doc = load(rtf, options);
+        const QString file =
+            path(ligatures ? QStringLiteral("with.pdf") : QStringLiteral("without.pdf"));
+        PdfFile pdf(file, {}, 96);
+        pdf.add(doc, 0);
+        pdf.finish();
+        const auto read = Poppler::Document::load(file);
+        return read ? std::unique_ptr<Poppler::Page>(read->page(0))->text(QRectF()).simplified()
+                    : QString();
+    };
+    EXPECT_EQ(textOfPdf(false), words);
+    // The reason for the option: with ligatures the letters are lost.
+    EXPECT_NE(textOfPdf(true), words);
+}
+
 TEST_F(PageFiles, AFileNeverFinishedIsNeverWrittenAndAFailureNamesTheSystemsReason) {
     const PagedDocument note = load("words");
     {

@@ -112,9 +112,8 @@ AttachmentDocument AttachmentPages::placeholder(AttachmentRecord record,
         rows += "\nSHA-256:\t" + record.sha256;
     }
     rows += "\nShown:\tnot shown: " + reason;
-    render::LoadOptions load;
+    render::LoadOptions load = documentOptions(m_options);
     load.format = Format::Placeholder;
-    load.paper = m_options.paper;
     load.caption = caption(record, description);
     record.shown = "placeholder";
     record.reason = reason;
@@ -203,8 +202,7 @@ AttachmentDocument AttachmentPages::document(const AttachmentSource& source) con
     if (!source.refusal.empty()) {
         return placeholder(std::move(record), type.description, source.refusal);
     }
-    render::LoadOptions load;
-    load.paper = m_options.paper;
+    render::LoadOptions load = documentOptions(m_options);
     load.caption = caption(record, type.description);
     AttachmentDocument shown;
     try {

@@ -457,10 +457,9 @@ public:
         for (const std::string& text : piece.readWarnings) {
             m_result.warnings.push_back(piece.about + text);
         }
-        render::LoadOptions load;
+        render::LoadOptions load = documentOptions(m_options);
         load.codePage = piece.body.codePage;
         load.format = formatOf(piece.body.kind);
-        load.paper = m_options.paper;
         if (m_options.header) {
             envelope::Options options = headerOptions();
             envelope::Header header;

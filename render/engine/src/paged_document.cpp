@@ -160,6 +160,7 @@ PagedDocument PagedDocument::load(std::span<const std::uint8_t> bytes,
                           " bytes; the renderer accepts at most " + std::to_string(kMaxInputBytes));
     }
     auto state = std::make_unique<State>();
+    const NoLigatures shaping(!options.ligatures);
     state->format = options.format.value_or(detectFormat(bytes));
     Source source;
     if (state->format == SourceFormat::Picture || state->format == SourceFormat::Pdf) {

@@ -133,6 +133,25 @@ void eastAsianRuns(const QTextFragment& fragment, const QStringList& families, E
 
 }  // namespace
 
+namespace {
+
+bool g_noLigatures = false;
+
+// The letter spacing that keeps ligatures away: Qt's shaper turns them off
+// for any spacing but 100%, and this is the least above it that Qt's fixed
+// point holds.
+constexpr double kNoLigatureSpacing = 100.015625;
+
+}  // namespace
+
+NoLigatures::NoLigatures(bool active) : m_previous(g_noLigatures) {
+    g_noLigatures = g_noLigatures || active;
+}
+
+NoLigatures::~NoLigatures() {
+    g_noLigatures = m_previous;
+}
+
 void prepareFormats(QTextDocument& doc) {
     struct Edit {
         int position;
@@ -177,6 +196,10 @@ void prepareFormats(QTextDocument& doc) {
                 if (available != families) {
                     change.setFontFamilies(available);
                 }
+            }
+            if (g_noLigatures && !format.hasProperty(QTextFormat::FontLetterSpacing)) {
+                change.setFontLetterSpacingType(QFont::PercentageSpacing);
+                change.setFontLetterSpacing(kNoLigatureSpacing);
             }
             if (!change.properties().isEmpty()) {
                 edits.push_back({fragment.position(), fragment.length(), change});

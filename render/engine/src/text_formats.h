@@ -33,7 +33,26 @@ QFont defaultBodyFont();
 // Before the first layout: underline styles into kUnderlineStyleProperty,
 // each face named by its stand-in (rtf/faces.h) and faces this configuration
 // lacks dropped, East Asian runs given the CJK face of their region first.
+// With a NoLigatures alive (and active), also letters a hair wider than the
+// font spaces them (a 64th of a percent), which keeps the shaper from making
+// ligatures.
 void prepareFormats(QTextDocument& doc);
+
+// While one lives, the documents laid out have no ligatures: "fi" stays two
+// glyphs, so that a PDF's text gives back every letter (Qt's PDF writer
+// maps each glyph to the characters of the font's character map, where a
+// ligature has none). Set for the load of one document; the engine works on
+// one document at a time.
+class NoLigatures {
+public:
+    explicit NoLigatures(bool active);
+    ~NoLigatures();
+    NoLigatures(const NoLigatures&) = delete;
+    NoLigatures& operator=(const NoLigatures&) = delete;
+
+private:
+    bool m_previous;
+};
 
 // Browsers break a line only between words and never make a table column
 // narrower than its longest word; Qt's one wrap mode for a whole document,

@@ -72,6 +72,7 @@ struct LoadOptions {
     std::string header;   // orv_document_set_header's text; empty: none
     std::string caption;  // orv_document_set_caption's text; empty: none
     bool monospace = false;
+    bool ligatures = true;  // false for pages drawn into a PDF file
 };
 
 // A picture the message carries, for HTML bodies that link to it by
@@ -106,6 +107,7 @@ public:
         bind(setHeader, "orv_document_set_header", path);
         bind(setCaption, "orv_document_set_caption", path);
         bind(setMonospace, "orv_document_set_monospace", path);
+        bind(setLigatures, "orv_document_set_ligatures", path);
         bind(setResolution, "orv_document_set_resolution", path);
         bind(loadFile, "orv_document_load_file", path);
         bind(loadMemory, "orv_document_load_memory", path);
@@ -161,6 +163,7 @@ public:
     int (*setHeader)(orv_document*, const char*, std::size_t) = nullptr;
     int (*setCaption)(orv_document*, const char*, std::size_t) = nullptr;
     int (*setMonospace)(orv_document*, int) = nullptr;
+    int (*setLigatures)(orv_document*, int) = nullptr;
     int (*setResolution)(orv_document*, int) = nullptr;
     int (*loadFile)(orv_document*, const char*) = nullptr;
     int (*loadMemory)(orv_document*, const unsigned char*, std::size_t) = nullptr;
@@ -308,7 +311,8 @@ private:
             m_library.setPaper(m_doc, static_cast<int>(options.paper)) != 0 ||
             m_library.setHeader(m_doc, options.header.data(), options.header.size()) != 0 ||
             m_library.setCaption(m_doc, options.caption.data(), options.caption.size()) != 0 ||
-            m_library.setMonospace(m_doc, options.monospace ? 1 : 0) != 0) {
+            m_library.setMonospace(m_doc, options.monospace ? 1 : 0) != 0 ||
+            m_library.setLigatures(m_doc, options.ligatures ? 1 : 0) != 0) {
             m_library.destroy(m_doc);
             m_library.fail("cannot set up the document");
         }

@@ -112,6 +112,12 @@ ORV_RENDER_EXPORT int orv_document_set_caption(orv_document* doc, const char* te
    Before loading. */
 ORV_RENDER_EXPORT int orv_document_set_monospace(orv_document* doc, int monospace);
 
+/* Whether the layout may use ligatures (1, the default), before loading: 0
+ * keeps "fi", "ti" and the like as the font's single letters, for pages
+ * drawn into a PDF file, whose text would otherwise lose a ligature's
+ * letters. Returns 0, or -1. */
+ORV_RENDER_EXPORT int orv_document_set_ligatures(orv_document* doc, int ligatures);
+
 /* The resolution pages are written at, in dots per inch (72..600; default
  * 96). The layout does not change with it; text and pictures are drawn at
  * that resolution. Returns 0, or -1 for a value out of range. */

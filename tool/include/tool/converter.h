@@ -81,6 +81,15 @@ struct ConvertOptions {
 // TIFF pages are made at the resolution productions ask for.
 inline constexpr int kTiffDpi = 300;
 
+// What every document of a message is loaded with: the paper, and for PDF
+// pages no ligatures (so that the PDF's text gives back every letter).
+inline render::LoadOptions documentOptions(const ConvertOptions& options) {
+    render::LoadOptions load;
+    load.paper = options.paper;
+    load.ligatures = options.format != ConvertOptions::Format::Pdf;
+    return load;
+}
+
 // One line per option, for usage texts of every program that takes them.
 inline constexpr const char* kOptionsHelp =
     "  --header          put the message's header block (From, Sent, To, ...) above the body;\n"

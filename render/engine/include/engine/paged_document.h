@@ -60,6 +60,10 @@ struct LoadOptions {
     // Plain text (SourceFormat::Text) in Liberation Mono at 10 pt, as
     // attachments such as .txt, .csv and .log are shown.
     bool monospace = false;
+    // false: no ligatures ("fi" stays two glyphs), for pages whose text is
+    // read back from a PDF file; the glyphs are the font's own letters, a
+    // 64th of a percent apart.
+    bool ligatures = true;
 };
 
 // The underline style (QTextCharFormat::UnderlineStyle) of text in
