@@ -425,12 +425,10 @@ void dropEmptyColumnsBesideFullWidthOnes(QTextTable& table) {
         bool empty = true;
         for (int r = 0; r < table.rows() && empty; ++r) {
             const QTextTableCell cell = table.cellAt(r, c);
-            if (!cell.isValid()) {
-                empty = false;
-            } else if (cell.rowSpan() > 1 && cell.columnSpan() > 1) {
-                // Qt's removeColumns() narrows such a cell once for every
-                // row it spans: the grid broke, and the cells after it
-                // were lost with their text. Its columns stay.
+            // A cell spanning rows and columns keeps its columns: Qt's
+            // removeColumns() narrows it once for every row it spans, the
+            // grid broke, and the cells after it were lost with their text.
+            if (!cell.isValid() || (cell.rowSpan() > 1 && cell.columnSpan() > 1)) {
                 empty = false;
             } else if (cell.column() == c && cell.columnSpan() == 1) {
                 empty = isEmptyCell(cell);
