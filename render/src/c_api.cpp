@@ -11,6 +11,7 @@
 
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QHashFunctions>
 #include <QImageReader>
 
 #include <cerrno>
@@ -69,6 +70,9 @@ void ensureApplication() {
     static char arg2[] = "offscreen";
     static char* argv[] = {arg0, arg1, arg2, nullptr};
     static int argc = 3;
+    // Qt's hashes in a fixed order: the PDF writer embeds fonts in the
+    // order of one, and the same pages must make the same file on every run.
+    QHashSeed::setDeterministicGlobalSeed();
     if (qEnvironmentVariableIsEmpty("ORVALINE_RENDER_DEBUG")) {
         qInstallMessageHandler(quietMessageHandler);
     }

@@ -19,7 +19,6 @@
 #include <common/inline_image.h>
 
 #include <dlfcn.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <cstddef>
@@ -85,10 +84,6 @@ public:
     // missing, is not a loadable library, or lacks an entry point or the ABI
     // version this header was written for.
     explicit Library(const std::string& path) {
-        // Qt's hashes in a fixed order, set before Qt is loaded: the PDF
-        // writer embeds fonts in the order of one, and the same pages must
-        // make the same file on every run. A seed the caller set stays.
-        setenv("QT_HASH_SEED", "0", 0);
         // RTLD_NODELETE: Qt, once started, is never unloaded under its feet.
         m_handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
         if (m_handle == nullptr) {
