@@ -113,6 +113,17 @@ inline void copyCorpus(const char* name, const fs::path& to) {
     fs::copy_file(kCorpus + name, to);
 }
 
+// The inputs the shard tests split: two sources of one name in different
+// folders, four more, and a message of two pages.
+inline void copyShardInputs(const fs::path& in) {
+    copyCorpus(kOnePage[0], in / "even" / "same.msg");
+    copyCorpus(kOnePage[1], in / "odd" / "same.msg");
+    for (int i = 2; i < 6; ++i) {
+        copyCorpus(kOnePage[i], in / "more" / ("m" + std::to_string(i) + ".msg"));
+    }
+    copyCorpus(kTwoPages, in / "two.msg");
+}
+
 inline std::map<std::string, Record> reportBySource(const fs::path& report) {
     std::map<std::string, Record> records;
     std::ifstream file(report, std::ios::binary);

@@ -344,12 +344,7 @@ TEST_F(BatchRun, TwoShardsThroughGnuParallelEqualOnePlainRun) {
     ASSERT_EQ(std::system("command -v parallel >/dev/null"), 0)
         << "GNU parallel is not installed (Debian: parallel; scripts/setup.sh installs it)";
     const fs::path in = m_root / "in";
-    copyCorpus(kOnePage[0], in / "even" / "same.msg");
-    copyCorpus(kOnePage[1], in / "odd" / "same.msg");
-    for (int i = 2; i < 6; ++i) {
-        copyCorpus(kOnePage[i], in / "more" / ("m" + std::to_string(i) + ".msg"));
-    }
-    copyCorpus(kTwoPages, in / "two.msg");
+    copyShardInputs(in);
     const fs::path plain = m_root / "plain";
     ASSERT_EQ(run({in.string(), "-o", plain.string()}).status, 0);
     const fs::path shared = m_root / "shared";

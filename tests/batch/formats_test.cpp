@@ -316,12 +316,7 @@ TEST_F(BatchRun, ResumeKeepsOnlyWhatWasMadeInTheFormatAskedForNow) {
 
 TEST_F(BatchRun, PdfShardsMergeToTheFilesAndReportOfOnePlainRun) {
     const fs::path in = m_root / "in";
-    copyCorpus(kOnePage[0], in / "even" / "same.msg");
-    copyCorpus(kOnePage[1], in / "odd" / "same.msg");
-    for (int i = 2; i < 6; ++i) {
-        copyCorpus(kOnePage[i], in / "more" / ("m" + std::to_string(i) + ".msg"));
-    }
-    copyCorpus(kTwoPages, in / "two.msg");
+    copyShardInputs(in);
     const std::vector<std::string> pdf{"--format", "pdf", "--text"};
     const auto convert = [&](const fs::path& out, std::vector<std::string> options) {
         options.insert(options.begin(), "-q");

@@ -158,13 +158,12 @@ void PdfFile::add(const PagedDocument& document, int pageIndex) {
         QPageSize::Point, QString(), QPageSize::ExactMatch);
     const QPageLayout layout(size, QPageLayout::Portrait, QMarginsF(0, 0, 0, 0),
                              QPageLayout::Point);
+    s.writer->setPageLayout(layout);
     if (s.pages == 0) {
-        s.writer->setPageLayout(layout);
         if (!s.painter.begin(s.writer.get())) {
             throw RenderError("cannot begin the PDF file \"" + s.fileName.toStdString() + "\"");
         }
     } else {
-        s.writer->setPageLayout(layout);
         if (!s.writer->newPage()) {
             throw RenderError("cannot add a page to the PDF file \"" + s.fileName.toStdString() +
                               "\"");
