@@ -1,0 +1,499 @@
+#!/usr/bin/env python3
+"""What a production (orvaline-convert --bates) costs over a plain run:
+
+  cost    the corpus (copied to a scratch folder) converted with
+          --format tiff --dpi 300 -j 1 -q, without and with
+          --bates ABC --legend CONFIDENTIAL, each run into a fresh output
+          folder, the two alternating for --rounds rounds: the median
+          processor time (user + system of the converter and its workers)
+          and wall time of each, and their ratio (target <= 1.2).
+  memory  one mbox file of --count messages (the corpus's .eml files in
+          turn, or, when it has none, small generated messages, every fifth
+          with a text attachment) converted with --bates ABC --format jpeg
+          -j 2 -q: the converter's own resident memory (VmRSS of the parent
+          process, sampled every 0.5 s) at its peak over the first tenth of
+          the messages and over the last tenth (messages done: lines of the
+          report as it grows; target: the last within 10% of the first), the
+          largest worker's peak (VmHWM), messages per second overall and in
+          the first and last tenth.
+  check   after every production: the lines of DATA/*.opt against the files
+          under IMAGES/ (as many, and the same paths).
+
+Prints a line per run, a table and a JSON line of the figures; exits 1 when
+a check or a target fails. --no-bates runs the same parts without
+--bates/--legend (a baseline: both routes of cost are then the same command,
+their ratio the noise of the machine; no production to check). --self-test checks
+the mbox writer, the sampler and the load-file check without the converter.
+
+    cmake --build build/ci --target orvaline-convert
+    python3 bench/production/measure.py --bin build/ci/bin --corpus tests/corpus
+        [--rounds 3] [--count 100000] [--only cost|memory] [--work /tmp] [--keep]
+"""
+import argparse
+import collections
+import datetime
+import email.utils
+import importlib.util
+import json
+import os
+import pathlib
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = pathlib.Path(__file__).resolve().parent
+PRODUCTION = ["--bates", "ABC"]
+COST_OPTIONS = ["--format", "tiff", "--dpi", "300", "-j", "1", "-q"]
+MEMORY_OPTIONS = ["--format", "jpeg", "-j", "2", "-q"]
+SAMPLE_SECONDS = 0.5
+FIRST_SENT = datetime.datetime(2020, 3, 3, 9, 30,
+                               tzinfo=datetime.timezone(datetime.timedelta(hours=1)))
+
+
+def bench_module(name, path):
+    spec = importlib.util.spec_from_file_location(name, path)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+# Processor time of the finished children, and the moment a report reached a
+# line count between two samples: as the other batch benches measure them.
+children_cpu = bench_module("mail_input_measure",
+                            HERE.parent / "mail_input/measure.py").children_cpu
+time_at = bench_module("batch_scale", HERE.parent / "batch/scale.py").time_at
+
+
+# --- the mbox file -----------------------------------------------------------
+
+def generated_message(i):
+    """A small RFC 5322 message; every fifth carries a text attachment."""
+    sent = email.utils.format_datetime(FIRST_SENT + datetime.timedelta(minutes=7 * i))
+    head = (f"From: Ann Example <ann@example.com>\nTo: Bob Example <bob@example.com>\n"
+            f"Subject: Production message {i}\nDate: {sent}\n"
+            f"Message-ID: <{i}.production@example.com>\nMIME-Version: 1.0\n")
+    body = (f"The body of message {i}.\nFrom here on, a line that starts as an mbox"
+            " separator does.\n")
+    if i % 5:
+        return (head + "Content-Type: text/plain; charset=utf-8\n\n" + body).encode()
+    return (head + 'Content-Type: multipart/mixed; boundary="b"\n\n'
+            "--b\nContent-Type: text/plain; charset=utf-8\n\n" + body +
+            '--b\nContent-Type: text/plain; name="notes.txt"\n'
+            'Content-Disposition: attachment; filename="notes.txt"\n\n'
+            f"Notes on message {i}.\n--b--\n").encode()
+
+
+def write_mbox(path, count, sources):
+    """count messages, the files of sources in turn (or generated ones), in
+    one mbox file: LF line ends, body lines starting "From " quoted."""
+    texts = [p.read_bytes().replace(b"\r\n", b"\n") for p in sources]
+    with open(path, "wb") as box:
+        for i in range(count):
+            text = texts[i % len(texts)] if texts else generated_message(i)
+            lines = text.split(b"\n")
+            if lines and lines[0].startswith(b"From "):
+                lines = lines[1:]  # a file's own separator line
+            box.write(b"From ann@example.com Tue Mar  3 10:00:00 2020\n")
+            box.write(b"\n".join(b">" + line if line.startswith(b"From ") else line
+                                 for line in lines).rstrip(b"\n"))
+            box.write(b"\n\n")
+
+
+# --- runs and their sampling -------------------------------------------------
+
+def status_kib(pid, field):
+    try:
+        for line in pathlib.Path(f"/proc/{pid}/status").read_text().splitlines():
+            if line.startswith(field + ":"):
+                return int(line.split()[1])
+    except (FileNotFoundError, ProcessLookupError, ValueError):
+        pass
+    return 0
+
+
+def children(pid):
+    found = []
+    try:
+        for task in pathlib.Path(f"/proc/{pid}/task").iterdir():
+            found += [int(c) for c in (task / "children").read_text().split()]
+    except (FileNotFoundError, ProcessLookupError, ValueError):
+        pass
+    return found
+
+
+class LineCounter:
+    """Lines of a growing file, reading only what was added since the last
+    call (a report of 100,000 lines is tens of MB); starts again when the
+    file is replaced or shortened."""
+
+    def __init__(self, path):
+        self.path, self.file, self.lines = path, None, 0
+
+    def __call__(self):
+        try:
+            on_disk = os.stat(self.path)
+        except FileNotFoundError:
+            return self.lines
+        if self.file is not None:
+            held = os.fstat(self.file.fileno())
+            if held.st_ino != on_disk.st_ino or on_disk.st_size < self.file.tell():
+                self.file.close()
+                self.file = None
+        if self.file is None:
+            self.file, self.lines = open(self.path, "rb"), 0
+        while chunk := self.file.read(1 << 20):
+            self.lines += chunk.count(b"\n")
+        return self.lines
+
+    def close(self):
+        if self.file is not None:
+            self.file.close()
+
+
+def watch(process, report, every=SAMPLE_SECONDS):
+    """Samples a running process until it ends: [(seconds, lines of the
+    report, VmRSS KiB of the process)], and the largest VmHWM KiB of its
+    children (the workers)."""
+    start, counter, samples, workers = time.monotonic(), LineCounter(report), [], {}
+    try:
+        while process.poll() is None:
+            rss = status_kib(process.pid, "VmRSS")
+            for child in children(process.pid):
+                workers[child] = max(workers.get(child, 0), status_kib(child, "VmHWM"))
+            if rss:
+                samples.append((time.monotonic() - start, counter(), rss))
+            time.sleep(every)
+        samples.append((time.monotonic() - start, counter(), 0))
+    finally:
+        counter.close()
+    return samples, max(workers.values(), default=0)
+
+
+def tenths(samples, count):
+    """The peak RSS over the first and the last tenth of the messages done,
+    and the messages per second over each."""
+    def peak(low, high):
+        inside = [rss for _, done, rss in samples if low <= done < high and rss > 0]
+        return max(inside, default=0)
+    progress = [(t, done) for t, done, _ in samples]
+    tenth = max(1, count // 10)
+    first_s = time_at(progress, tenth) - time_at(progress, 0)
+    last_s = time_at(progress, count) - time_at(progress, count - tenth)
+    return (peak(0, count // 10 + 1), peak(count * 9 // 10, count + 1),
+            tenth / first_s if first_s > 0 else 0.0, tenth / last_s if last_s > 0 else 0.0)
+
+
+def start(bin_dir, options, inputs, out, stderr):
+    command = [str(bin_dir / "orvaline-convert"), *options, *map(str, inputs), "-o", str(out)]
+    return command, subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=stderr,
+                                     env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
+
+
+def finished(command, process, stderr, out):
+    """Exits with the converter's own text when it refused the run (any
+    status but 0 and 1); else the statuses its report holds."""
+    stderr.seek(0)
+    text = stderr.read().decode(errors="replace").strip()
+    if process.returncode not in (0, 1):
+        raise SystemExit(f"{' '.join(command)}\nexit status {process.returncode}:\n{text}")
+    statuses = collections.Counter()
+    report = out / "orvaline-report.jsonl"
+    if report.exists():
+        with open(report, encoding="utf-8", errors="surrogateescape") as f:
+            for line in f:
+                statuses[json.loads(line).get("status", "?")] += 1
+    return dict(statuses)
+
+
+def convert(bin_dir, options, inputs, out):
+    """(processor s, wall s, statuses) of one run."""
+    with tempfile.TemporaryFile() as stderr:
+        cpu, wall = children_cpu(), time.monotonic()
+        command, process = start(bin_dir, options, inputs, out, stderr)
+        process.wait()
+        cpu, wall = children_cpu() - cpu, time.monotonic() - wall
+        return cpu, wall, finished(command, process, stderr, out)
+
+
+# --- the production check ----------------------------------------------------
+
+def check_production(out):
+    """(pages in DATA/*.opt, files under IMAGES/, what is wrong or "")."""
+    opts = sorted((out / "DATA").glob("*.opt"))
+    images = out / "IMAGES"
+    files = {p.relative_to(out).as_posix() for p in images.rglob("*") if p.is_file()}
+    if not opts:
+        return 0, len(files), f"no DATA/*.opt in {out}"
+    lines, paths, wrong = 0, set(), []
+    for opt in opts:
+        text = opt.read_bytes()
+        if text and not text.endswith(b"\r\n"):
+            wrong.append(f"{opt.name} does not end with CRLF")
+        for number, line in enumerate(text.split(b"\r\n")[:-1] if text else [], 1):
+            fields = line.decode("utf-8", errors="replace").split(",")
+            lines += 1
+            if len(fields) != 7:
+                wrong.append(f"{opt.name} line {number} has {len(fields)} fields, not 7")
+            else:
+                paths.add(fields[2].replace("\\", "/"))
+    if lines != len(files):
+        wrong.append(f"{lines} lines in DATA/*.opt, {len(files)} files under IMAGES/")
+    if paths - files:
+        wrong.append(f"{len(paths - files)} paths of the .opt are no file, e.g. "
+                     f"{sorted(paths - files)[0]}")
+    if files - paths:
+        wrong.append(f"{len(files - paths)} files the .opt does not list, e.g. "
+                     f"{sorted(files - paths)[0]}")
+    return lines, len(files), "; ".join(wrong[:4])
+
+
+def checked(out, production, results):
+    if not production:
+        return
+    lines, files, wrong = check_production(out)
+    results.append({"outdir": out.name, "opt_lines": lines, "image_files": files,
+                    "ok": not wrong})
+    print(f"  check {out.name}: {lines} lines in DATA/*.opt, {files} files under IMAGES/"
+          + (f": {wrong}" if wrong else ": ok"), flush=True)
+
+
+# --- the parts ---------------------------------------------------------------
+
+def cost(args, work, extra, checks):
+    corpus = work / "corpus"
+    shutil.copytree(args.corpus, corpus)
+    routes = {"plain": COST_OPTIONS, "production": COST_OPTIONS + extra}
+    times = {name: [] for name in routes}
+    for round_number in range(1, args.rounds + 1):
+        for name, options in routes.items():
+            out = work / f"{name.upper()}{round_number:03d}"
+            cpu, wall, statuses = convert(args.bin, options, [corpus], out)
+            times[name].append((cpu, wall))
+            print(f"  round {round_number} {name}: {cpu:.2f} s processor, {wall:.2f} s wall,"
+                  f" {statuses}", flush=True)
+            checked(out, name == "production" and bool(extra), checks)
+            if not args.keep:
+                shutil.rmtree(out, ignore_errors=True)
+    median = {name: (statistics.median(c for c, _ in v), statistics.median(w for _, w in v))
+              for name, v in times.items()}
+    (plain_cpu, plain_wall), (prod_cpu, prod_wall) = median["plain"], median["production"]
+    return {"rounds": args.rounds, "plain_cpu_s": round(plain_cpu, 3),
+            "production_cpu_s": round(prod_cpu, 3), "cpu_ratio": round(prod_cpu / plain_cpu, 3),
+            "plain_wall_s": round(plain_wall, 3), "production_wall_s": round(prod_wall, 3),
+            "wall_ratio": round(prod_wall / plain_wall, 3),
+            "cpu_target_met": prod_cpu / plain_cpu <= 1.2}
+
+
+def memory(args, work, extra, checks):
+    sources = sorted(args.corpus.rglob("*.eml"))
+    mbox = work / "archive.mbox"
+    write_mbox(mbox, args.count, sources)
+    origin = f"{len(sources)} .eml files of the corpus" if sources else "generated messages"
+    print(f"  mbox: {args.count} messages ({origin}), {mbox.stat().st_size:,} bytes",
+          flush=True)
+    out = work / "PROD001"
+    with tempfile.TemporaryFile() as stderr:
+        cpu = children_cpu()
+        command, process = start(args.bin, extra + MEMORY_OPTIONS, [mbox], out, stderr)
+        samples, worker_peak = watch(process, out / "orvaline-report.jsonl")
+        cpu = children_cpu() - cpu
+        statuses = finished(command, process, stderr, out)
+    wall = samples[-1][0]
+    done = samples[-1][1]
+    first, last, first_rate, last_rate = tenths(samples, args.count)
+    print(f"  run: {wall:.1f} s wall, {cpu:.1f} s processor, {done} report lines, {statuses}; "
+          f"{len(samples)} samples", flush=True)
+    checked(out, bool(extra), checks)
+    ratio = last / first if first else 0.0
+    return {"count": args.count, "messages": origin, "wall_s": round(wall, 1),
+            "cpu_s": round(cpu, 1), "messages_per_s": round(args.count / wall, 1),
+            "first_tenth_per_s": round(first_rate, 1), "last_tenth_per_s": round(last_rate, 1),
+            "parent_rss_first_tenth_kib": first, "parent_rss_last_tenth_kib": last,
+            "parent_rss_ratio": round(ratio, 3), "flat": bool(first) and ratio <= 1.1,
+            "worker_peak_kib": worker_peak, "report_lines": done, "statuses": statuses}
+
+
+def table(summary):
+    rows = [("part", "figure", "value", "target")]
+    if "cost" in summary:
+        c = summary["cost"]
+        rows += [("cost", "processor s, plain (median)", f"{c['plain_cpu_s']:.2f}", ""),
+                 ("cost", "processor s, production", f"{c['production_cpu_s']:.2f}", ""),
+                 ("cost", "processor ratio", f"{c['cpu_ratio']:.3f}", "<= 1.2"),
+                 ("cost", "wall s, plain (median)", f"{c['plain_wall_s']:.2f}", ""),
+                 ("cost", "wall s, production", f"{c['production_wall_s']:.2f}", ""),
+                 ("cost", "wall ratio", f"{c['wall_ratio']:.3f}", "")]
+    if "memory" in summary:
+        m = summary["memory"]
+        rows += [("memory", "messages", f"{m['count']}", ""),
+                 ("memory", "messages/s (overall)", f"{m['messages_per_s']:.1f}", ""),
+                 ("memory", "messages/s first / last tenth",
+                  f"{m['first_tenth_per_s']:.1f} / {m['last_tenth_per_s']:.1f}", ""),
+                 ("memory", "parent RSS KiB, first tenth", f"{m['parent_rss_first_tenth_kib']}",
+                  ""),
+                 ("memory", "parent RSS KiB, last tenth", f"{m['parent_rss_last_tenth_kib']}",
+                  ""),
+                 ("memory", "parent RSS last/first", f"{m['parent_rss_ratio']:.3f}", "<= 1.10"),
+                 ("memory", "largest worker peak KiB", f"{m['worker_peak_kib']}", "")]
+    if summary.get("checks"):
+        bad = sum(1 for c in summary["checks"] if not c["ok"])
+        rows.append(("check", "productions checked / failed",
+                     f"{len(summary['checks'])} / {bad}", "0 failed"))
+    widths = [max(len(row[i]) for row in rows) for i in range(4)]
+    for row in rows:
+        print("  ".join(cell.ljust(width) for cell, width in zip(row, widths)).rstrip())
+
+
+# --- self-test ---------------------------------------------------------------
+
+FAKE_RUN = r"""
+import os, pathlib, subprocess, sys, time
+out, count = pathlib.Path(sys.argv[1]), int(sys.argv[2])
+worker = subprocess.Popen([sys.executable, "-c",
+    "b = bytearray(64 << 20)\nfor i in range(0, len(b), 4096): b[i] = 1\n"
+    "import time; time.sleep(30)"])
+out.mkdir()
+held = []
+with open(out / "orvaline-report.jsonl", "w") as report:
+    for i in range(count):
+        if i == count * 95 // 100:
+            held.append(bytearray(40 << 20))
+            for j in range(0, len(held[0]), 4096): held[0][j] = 1
+        report.write('{"status":"converted"}\n')
+        report.flush()
+        time.sleep(8.0 / count)
+time.sleep(1)
+worker.kill()
+"""
+
+
+def self_test(args):
+    failures = []
+
+    def expect(condition, text):
+        print(("  ok    " if condition else "  FAIL  ") + text, flush=True)
+        if not condition:
+            failures.append(text)
+
+    import mailbox
+    with tempfile.TemporaryDirectory(prefix="production-bench-test-") as scratch:
+        root = pathlib.Path(scratch)
+        # The mbox writer: generated messages, and files given (CRLF, a
+        # separator line of their own, body lines starting "From ").
+        write_mbox(root / "gen.mbox", 50, [])
+        box = mailbox.mbox(str(root / "gen.mbox"))
+        subjects = [m["Subject"] for m in box]
+        expect(subjects == [f"Production message {i}" for i in range(50)],
+               "50 generated messages read back by Python's mbox reader, in order")
+        expect(sum(m.is_multipart() for m in box) == 10, "every fifth has an attachment")
+        expect(all("From here on" not in line for line in
+                   (root / "gen.mbox").read_text().splitlines() if line.startswith("From ")),
+               "a body line starting 'From ' is quoted")
+        given = root / "given"
+        given.mkdir()
+        (given / "a.eml").write_bytes(b"From x@example.com Mon Jan  1 00:00:00 2001\r\n"
+                                      b"Subject: a\r\n\r\nFrom the start.\r\n")
+        (given / "b.eml").write_bytes(b"Subject: b\n\nbody\n\n\n")
+        write_mbox(root / "given.mbox", 5, sorted(given.glob("*.eml")))
+        box = mailbox.mbox(str(root / "given.mbox"))
+        expect([m["Subject"] for m in box] == ["a", "b", "a", "b", "a"],
+               "given files in turn, their own separator line dropped")
+        expect(b"\r" not in (root / "given.mbox").read_bytes(), "LF line ends only")
+        # The sampler, over a process that writes a report of 400 lines in
+        # about 8 s, starts a child holding 64 MiB, and takes 40 MiB more
+        # at the 95th percent.
+        process = subprocess.Popen([sys.executable, "-c", FAKE_RUN, str(root / "run"), "400"])
+        samples, worker = watch(process, root / "run/orvaline-report.jsonl")
+        first, last, first_rate, last_rate = tenths(samples, 400)
+        print(f"        {len(samples)} samples; RSS {first} KiB first tenth, {last} KiB last;"
+              f" worker {worker} KiB; {first_rate:.0f} and {last_rate:.0f} lines/s")
+        expect(samples[-1][1] == 400, "the last sample counts every report line")
+        expect(first > 4 << 10, "the first tenth sees the running interpreter")
+        expect(30 << 10 < last - first < 50 << 10, "the last tenth's peak holds the 40 MiB")
+        expect(worker >= 64 << 10, "the child's peak is seen")
+        expect(20 < first_rate < 80 and 20 < last_rate < 80, "rates near 50 lines/s")
+        counter = LineCounter(root / "lines")
+        expect(counter() == 0, "a report not yet there has no lines")
+        (root / "lines").write_text("a\nb\n")
+        expect(counter() == 2, "lines counted")
+        with open(root / "lines", "a") as f:
+            f.write("c\n")
+        expect(counter() == 3, "lines added are counted")
+        (root / "lines.new").write_text("x\n")
+        os.replace(root / "lines.new", root / "lines")
+        expect(counter() == 1, "a replaced file is counted again")
+        counter.close()
+        # The load-file check.
+        out = root / "PROD001"
+        (out / "DATA").mkdir(parents=True)
+        (out / "IMAGES/0001").mkdir(parents=True)
+        for n in (1, 2, 3):
+            (out / f"IMAGES/0001/ABC{n:08d}.tif").write_bytes(b"II*\0")
+        (out / "DATA/PROD001.opt").write_bytes(
+            b"ABC00000001,PROD001,IMAGES\\0001\\ABC00000001.tif,Y,,,2\r\n"
+            b"ABC00000002,PROD001,IMAGES\\0001\\ABC00000002.tif,,,,\r\n"
+            b"ABC00000003,PROD001,IMAGES\\0001\\ABC00000003.tif,Y,,,1\r\n")
+        expect(check_production(out) == (3, 3, ""), "a matching .opt passes")
+        (out / "IMAGES/0001/ABC00000004.tif").write_bytes(b"II*\0")
+        expect("4 files under IMAGES" in check_production(out)[2], "an image the .opt lacks")
+        (out / "IMAGES/0001/ABC00000004.tif").unlink()
+        (out / "IMAGES/0001/ABC00000003.tif").rename(out / "IMAGES/0001/ABC00000009.tif")
+        wrong = check_production(out)[2]
+        expect("paths of the .opt are no file" in wrong and "does not list" in wrong,
+               "an image under another name than the .opt's")
+    print(json.dumps({"self_test": "failed" if failures else "passed", "failures": failures}))
+    return 1 if failures else 0
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--bin", type=pathlib.Path)
+    parser.add_argument("--corpus", type=pathlib.Path,
+                        default=pathlib.Path(__file__).resolve().parents[2] / "tests/corpus")
+    parser.add_argument("--rounds", type=int, default=3)
+    parser.add_argument("--count", type=int, default=100000, help="messages of the memory part")
+    parser.add_argument("--only", choices=["cost", "memory"])
+    parser.add_argument("--work", type=pathlib.Path, help="where the scratch folder goes")
+    parser.add_argument("--keep", action="store_true", help="keep the scratch folder")
+    parser.add_argument("--no-bates", action="store_true",
+                        help="run without --bates and --legend (a baseline; cost's two routes"
+                        " are then the same command)")
+    parser.add_argument("--self-test", action="store_true")
+    args = parser.parse_args()
+    if args.self_test:
+        return self_test(args)
+    if args.bin is None:
+        parser.error("--bin is required")
+    if args.count < 10:
+        parser.error("--count must be at least 10")
+    args.bin = args.bin.resolve()
+    work = pathlib.Path(tempfile.mkdtemp(prefix="production-bench-", dir=args.work))
+    summary, checks = {"no_bates": args.no_bates}, []
+    try:
+        if args.only in (None, "cost"):
+            print("cost:", flush=True)
+            summary["cost"] = cost(args, work, [] if args.no_bates else
+                                   PRODUCTION + ["--legend", "CONFIDENTIAL"], checks)
+        if args.only in (None, "memory"):
+            print("memory:", flush=True)
+            summary["memory"] = memory(args, work, [] if args.no_bates else PRODUCTION, checks)
+    finally:
+        if args.keep:
+            print(f"kept {work}")
+        else:
+            shutil.rmtree(work, ignore_errors=True)
+    summary["checks"] = checks
+    table(summary)
+    print(json.dumps(summary))
+    failed = any(not c["ok"] for c in checks) or \
+        not summary.get("cost", {}).get("cpu_target_met", True) or \
+        not summary.get("memory", {}).get("flat", True)
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
