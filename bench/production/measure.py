@@ -15,12 +15,18 @@
           the messages and over the last tenth (messages done: lines of the
           report as it grows; target: the last within 10% of the first), the
           largest worker's peak (VmHWM), messages per second overall and in
-          the first and last tenth.
+          the first and last tenth. A production counts every message's
+          pages before it draws any, and the report grows only while it
+          draws: the count step (its progress: the lines of
+          orvaline-pages.jsonl) is measured by its own tenths, and the
+          drawing's first tenth starts at the first report line.
   check   after every production: the lines of DATA/*.opt against the files
           under IMAGES/ (as many, and the same paths).
 
-Prints a line per run, a table and a JSON line of the figures; exits 1 when
-a check or a target fails. --no-bates runs the same parts without
+Prints a line per run (with the most common failure text when messages
+failed), a table and a JSON line of the figures; exits 1 when a check or a
+target fails, or when the converter or its library was replaced during a run
+(a build into --bin: workers started then fail to load it). --no-bates runs the same parts without
 --bates/--legend (a baseline: both routes of cost are then the same command,
 their ratio the noise of the machine; no production to check). --self-test checks
 the mbox writer, the sampler and the load-file check without the converter.
@@ -153,23 +159,36 @@ class LineCounter:
             self.file.close()
 
 
-def watch(process, report, every=SAMPLE_SECONDS):
-    """Samples a running process until it ends: [(seconds, lines of the
-    report, VmRSS KiB of the process)], and the largest VmHWM KiB of its
-    children (the workers)."""
-    start, counter, samples, workers = time.monotonic(), LineCounter(report), [], {}
+def watch(process, files, every=SAMPLE_SECONDS):
+    """Samples a running process until it ends: [(seconds, [lines of each
+    file], VmRSS KiB of the process)], and the largest VmHWM KiB of its
+    children (the workers). The last sample, taken after the end, has RSS 0."""
+    start, counters, samples, workers = time.monotonic(), list(map(LineCounter, files)), [], {}
     try:
         while process.poll() is None:
             rss = status_kib(process.pid, "VmRSS")
             for child in children(process.pid):
                 workers[child] = max(workers.get(child, 0), status_kib(child, "VmHWM"))
             if rss:
-                samples.append((time.monotonic() - start, counter(), rss))
+                samples.append((time.monotonic() - start, [c() for c in counters], rss))
             time.sleep(every)
-        samples.append((time.monotonic() - start, counter(), 0))
+        samples.append((time.monotonic() - start, [c() for c in counters], 0))
     finally:
-        counter.close()
+        for counter in counters:
+            counter.close()
     return samples, max(workers.values(), default=0)
+
+
+def steps(samples):
+    """The samples before the first report line (with --bates the count
+    step, whose progress is the lines of orvaline-pages.jsonl after its
+    first), and those of the drawing, from the last of the first: each as
+    [(seconds, messages done, RSS KiB)]."""
+    counting = [(t, max(0, lines[1] - 1), rss) for t, lines, rss in samples if lines[0] == 0]
+    drawing = [(t, lines[0], rss) for t, lines, rss in samples if lines[0] > 0]
+    if counting:  # where the drawing starts; RSS 0 keeps it out of the peaks
+        drawing.insert(0, (counting[-1][0], 0, 0))
+    return counting, drawing
 
 
 def tenths(samples, count):
@@ -192,30 +211,58 @@ def start(bin_dir, options, inputs, out, stderr):
                                      env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
 
 
+def binaries(bin_dir):
+    """What identifies the converter and the library its workers load: a
+    build that replaces them during a run makes its figures worthless (and
+    fails the messages of workers started then)."""
+    found = {}
+    for name in ("orvaline-convert", "liborvaline-render.so"):
+        try:
+            st = os.stat(bin_dir / name)
+            found[name] = (st.st_ino, st.st_size, st.st_mtime_ns)
+        except FileNotFoundError:
+            found[name] = None
+    return found
+
+
 def finished(command, process, stderr, out):
     """Exits with the converter's own text when it refused the run (any
-    status but 0 and 1); else the statuses its report holds."""
+    status but 0 and 1); else the statuses its report holds and the most
+    common failure text."""
     stderr.seek(0)
     text = stderr.read().decode(errors="replace").strip()
     if process.returncode not in (0, 1):
         raise SystemExit(f"{' '.join(command)}\nexit status {process.returncode}:\n{text}")
-    statuses = collections.Counter()
+    statuses, errors = collections.Counter(), collections.Counter()
     report = out / "orvaline-report.jsonl"
     if report.exists():
         with open(report, encoding="utf-8", errors="surrogateescape") as f:
             for line in f:
-                statuses[json.loads(line).get("status", "?")] += 1
-    return dict(statuses)
+                record = json.loads(line)
+                statuses[record.get("status", "?")] += 1
+                if "error" in record:
+                    errors[record["error"]] += 1
+    if errors:
+        error, times = errors.most_common(1)[0]
+        return dict(statuses), f"{times} x {error!r}"
+    return dict(statuses), ""
 
 
 def convert(bin_dir, options, inputs, out):
-    """(processor s, wall s, statuses) of one run."""
+    """(processor s, wall s, statuses, most common failure) of one run."""
     with tempfile.TemporaryFile() as stderr:
         cpu, wall = children_cpu(), time.monotonic()
         command, process = start(bin_dir, options, inputs, out, stderr)
         process.wait()
         cpu, wall = children_cpu() - cpu, time.monotonic() - wall
-        return cpu, wall, finished(command, process, stderr, out)
+        return (cpu, wall, *finished(command, process, stderr, out))
+
+
+def unchanged(bin_dir, before, summary):
+    if binaries(bin_dir) != before:
+        summary["bin_changed"] = True
+        print(f"  WARNING: {bin_dir} was rebuilt during the run: its figures do not count",
+              flush=True)
 
 
 # --- the production check ----------------------------------------------------
@@ -262,7 +309,7 @@ def checked(out, production, results):
 
 # --- the parts ---------------------------------------------------------------
 
-def cost(args, work, extra, checks):
+def cost(args, work, extra, checks, summary):
     corpus = work / "corpus"
     shutil.copytree(args.corpus, corpus)
     routes = {"plain": COST_OPTIONS, "production": COST_OPTIONS + extra}
@@ -270,10 +317,13 @@ def cost(args, work, extra, checks):
     for round_number in range(1, args.rounds + 1):
         for name, options in routes.items():
             out = work / f"{name.upper()}{round_number:03d}"
-            cpu, wall, statuses = convert(args.bin, options, [corpus], out)
+            before = binaries(args.bin)
+            cpu, wall, statuses, error = convert(args.bin, options, [corpus], out)
             times[name].append((cpu, wall))
             print(f"  round {round_number} {name}: {cpu:.2f} s processor, {wall:.2f} s wall,"
-                  f" {statuses}", flush=True)
+                  f" {statuses}" + (f"; most failed with {error}" if error else ""),
+                  flush=True)
+            unchanged(args.bin, before, summary)
             checked(out, name == "production" and bool(extra), checks)
             if not args.keep:
                 shutil.rmtree(out, ignore_errors=True)
@@ -287,7 +337,7 @@ def cost(args, work, extra, checks):
             "cpu_target_met": prod_cpu / plain_cpu <= 1.2}
 
 
-def memory(args, work, extra, checks):
+def memory(args, work, extra, checks, summary):
     sources = sorted(args.corpus.rglob("*.eml"))
     mbox = work / "archive.mbox"
     write_mbox(mbox, args.count, sources)
@@ -295,25 +345,44 @@ def memory(args, work, extra, checks):
     print(f"  mbox: {args.count} messages ({origin}), {mbox.stat().st_size:,} bytes",
           flush=True)
     out = work / "PROD001"
+    before = binaries(args.bin)
     with tempfile.TemporaryFile() as stderr:
         cpu = children_cpu()
         command, process = start(args.bin, extra + MEMORY_OPTIONS, [mbox], out, stderr)
-        samples, worker_peak = watch(process, out / "orvaline-report.jsonl")
+        samples, worker_peak = watch(process, [out / "orvaline-report.jsonl",
+                                               out / "orvaline-pages.jsonl"])
         cpu = children_cpu() - cpu
-        statuses = finished(command, process, stderr, out)
-    wall = samples[-1][0]
-    done = samples[-1][1]
-    first, last, first_rate, last_rate = tenths(samples, args.count)
+        statuses, error = finished(command, process, stderr, out)
+    wall, done = samples[-1][0], samples[-1][1][0]
+    counting, drawing = steps(samples)
+    first, last, first_rate, last_rate = tenths(drawing, args.count)
+    ratio = last / first if first and last else None
+    result = {"count": args.count, "messages": origin, "wall_s": round(wall, 1),
+              "cpu_s": round(cpu, 1), "messages_per_s": round(args.count / wall, 1),
+              "before_first_report_line_s": round(counting[-1][0], 1) if counting else 0.0,
+              "parent_rss_peak_kib": max((rss for _, _, rss in samples), default=0),
+              "draw_first_tenth_per_s": round(first_rate, 1),
+              "draw_last_tenth_per_s": round(last_rate, 1),
+              "parent_rss_first_tenth_kib": first, "parent_rss_last_tenth_kib": last,
+              "parent_rss_ratio": round(ratio, 3) if ratio else None}
+    flat = [ratio]
+    if extra:
+        c_first, c_last, c_first_rate, c_last_rate = tenths(counting, args.count)
+        c_ratio = c_last / c_first if c_first and c_last else None
+        flat.append(c_ratio)
+        result.update({"count_step_per_s": round(args.count / max(counting[-1][0], 1e-9), 1)
+                       if counting else 0.0,
+                       "count_rss_first_tenth_kib": c_first, "count_rss_last_tenth_kib": c_last,
+                       "count_rss_ratio": round(c_ratio, 3) if c_ratio else None})
+    # None: a tenth fell between two samples (a run of a few seconds).
+    result["flat"] = None if None in flat else all(r <= 1.1 for r in flat)
+    result.update({"worker_peak_kib": worker_peak, "report_lines": done, "statuses": statuses})
     print(f"  run: {wall:.1f} s wall, {cpu:.1f} s processor, {done} report lines, {statuses}; "
-          f"{len(samples)} samples", flush=True)
+          f"{len(samples)} samples" + (f"; most failed with {error}" if error else ""),
+          flush=True)
+    unchanged(args.bin, before, summary)
     checked(out, bool(extra), checks)
-    ratio = last / first if first else 0.0
-    return {"count": args.count, "messages": origin, "wall_s": round(wall, 1),
-            "cpu_s": round(cpu, 1), "messages_per_s": round(args.count / wall, 1),
-            "first_tenth_per_s": round(first_rate, 1), "last_tenth_per_s": round(last_rate, 1),
-            "parent_rss_first_tenth_kib": first, "parent_rss_last_tenth_kib": last,
-            "parent_rss_ratio": round(ratio, 3), "flat": bool(first) and ratio <= 1.1,
-            "worker_peak_kib": worker_peak, "report_lines": done, "statuses": statuses}
+    return result
 
 
 def table(summary):
@@ -328,16 +397,28 @@ def table(summary):
                  ("cost", "wall ratio", f"{c['wall_ratio']:.3f}", "")]
     if "memory" in summary:
         m = summary["memory"]
+
+        def kib_pair(first, last, ratio):
+            return (f"{m[first]} / {m[last]}",
+                    f"{m[ratio]:.3f}" if m[ratio] is not None else "a tenth not sampled")
         rows += [("memory", "messages", f"{m['count']}", ""),
-                 ("memory", "messages/s (overall)", f"{m['messages_per_s']:.1f}", ""),
-                 ("memory", "messages/s first / last tenth",
-                  f"{m['first_tenth_per_s']:.1f} / {m['last_tenth_per_s']:.1f}", ""),
-                 ("memory", "parent RSS KiB, first tenth", f"{m['parent_rss_first_tenth_kib']}",
-                  ""),
-                 ("memory", "parent RSS KiB, last tenth", f"{m['parent_rss_last_tenth_kib']}",
-                  ""),
-                 ("memory", "parent RSS last/first", f"{m['parent_rss_ratio']:.3f}", "<= 1.10"),
-                 ("memory", "largest worker peak KiB", f"{m['worker_peak_kib']}", "")]
+                 ("memory", "messages/s (whole run)", f"{m['messages_per_s']:.1f}", ""),
+                 ("memory", "s before the first report line",
+                  f"{m['before_first_report_line_s']:.1f}", "")]
+        if "count_rss_ratio" in m:
+            pair, ratio = kib_pair("count_rss_first_tenth_kib", "count_rss_last_tenth_kib",
+                                   "count_rss_ratio")
+            rows += [("memory", "count step: messages/s", f"{m['count_step_per_s']:.1f}", ""),
+                     ("memory", "count step: parent RSS KiB first / last tenth", pair, ""),
+                     ("memory", "count step: parent RSS last/first", ratio, "<= 1.10")]
+        pair, ratio = kib_pair("parent_rss_first_tenth_kib", "parent_rss_last_tenth_kib",
+                               "parent_rss_ratio")
+        rows += [("memory", "drawing: messages/s first / last tenth",
+                  f"{m['draw_first_tenth_per_s']:.1f} / {m['draw_last_tenth_per_s']:.1f}", ""),
+                 ("memory", "drawing: parent RSS KiB first / last tenth", pair, ""),
+                 ("memory", "drawing: parent RSS last/first", ratio, "<= 1.10"),
+                 ("memory", "parent RSS KiB, peak of the run", f"{m['parent_rss_peak_kib']}", ""),
+                 ("memory", "largest worker peak KiB (VmHWM)", f"{m['worker_peak_kib']}", "")]
     if summary.get("checks"):
         bad = sum(1 for c in summary["checks"] if not c["ok"])
         rows.append(("check", "productions checked / failed",
@@ -356,15 +437,21 @@ worker = subprocess.Popen([sys.executable, "-c",
     "b = bytearray(64 << 20)\nfor i in range(0, len(b), 4096): b[i] = 1\n"
     "import time; time.sleep(30)"])
 out.mkdir()
+time.sleep(1)
 held = []
-with open(out / "orvaline-report.jsonl", "w") as report:
-    for i in range(count):
-        if i == count * 95 // 100:
-            held.append(bytearray(40 << 20))
-            for j in range(0, len(held[0]), 4096): held[0][j] = 1
-        report.write('{"status":"converted"}\n')
-        report.flush()
-        time.sleep(8.0 / count)
+def hold(mib):
+    held.append(bytearray(mib << 20))
+    for j in range(0, len(held[-1]), 4096): held[-1][j] = 1
+for name, seconds, mib in (("orvaline-pages.jsonl", 6.0, 20), ("orvaline-report.jsonl", 8.0, 40)):
+    with open(out / name, "w") as f:
+        if name == "orvaline-pages.jsonl":
+            f.write('{"plan":"0"}\n')
+        for i in range(count):
+            if i == count * 95 // 100:
+                hold(mib)
+            f.write('{"status":"converted"}\n')
+            f.flush()
+            time.sleep(seconds / count)
 time.sleep(1)
 worker.kill()
 """
@@ -402,19 +489,29 @@ def self_test(args):
         expect([m["Subject"] for m in box] == ["a", "b", "a", "b", "a"],
                "given files in turn, their own separator line dropped")
         expect(b"\r" not in (root / "given.mbox").read_bytes(), "LF line ends only")
-        # The sampler, over a process that writes a report of 400 lines in
-        # about 8 s, starts a child holding 64 MiB, and takes 40 MiB more
-        # at the 95th percent.
+        # The sampler, over a process that plans for a second, counts 400
+        # messages in about 6 s (taking 20 MiB at the 95th percent), then reports them in
+        # about 8 s (taking 40 MiB more at the 95th percent), with a child
+        # holding 64 MiB.
         process = subprocess.Popen([sys.executable, "-c", FAKE_RUN, str(root / "run"), "400"])
-        samples, worker = watch(process, root / "run/orvaline-report.jsonl")
-        first, last, first_rate, last_rate = tenths(samples, 400)
-        print(f"        {len(samples)} samples; RSS {first} KiB first tenth, {last} KiB last;"
-              f" worker {worker} KiB; {first_rate:.0f} and {last_rate:.0f} lines/s")
-        expect(samples[-1][1] == 400, "the last sample counts every report line")
-        expect(first > 4 << 10, "the first tenth sees the running interpreter")
-        expect(30 << 10 < last - first < 50 << 10, "the last tenth's peak holds the 40 MiB")
+        samples, worker = watch(process, [root / "run/orvaline-report.jsonl",
+                                          root / "run/orvaline-pages.jsonl"])
+        counting, drawing = steps(samples)
+        c_first, c_last, c_first_rate, c_last_rate = tenths(counting, 400)
+        first, last, first_rate, last_rate = tenths(drawing, 400)
+        print(f"        {len(samples)} samples, {len(counting)} counting; RSS KiB counting"
+              f" {c_first} / {c_last}, drawing {first} / {last}; worker {worker} KiB;"
+              f" lines/s counting {c_first_rate:.0f} / {c_last_rate:.0f}, drawing"
+              f" {first_rate:.0f} / {last_rate:.0f}")
+        expect(samples[-1][1] == [400, 401], "the last sample counts every line of both files")
+        expect(counting[-1][1] >= 360 and drawing[0][1] == 0 and drawing[-1][1] == 400,
+               "the count step ends before the first report line, the drawing starts there")
+        expect(c_first > 4 << 10, "the count step's first tenth sees the running interpreter")
+        expect(15 << 10 < c_last - c_first < 25 << 10, "its last tenth holds the 20 MiB")
+        expect(15 << 10 < first - c_first < 25 << 10, "the drawing's first tenth holds them too")
+        expect(35 << 10 < last - first < 45 << 10, "its last tenth holds the 40 MiB more")
         expect(worker >= 64 << 10, "the child's peak is seen")
-        expect(20 < first_rate < 80 and 20 < last_rate < 80, "rates near 50 lines/s")
+        expect(all(20 < r < 80 for r in (first_rate, last_rate)), "drawing near 50/s")
         counter = LineCounter(root / "lines")
         expect(counter() == 0, "a report not yet there has no lines")
         (root / "lines").write_text("a\nb\n")
@@ -477,10 +574,11 @@ def main():
         if args.only in (None, "cost"):
             print("cost:", flush=True)
             summary["cost"] = cost(args, work, [] if args.no_bates else
-                                   PRODUCTION + ["--legend", "CONFIDENTIAL"], checks)
+                                   PRODUCTION + ["--legend", "CONFIDENTIAL"], checks, summary)
         if args.only in (None, "memory"):
             print("memory:", flush=True)
-            summary["memory"] = memory(args, work, [] if args.no_bates else PRODUCTION, checks)
+            summary["memory"] = memory(args, work, [] if args.no_bates else PRODUCTION, checks,
+                                       summary)
     finally:
         if args.keep:
             print(f"kept {work}")
@@ -489,9 +587,9 @@ def main():
     summary["checks"] = checks
     table(summary)
     print(json.dumps(summary))
-    failed = any(not c["ok"] for c in checks) or \
+    failed = summary.get("bin_changed", False) or any(not c["ok"] for c in checks) or \
         not summary.get("cost", {}).get("cpu_target_met", True) or \
-        not summary.get("memory", {}).get("flat", True)
+        summary.get("memory", {}).get("flat") is False
     return 1 if failed else 0
 
 
