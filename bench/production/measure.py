@@ -205,6 +205,19 @@ def tenths(samples, count):
             tenth / first_s if first_s > 0 else 0.0, tenth / last_s if last_s > 0 else 0.0)
 
 
+def rates(samples, count):
+    """Messages per second over each tenth of the messages."""
+    progress = [(t, done) for t, done, _ in samples]
+    tenth = max(1, count // 10)
+    spans = [time_at(progress, min(count, (k + 1) * tenth)) - time_at(progress, k * tenth)
+             for k in range(10)]
+    return [round(tenth / span, 1) if span > 0 else 0.0 for span in spans]
+
+
+def load_average():
+    return pathlib.Path("/proc/loadavg").read_text().split()[0]
+
+
 def start(bin_dir, options, inputs, out, stderr):
     command = [str(bin_dir / "orvaline-convert"), *options, *map(str, inputs), "-o", str(out)]
     return command, subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=stderr,
@@ -345,7 +358,7 @@ def memory(args, work, extra, checks, summary):
     print(f"  mbox: {args.count} messages ({origin}), {mbox.stat().st_size:,} bytes",
           flush=True)
     out = work / "PROD001"
-    before = binaries(args.bin)
+    before, load_before = binaries(args.bin), load_average()
     with tempfile.TemporaryFile() as stderr:
         cpu = children_cpu()
         command, process = start(args.bin, extra + MEMORY_OPTIONS, [mbox], out, stderr)
@@ -377,9 +390,12 @@ def memory(args, work, extra, checks, summary):
     # None: a tenth fell between two samples (a run of a few seconds).
     result["flat"] = None if None in flat else all(r <= 1.1 for r in flat)
     result.update({"worker_peak_kib": worker_peak, "report_lines": done, "statuses": statuses})
+    result["draw_per_s_by_tenth"] = rates(drawing, args.count)
     print(f"  run: {wall:.1f} s wall, {cpu:.1f} s processor, {done} report lines, {statuses}; "
-          f"{len(samples)} samples" + (f"; most failed with {error}" if error else ""),
-          flush=True)
+          f"{len(samples)} samples; load average {load_before} at the start, {load_average()}"
+          " at the end" + (f"; most failed with {error}" if error else ""), flush=True)
+    print("  drawing, messages/s in each tenth: " +
+          " ".join(f"{r:.0f}" for r in result["draw_per_s_by_tenth"]), flush=True)
     unchanged(args.bin, before, summary)
     checked(out, bool(extra), checks)
     return result
