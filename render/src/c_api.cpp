@@ -7,6 +7,7 @@
 #include "engine/render_limits.h"
 
 #include <common/file_bytes.h>
+#include <common/text.h>
 #include <rtf/code_pages.h>
 
 #include <QCoreApplication>
@@ -21,12 +22,16 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
+
+static_assert(ORV_STAMP_MAX_BYTES == render::engine::kMaxStampBytes);
 
 struct orv_document {
     std::vector<common::InlineImage> images;
     render::engine::LoadOptions options;
     int dpi = render::engine::kDefaultDpi;
+    render::engine::PageStamp stamp;  // given to the document when it loads
     std::optional<render::engine::PagedDocument> paged;
     std::string text;  // the last orv_document_text
 };
@@ -129,6 +134,28 @@ QString utf8Setting(const char* text, size_t size, const char* what) {
     return size == 0 ? QString() : QString::fromUtf8(text, static_cast<qsizetype>(size));
 }
 
+// One text of a stamp from its UTF-8 bytes, checked strictly (a stamp is
+// evidence: no byte of it is silently replaced); NULL or size 0: none.
+QString stampText(const char* text, size_t size, const char* which) {
+    if (text == nullptr && size != 0) {
+        throw render::engine::RenderError(std::string("the stamp's ") + which +
+                                          " text data missing");
+    }
+    if (size > render::engine::kMaxStampBytes) {
+        throw render::engine::RenderError(
+            std::string("the stamp's ") + which + " text is " + std::to_string(size) +
+            " bytes; at most " + std::to_string(render::engine::kMaxStampBytes) + " are accepted");
+    }
+    if (size == 0) {
+        return {};
+    }
+    if (!common::isValidUtf8(std::string_view(text, size))) {
+        throw render::engine::RenderError(std::string("the stamp's ") + which +
+                                          " text is not valid UTF-8");
+    }
+    return QString::fromUtf8(text, static_cast<qsizetype>(size));
+}
+
 void requireLoaded(const orv_document* doc) {
     requireDocument(doc);
     if (!doc->paged) {
@@ -143,6 +170,7 @@ void load(orv_document* doc, std::span<const std::uint8_t> bytes) {
     }
     ensureApplication();
     doc->paged.emplace(render::engine::PagedDocument::load(bytes, doc->images, doc->options));
+    doc->paged->setStamp(doc->stamp);
     doc->images.clear();
 }
 
@@ -329,6 +357,20 @@ int orv_document_set_resolution(orv_document* doc, int dpi) {
                                               std::to_string(render::engine::kMaxDpi));
         }
         doc->dpi = dpi;
+        return 0;
+    });
+}
+
+int orv_document_set_stamp(orv_document* doc, const char* left, size_t left_size, const char* right,
+                           size_t right_size) {
+    return guarded([&] {
+        requireDocument(doc);
+        render::engine::PageStamp stamp{stampText(left, left_size, "left"),
+                                        stampText(right, right_size, "right")};
+        if (doc->paged) {
+            doc->paged->setStamp(stamp);
+        }
+        doc->stamp = std::move(stamp);
         return 0;
     });
 }

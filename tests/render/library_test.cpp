@@ -310,7 +310,106 @@ TEST_F(LibraryTest, NewSettingsAreRefusedAfterLoadingAndBadValuesAlways) {
     EXPECT_NE(std::string(s_library->lastError()).find("before the document is loaded"),
               std::string::npos);
     EXPECT_EQ(s_library->setMonospace(doc, 0), -1);
+    // The stamp changes no layout: it may be set after loading, between pages.
+    const std::string number = "ABC-000001";
+    EXPECT_EQ(s_library->setStamp(doc, nullptr, 0, number.data(), number.size()), 0);
+    EXPECT_EQ(s_library->setStamp(doc, nullptr, 3, number.data(), number.size()), -1);
+    EXPECT_NE(std::string(s_library->lastError()).find("the stamp's left text data missing"),
+              std::string::npos)
+        << s_library->lastError();
+    EXPECT_EQ(s_library->setStamp(doc, nullptr, 0, nullptr, 0), 0);
     s_library->destroy(doc);
+}
+
+// --- the stamp band -----------------------------------------------------------
+
+TEST_F(LibraryTest, AStampAddsABandBelowEveryPageAndChangesBetweenPages) {
+    const std::string body = "Dear reader,\nthis is a message body.\n";
+    const render::Document doc(*s_library, bytesOf(body));
+    const std::string words = doc.Text();
+    const auto save = [&](const std::string& name, int dpi) {
+        render::ImageOptions options;
+        options.Resolution = dpi;
+        const fs::path out = m_dir / name;
+        doc.SaveToImage(0, 1, out.string(), options);
+        return readAll(out);
+    };
+    const auto plain = save("plain.jpg", 96);
+    EXPECT_EQ(jpegSize(plain), std::make_pair(816, 1056));
+
+    doc.SetStamp("CONFIDENTIAL", "ABC-000001");
+    const auto first = save("first.jpg", 96);
+    EXPECT_EQ(jpegSize(first), std::make_pair(816, 1056 + 48));
+    EXPECT_EQ(jpegSize(save("first-300.jpg", 300)), std::make_pair(2550, 3300 + 150));
+    doc.SetStamp("CONFIDENTIAL", "ABC-000002");
+    const auto second = save("second.jpg", 96);
+    EXPECT_EQ(jpegSize(second), std::make_pair(816, 1104));
+    EXPECT_NE(first, second) << "each page has its own number";
+    // Only the right text, or only the left, is a stamp too.
+    doc.SetStamp("", "ABC-000003");
+    EXPECT_EQ(jpegSize(save("number.jpg", 96)), std::make_pair(816, 1104));
+    doc.SetStamp("CONFIDENTIAL", "");
+    EXPECT_EQ(jpegSize(save("legend.jpg", 96)), std::make_pair(816, 1104));
+    // The words and the page count stay; both texts empty: the page as before.
+    EXPECT_EQ(doc.Text(), words);
+    EXPECT_EQ(doc.PageCount(), 1);
+    doc.SetStamp("", "");
+    EXPECT_EQ(save("again.jpg", 96), plain);
+}
+
+TEST_F(LibraryTest, AStampGivenBeforeLoadingAppliesToThePagesOfTheLoadedDocument) {
+    orv_document* doc = s_library->create();
+    ASSERT_NE(doc, nullptr);
+    const std::string number = "ABC-000001";
+    ASSERT_EQ(s_library->setStamp(doc, nullptr, 0, number.data(), number.size()), 0);
+    const std::string text = "words";
+    ASSERT_EQ(s_library->loadMemory(doc, reinterpret_cast<const unsigned char*>(text.data()),
+                                    text.size()),
+              0);
+    const fs::path out = m_dir / "page.jpg";
+    ASSERT_EQ(s_library->saveJpeg(doc, 0, 1, out.string().c_str(), 80), 0);
+    EXPECT_EQ(jpegSize(readAll(out)), std::make_pair(816, 1104));
+    s_library->destroy(doc);
+}
+
+TEST_F(LibraryTest, AStampTooLongOrNotUtf8IsRefusedAndTheStampStaysAsItWas) {
+    const render::Document doc(*s_library, bytesOf("words"));
+    doc.SetStamp("CONFIDENTIAL", std::string(4096, '7'));  // the limit itself is accepted
+    doc.SetStamp("CONFIDENTIAL", "ABC-000001");
+    const auto refusal = [&](const std::string& left, const std::string& right) {
+        try {
+            doc.SetStamp(left, right);
+        } catch (const render::RenderError& e) {
+            return std::string(e.what());
+        }
+        return std::string("accepted");
+    };
+    const std::string tooLong = refusal(std::string(4097, 'x'), "ABC-000002");
+    EXPECT_NE(tooLong.find("left text is 4097 bytes; at most 4096"), std::string::npos) << tooLong;
+    EXPECT_NE(refusal("", std::string(5000, '1')).find("right text is 5000 bytes"),
+              std::string::npos);
+    for (const std::string& bad :
+         {std::string("\xC3\x28"), std::string("\xC0\xAF"), std::string("\xED\xA0\x80"),
+          std::string("ABC-\xFF"), std::string("\xE2\x82")}) {
+        const std::string why = refusal("CONFIDENTIAL", bad);
+        EXPECT_NE(why.find("the stamp's right text is not valid UTF-8"), std::string::npos) << why;
+        EXPECT_NE(refusal(bad, "1").find("left text is not valid UTF-8"), std::string::npos);
+    }
+    EXPECT_EQ(refusal("Vertraulich \xE2\x80\x94 \xE6\xA9\x9F\xE5\xAF\x86", "\xE2\x84\x96 7"),
+              "accepted");
+    const std::string number = "1";
+    EXPECT_EQ(s_library->setStamp(nullptr, nullptr, 0, number.data(), number.size()), -1);
+    EXPECT_EQ(s_library->setStamp(nullptr, nullptr, 0, nullptr, 0), -1);
+    EXPECT_NE(std::string(s_library->lastError()).find("no document"), std::string::npos);
+
+    // After a refusal the stamp is the last one accepted: the page has its band.
+    doc.SetStamp("CONFIDENTIAL", "ABC-000001");
+    const fs::path accepted = m_dir / "accepted.jpg";
+    doc.SaveToImage(0, 1, accepted.string(), render::ImageOptions());
+    EXPECT_NE(refusal("CONFIDENTIAL", "\xFF"), "accepted");
+    const fs::path after = m_dir / "after.jpg";
+    doc.SaveToImage(0, 1, after.string(), render::ImageOptions());
+    EXPECT_EQ(readAll(after), readAll(accepted));
 }
 
 TEST(LibraryLoading, MissingLibraryIsNamedInTheFailure) {

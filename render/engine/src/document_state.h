@@ -18,6 +18,7 @@ struct PagedDocument::State {
     std::optional<std::string> placeholderReason;
     PagedLayout paged;                  // RTF, HTML, text and placeholders
     std::unique_ptr<FixedPages> fixed;  // pictures and PDF files
+    PageStamp stamp;                    // the band below each page; empty: none
 };
 
 }  // namespace render::engine

@@ -30,8 +30,8 @@ void drawCutNote(QPainter& painter, const rtf::PageSetup& g, int laidOutPages, i
                          .arg(pageCount));
 }
 
-QImage blankPage(const rtf::PageSetup& g, int dpi) {
-    const QSize pixels = paperPixels(g, dpi);
+QImage blankPage(const rtf::PageSetup& g, int dpi, int extraRows) {
+    const QSize pixels = paperPixels(g, dpi) + QSize(0, extraRows);
     QImage image(pixels, QImage::Format_RGB32);
     if (image.isNull()) {
         throw RenderError("cannot allocate a page image of " + std::to_string(pixels.width()) +

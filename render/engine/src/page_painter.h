@@ -11,9 +11,10 @@ class QPainter;
 
 namespace render::engine {
 
-// A white 24-bit image of the paper of `g` at `dpi`, its resolution
-// recorded. Throws RenderError when it cannot be allocated.
-QImage blankPage(const rtf::PageSetup& g, int dpi);
+// A white 24-bit image of the paper of `g` at `dpi`, `extraRows` taller
+// below it (a stamp's band), its resolution recorded. Throws RenderError
+// when it cannot be allocated.
+QImage blankPage(const rtf::PageSetup& g, int dpi, int extraRows = 0);
 
 // Sets a painter on a page image of `dpi` up to draw in pixels of 96 dpi,
 // smoothly: the drawing is scaled, so glyphs and pictures are rasterised at

@@ -13,6 +13,7 @@
 #include "header_block.h"
 #include "jpeg_writer.h"
 #include "page_painter.h"
+#include "page_stamp.h"
 #include "page_units.h"
 #include "pagination.h"
 #include "pdf_pages.h"
@@ -212,7 +213,20 @@ rtf::PageSetup PagedDocument::geometry() const {
 }
 
 QSize PagedDocument::pagePixelSize(int dpi) const {
-    return paperPixels(geometry(), dpi);
+    const QSize paper = paperPixels(geometry(), dpi);
+    return m_state->stamp.empty() ? paper : paper + QSize(0, stampBandPixels(dpi));
+}
+
+int PagedDocument::pageHeightTwips() const {
+    return geometry().paperHeight + (m_state->stamp.empty() ? 0 : kStampBandTwips);
+}
+
+void PagedDocument::setStamp(const PageStamp& stamp) {
+    m_state->stamp = {stampLine(stamp.left), stampLine(stamp.right)};
+}
+
+const PageStamp& PagedDocument::stamp() const {
+    return m_state->stamp;
 }
 
 const QTextDocument& PagedDocument::document() const {
@@ -252,26 +266,56 @@ void checkPage(int pageIndex, int pageCount, int dpi) {
     }
 }
 
-}  // namespace
-
-void PagedDocument::paintPage(QPainter& painter, int pageIndex, int dpi) const {
-    checkPage(pageIndex, pageCount(), dpi);
+// The page's own content, without a stamp (of `fixed` pages when there are,
+// else of `paged`), drawn with `painter` whose origin is the paper's top left
+// corner on a device of `dpi`.
+void paintContent(const FixedPages* fixed, const PagedLayout& paged, QPainter& painter,
+                  int pageIndex, int dpi, int pageCount) {
     painter.save();
     beginPage(painter, dpi);
-    if (m_state->fixed) {
-        m_state->fixed->paint(painter, pageIndex, dpi, pageCount());
+    if (fixed != nullptr) {
+        fixed->paint(painter, pageIndex, dpi, pageCount);
     } else {
-        engine::paintPage(painter, m_state->paged, pageIndex, pageCount());
+        engine::paintPage(painter, paged, pageIndex, pageCount);
     }
     painter.restore();
 }
 
+}  // namespace
+
+void PagedDocument::paintPage(QPainter& painter, int pageIndex, int dpi) const {
+    checkPage(pageIndex, pageCount(), dpi);
+    paintContent(m_state->fixed.get(), m_state->paged, painter, pageIndex, dpi, pageCount());
+    if (!m_state->stamp.empty()) {
+        // Where the device's page (pageHeightTwips() high) has the paper's
+        // foot, exactly.
+        const rtf::PageSetup g = geometry();
+        const double perTwip = dpi / static_cast<double>(rtf::kTwipsPerInch);
+        drawStampBand(
+            painter, m_state->stamp,
+            QRectF(0, g.paperHeight * perTwip, g.paperWidth * perTwip, kStampBandTwips * perTwip),
+            dpi);
+    }
+}
+
 QImage PagedDocument::renderPage(int pageIndex, int dpi) const {
     checkPage(pageIndex, pageCount(), dpi);
-    if (m_state->fixed) {
-        return m_state->fixed->paint(pageIndex, dpi, pageCount());
+    if (m_state->stamp.empty()) {
+        if (m_state->fixed) {
+            return m_state->fixed->paint(pageIndex, dpi, pageCount());
+        }
+        return engine::paintPage(m_state->paged, pageIndex, dpi, pageCount());
     }
-    return engine::paintPage(m_state->paged, pageIndex, dpi, pageCount());
+    // The paper's pixels as without the stamp (the same drawing on an image
+    // of the same width), the band in the rows added below them.
+    const QSize paper = paperPixels(geometry(), dpi);
+    const int band = stampBandPixels(dpi);
+    QImage image = blankPage(geometry(), dpi, band);
+    QPainter painter(&image);
+    paintContent(m_state->fixed.get(), m_state->paged, painter, pageIndex, dpi, pageCount());
+    drawStampBand(painter, m_state->stamp, QRectF(0, paper.height(), paper.width(), band), dpi);
+    painter.end();
+    return image;
 }
 
 void PagedDocument::savePageAsJpeg(int pageIndex, const QString& fileName, int quality,

@@ -153,8 +153,9 @@ PdfFile::~PdfFile() {
 void PdfFile::add(const PagedDocument& document, int pageIndex) {
     State& s = *m_state;
     const rtf::PageSetup paper = document.geometry();
+    // The paper, and a stamp's band below it.
     const QPageSize size(
-        QSizeF(paper.paperWidth / kTwipsPerPoint, paper.paperHeight / kTwipsPerPoint),
+        QSizeF(paper.paperWidth / kTwipsPerPoint, document.pageHeightTwips() / kTwipsPerPoint),
         QPageSize::Point, QString(), QPageSize::ExactMatch);
     const QPageLayout layout(size, QPageLayout::Portrait, QMarginsF(0, 0, 0, 0),
                              QPageLayout::Point);

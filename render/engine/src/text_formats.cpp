@@ -137,11 +137,6 @@ namespace {
 
 bool g_noLigatures = false;
 
-// The letter spacing that keeps ligatures away: Qt's shaper turns them off
-// for any spacing but 100%, and this is the least above it that Qt's fixed
-// point holds.
-constexpr double kNoLigatureSpacing = 100.015625;
-
 }  // namespace
 
 NoLigatures::NoLigatures(bool active) : m_previous(g_noLigatures) {

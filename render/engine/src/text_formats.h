@@ -38,6 +38,11 @@ QFont defaultBodyFont();
 // ligatures.
 void prepareFormats(QTextDocument& doc);
 
+// The letter spacing (QFont::PercentageSpacing) that keeps ligatures away:
+// Qt's shaper turns them off for any spacing but 100%, and this is the least
+// above it that Qt's fixed point holds.
+inline constexpr double kNoLigatureSpacing = 100.015625;
+
 // While one lives, the documents laid out have no ligatures: "fi" stays two
 // glyphs, so that a PDF's text gives back every letter (Qt's PDF writer
 // maps each glyph to the characters of the font's character map, where a

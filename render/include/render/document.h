@@ -104,6 +104,7 @@ public:
         bind(setMonospace, "orv_document_set_monospace", path);
         bind(setLigatures, "orv_document_set_ligatures", path);
         bind(setResolution, "orv_document_set_resolution", path);
+        bind(setStamp, "orv_document_set_stamp", path);
         bind(loadFile, "orv_document_load_file", path);
         bind(loadMemory, "orv_document_load_memory", path);
         bind(placeholderReason, "orv_document_placeholder_reason", path);
@@ -160,6 +161,7 @@ public:
     int (*setMonospace)(orv_document*, int) = nullptr;
     int (*setLigatures)(orv_document*, int) = nullptr;
     int (*setResolution)(orv_document*, int) = nullptr;
+    int (*setStamp)(orv_document*, const char*, std::size_t, const char*, std::size_t) = nullptr;
     int (*loadFile)(orv_document*, const char*) = nullptr;
     int (*loadMemory)(orv_document*, const unsigned char*, std::size_t) = nullptr;
     const char* (*placeholderReason)(orv_document*) = nullptr;
@@ -278,6 +280,16 @@ public:
                                options.JpegQuality) != 0) {
             m_library.fail("cannot save page " + std::to_string(pageIndex + 1) + " to \"" +
                            fileName + "\"");
+        }
+    }
+
+    // The stamp band below every page saved or added from now on
+    // (orv_document_set_stamp): `left` (a legend) and `right` (a Bates
+    // number), UTF-8, each at most ORV_STAMP_MAX_BYTES; both empty: none.
+    // Call again before each page that has a number of its own.
+    void SetStamp(const std::string& left, const std::string& right) const {
+        if (m_library.setStamp(m_doc, left.data(), left.size(), right.data(), right.size()) != 0) {
+            m_library.fail("cannot set the stamp");
         }
     }
 

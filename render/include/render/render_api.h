@@ -22,7 +22,8 @@
  * (common::kMaxPages; the last one then says the document was cut); plain
  * text and HTML over 2 million characters are cut with a visible note; a
  * picture frame over 64 megapixels is not decoded (its page says so); a PDF
- * page renders for at most 4 s (docs/formats/rendering.md lists them all). */
+ * page renders for at most 4 s; a stamp's texts are at most
+ * ORV_STAMP_MAX_BYTES each (docs/formats/rendering.md lists them all). */
 
 #include <stddef.h>
 
@@ -30,7 +31,7 @@
 extern "C" {
 #endif
 
-#define ORV_RENDER_ABI_VERSION 4
+#define ORV_RENDER_ABI_VERSION 5 /* 5: orv_document_set_stamp */
 
 /* What a document's bytes are (orv_document_set_format). */
 #define ORV_FORMAT_DETECT 0 /* recognised from the content: RTF, HTML or text */
@@ -122,6 +123,25 @@ ORV_RENDER_EXPORT int orv_document_set_ligatures(orv_document* doc, int ligature
  * 96). The layout does not change with it; text and pictures are drawn at
  * that resolution. Returns 0, or -1 for a value out of range. */
 ORV_RENDER_EXPORT int orv_document_set_resolution(orv_document* doc, int dpi);
+
+/* A stamp band below every page saved or added from now on
+ * (orv_document_save_jpeg, orv_page_file_add), for a legal production: the
+ * page is taller by half an inch (at 300 dpi 150 pixels; in a PDF file 36
+ * points), its own content where it is without the stamp, and in the white
+ * band below it `left` (a confidentiality legend) left-aligned and `right`
+ * (a Bates number) right-aligned, each half an inch in from its edge, one
+ * line, vertically centred, black, Liberation Sans 10 pt. A text too long
+ * for its room is elided; `right` keeps its room first and is elided only
+ * when it alone does not fit. Line breaks and tabs are spaces. A bilevel
+ * TIFF page stays bilevel. Both empty (the default): no band, the pages as
+ * without a stamp. UTF-8 texts of at most ORV_STAMP_MAX_BYTES bytes each;
+ * NULL with size 0: empty. Before or after loading, and again between pages
+ * (each page its own number). Returns 0, or -1 (text data missing, a text
+ * too long or not valid UTF-8), the stamp then as it was. The page count and
+ * the text (orv_document_text) do not change with it. */
+#define ORV_STAMP_MAX_BYTES 4096
+ORV_RENDER_EXPORT int orv_document_set_stamp(orv_document* doc, const char* left, size_t left_size,
+                                             const char* right, size_t right_size);
 
 /* Loads and lays out the document from a file (UTF-8 path) or from memory
  * (the bytes are copied). A document loads once. Returns 0, or -1. */

@@ -2,8 +2,10 @@
 // Files that hold pages of one or more documents, one after another: a PDF
 // file (text as text in its embedded fonts, pictures as images, each page
 // the size of its paper) and a TIFF file (bilevel pages in CCITT Group 4,
-// pages with colour in JPEG, the resolution recorded). Either is written
-// beside its name and renamed over it by finish(): whole or absent.
+// pages with colour in JPEG, the resolution recorded). A page of a document
+// with a stamp (PagedDocument::setStamp) has the stamp's band below its
+// paper, as the document's stamp is when the page is added. Either is
+// written beside its name and renamed over it by finish(): whole or absent.
 
 #include "engine/paged_document.h"
 

@@ -76,6 +76,22 @@ inline constexpr int kDefaultDpi = 96;
 inline constexpr int kMinDpi = 72;
 inline constexpr int kMaxDpi = 600;
 
+// The band a stamp adds below every page, in twips: half an inch (150
+// pixels at 300 dpi, 36 points in a PDF file).
+inline constexpr int kStampBandTwips = 720;
+
+// A stamp (orv_document_set_stamp): a band added below the paper of every
+// page, white, with `left` (a legend) drawn left-aligned and `right` (a Bates
+// number) right-aligned, each half an inch in from its edge of the paper, on
+// one line, vertically centred, black, in Liberation Sans at 10 pt. A text
+// too long for its room is elided; `right` keeps its room first and is
+// elided only when it alone does not fit. Both empty: no band.
+struct PageStamp {
+    QString left;
+    QString right;
+    bool empty() const { return left.isEmpty() && right.isEmpty(); }
+};
+
 class PagedDocument {
 public:
     // Loads and lays out a document. Throws RenderError for input over
@@ -103,11 +119,14 @@ public:
     // One page as a white 24-bit image of the paper's size at `dpi` dots per
     // inch (kMinDpi..kMaxDpi): the layout is the same at every resolution,
     // and text and pictures are drawn at the resolution asked, not scaled
-    // up from 96 dpi. Throws RenderError for an index outside
-    // [0, pageCount()) or a resolution out of range.
+    // up from 96 dpi. With a stamp, the image is taller by the stamp's band
+    // below the paper, the paper's pixels the same as without it. Throws
+    // RenderError for an index outside [0, pageCount()) or a resolution out
+    // of range.
     QImage renderPage(int pageIndex, int dpi = kDefaultDpi) const;
     // The same page drawn with `painter` on a device of `dpi` dots per inch
-    // whose origin is the paper's top left corner (a page of a PDF file).
+    // whose origin is the paper's top left corner (a page of a PDF file,
+    // pageHeightTwips() high: the stamp's band is drawn below the paper).
     // Throws as renderPage() does.
     void paintPage(QPainter& painter, int pageIndex, int dpi) const;
     // renderPage() written as JPEG of the given quality (0..100). The file is
@@ -128,8 +147,19 @@ public:
     // Paper and margins in twips, as laid out (the document's own, within
     // the engine's limits).
     rtf::PageSetup geometry() const;
-    // The page in pixels at `dpi`.
+    // The page in pixels at `dpi`, as renderPage() makes it: the paper, and
+    // the stamp's band below it when there is a stamp.
     QSize pagePixelSize(int dpi = kDefaultDpi) const;
+    // The page's height in twips as drawn: the paper's, plus kStampBandTwips
+    // when there is a stamp.
+    int pageHeightTwips() const;
+
+    // The stamp of the pages rendered, painted or saved from now on (its
+    // texts made one line: line breaks, tabs and other control characters
+    // become spaces); an empty one, the default, adds no band. Neither the
+    // layout, the page count nor text() changes with it.
+    void setStamp(const PageStamp& stamp);
+    const PageStamp& stamp() const;
     // The laid-out document, for inspection; one page of it is
     // layoutPageHeight() tall in layout units. For pictures and PDF files,
     // the caption and header block drawn above the first page's content.

@@ -61,6 +61,11 @@ inline constexpr double kMaxPictureDpi = 4800;
 // this many bytes in all; the others are decoded again when drawn.
 inline constexpr long long kMaxKeptPictureBytes = 64LL * 1024 * 1024;
 
+// A stamp's texts (orv_document_set_stamp): each at most this many bytes of
+// UTF-8; a longer one is refused. A band is one line (across Letter paper,
+// about a hundred characters); what does not fit is elided.
+inline constexpr std::size_t kMaxStampBytes = 4096;
+
 // PDF files (ORV_FORMAT_PDF): one page is rendered for at most this long;
 // Poppler stops then, and the page shows what was drawn and says it was cut.
 inline constexpr int kMaxPdfPageMilliseconds = 4000;
