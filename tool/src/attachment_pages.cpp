@@ -104,7 +104,9 @@ AttachmentRecord AttachmentPages::fileRecord(const std::string& number, const st
 AttachmentDocument AttachmentPages::placeholder(AttachmentRecord record,
                                                 const std::string& description,
                                                 const std::string& reason) const {
-    std::string rows = shownName(record);
+    // A production's slip sheet says first what it stands for.
+    std::string rows = m_options.production ? std::string(kSlipSheetText) + "\n" : std::string();
+    rows += shownName(record);
     rows += "\nType:\t" + description + " (" + record.type + ")";
     rows += "\nSize:\t" + envelope::sizeText(record.size) + " (" + groupedDigits(record.size) +
             " bytes)";
@@ -221,6 +223,9 @@ AttachmentDocument AttachmentPages::document(const AttachmentSource& source) con
                 : "it cannot be read as the " + type.description + " it claims to be");
     }
     if (const auto reason = shown.document->PlaceholderReason()) {
+        if (m_options.production) {
+            return placeholder(std::move(record), type.description, *reason);
+        }
         record.shown = "placeholder";
         record.reason = *reason;
     } else {

@@ -15,6 +15,7 @@
 
 #include <common/file_bytes.h>
 #include <common/page_files.h>
+#include <digest/digest.h>
 #include <mime/mime.h>
 
 #include <algorithm>
@@ -137,6 +138,9 @@ struct Piece {
     std::optional<AttachmentRecord> contentRecord;
     const Attachment* contentCarrier = nullptr;
     const mime::Message* content = nullptr;
+    // An attached message's own bytes (the attachment that held it), for a
+    // production's document record; none for a message embedded as such.
+    std::shared_ptr<const std::vector<std::uint8_t>> native;
 };
 
 // What the plan holds besides pointers into the message: message files and
@@ -188,8 +192,8 @@ bool isMessageFile(std::span<const std::uint8_t> bytes, std::string_view name,
 
 class Planner {
 public:
-    Planner(const AttachmentPages& attachments, Plan& plan)
-        : m_attachments(attachments), m_plan(plan) {}
+    Planner(const AttachmentPages& attachments, Plan& plan, bool production)
+        : m_attachments(attachments), m_plan(plan), m_production(production) {}
 
     void message(const Message& message, const std::string& number,
                  std::optional<AttachmentRecord> record, int depth);
@@ -197,6 +201,18 @@ public:
               std::optional<AttachmentRecord> record, int depth);
 
 private:
+    // A production records an attached message's own bytes with its body.
+    void keepNative(const std::string& place, std::span<const std::uint8_t> bytes) {
+        if (!m_production) {
+            return;
+        }
+        for (Piece& piece : m_plan.pieces) {
+            if (piece.number == place && piece.attachment == nullptr && piece.part == nullptr) {
+                piece.native =
+                    std::make_shared<const std::vector<std::uint8_t>>(bytes.begin(), bytes.end());
+            }
+        }
+    }
     // Each attachment of Internet mail, numbered under `number`.
     void mailAttachments(const mime::Message& mail, const std::string& number, int depth);
     // Opens an attachment's bytes as what they hold, when that is a message
@@ -210,6 +226,7 @@ private:
 
     const AttachmentPages& m_attachments;
     Plan& m_plan;
+    bool m_production;
 };
 
 const mime::Message* Planner::signedContent(const Message& message, std::size_t& slot) {
@@ -252,6 +269,7 @@ bool Planner::openedAsMessage(std::span<const std::uint8_t> bytes, const std::st
                 m_attachments.fileRecord(place, name, "application/vnd.ms-outlook", bytes);
             m_plan.files.push_back(std::move(file));
             message(*m_plan.files.back(), place, std::move(record), depth + 1);
+            keepNative(place, bytes);
             return true;
         } catch (const std::exception&) {
             return false;  // shown as the file it is, with the reason
@@ -264,6 +282,7 @@ bool Planner::openedAsMessage(std::span<const std::uint8_t> bytes, const std::st
                 m_attachments.fileRecord(place, name, "message/rfc822", bytes);
             m_plan.mails.push_back(std::move(read));
             mail(*m_plan.mails.back(), place, std::move(record), depth + 1);
+            keepNative(place, bytes);
             return true;
         } catch (const std::exception&) {
             return false;
@@ -381,6 +400,7 @@ void Planner::mailAttachments(const mime::Message& mail, const std::string& numb
                 *attachment.message, place,
                 m_attachments.fileRecord(place, name, "message/rfc822", attachment.part.bytes),
                 depth + 1);
+            keepNative(place, attachment.part.bytes);
             continue;
         }
         if (attachment.message == nullptr &&
@@ -407,7 +427,8 @@ Plan planPieces(const Message& message, const ConvertOptions& options,
                 const AttachmentPages& attachments) {
     Plan plan;
     if (options.attachments) {
-        Planner(attachments, plan).message(message, {}, std::nullopt, 0);
+        Planner(attachments, plan, options.production.has_value())
+            .message(message, {}, std::nullopt, 0);
         return plan;
     }
     const std::vector<const Message*> messages = pageMessages(message, options);
@@ -424,13 +445,16 @@ Plan planPieces(const Message& message, const ConvertOptions& options,
 // Draws the plan's pieces.
 class Drawer {
 public:
+    // `source`: the message's own bytes.
     Drawer(const render::Library& library, const ConvertOptions& options,
-           const AttachmentPages& attachments, PageOutput& writer, ConvertResult& result)
+           const AttachmentPages& attachments, PageOutput& writer, ConvertResult& result,
+           std::span<const std::uint8_t> source)
         : m_library(library),
           m_options(options),
           m_attachments(attachments),
           m_writer(writer),
-          m_result(result) {}
+          m_result(result),
+          m_source(source) {}
 
     void attachment(const Piece& piece) {
         detail::AttachmentDocument shown =
@@ -447,6 +471,23 @@ public:
                                         "\" is not shown: " + shown.record.reason);
         }
         shown.record.pages = m_writer.write(*shown.document, piece.about);
+        if (m_options.production) {
+            DocumentRecord doc;
+            doc.number = piece.number;
+            doc.slipSheet = shown.record.shown != "pages";
+            doc.fileName = shown.record.name;
+            doc.type = shown.record.type;
+            doc.size = shown.record.size;
+            doc.sha256 = shown.record.sha256;
+            std::optional<std::vector<std::uint8_t>> read;
+            std::span<const std::uint8_t> bytes;
+            if (piece.part != nullptr) {
+                bytes = piece.part->bytes;
+            } else if (!doc.sha256.empty() && (read = dataOf(*piece.attachment))) {
+                bytes = *read;
+            }
+            addDocument(*shown.document, shown.record.pages, std::move(doc), bytes);
+        }
         m_result.attachments.push_back(std::move(shown.record));
     }
 
@@ -460,9 +501,9 @@ public:
         render::LoadOptions load = documentOptions(m_options);
         load.codePage = piece.body.codePage;
         load.format = formatOf(piece.body.kind);
-        if (m_options.header) {
+        envelope::Header header;
+        if (m_options.header || m_options.production) {
             envelope::Options options = headerOptions();
-            envelope::Header header;
             if (piece.mail != nullptr) {
                 header = envelope::describe(*piece.mail, options);
             } else {
@@ -476,16 +517,24 @@ public:
             if (piece.security) {
                 header.rows.push_back(*piece.security);
             }
-            for (std::string& text : header.warnings) {
-                m_result.warnings.push_back(piece.about + text);
+            if (m_options.header) {
+                for (std::string& text : header.warnings) {
+                    m_result.warnings.push_back(piece.about + text);
+                }
+                load.header = envelope::toText(header);
             }
-            load.header = envelope::toText(header);
         }
         if (piece.record) {
             load.caption = AttachmentPages::caption(*piece.record, piece.captionKind);
         }
         const render::Document document(m_library, piece.body.bytes, piece.body.images, load);
         const std::vector<int> numbers = m_writer.write(document, piece.about);
+        if (m_options.production) {
+            addDocument(document, numbers, mailRecord(piece, header),
+                        piece.record ? (piece.native ? std::span<const std::uint8_t>(*piece.native)
+                                                     : std::span<const std::uint8_t>())
+                                     : m_source);
+        }
         if (piece.record) {
             AttachmentRecord record = *piece.record;
             record.shown = "pages";
@@ -500,6 +549,75 @@ public:
     }
 
 private:
+    // A message's document record: what its header says, and for an
+    // attached message its attachment's name and bytes.
+    DocumentRecord mailRecord(const Piece& piece, const envelope::Header& header) const {
+        DocumentRecord doc;
+        doc.number = piece.number;
+        doc.mail = true;
+        const auto row = [&](std::initializer_list<std::string_view> labels) {
+            for (const envelope::Row& r : header.rows) {
+                if (std::find(labels.begin(), labels.end(), r.label) != labels.end()) {
+                    return r.value;
+                }
+            }
+            return std::string();
+        };
+        doc.from = row({"From:", "Organizer:"});
+        doc.to = row({"To:", "Required Attendees:"});
+        doc.cc = row({"Cc:", "Optional Attendees:"});
+        doc.bcc = row({"Bcc:"});
+        doc.subject = row({"Subject:"});
+        if (piece.mail != nullptr) {
+            doc.messageId = piece.mail->messageId.empty() ? "" : "<" + piece.mail->messageId + ">";
+        } else {
+            doc.messageId = piece.message->GetMapiPropertyString("1035").value_or("");
+            // Stored with the white space or NUL its writer left after it.
+            while (!doc.messageId.empty() &&
+                   static_cast<unsigned char>(doc.messageId.back()) <= ' ') {
+                doc.messageId.pop_back();
+            }
+        }
+        if (header.sentSeconds) {
+            const envelope::SentFields sent =
+                envelope::sentFields(*header.sentSeconds, m_options.timeZone);
+            doc.sentDate = sent.date;
+            doc.sentTime = sent.time;
+            doc.timeZone = sent.zone;
+        }
+        if (piece.record) {
+            doc.fileName = piece.record->name;
+            doc.type = piece.record->type;
+            doc.size = piece.record->size;
+            doc.sha256 = piece.record->sha256;
+        } else {
+            doc.size = m_source.size();
+            doc.sha256 = digest::sha256Hex(asText(m_source));
+        }
+        return doc;
+    }
+
+    // Records a production's document drawn on `numbers` (none: left out
+    // at the page cap) and writes its files.
+    void addDocument(const render::Document& document, const std::vector<int>& numbers,
+                     DocumentRecord doc, std::span<const std::uint8_t> bytes) {
+        if (numbers.empty()) {
+            return;
+        }
+        doc.firstPage = numbers.front();
+        doc.pages = static_cast<int>(numbers.size());
+        if (!doc.sha256.empty() && !bytes.empty()) {
+            doc.md5 = digest::hexOf(digest::Algorithm::Md5, asText(bytes));
+        }
+        m_writer.writeDocumentFiles(
+            document, doc.sha256.empty() ? std::span<const std::uint8_t>() : bytes, doc);
+        m_result.documents.push_back(std::move(doc));
+    }
+
+    static std::string_view asText(std::span<const std::uint8_t> bytes) {
+        return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+    }
+
     envelope::Options headerOptions() const {
         envelope::Options header;
         header.timeZone = m_options.timeZone;
@@ -511,6 +629,7 @@ private:
     const AttachmentPages& m_attachments;
     PageOutput& m_writer;
     ConvertResult& m_result;
+    std::span<const std::uint8_t> m_source;
 };
 
 }  // namespace
@@ -567,7 +686,7 @@ Plan planMail(const mime::Message& mail, const ConvertOptions& options,
               const AttachmentPages& attachments) {
     Plan plan;
     if (options.attachments) {
-        Planner(attachments, plan).mail(mail, {}, std::nullopt, 0);
+        Planner(attachments, plan, options.production.has_value()).mail(mail, {}, std::nullopt, 0);
         return plan;
     }
     // As for a message file: the body, and with the header option each
@@ -622,7 +741,7 @@ ConvertResult convertMessage(const render::Library& library, const Source& sourc
                             ? envelope::describe(*first.mail, header)
                             : envelope::describe(*first.message, attachments.decode(), header));
     }
-    Drawer drawer(library, options, attachments, writer, result);
+    Drawer drawer(library, options, attachments, writer, result, *bytes);
     for (std::size_t i = 0; i < pieces.size(); ++i) {
         if (writer.full()) {
             result.warnings.push_back(std::to_string(pieces.size() - i) +

@@ -51,7 +51,7 @@ void PageOutput::describe(const envelope::Header& header) {
 }
 
 std::string PageOutput::pageName(int pageNumber, int documentPages) const {
-    if (!m_numbered && documentPages == 1) {
+    if (!m_numbered && !m_options.production && documentPages == 1) {
         return m_outputPath;
     }
     return common::pageFileName(
@@ -69,6 +69,14 @@ std::vector<int> PageOutput::write(const render::Document& document, const std::
         m_result.warnings.push_back(about + std::to_string(pages - room) +
                                     " pages are left out: the message makes more than " +
                                     std::to_string(common::kMaxPages) + " pages");
+    }
+    const auto& production = m_options.production;
+    if (production && production->countOnly) {
+        std::vector<int> numbers;
+        for (int i = 0; i < std::min(pages, room); ++i) {
+            numbers.push_back(++m_result.pages);
+        }
+        return numbers;
     }
     const bool oneFile = m_options.format == Format::Pdf ||
                          (m_options.format == Format::Tiff && m_options.tiffMulti);
@@ -90,6 +98,11 @@ std::vector<int> PageOutput::write(const render::Document& document, const std::
     image.JpegQuality = m_options.quality;
     image.Resolution = m_options.dpi;
     for (int i = 0; i < std::min(pages, room); ++i) {
+        if (production) {
+            document.SetStamp(production->legend,
+                              production->bates.number(production->first +
+                                                       static_cast<std::uint64_t>(written())));
+        }
         if (oneFile) {
             m_file->Add(document, i);
         } else {
@@ -109,7 +122,7 @@ std::vector<int> PageOutput::write(const render::Document& document, const std::
         ++m_result.pages;
         numbers.push_back(written());
     }
-    if (m_options.text && std::min(pages, room) > 0) {
+    if (m_options.text && !production && std::min(pages, room) > 0) {
         if (!m_text.empty()) {
             m_text += '\n';
         }
@@ -118,12 +131,33 @@ std::vector<int> PageOutput::write(const render::Document& document, const std::
     return numbers;
 }
 
+void PageOutput::writeDocumentFiles(const render::Document& document,
+                                    std::span<const std::uint8_t> native, DocumentRecord& record) {
+    if (m_options.production->countOnly) {
+        return;
+    }
+    const std::string stem(common::withoutExtension(m_outputPath, m_options.format == Format::Tiff
+                                                                      ? common::kTiffExtension
+                                                                      : common::kImageExtension));
+    const std::string name = stem + "_document" + std::to_string(m_result.documents.size() + 1);
+    record.textFile = name + std::string(common::kTextExtension);
+    refuseToOverwrite(m_msgPath, record.textFile);
+    common::writeWholeFile(record.textFile, document.Text());
+    if (m_options.production->natives && !record.sha256.empty()) {
+        record.nativeFile = name + ".native";
+        refuseToOverwrite(m_msgPath, record.nativeFile);
+        common::writeWholeFile(
+            record.nativeFile,
+            std::string_view(reinterpret_cast<const char*>(native.data()), native.size()));
+    }
+}
+
 void PageOutput::finish() {
     if (m_file) {
         m_file->Finish();
         m_result.images.push_back(m_outputPath);
     }
-    if (m_options.text) {
+    if (m_options.text && !m_options.production) {
         const std::string path = common::textFileName(m_outputPath);
         refuseToOverwrite(m_msgPath, path);
         common::writeWholeFile(path, m_text);

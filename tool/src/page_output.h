@@ -7,6 +7,7 @@
 #include "tool/converter.h"
 
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,12 @@ public:
     // The document's pages, as many as the cap leaves room for; returns
     // their page numbers (from 1).
     std::vector<int> write(const render::Document& document, const std::string& about);
+
+    // A production's document files, after its pages: its words, and with
+    // natives its own bytes (`native`, when it has bytes of its own); their
+    // names go to `record`. Nothing when pages are only counted.
+    void writeDocumentFiles(const render::Document& document, std::span<const std::uint8_t> native,
+                            DocumentRecord& record);
 
     // Puts a PDF or multi-page TIFF in place and writes the text file.
     void finish();

@@ -91,4 +91,30 @@ std::optional<std::string> formatTime(std::int64_t fileTime, const std::string& 
     return std::string(text);
 }
 
+SentFields sentFields(std::int64_t unixSeconds, const std::string& timeZone) {
+    SentFields fields;
+    if (unixSeconds < -11'644'473'600 || unixSeconds >= kNoDateFrom) {
+        return fields;
+    }
+    const auto when = static_cast<std::time_t>(unixSeconds);
+    std::tm local{};
+    {
+        const ScopedZone zone(timeZone);
+        if (localtime_r(&when, &local) == nullptr) {
+            return fields;
+        }
+    }
+    char date[48];
+    char time[48];
+    std::snprintf(date, sizeof date, "%02d/%02d/%04d", local.tm_mon + 1, local.tm_mday,
+                  local.tm_year + 1900);
+    std::snprintf(time, sizeof time, "%02d:%02d:%02d", local.tm_hour, local.tm_min, local.tm_sec);
+    fields.date = date;
+    fields.time = time;
+    fields.zone = !timeZone.empty()                            ? timeZone
+                  : local.tm_zone != nullptr && *local.tm_zone ? std::string(local.tm_zone)
+                                                               : std::string("UTC");
+    return fields;
+}
+
 }  // namespace envelope

@@ -15,6 +15,7 @@
 #include "envelope/envelope.h"
 #include "render/document.h"
 
+#include <common/bates.h>
 #include <common/page_files.h>
 
 #include <cstdint>
@@ -76,6 +77,22 @@ struct ConvertOptions {
     // The words of the pages beside them (common::textFileName), UTF-8: the
     // header and body of each document as laid out, one after another.
     bool text = false;
+    // A production (the batch converter's --bates): the message and each of
+    // its attachments are documents of their own (ConvertResult::documents),
+    // each page carries its Bates number in a band added below it, with the
+    // legend; the words of each document go to a file of its own, and what
+    // cannot be shown is a slip sheet "Produced in native format".
+    struct Production {
+        common::Bates bates;
+        std::string legend;
+        // The number of the message's first page.
+        std::uint64_t first = 1;
+        // Pages are laid out and counted only: nothing is painted or written.
+        bool countOnly = false;
+        // Each document's own bytes are written beside its pages.
+        bool natives = false;
+    };
+    std::optional<Production> production;
 };
 
 // TIFF pages are made at the resolution productions ask for.
@@ -159,6 +176,26 @@ struct AttachmentRecord {
     std::vector<int> pages;  // its page numbers among the message's images, from 1
 };
 
+// One document of a production: the message, or one attachment (an attached
+// message among them), with what a load file says of it.
+struct DocumentRecord {
+    std::string number;  // "" for the message itself, else its attachment's place ("2.1")
+    int firstPage = 1;   // among the message's pages, from 1
+    int pages = 0;
+    bool slipSheet = false;  // not shown: its page says "Produced in native format"
+    std::string fileName;    // the attachment's name ("" for the message itself)
+    std::string type;        // its MIME type, from its bytes where they tell
+    std::uint64_t size = 0;
+    std::string md5, sha256;  // of its own bytes; "" when it has none (an embedded message)
+    bool mail = false;        // a message: the fields below are its header's
+    std::string from, to, cc, bcc, subject, messageId;
+    std::string sentDate, sentTime, timeZone;  // "12/31/2026", "23:59:00", "UTC"
+    std::string textFile;                      // its words, written beside the pages
+    std::string nativeFile;                    // its bytes (with natives), "" without
+};
+
+inline constexpr const char* kSlipSheetText = "Produced in native format";
+
 // What converting one message made.
 struct ConvertResult {
     // The page files written, in page order (one for a PDF or multi-page
@@ -168,6 +205,8 @@ struct ConvertResult {
     std::string textFile;               // written with the text option
     std::vector<std::string> warnings;  // what was recovered from, one text each
     std::vector<AttachmentRecord> attachments;
+    // With a production: its documents in page order.
+    std::vector<DocumentRecord> documents;
 };
 
 // What a message is read from: a whole file (a message file, Internet mail,

@@ -105,6 +105,15 @@ constexpr std::int64_t fileTimeToUnixSeconds(std::int64_t fileTime) {
     return fileTime / 10'000'000 - 11'644'473'600;
 }
 
+// An instant (seconds since 1970 UTC) as load files give it, in the zone
+// (empty: the machine's own): "12/31/2026", "23:59:05" and the zone's name
+// (the one given, else the machine's abbreviation, "CET"); all empty for a
+// time out of range.
+struct SentFields {
+    std::string date, time, zone;
+};
+SentFields sentFields(std::int64_t unixSeconds, const std::string& timeZone);
+
 // A FILETIME (100 ns since 1601 UTC) in the zone (empty: the machine's
 // own), as "Tuesday, 8 December 2026 01:27", or without the time of day. Nothing
 // for a time before 1601 or after 4500 (the "no date" mark of mail programs).
