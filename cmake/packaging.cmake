@@ -101,7 +101,7 @@ add_custom_command(
     DEPENDS ${packaging_dir}/changelog
     VERBATIM)
 add_custom_target(package_changelog ALL DEPENDS ${changelog_gz})
-install(FILES ${packaging_dir}/copyright ${changelog_gz}
+install(FILES ${packaging_dir}/copyright ${changelog_gz} ${PROJECT_SOURCE_DIR}/docs/production.md
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/orvaline)
 
 # The fonts the renderer's own font configuration reads

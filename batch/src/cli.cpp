@@ -4,8 +4,10 @@
 #include "batch/report.h"
 #include "batch/run.h"
 #include "batch/worker.h"
+#include "production.h"
 
 #include <common/command_line.h>
+#include <common/text.h>
 #include <tool/converter.h>
 
 #include <sched.h>
@@ -135,6 +137,22 @@ std::string helpText(unsigned processors) {
         "  --no-attachments  leave out the attachments' pages (here they are on by default)\n";
     text += tool::kOptionsHelp;
     text +=
+        "Production (docs/production.md):\n"
+        "  --bates PREFIX    number every page PREFIX00000001, ... in input order, each message\n"
+        "                    then its attachments; the number is stamped in a band added below\n"
+        "                    the page; pages go to DIR/IMAGES/0001/PREFIX00000001.jpg (.tif),\n"
+        "                    1000 to a folder; each document's words to DIR/TEXT/; the load\n"
+        "                    files DIR/DATA/<DIR's name>.opt (Opticon) and .dat (Concordance)\n"
+        "  --bates-start N   the first number (default 1)\n"
+        "  --bates-digits D  digits of the number, zero-padded (default 8)\n"
+        "  --legend TEXT     stamped at the bottom left of every page (CONFIDENTIAL, ...)\n"
+        "  --custodian NAME  the .dat file's CUSTODIAN field\n"
+        "  --natives         also each document's own file in DIR/NATIVES/\n"
+        "  --dat-encoding E  utf-8 (default, with a byte-order mark) or cp1252; also with\n"
+        "                    --merge-reports\n"
+        "  --count-pages     with --shard: only count this shard's pages (the first step;\n"
+        "                    every shard must have counted before any draws)\n";
+    text +=
         "Running:\n"
         "  -j, --jobs N      worker processes (default: the processors, here " +
         std::to_string(processors) +
@@ -163,6 +181,15 @@ namespace {
 // What the command line asks for, before anything is read or written.
 struct CommandLine {
     RunOptions run;
+    // A production's options, checked once the line is read.
+    std::optional<std::string> bates;
+    std::optional<std::string> batesStart;
+    std::optional<std::string> batesDigits;
+    std::optional<std::string> legend;
+    std::optional<std::string> custodian;
+    std::optional<std::string> datEncoding;
+    bool natives = false;
+    bool countPages = false;
     PlanOptions plan;
     std::vector<std::string> inputPaths;
     std::optional<std::string> outDir;
@@ -189,6 +216,18 @@ void applyValue(const std::string& name, const std::string& value, CommandLine& 
                                      "\"");
         }
         line.run.jobs = *jobs;
+    } else if (name == "--bates") {
+        line.bates = value;
+    } else if (name == "--bates-start") {
+        line.batesStart = value;
+    } else if (name == "--bates-digits") {
+        line.batesDigits = value;
+    } else if (name == "--legend") {
+        line.legend = value;
+    } else if (name == "--custodian") {
+        line.custodian = value;
+    } else if (name == "--dat-encoding") {
+        line.datEncoding = value;
     } else if (name == "--timeout") {
         const auto seconds = wholeNumber(value, 1, 86400);
         if (!seconds) {
@@ -207,11 +246,101 @@ void applyValue(const std::string& name, const std::string& value, CommandLine& 
 
 bool takesValue(const std::string& name) {
     static const char* const kNames[] = {
-        "-o",          "--output",   "--report",         "--merge-reports", "-j",
-        "--jobs",      "--timeout",  "--shard",          "--dpi",           "--paper",
-        "--quality",   "--timezone", "--office-timeout", "--format",        "--colour",
-        "--tiff-pages"};
+        "-o",           "--output",      "--report",         "--merge-reports", "-j",
+        "--jobs",       "--timeout",     "--shard",          "--dpi",           "--paper",
+        "--quality",    "--timezone",    "--office-timeout", "--format",        "--colour",
+        "--tiff-pages", "--bates",       "--bates-start",    "--bates-digits",  "--legend",
+        "--custodian",  "--dat-encoding"};
     return std::find(std::begin(kNames), std::end(kNames), name) != std::end(kNames);
+}
+
+// Text a production stamps or records: UTF-8 of one line, not too long.
+std::string checkedText(const char* option, const std::string& value, std::size_t longest) {
+    if (value.size() > longest) {
+        throw common::UsageError(std::string(option) + " takes at most " + std::to_string(longest) +
+                                 " bytes");
+    }
+    if (!common::isValidUtf8(value) || std::any_of(value.begin(), value.end(), [](char c) {
+            return static_cast<unsigned char>(c) < 0x20;
+        })) {
+        throw common::UsageError(std::string(option) +
+                                 " takes one line of UTF-8 text without control characters");
+    }
+    return value;
+}
+
+// The production's options into RunOptions; throws common::UsageError.
+void applyProduction(CommandLine& line) {
+    const bool any = line.batesStart || line.batesDigits || line.legend || line.custodian ||
+                     line.natives || line.countPages || (line.datEncoding && !line.merge);
+    if (!line.bates) {
+        if (any) {
+            throw common::UsageError(
+                "--bates-start, --bates-digits, --legend, --custodian, --natives, "
+                "--dat-encoding and --count-pages make a production: add --bates PREFIX");
+        }
+        return;
+    }
+    const std::string& prefix = *line.bates;
+    if (prefix.size() > 40 ||
+        prefix.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                 "0123456789-_.") != std::string::npos ||
+        prefix.front() == '.') {
+        throw common::UsageError(
+            "--bates takes a prefix of at most 40 letters, digits, \"-\", "
+            "\"_\" and \".\" (not first), not \"" +
+            prefix + "\"");
+    }
+    if (line.run.format.oneFile || line.run.format.extension == common::kPdfExtension) {
+        throw common::UsageError(
+            "--bates names and stamps each page image: use --format jpeg or tiff with single "
+            "pages (not pdf, not --tiff-pages multi)");
+    }
+    Production production;
+    production.bates.prefix = prefix;
+    if (line.batesDigits) {
+        const auto digits = wholeNumber(*line.batesDigits, 1, common::kMaxBatesDigits);
+        if (!digits) {
+            throw common::UsageError("--bates-digits takes a whole number from 1 to " +
+                                     std::to_string(common::kMaxBatesDigits) + ", not \"" +
+                                     *line.batesDigits + "\"");
+        }
+        production.bates.digits = static_cast<int>(*digits);
+    }
+    if (line.batesStart) {
+        const std::string& start = *line.batesStart;
+        if (start.empty() || start.size() > static_cast<std::size_t>(production.bates.digits) ||
+            start.find_first_not_of("0123456789") != std::string::npos) {
+            throw common::UsageError("--bates-start takes a whole number of at most " +
+                                     std::to_string(production.bates.digits) +
+                                     " digits (--bates-digits), not \"" + start + "\"");
+        }
+        production.bates.start = std::stoull(start);
+    }
+    if (line.legend) {
+        production.legend = checkedText("--legend", *line.legend, 200);
+    }
+    if (line.custodian) {
+        production.custodian = checkedText("--custodian", *line.custodian, 1000);
+    }
+    if (line.datEncoding) {
+        if (*line.datEncoding != "utf-8" && *line.datEncoding != "cp1252") {
+            throw common::UsageError("--dat-encoding takes utf-8 or cp1252, not \"" +
+                                     *line.datEncoding + "\"");
+        }
+        production.cp1252 = *line.datEncoding == "cp1252";
+    }
+    production.natives = line.natives;
+    production.countOnly = line.countPages;
+    line.plan.productionMark = productionMark(production);
+    std::vector<std::string>& words = line.run.pageWords;
+    words.insert(words.end(),
+                 {kWorkerBates, production.bates.prefix, kWorkerBatesDigits,
+                  std::to_string(production.bates.digits), kWorkerLegend, production.legend});
+    if (production.natives) {
+        words.emplace_back(kWorkerNatives);
+    }
+    line.run.production = std::move(production);
 }
 
 // Reads the words after the program's name; throws common::UsageError.
@@ -274,6 +403,10 @@ void parseCommandLine(const std::vector<std::string>& args, CommandLine& line) {
             line.plan.mirror = true;
         } else if (name == "--mbox") {
             line.plan.mailboxes = true;
+        } else if (name == "--natives") {
+            line.natives = true;
+        } else if (name == "--count-pages") {
+            line.countPages = true;
         } else if (name == "--resume") {
             line.run.resume = true;
         } else if (name == "-q" || name == "--quiet") {
@@ -295,6 +428,7 @@ void parseCommandLine(const std::vector<std::string>& args, CommandLine& line) {
     const OutputFormat format = outputFormatOf(tool::parseOptions(words));
     line.plan.format = format;
     line.run.format = format;
+    applyProduction(line);
 }
 
 // The inputs named on the command line and, for "-", on standard input;
@@ -345,10 +479,28 @@ int runProgram(int argc, const char* const* argv, int standardInput, std::ostrea
             return common::kExitSuccess;
         }
         if (line.merge) {
-            if (!line.inputPaths.empty() || line.outDir) {
-                throw common::UsageError("--merge-reports takes only the output folder");
+            if (!line.inputPaths.empty() || line.outDir || line.bates) {
+                throw common::UsageError(
+                    "--merge-reports takes only the output folder (and --dat-encoding)");
             }
-            return mergeReports(*line.merge, out, err);
+            if (line.datEncoding && *line.datEncoding != "utf-8" && *line.datEncoding != "cp1252") {
+                throw common::UsageError("--dat-encoding takes utf-8 or cp1252, not \"" +
+                                         *line.datEncoding + "\"");
+            }
+            const bool cp1252 = line.datEncoding == "cp1252";
+            const std::string outDir = *line.merge;
+            return mergeReports(outDir, out, err, [&](const std::string& merged) {
+                try {
+                    if (writeLoadFiles(outDir, merged, cp1252)) {
+                        out << "wrote the load files of the production into " << outDir
+                            << "/DATA\n";
+                    }
+                    return common::kExitSuccess;
+                } catch (const std::exception& e) {
+                    err << kProgram << ": " << e.what() << "\n";
+                    return common::kExitFailure;
+                }
+            });
         }
         if (!line.outDir) {
             throw common::UsageError("no output folder: add -o OUTDIR");

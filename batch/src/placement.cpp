@@ -94,33 +94,22 @@ std::string placeOne(const std::string& from, const std::string& target, const s
 
 }  // namespace
 
-Record placeImages(const std::string& outDir, const Item& item, const OutputFormat& format,
-                   const std::vector<Record::Image>& earlier, Record record,
-                   const std::vector<StagedImage>& staged, const std::optional<StagedImage>& text) {
-    // Every file of the message with its name: the images, then the text.
-    std::vector<std::pair<const StagedImage*, std::string>> files;
-    const auto names = imageNames(item.result, staged.size(), format);
-    for (std::size_t i = 0; i < staged.size(); ++i) {
-        files.emplace_back(&staged[i], names[i]);
-    }
-    if (text) {
-        files.emplace_back(&*text, common::textFileName(item.result));
-    }
+Record placeFiles(const std::string& outDir, const std::vector<Record::Image>& earlier,
+                  Record record, const std::vector<PlacedFile>& files, const std::string& refusal) {
     std::set<std::string> mayReplace;
     for (const Record::Image& file : earlier) {
         mayReplace.insert(file.path);
     }
     std::vector<std::string> placed;
-    std::string conflict;
+    std::string conflict = refusal;
     for (std::size_t i = 0; i < files.size() && conflict.empty(); ++i) {
-        const std::string& name = files[i].second;
+        const std::string& name = files[i].name;
         const std::string target = joinOut(outDir, name);
         if (const auto slash = name.rfind('/'); slash != std::string::npos) {
             std::error_code ignored;
             fs::create_directories(joinOut(outDir, name.substr(0, slash)), ignored);
         }
-        conflict = placeOne(files[i].first->path, target, name,
-                            i < staged.size() ? "image" : "text file", mayReplace);
+        conflict = placeOne(files[i].staged, target, name, files[i].what, mayReplace);
         if (conflict.empty()) {
             placed.push_back(target);
         }
@@ -130,8 +119,8 @@ Record placeImages(const std::string& outDir, const Item& item, const OutputForm
         for (const std::string& path : placed) {
             ::unlink(path.c_str());
         }
-        for (const auto& [file, name] : files) {
-            ::unlink(file->path.c_str());
+        for (const PlacedFile& file : files) {
+            ::unlink(file.staged.c_str());
         }
         record.status = Record::Status::Failed;
         record.images.clear();
@@ -142,18 +131,12 @@ Record placeImages(const std::string& outDir, const Item& item, const OutputForm
         return record;
     }
     record.images.clear();
-    for (std::size_t i = 0; i < staged.size(); ++i) {
-        record.images.push_back({names[i], staged[i].sha256, staged[i].pages});
-    }
     record.text.reset();
-    if (text) {
-        record.text = Record::Image{files.back().second, text->sha256};
-    }
     // Earlier files of this source not used again go, when they are still
     // exactly what the earlier record says.
     std::set<std::string> now;
-    for (const auto& [file, name] : files) {
-        now.insert(name);
+    for (const PlacedFile& file : files) {
+        now.insert(file.name);
     }
     for (const Record::Image& file : earlier) {
         if (now.contains(file.path)) {
@@ -164,6 +147,31 @@ Record placeImages(const std::string& outDir, const Item& item, const OutputForm
         if (found && found->sha256 == file.sha256) {
             ::unlink(path.c_str());
         }
+    }
+    return record;
+}
+
+Record placeImages(const std::string& outDir, const Item& item, const OutputFormat& format,
+                   const std::vector<Record::Image>& earlier, Record record,
+                   const std::vector<StagedImage>& staged, const std::optional<StagedImage>& text) {
+    // Every file of the message with its name: the images, then the text.
+    std::vector<PlacedFile> files;
+    const auto names = imageNames(item.result, staged.size(), format);
+    for (std::size_t i = 0; i < staged.size(); ++i) {
+        files.push_back({staged[i].path, names[i], "image"});
+    }
+    if (text) {
+        files.push_back({text->path, common::textFileName(item.result), "text file"});
+    }
+    record = placeFiles(outDir, earlier, std::move(record), files, {});
+    if (record.status != Record::Status::Converted) {
+        return record;
+    }
+    for (std::size_t i = 0; i < staged.size(); ++i) {
+        record.images.push_back({names[i], staged[i].sha256, staged[i].pages});
+    }
+    if (text) {
+        record.text = Record::Image{files.back().name, text->sha256};
     }
     return record;
 }

@@ -37,6 +37,22 @@ struct StagedImage {
     std::optional<int> pages = std::nullopt;
 };
 
+// A staged file and its name in the output folder; `what` names it in a
+// failure ("image", "text file").
+struct PlacedFile {
+    std::string staged;
+    std::string name;
+    const char* what;
+};
+
+// Links every file into its place, or none: a name taken by a file that
+// `earlier` does not list, or a `refusal` given, makes `record` failed with
+// the reason and removes the staged files. On success the record's images
+// and text are left for the caller to list, and earlier files not used
+// again are removed when they still hold what that record says.
+Record placeFiles(const std::string& outDir, const std::vector<Record::Image>& earlier,
+                  Record record, const std::vector<PlacedFile>& files, const std::string& refusal);
+
 // Places `staged` under the item's image names in `outDir`, and `text`
 // under its text name, and returns `record` with those files, or failed with
 // the reason (nothing of the message stays placed then). `earlier` are the

@@ -340,8 +340,15 @@ Plan makePlan(const std::vector<Input>& inputs, const PlanOptions& options) {
     if (options.format.text) {
         planDigest.update(std::string_view("with text"));
     }
+    if (!options.productionMark.empty()) {
+        planDigest.update(std::string_view("production "));
+        planDigest.update(options.productionMark);
+    }
     plan.total = unique.size();
     plan.digest = planDigest.hex();
+    for (std::size_t i = 0; i < unique.size(); ++i) {
+        unique[i].ordinal = i;
+    }
     for (Item& item : unique) {
         if (options.shard.count <= 1 ||
             shardOf(item.key, options.shard.count) == options.shard.index) {

@@ -53,9 +53,9 @@ void Progress::update(const Tally& tally, bool force) {
                   rate > 0 ? clockText(static_cast<double>(left) / rate).c_str() : "?:??",
                   tally.failed);
     if (m_terminal) {
-        m_err << "\r\033[K" << line << std::flush;
+        m_err << "\r\033[K" << m_stage << line << std::flush;
     } else {
-        m_err << "orvaline-convert: " << line << "\n" << std::flush;
+        m_err << "orvaline-convert: " << m_stage << line << "\n" << std::flush;
     }
 }
 

@@ -31,6 +31,9 @@ public:
     // Nothing is written when `quiet`.
     Progress(std::ostream& err, bool quiet);
 
+    // What the line is about, before its counts ("counting pages: ").
+    void stage(std::string text) { m_stage = std::move(text); }
+
     // How often the run should wake up to keep the line current.
     std::chrono::milliseconds interval() const;
     // The progress line, when it is due (or `force`).
@@ -43,6 +46,7 @@ private:
     bool m_terminal;
     Clock::time_point m_start;
     Clock::time_point m_last;
+    std::string m_stage;
 };
 
 }  // namespace batch

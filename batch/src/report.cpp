@@ -142,6 +142,26 @@ std::string toLine(const Record& record) {
     if (record.text) {
         line += ",\"text\":" + fileJson(*record.text);
     }
+    if (record.firstBates) {
+        line += ",\"bates\":" + std::to_string(*record.firstBates) + ",\"documents\":[";
+        for (std::size_t i = 0; i < record.documents.size(); ++i) {
+            const Record::Document& document = record.documents[i];
+            line += i == 0 ? "{" : ",{";
+            line += "\"pages\":" + std::to_string(document.pages) + ",\"fields\":[";
+            for (std::size_t f = 0; f < document.fields.size(); ++f) {
+                line += (f == 0 ? "" : ",") + json::quote(document.fields[f]);
+            }
+            line += "]";
+            if (document.text) {
+                line += ",\"text\":" + fileJson(*document.text);
+            }
+            if (document.native) {
+                line += ",\"native\":" + fileJson(*document.native);
+            }
+            line += "}";
+        }
+        line += "]";
+    }
     if (!record.attachments.empty()) {
         line += ",\"attachments\":[";
         for (std::size_t i = 0; i < record.attachments.size(); ++i) {
@@ -200,6 +220,40 @@ std::optional<Record> fromLine(const std::string& line) {
         record.text = fileFromJson(*text);
         if (!record.text || record.text->pages) {
             return std::nullopt;
+        }
+    }
+    if (const auto first = json::unsignedMember(*value, "bates")) {
+        record.firstBates = *first;
+        const auto documents = value->find("documents");
+        if (documents == value->end() || !documents->is_array()) {
+            return std::nullopt;
+        }
+        for (const json::Value& entry : *documents) {
+            Record::Document document;
+            const auto pages = json::unsignedMember(entry, "pages");
+            const auto fields = entry.find("fields");
+            if (!pages || *pages > static_cast<std::uint64_t>(common::kMaxPages) ||
+                fields == entry.end() || !fields->is_array()) {
+                return std::nullopt;
+            }
+            document.pages = static_cast<int>(*pages);
+            for (const json::Value& field : *fields) {
+                auto bytes = json::bytesOf(field);
+                if (!bytes) {
+                    return std::nullopt;
+                }
+                document.fields.push_back(std::move(*bytes));
+            }
+            for (const auto& [name, file] :
+                 {std::pair{"text", &document.text}, std::pair{"native", &document.native}}) {
+                if (const auto found = entry.find(name); found != entry.end()) {
+                    *file = fileFromJson(*found);
+                    if (!*file) {
+                        return std::nullopt;
+                    }
+                }
+            }
+            record.documents.push_back(std::move(document));
         }
     }
     if (const auto attachments = value->find("attachments");
@@ -287,7 +341,8 @@ std::optional<std::string> readWhole(const std::string& path) {
 
 }  // namespace
 
-int mergeReports(const std::string& outDir, std::ostream& out, std::ostream& err) {
+int mergeReports(const std::string& outDir, std::ostream& out, std::ostream& err,
+                 const std::function<int(const std::string& merged)>& merged) {
     const std::regex shardName(R"(orvaline-report\.([0-9]+)-of-([0-9]+)\.jsonl)");
     std::map<unsigned, std::string> shardFiles;
     std::set<unsigned> counts;
@@ -399,7 +454,8 @@ int mergeReports(const std::string& outDir, std::ostream& out, std::ostream& err
     }
     out << "merged " << count << " shard reports: " << bySource.size() << " messages, " << failed
         << " failed, into " << target << "\n";
-    return failed > 0 ? common::kExitFailure : common::kExitSuccess;
+    const int after = merged ? merged(target) : common::kExitSuccess;
+    return failed > 0 ? common::kExitFailure : after;
 }
 
 }  // namespace batch

@@ -10,6 +10,7 @@
 #include "batch/report.h"
 #include "output_files.h"
 #include "placement.h"
+#include "production.h"
 #include "progress.h"
 #include "stop_signals.h"
 #include "worker_process.h"
@@ -24,6 +25,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <unordered_map>
 
@@ -65,6 +67,11 @@ private:
     void ended(Worker& worker, bool kill);
     void finish(const Todo& todo, Record record);
     void count(const Record& record);
+    int pool(const StopSignals& signals);
+    int countPages(const Plan& plan, const StopSignals& signals);
+    bool openPagesFile(const Plan& plan, const std::string& path);
+    Record produced(const Todo& todo, Record record, const std::vector<StagedDocument>& documents,
+                    const std::vector<StagedImage>& staged);
 
     const RunOptions& m_options;
     std::ostream& m_err;
@@ -79,6 +86,12 @@ private:
     Tally m_tally;
     std::optional<Progress> m_progress;
     bool m_reportBroken = false;
+    // A production: pages are being counted (into m_pagesFile), and every
+    // message's count and first number, by ordinal.
+    bool m_counting = false;
+    ReportFile m_pagesFile;
+    std::vector<int> m_counts;
+    std::vector<std::uint64_t> m_first;
 };
 
 void Batch::count(const Record& record) {
@@ -140,7 +153,11 @@ bool Batch::prepare(const Plan& plan) {
         Todo todo{&item, {}};
         if (const auto found = earlier.find(item.source); found != earlier.end()) {
             const Record& old = found->second.record;
-            if (stillConverted(old, item, m_options.outDir, m_options.format)) {
+            const bool stands = m_options.production
+                                    ? stillProduced(old, item, m_options.outDir,
+                                                    m_first[item.ordinal], m_counts[item.ordinal])
+                                    : stillConverted(old, item, m_options.outDir, m_options.format);
+            if (stands) {
                 opening += found->second.text;
                 ++m_tally.kept;
                 ++m_tally.converted;
@@ -149,6 +166,13 @@ bool Batch::prepare(const Plan& plan) {
             todo.earlier = old.images;
             if (old.text) {
                 todo.earlier.push_back(*old.text);
+            }
+            for (const Record::Document& document : old.documents) {
+                for (const auto* file : {&document.text, &document.native}) {
+                    if (*file) {
+                        todo.earlier.push_back(**file);
+                    }
+                }
             }
         }
         m_todo.push_back(std::move(todo));
@@ -203,16 +227,36 @@ std::optional<std::size_t> Batch::nextJob() {
 }
 
 void Batch::dispatch(Worker& worker, std::size_t job) {
+    const Item& item = *m_todo[job].item;
+    std::string production;
+    if (m_options.production) {
+        production = m_counting ? "count" : std::to_string(m_first[item.ordinal]);
+    }
     handJob(
         worker,
-        {job, m_stagingRoot + "/" + std::to_string(++m_stagedCount) + m_options.format.extension},
-        *m_todo[job].item);
+        {job, m_stagingRoot + "/" + std::to_string(++m_stagedCount) + m_options.format.extension,
+         production},
+        item);
 }
 
 void Batch::finish(const Todo& todo, Record record) {
     record.source = todo.item->source;
     count(record);
     ++m_tally.finished;
+    if (m_counting) {
+        // A message that cannot be counted has no pages to number: drawn
+        // later, it fails for its count.
+        const int pages = record.status == Record::Status::Converted ? record.pageCount() : 0;
+        m_counts[todo.item->ordinal] = pages;
+        if (!m_pagesFile.write(pagesLine(*todo.item, pages, record.error))) {
+            if (!m_reportBroken) {
+                m_err << "\norvaline-convert: cannot write the page counts: "
+                      << std::strerror(errno) << "; stopping\n";
+            }
+            m_reportBroken = true;
+        }
+        return;
+    }
     if (!m_report.write(toLine(record))) {
         if (!m_reportBroken) {
             m_err << "\norvaline-convert: cannot write the report \"" << m_options.reportPath
@@ -252,6 +296,77 @@ std::vector<tool::AttachmentRecord> attachmentsFrom(const std::vector<std::strin
     return attachments;
 }
 
+// The documents of a worker's result at fields[at], `at` moved past them.
+std::vector<StagedDocument> documentsFrom(const std::vector<std::string>& fields, std::size_t& at) {
+    constexpr std::size_t kFields = 23;
+    std::vector<StagedDocument> documents;
+    if (at >= fields.size()) {
+        return documents;
+    }
+    const std::size_t count = std::stoul(fields[at++]);
+    for (std::size_t i = 0; i < count && at + kFields <= fields.size(); ++i, at += kFields) {
+        StagedDocument staged;
+        tool::DocumentRecord& d = staged.record;
+        const auto* f = &fields[at];
+        d.number = f[0];
+        d.firstPage = std::stoi(f[1]);
+        d.pages = std::stoi(f[2]);
+        d.slipSheet = f[3] == "1";
+        d.fileName = f[4];
+        d.type = f[5];
+        d.size = std::stoull(f[6]);
+        d.md5 = f[7];
+        d.sha256 = f[8];
+        d.mail = f[9] == "1";
+        d.from = f[10];
+        d.to = f[11];
+        d.cc = f[12];
+        d.bcc = f[13];
+        d.subject = f[14];
+        d.messageId = f[15];
+        d.sentDate = f[16];
+        d.sentTime = f[17];
+        d.timeZone = f[18];
+        d.textFile = f[19];
+        staged.textSha256 = f[20];
+        d.nativeFile = f[21];
+        staged.nativeSha256 = f[22];
+        documents.push_back(std::move(staged));
+    }
+    return documents;
+}
+
+// A production's message: its pages checked against the count its numbers
+// were given by, then its files placed under their Bates names.
+Record Batch::produced(const Todo& todo, Record record,
+                       const std::vector<StagedDocument>& documents,
+                       const std::vector<StagedImage>& staged) {
+    const Item& item = *todo.item;
+    const int counted = m_counts[item.ordinal];
+    std::vector<PlacedFile> files;
+    std::vector<Record::Document> produced =
+        produceDocuments(*m_options.production, item, m_first[item.ordinal],
+                         m_options.format.extension, documents, staged, files);
+    std::string refusal;
+    if (static_cast<int>(staged.size()) != counted) {
+        refusal = "the message made " + std::to_string(staged.size()) + " pages where " +
+                  std::to_string(counted) +
+                  " were counted, so its numbers would meet the next message's; count again "
+                  "(remove orvaline-pages*.jsonl and run every shard with --count-pages, or "
+                  "run without --resume into a new folder)";
+    }
+    record = placeFiles(m_options.outDir, todo.earlier, std::move(record), files, refusal);
+    if (record.status != Record::Status::Converted) {
+        return record;
+    }
+    for (std::size_t i = 0; i < staged.size(); ++i) {
+        record.images.push_back({files[i].name, staged[i].sha256});
+    }
+    record.firstBates = m_first[item.ordinal];
+    record.documents = std::move(produced);
+    return record;
+}
+
 void Batch::handleResult(Worker& worker, const std::vector<std::string>& fields) {
     if (worker.jobs.empty()) {
         return;
@@ -274,6 +389,7 @@ void Batch::handleResult(Worker& worker, const std::vector<std::string>& fields)
             record.warnings.push_back(fields[at++]);
         }
         record.attachments = attachmentsFrom(fields, at);
+        const std::vector<StagedDocument> documents = documentsFrom(fields, at);
         if (at + 3 > fields.size()) {
             record.status = Record::Status::Failed;
             record.warnings.clear();
@@ -295,8 +411,14 @@ void Batch::handleResult(Worker& worker, const std::vector<std::string>& fields)
         if (m_options.format.oneFile && staged.size() == 1) {
             staged.front().pages = pages;
         }
-        record = placeImages(m_options.outDir, *todo.item, m_options.format, todo.earlier,
-                             std::move(record), staged, text);
+        if (m_counting) {
+            record.images.assign(static_cast<std::size_t>(std::max(pages, 0)), Record::Image{});
+        } else if (m_options.production) {
+            record = produced(todo, std::move(record), documents, staged);
+        } else {
+            record = placeImages(m_options.outDir, *todo.item, m_options.format, todo.earlier,
+                                 std::move(record), staged, text);
+        }
     } else {
         record.status = Record::Status::Failed;
         record.error = fields.size() >= 4 ? fields[3] : "the worker sent no result";
@@ -413,12 +535,9 @@ bool Batch::waitForWork(const StopSignals& signals, std::optional<Clock::time_po
     return true;
 }
 
-int Batch::run(const Plan& plan) {
-    if (!prepare(plan)) {
-        return common::kExitUsage;
-    }
-    m_progress.emplace(m_err, m_options.quiet);
-    const StopSignals signals;
+// Keeps the workers busy until every job of m_todo is done, or a signal
+// stops the run; 0, or why the run cannot go on (startFailure).
+int Batch::pool(const StopSignals& signals) {
     const unsigned wanted =
         static_cast<unsigned>(std::min<std::size_t>(m_options.jobs, m_todo.size()));
     std::optional<Clock::time_point> stopBy;
@@ -472,21 +591,165 @@ int Batch::run(const Plan& plan) {
         ended(worker, !worker.jobs.empty());
     }
     m_workers.clear();
+    if (!startFailure.empty()) {
+        m_err << "orvaline-convert: cannot start a worker process: " << startFailure << "\n";
+        return common::kExitFailure;
+    }
+    return common::kExitSuccess;
+}
+
+bool Batch::openPagesFile(const Plan& plan, const std::string& path) {
+    // A file of this plan is continued; another plan's is replaced.
+    std::ifstream existing(path, std::ios::binary);
+    std::string first;
+    const bool continued =
+        std::getline(existing, first) && first + "\n" == pagesHeader(plan.digest, plan.total);
+    existing.close();
+    if (continued) {
+        return m_pagesFile.open(path, true);
+    }
+    return writeFileReplacing(path, pagesHeader(plan.digest, plan.total)) &&
+           m_pagesFile.open(path, true);
+}
+
+// A production's first step: every message's pages, counted here (this
+// shard's messages not counted before) or read from the counts in the
+// output folder, and the number of each message's first page from them.
+int Batch::countPages(const Plan& plan, const StopSignals& signals) {
+    const Production& production = *m_options.production;
+    std::error_code error;
+    fs::create_directories(m_options.outDir, error);
+    m_counts = readPageCounts(m_options.outDir, plan.digest, plan.total);
+    const std::string pagesPath = joinOut(m_options.outDir, pagesFileName(m_options.shard));
+    bool pagesWritten = false;
+    const auto openPages = [&] {
+        if (!pagesWritten && !openPagesFile(plan, pagesPath)) {
+            m_err << "orvaline-convert: cannot write the page counts \"" << pagesPath
+                  << "\": " << std::strerror(errno) << "\n";
+            return false;
+        }
+        pagesWritten = true;
+        return true;
+    };
+    for (const Item& item : plan.items) {
+        if (m_counts[item.ordinal] >= 0) {
+            continue;
+        }
+        if (item.skipReason.empty() && item.failReason.empty()) {
+            m_todo.push_back({&item, {}});
+            continue;
+        }
+        // Skipped and unreadable messages have no pages.
+        if (!openPages() || !m_pagesFile.write(pagesLine(item, 0, {}))) {
+            return common::kExitUsage;
+        }
+        m_counts[item.ordinal] = 0;
+    }
+    if (!m_todo.empty()) {
+        if (!openPages()) {
+            return common::kExitUsage;
+        }
+        m_stagingRoot = joinOut(m_options.outDir, stagingFolderName(thisHost(), ::getpid()));
+        if (::mkdir(m_stagingRoot.c_str(), 0700) != 0) {
+            m_err << "orvaline-convert: cannot make the staging folder \"" << m_stagingRoot
+                  << "\": " << std::strerror(errno) << "\n";
+            return common::kExitUsage;
+        }
+        m_counting = true;
+        m_tally.todo = m_todo.size();
+        m_progress.emplace(m_err, m_options.quiet);
+        m_progress->stage("counting pages: ");
+        const int pooled = pool(signals);
+        fs::remove_all(m_stagingRoot, error);
+        m_stagingRoot.clear();
+        m_counting = false;
+        if (signals.count() > 0) {
+            m_progress->summary(m_tally, pagesPath);
+            return common::kExitStopped;
+        }
+        if (pooled != common::kExitSuccess || m_reportBroken) {
+            return common::kExitFailure;
+        }
+    } else if (production.countOnly && !openPages()) {
+        return common::kExitUsage;
+    }
+    const std::size_t uncounted =
+        static_cast<std::size_t>(std::count(m_counts.begin(), m_counts.end(), -1));
+    long long pages = 0;
+    for (const int count : m_counts) {
+        pages += std::max(count, 0);
+    }
+    if (production.countOnly) {
+        if (!m_options.quiet) {
+            m_err << "orvaline-convert: counted " << plan.items.size() << " messages ("
+                  << m_tally.failed << " could not be counted) into " << pagesPath << "; "
+                  << plan.total - uncounted << " of " << plan.total
+                  << " messages of all shards are counted, " << pages << " pages\n";
+        }
+        return m_tally.failed > 0 ? common::kExitFailure : common::kExitSuccess;
+    }
+    if (uncounted > 0) {
+        m_err << "orvaline-convert: the pages of " << uncounted << " of " << plan.total
+              << " messages are not counted yet, so no page can be numbered: run every shard "
+                 "with --count-pages first, into this output folder\n";
+        return common::kExitUsage;
+    }
+    m_first.assign(plan.total, 0);
+    std::uint64_t next = production.bates.start;
+    for (std::size_t i = 0; i < plan.total; ++i) {
+        m_first[i] = next;
+        next += static_cast<std::uint64_t>(std::max(m_counts[i], 0));
+    }
+    if (next > production.bates.start && next - 1 > common::largestBates(production.bates.digits)) {
+        m_err << "orvaline-convert: the production's " << pages << " pages from "
+              << production.bates.number(production.bates.start) << " do not fit "
+              << production.bates.digits << " digits: give a larger --bates-digits\n";
+        return common::kExitUsage;
+    }
+    m_todo.clear();
+    m_next = 0;
+    m_again.clear();
+    m_tally = Tally{};
+    return common::kExitSuccess;
+}
+
+int Batch::run(const Plan& plan) {
+    const StopSignals signals;
+    if (m_options.production) {
+        const int counted = countPages(plan, signals);
+        if (counted != common::kExitSuccess || m_options.production->countOnly) {
+            return counted;
+        }
+    }
+    if (!prepare(plan)) {
+        return common::kExitUsage;
+    }
+    m_progress.emplace(m_err, m_options.quiet);
+    const int pooled = pool(signals);
     if (!m_stagingRoot.empty()) {
         std::error_code ignored;
         fs::remove_all(m_stagingRoot, ignored);
     }
-    if (!startFailure.empty()) {
-        m_err << "orvaline-convert: cannot start a worker process: " << startFailure << "\n";
+    int status = common::kExitSuccess;
+    // A production's load files, once every message is done; shards have
+    // theirs written by --merge-reports.
+    if (m_options.production && m_options.shard.count <= 1 && signals.count() == 0 &&
+        !m_reportBroken) {
+        try {
+            writeLoadFiles(m_options.outDir, m_options.reportPath, m_options.production->cp1252);
+        } catch (const std::exception& e) {
+            m_err << "orvaline-convert: " << e.what() << "\n";
+            status = common::kExitFailure;
+        }
     }
     m_progress->summary(m_tally, m_options.reportPath);
     if (signals.count() > 0) {
         return common::kExitStopped;
     }
-    if (m_reportBroken || !startFailure.empty()) {
+    if (m_reportBroken || pooled != common::kExitSuccess) {
         return common::kExitFailure;
     }
-    return m_tally.failed > 0 ? common::kExitFailure : common::kExitSuccess;
+    return m_tally.failed > 0 ? common::kExitFailure : status;
 }
 
 }  // namespace

@@ -169,6 +169,46 @@ std::vector<std::string> convertOne(const render::Library& library, const tool::
             fields.insert(fields.end(), {a.number, a.name, a.type, std::to_string(a.size), a.sha256,
                                          a.shown, a.reason, pages});
         }
+        fields.push_back(std::to_string(result.documents.size()));
+        for (const tool::DocumentRecord& d : result.documents) {
+            std::string textSha;
+            std::string nativeSha;
+            for (const auto& [file, sha] :
+                 {std::pair{&d.textFile, &textSha}, std::pair{&d.nativeFile, &nativeSha}}) {
+                if (file->empty()) {
+                    continue;
+                }
+                const auto fileDigest = digest::ofFile(*file);
+                if (!fileDigest) {
+                    return {"failed", size, sourceDigest->sha256,
+                            "the file \"" + *file + "\" cannot be read back"};
+                }
+                *sha = fileDigest->sha256;
+            }
+            fields.insert(fields.end(), {d.number,
+                                         std::to_string(d.firstPage),
+                                         std::to_string(d.pages),
+                                         d.slipSheet ? "1" : "0",
+                                         d.fileName,
+                                         d.type,
+                                         std::to_string(d.size),
+                                         d.md5,
+                                         d.sha256,
+                                         d.mail ? "1" : "0",
+                                         d.from,
+                                         d.to,
+                                         d.cc,
+                                         d.bcc,
+                                         d.subject,
+                                         d.messageId,
+                                         d.sentDate,
+                                         d.sentTime,
+                                         d.timeZone,
+                                         d.textFile,
+                                         textSha,
+                                         d.nativeFile,
+                                         nativeSha});
+        }
         fields.push_back(std::to_string(result.pages));
         if (result.textFile.empty()) {
             fields.insert(fields.end(), {"", ""});
@@ -206,12 +246,13 @@ std::optional<std::uint64_t> numberOf(const std::string& text) {
     return std::stoull(text);
 }
 
-// A job's message: a path, or a path with an offset and a length.
+// A job's message: a path, or a path with an offset and a length (both ""
+// for a whole file), then what a production asks.
 std::optional<tool::Source> sourceOf(const std::vector<std::string>& job) {
-    if (job.size() == 2) {
+    if (job.size() == 2 || (job.size() == 5 && job[2].empty() && job[3].empty())) {
         return tool::Source{job[0], 0, std::nullopt};
     }
-    if (job.size() != 4) {
+    if (job.size() != 4 && job.size() != 5) {
         return std::nullopt;
     }
     const auto offset = numberOf(job[2]);
@@ -239,11 +280,22 @@ int runWorker(const std::vector<std::string>& pageWords, const ConvertFunction& 
     options.header = true;
     options.attachments = true;
     std::vector<std::string> words;
-    for (const std::string& word : pageWords) {
+    std::optional<tool::ConvertOptions::Production> production;
+    for (std::size_t i = 0; i < pageWords.size(); ++i) {
+        const std::string& word = pageWords[i];
+        const bool valued = i + 1 < pageWords.size();
         if (word == "--no-header") {
             options.header = false;
         } else if (word == "--no-attachments") {
             options.attachments = false;
+        } else if (word == kWorkerBates && valued) {
+            production.emplace().bates.prefix = pageWords[++i];
+        } else if (word == kWorkerBatesDigits && valued && production) {
+            production->bates.digits = std::stoi(pageWords[++i]);
+        } else if (word == kWorkerLegend && valued && production) {
+            production->legend = pageWords[++i];
+        } else if (word == kWorkerNatives && production) {
+            production->natives = true;
         } else {
             words.push_back(word);
         }
@@ -273,7 +325,14 @@ int runWorker(const std::vector<std::string>& pageWords, const ConvertFunction& 
         if (!library) {
             fields = {"failed", "", "", loadFailure};
         } else {
-            fields = convertOne(*library, *source, (*job)[1], options, convert);
+            tool::ConvertOptions jobOptions = options;
+            if (production && job->size() == 5) {
+                jobOptions.production = production;
+                const auto first = numberOf((*job)[4]);
+                jobOptions.production->countOnly = !first;
+                jobOptions.production->first = first.value_or(1);
+            }
+            fields = convertOne(*library, *source, (*job)[1], jobOptions, convert);
         }
         std::string frame;
         wire::put(frame, fields);

@@ -82,7 +82,9 @@ void handJob(Worker& worker, InFlight job, const Item& item) {
     std::string frame;
     if (item.mailbox) {
         wire::put(frame, {item.mailbox->file, job.staging, std::to_string(item.mailbox->offset),
-                          std::to_string(item.mailbox->length)});
+                          std::to_string(item.mailbox->length), job.production});
+    } else if (!job.production.empty()) {
+        wire::put(frame, {item.source, job.staging, "", "", job.production});
     } else {
         wire::put(frame, {item.source, job.staging});
     }

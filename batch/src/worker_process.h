@@ -21,6 +21,9 @@ using Clock = std::chrono::steady_clock;
 struct InFlight {
     std::size_t job = 0;
     std::string staging;
+    // In a production: "count" (lay out and count the pages only), or the
+    // Bates number of the first page.
+    std::string production;
 };
 
 struct Worker {

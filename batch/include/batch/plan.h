@@ -66,6 +66,9 @@ struct PlanOptions {
     bool mailboxes = false;
     Shard shard;
     OutputFormat format;
+    // What a production's numbers and stamps depend on, part of the digest
+    // (empty: no production).
+    std::string productionMark;
 };
 
 struct Input {
@@ -98,6 +101,9 @@ struct Item {
     std::string failReason;
     // Set for a message of an mbox file.
     std::optional<MailboxPart> mailbox;
+    // Its place among the messages of all shards, from 0 (a production
+    // numbers pages in this order).
+    std::size_t ordinal = 0;
 };
 
 struct Plan {

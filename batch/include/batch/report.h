@@ -20,6 +20,14 @@
 //    "pages":3,"images":[{"path":"a.pdf","sha256":"…","pages":3}],
 //    "text":{"path":"a.txt","sha256":"…"},"warnings":[],"ms":40}
 //
+// In a production (--bates) the images are the pages' Bates names and the
+// record says what the load files say of each document:
+//
+//   {…,"images":[{"path":"IMAGES/0001/ABC00000001.tif","sha256":"…"},…],
+//    "bates":1,"documents":[{"pages":2,"fields":["ABC00000001",…],
+//      "text":{"path":"TEXT/0001/ABC00000001.txt","sha256":"…"},
+//      "native":{…}},…],…}
+//
 // "source" is the message's path as given or found; image paths are relative
 // to the output folder. "attachments" (with the attachments option, when the
 // message has any) lists each attachment as its pages show it: "shown" is
@@ -35,6 +43,7 @@
 #include <tool/converter.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -64,6 +73,17 @@ struct Record {
     // The words of the pages (with the text option).
     std::optional<Image> text = std::nullopt;
     std::vector<tool::AttachmentRecord> attachments;
+    // In a production: the Bates number of the first page, and each
+    // document (the message, its attachments) with its load-file fields
+    // (kLoadFields, in order), its text file and its native.
+    struct Document {
+        std::vector<std::string> fields;
+        int pages = 0;
+        std::optional<Image> text = std::nullopt;
+        std::optional<Image> native = std::nullopt;
+    };
+    std::optional<std::uint64_t> firstBates;
+    std::vector<Document> documents;
     std::vector<std::string> warnings;
     std::string error;  // failed: why; skipped: the reason
     std::int64_t ms = 0;
@@ -105,6 +125,10 @@ std::optional<PlanSummary> fromPlanJson(const std::string& text);
 // Returns 0 when merged and every message converted or was skipped, 1 when
 // a message failed or a check did not hold (the merged report is not
 // written then), 2 when there is nothing to merge.
-int mergeReports(const std::string& outDir, std::ostream& out, std::ostream& err);
+// `merged`, when given, is called with the merged report's path once it is
+// written, and its status (0, or 1 with the text on `err`) is the merge's
+// when the messages all converted.
+int mergeReports(const std::string& outDir, std::ostream& out, std::ostream& err,
+                 const std::function<int(const std::string& merged)>& merged = {});
 
 }  // namespace batch

@@ -30,6 +30,9 @@
 
 #include "batch/plan.h"
 
+#include <common/bates.h>
+
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -39,6 +42,23 @@ namespace batch {
 inline constexpr unsigned kMessagesPerWorker = 1000;
 inline constexpr unsigned kStopGraceSeconds = 5;
 inline constexpr unsigned kDefaultTimeoutSeconds = 120;
+
+// A production (--bates): every page named and stamped by its Bates number
+// (common/bates.h), numbered over all messages in plan order, each message
+// then its attachments; load files (DATA/<output folder's name>.opt and
+// .dat), the words of each document in TEXT/, with `natives` each
+// document's own bytes in NATIVES/. The numbers need every message's pages
+// first: a run counts them (laid out, not painted) into
+// orvaline-pages.jsonl, then draws; shards count with `countOnly` each
+// (orvaline-pages.K-of-N.jsonl) before any of them draws.
+struct Production {
+    common::Bates bates;
+    std::string legend;
+    std::string custodian;
+    bool natives = false;
+    bool cp1252 = false;     // the .dat file in Windows-1252, not UTF-8
+    bool countOnly = false;  // --count-pages: count this shard's pages, draw nothing
+};
 
 struct RunOptions {
     std::string outDir;
@@ -55,6 +75,7 @@ struct RunOptions {
     Shard shard;
     // The program the workers run ("--worker" is added).
     std::string workerProgram;
+    std::optional<Production> production;
 };
 
 int runBatch(const RunOptions& options, const Plan& plan, std::ostream& err);

@@ -8,11 +8,16 @@
 // used, so nothing the renderer prints can be taken for a result.
 //   job:    source path, staging name (the result path to write, in the
 //           format's extension); for one
-//           message of an mbox file also its offset and length in bytes
+//           message of an mbox file also its offset and length in bytes;
+//           in a production then "count" or the first page's number (the
+//           offset and length "" for a whole file)
 //   result: "converted", size, sha256, then the count of warnings and the
 //           warnings, then the count of attachments and per attachment its
 //           number, name, type, size, sha256, how shown, the reason and its
-//           pages ("2,3"), then the count of pages, the text file's path
+//           pages ("2,3"), then the count of documents and per document
+//           the 23 fields of tool::DocumentRecord (its text and native
+//           file each followed by its sha256; none outside a production),
+//           then the count of pages, the text file's path
 //           and sha256 ("" and "" without one), then per image its path and
 //           sha256;
 //           or "failed", size ("" when unreadable), sha256, the failure text.
@@ -55,6 +60,14 @@ std::optional<std::vector<std::string>> take(std::string& buffer);
 }  // namespace wire
 
 inline constexpr int kResultFd = 3;
+
+// A production's settings among the worker's words: "--worker-bates PREFIX"
+// first, then "--worker-bates-digits D", "--worker-legend TEXT",
+// "--worker-natives". Its jobs then say "count" or the first page's number.
+inline constexpr const char* kWorkerBates = "--worker-bates";
+inline constexpr const char* kWorkerBatesDigits = "--worker-bates-digits";
+inline constexpr const char* kWorkerLegend = "--worker-legend";
+inline constexpr const char* kWorkerNatives = "--worker-natives";
 
 // What converts one message in a worker: tool::convertMessage when none is
 // given. A program built over the worker (a test's, say) may put another in
