@@ -289,7 +289,8 @@ int runWorker(const std::vector<std::string>& pageWords, const ConvertFunction& 
         } else if (word == "--no-attachments") {
             options.attachments = false;
         } else if (word == kWorkerBates && valued) {
-            production.emplace().bates.prefix = pageWords[++i];
+            production = tool::ConvertOptions::Production{};
+            production->bates.prefix = pageWords[++i];
         } else if (word == kWorkerBatesDigits && valued && production) {
             production->bates.digits = std::stoi(pageWords[++i]);
         } else if (word == kWorkerLegend && valued && production) {

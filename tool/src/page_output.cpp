@@ -72,9 +72,9 @@ std::vector<int> PageOutput::write(const render::Document& document, const std::
     }
     const auto& production = m_options.production;
     if (production && production->countOnly) {
-        std::vector<int> numbers;
-        for (int i = 0; i < std::min(pages, room); ++i) {
-            numbers.push_back(++m_result.pages);
+        std::vector<int> numbers(static_cast<std::size_t>(std::max(std::min(pages, room), 0)));
+        for (int& number : numbers) {
+            number = ++m_result.pages;
         }
         return numbers;
     }
