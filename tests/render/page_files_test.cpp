@@ -4,6 +4,7 @@
 // the words of a document as the text file beside its pages gets them.
 #include "engine/page_file.h"
 #include "engine/paged_document.h"
+#include "page_documents.h"
 
 #include <poppler-qt6.h>
 #include <tiffio.h>
@@ -35,33 +36,10 @@ using render::engine::SourceFormat;
 using render::engine::TiffColour;
 using render::engine::TiffFile;
 
-std::span<const std::uint8_t> span(const QByteArray& bytes) {
-    return {reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-            static_cast<std::size_t>(bytes.size())};
-}
-
-PagedDocument load(const QByteArray& bytes, LoadOptions options = {}) {
-    return PagedDocument::load(span(bytes), {}, options);
-}
-
-// RTF on Letter paper with `paragraphs` numbered paragraphs of words.
-QByteArray letterRtf(int paragraphs) {
-    QByteArray rtf = "{\\rtf1\\ansi\\paperw12240\\paperh15840{\\fonttbl{\\f0 Arial;}}\\f0\\fs24 ";
-    for (int i = 1; i <= paragraphs; ++i) {
-        rtf += "Paragraph " + QByteArray::number(i) + " alpha bravo charlie\\par ";
-    }
-    return rtf + "}";
-}
-
-QByteArray picture(QSize size, QColor colour) {
-    QImage image(size, QImage::Format_RGB32);
-    image.fill(colour);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
-}
+using render_test::letterRtf;
+using render_test::load;
+using render_test::picture;
+using render_test::span;
 
 // A one-page PDF whose page holds `words` as text.
 QByteArray pdfWithText(const QString& words) {

@@ -5,6 +5,7 @@
 // the same as without it.
 #include "engine/page_file.h"
 #include "engine/paged_document.h"
+#include "page_documents.h"
 
 #include <poppler-qt6.h>
 #include <tiffio.h>
@@ -37,33 +38,10 @@ using render::engine::SourceFormat;
 using render::engine::TiffColour;
 using render::engine::TiffFile;
 
-std::span<const std::uint8_t> span(const QByteArray& bytes) {
-    return {reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-            static_cast<std::size_t>(bytes.size())};
-}
-
-PagedDocument load(const QByteArray& bytes, LoadOptions options = {}) {
-    return PagedDocument::load(span(bytes), {}, options);
-}
-
-// RTF on Letter paper (1-inch margins) with `paragraphs` numbered paragraphs.
-QByteArray letterRtf(int paragraphs) {
-    QByteArray rtf = "{\\rtf1\\ansi\\paperw12240\\paperh15840{\\fonttbl{\\f0 Arial;}}\\f0\\fs24 ";
-    for (int i = 1; i <= paragraphs; ++i) {
-        rtf += "Paragraph " + QByteArray::number(i) + " alpha bravo charlie\\par ";
-    }
-    return rtf + "}";
-}
-
-QByteArray png(QSize size, QColor colour) {
-    QImage image(size, QImage::Format_RGB32);
-    image.fill(colour);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
-}
+using render_test::letterRtf;
+using render_test::load;
+using render_test::picture;
+using render_test::span;
 
 const QString kLegend = QStringLiteral("CONFIDENTIAL");
 const QString kNumber = QStringLiteral("ABC-000123");
@@ -266,7 +244,7 @@ TEST_F(StampedPages, PicturePagesGetTheBandBelowTheirPaperToo) {
     LoadOptions asPicture;
     asPicture.format = SourceFormat::Picture;
     asPicture.caption = QStringLiteral("red.png");
-    PagedDocument doc = load(png({400, 300}, Qt::red), asPicture);
+    PagedDocument doc = load(picture({400, 300}, Qt::red), asPicture);
     const QImage plain = doc.renderPage(0, 150);
     doc.setStamp({kLegend, kNumber});
     const QImage stamped = doc.renderPage(0, 150);
