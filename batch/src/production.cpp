@@ -353,6 +353,8 @@ std::string volumeName(const std::string& outDir) {
     if (name.empty()) {
         name = path.parent_path().filename().string();
     }
+    // A comma would end the Opticon field.
+    std::replace(name.begin(), name.end(), ',', '_');
     return name.empty() ? std::string("PRODUCTION") : name;
 }
 

@@ -162,6 +162,38 @@ TEST_F(BatchRun, ProductionOfTheCorpusKeepsEveryRuleAndEachMessagesOwnFields) {
                           fs::directory_iterator(out / "IMAGES/0001"), fs::directory_iterator())));
 }
 
+// Internet mail and the messages of an mbox file are families as message
+// files are: attached mail, parts without a name and empty parts among them.
+TEST_F(BatchRun, ProductionOfInternetMailAndMboxMessagesKeepsEveryRule) {
+    const fs::path out = m_root / "MAIL";
+    const Outcome made =
+        run({"-q", "--bates", "M", "--natives", "--mbox",
+             std::string(ORVALINE_SOURCE_DIR) + "/tests/mime/data", "-o", out.string()});
+    ASSERT_EQ(made.status, 0) << made.err;
+    const auto production = production_check::readProduction(out, Encoding::Utf8Bom);
+    for (const std::string& problem : production_check::checkProduction(out, production, "M", 8)) {
+        ADD_FAILURE() << problem;
+    }
+    std::size_t fromMailbox = 0;
+    std::size_t attachedMail = 0;
+    for (const auto& document : production.documents) {
+        const auto& f = document.fields;
+        if (f.at("FILENAME").find(".mbox#") != std::string::npos) {
+            ++fromMailbox;
+            EXPECT_EQ(f.at("FILEEXT"), "eml");
+        }
+        if (!f.at("PARENT_BATES").empty() && f.at("FILEEXT") == "eml") {
+            ++attachedMail;
+            EXPECT_FALSE(f.at("FROM").empty()) << f.at("BEGBATES");
+        }
+        if (f.at("FILESIZE") == "0") {
+            EXPECT_EQ(f.at("MD5HASH"), "d41d8cd98f00b204e9800998ecf8427e") << f.at("BEGBATES");
+        }
+    }
+    EXPECT_GE(fromMailbox, 1u);
+    EXPECT_GE(attachedMail, 4u);
+}
+
 TEST_F(BatchRun, ShardsThatCountFirstGiveTheFilesOfOnePlainRunByteForByte) {
     const fs::path in = m_root / "in";
     copyShardInputs(in);

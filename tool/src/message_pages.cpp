@@ -606,8 +606,8 @@ private:
         }
         doc.firstPage = numbers.front();
         doc.pages = static_cast<int>(numbers.size());
-        if (!doc.sha256.empty() && !bytes.empty()) {
-            doc.md5 = digest::hexOf(digest::Algorithm::Md5, asText(bytes));
+        if (!doc.sha256.empty()) {
+            doc.md5 = digest::hexOf(digest::Algorithm::Md5, asText(bytes));  // empty bytes too
         }
         m_writer.writeDocumentFiles(
             document, doc.sha256.empty() ? std::span<const std::uint8_t>() : bytes, doc);
