@@ -349,6 +349,15 @@ void Planner::message(const Message& message, const std::string& number,
         if (slot.message != nullptr) {
             Planner::message(*slot.message, place,
                              m_attachments.messageRecord(*slot.message, place), depth + 1);
+            if (m_production) {
+                // An embedded message's own bytes: it saved as a message
+                // file of its own.
+                try {
+                    keepNative(place, slot.message->SaveToBytes());
+                } catch (const std::exception&) {
+                    // Its pages stand without a native.
+                }
+            }
             continue;
         }
         const auto contentId = slot.attachment->ContentId();
@@ -590,6 +599,11 @@ private:
             doc.type = piece.record->type;
             doc.size = piece.record->size;
             doc.sha256 = piece.record->sha256;
+            if (doc.sha256.empty() && piece.native) {
+                // An embedded message: the message file it saves as.
+                doc.size = piece.native->size();
+                doc.sha256 = digest::sha256Hex(asText(*piece.native));
+            }
         } else {
             doc.size = m_source.size();
             doc.sha256 = digest::sha256Hex(asText(m_source));

@@ -186,8 +186,10 @@ struct DocumentRecord {
     std::string fileName;    // the attachment's name ("" for the message itself)
     std::string type;        // its MIME type, from its bytes where they tell
     std::uint64_t size = 0;
-    std::string md5, sha256;  // of its own bytes; "" when it has none (an embedded message)
-    bool mail = false;        // a message: the fields below are its header's
+    // Of its own bytes (an embedded message's: the message file it saves
+    // as); "" when they cannot be read.
+    std::string md5, sha256;
+    bool mail = false;  // a message: the fields below are its header's
     std::string from, to, cc, bcc, subject, messageId;
     std::string sentDate, sentTime, timeZone;  // "12/31/2026", "23:59:00", "UTC"
     std::string textFile;                      // its words, written beside the pages
