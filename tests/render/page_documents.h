@@ -1,16 +1,21 @@
 #pragma once
 // What the page-file and stamp tests load: documents from bytes, RTF on
-// Letter paper with numbered paragraphs, and a picture of one colour.
+// Letter paper with numbered paragraphs, and a picture of one colour; and
+// the TIFF files they write, read back by libtiff.
 #include "engine/paged_document.h"
+
+#include <tiffio.h>
 
 #include <QBuffer>
 #include <QByteArray>
 #include <QColor>
+#include <QFile>
 #include <QImage>
 #include <QSize>
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
 namespace render_test {
 
@@ -43,6 +48,49 @@ inline QByteArray picture(QSize size, QColor colour) {
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "PNG");
     return bytes;
+}
+
+// A page of a TIFF file as libtiff reads it.
+struct TiffPage {
+    std::uint16_t compression = 0;
+    std::uint16_t bits = 0;
+    std::uint16_t samples = 0;
+    float xres = 0;
+    float yres = 0;
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::vector<std::uint32_t> rgba;  // bottom row first, as libtiff gives it
+
+    // Whether the pixel at (x, y), counted from the top left, is black.
+    bool ink(std::uint32_t x, std::uint32_t y) const {
+        return TIFFGetR(rgba[std::size_t{height - 1 - y} * width + x]) == 0;
+    }
+};
+
+// Every page of a TIFF file; none when it cannot be opened.
+inline std::vector<TiffPage> readTiff(const QString& file) {
+    std::vector<TiffPage> pages;
+    TIFF* tiff = TIFFOpen(QFile::encodeName(file).constData(), "r");
+    if (tiff == nullptr) {
+        return pages;
+    }
+    do {
+        TiffPage page;
+        TIFFGetField(tiff, TIFFTAG_COMPRESSION, &page.compression);
+        TIFFGetField(tiff, TIFFTAG_BITSPERSAMPLE, &page.bits);
+        TIFFGetField(tiff, TIFFTAG_SAMPLESPERPIXEL, &page.samples);
+        TIFFGetField(tiff, TIFFTAG_XRESOLUTION, &page.xres);
+        TIFFGetField(tiff, TIFFTAG_YRESOLUTION, &page.yres);
+        TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &page.width);
+        TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &page.height);
+        page.rgba.resize(std::size_t{page.width} * page.height);
+        if (TIFFReadRGBAImage(tiff, page.width, page.height, page.rgba.data(), 0) == 0) {
+            page.rgba.clear();
+        }
+        pages.push_back(std::move(page));
+    } while (TIFFReadDirectory(tiff) != 0);
+    TIFFClose(tiff);
+    return pages;
 }
 
 }  // namespace render_test

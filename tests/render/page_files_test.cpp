@@ -172,41 +172,8 @@ TEST_F(PageFiles, AFileNeverFinishedIsNeverWrittenAndAFailureNamesTheSystemsReas
     EXPECT_THROW(pdf.add(note, 1), RenderError) << "a page the document does not have";
 }
 
-struct TiffPage {
-    std::uint16_t compression = 0;
-    std::uint16_t bits = 0;
-    std::uint16_t samples = 0;
-    float xres = 0;
-    float yres = 0;
-    std::uint32_t width = 0;
-    std::uint32_t height = 0;
-    std::vector<std::uint32_t> rgba;  // bottom row first, as libtiff gives it
-};
-
-std::vector<TiffPage> readTiff(const QString& file) {
-    std::vector<TiffPage> pages;
-    TIFF* tiff = TIFFOpen(QFile::encodeName(file).constData(), "r");
-    if (tiff == nullptr) {
-        return pages;
-    }
-    do {
-        TiffPage page;
-        TIFFGetField(tiff, TIFFTAG_COMPRESSION, &page.compression);
-        TIFFGetField(tiff, TIFFTAG_BITSPERSAMPLE, &page.bits);
-        TIFFGetField(tiff, TIFFTAG_SAMPLESPERPIXEL, &page.samples);
-        TIFFGetField(tiff, TIFFTAG_XRESOLUTION, &page.xres);
-        TIFFGetField(tiff, TIFFTAG_YRESOLUTION, &page.yres);
-        TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &page.width);
-        TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &page.height);
-        page.rgba.resize(std::size_t{page.width} * page.height);
-        if (TIFFReadRGBAImage(tiff, page.width, page.height, page.rgba.data(), 0) == 0) {
-            page.rgba.clear();
-        }
-        pages.push_back(std::move(page));
-    } while (TIFFReadDirectory(tiff) != 0);
-    TIFFClose(tiff);
-    return pages;
-}
+using render_test::readTiff;
+using render_test::TiffPage;
 
 TEST_F(PageFiles, GreyPagesAreGroup4BitForBitAndPagesWithColourJpegAsTheSettingSays) {
     const PagedDocument text = load(letterRtf(5));

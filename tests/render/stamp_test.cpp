@@ -342,39 +342,8 @@ TEST_F(StampedPages, APdfPageIs36PointsTallerItsContentWhereItWasAndEachPageItsO
     EXPECT_GT(darkPixels(a, band), 20);
 }
 
-struct TiffPage {
-    std::uint16_t compression = 0;
-    std::uint16_t bits = 0;
-    std::uint32_t width = 0;
-    std::uint32_t height = 0;
-    std::vector<std::uint32_t> rgba;  // bottom row first, as libtiff gives it
-
-    bool ink(std::uint32_t x, std::uint32_t y) const {
-        return TIFFGetR(rgba[std::size_t{height - 1 - y} * width + x]) == 0;
-    }
-};
-
-std::vector<TiffPage> readTiff(const QString& file) {
-    std::vector<TiffPage> pages;
-    TIFF* tiff = TIFFOpen(QFile::encodeName(file).constData(), "r");
-    if (tiff == nullptr) {
-        return pages;
-    }
-    do {
-        TiffPage page;
-        TIFFGetField(tiff, TIFFTAG_COMPRESSION, &page.compression);
-        TIFFGetField(tiff, TIFFTAG_BITSPERSAMPLE, &page.bits);
-        TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &page.width);
-        TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &page.height);
-        page.rgba.resize(std::size_t{page.width} * page.height);
-        if (TIFFReadRGBAImage(tiff, page.width, page.height, page.rgba.data(), 0) == 0) {
-            page.rgba.clear();
-        }
-        pages.push_back(std::move(page));
-    } while (TIFFReadDirectory(tiff) != 0);
-    TIFFClose(tiff);
-    return pages;
-}
+using render_test::readTiff;
+using render_test::TiffPage;
 
 TEST_F(StampedPages, ABilevelTiffPageStaysGroup4WithItsBandAndEachPageHasItsOwnNumber) {
     PagedDocument doc = load(letterRtf(5));
