@@ -47,6 +47,12 @@ render::LoadOptions::Format formatOf(RenderBody::Kind kind) {
     return Format::Detect;
 }
 
+// A production that draws its pages records its documents; one that only
+// counts them does not.
+bool recordsDocuments(const ConvertOptions& options) {
+    return options.production && !options.production->countOnly;
+}
+
 void addEmbedded(const Message& message, std::vector<const Message*>& out) {
     for (const auto& embedded : message.Messages()) {
         out.push_back(embedded.get());
@@ -436,8 +442,7 @@ Plan planPieces(const Message& message, const ConvertOptions& options,
                 const AttachmentPages& attachments) {
     Plan plan;
     if (options.attachments) {
-        Planner(attachments, plan, options.production.has_value())
-            .message(message, {}, std::nullopt, 0);
+        Planner(attachments, plan, recordsDocuments(options)).message(message, {}, std::nullopt, 0);
         return plan;
     }
     const std::vector<const Message*> messages = pageMessages(message, options);
@@ -480,7 +485,7 @@ public:
                                         "\" is not shown: " + shown.record.reason);
         }
         shown.record.pages = m_writer.write(*shown.document, piece.about);
-        if (m_options.production) {
+        if (recordsDocuments(m_options)) {
             DocumentRecord doc;
             doc.number = piece.number;
             doc.slipSheet = shown.record.shown != "pages";
@@ -511,7 +516,7 @@ public:
         load.codePage = piece.body.codePage;
         load.format = formatOf(piece.body.kind);
         envelope::Header header;
-        if (m_options.header || m_options.production) {
+        if (m_options.header || recordsDocuments(m_options)) {
             envelope::Options options = headerOptions();
             if (piece.mail != nullptr) {
                 header = envelope::describe(*piece.mail, options);
@@ -538,7 +543,7 @@ public:
         }
         const render::Document document(m_library, piece.body.bytes, piece.body.images, load);
         const std::vector<int> numbers = m_writer.write(document, piece.about);
-        if (m_options.production) {
+        if (recordsDocuments(m_options)) {
             addDocument(document, numbers, mailRecord(piece, header),
                         piece.record ? (piece.native ? std::span<const std::uint8_t>(*piece.native)
                                                      : std::span<const std::uint8_t>())
@@ -700,7 +705,7 @@ Plan planMail(const mime::Message& mail, const ConvertOptions& options,
               const AttachmentPages& attachments) {
     Plan plan;
     if (options.attachments) {
-        Planner(attachments, plan, options.production.has_value()).mail(mail, {}, std::nullopt, 0);
+        Planner(attachments, plan, recordsDocuments(options)).mail(mail, {}, std::nullopt, 0);
         return plan;
     }
     // As for a message file: the body, and with the header option each
