@@ -3,6 +3,7 @@
 #include "engine/paged_document.h"
 #include "engine/fonts.h"
 #include "engine/render_limits.h"
+#include "page_documents.h"
 
 #include <fontconfig/fontconfig.h>
 
@@ -122,16 +123,6 @@ int countPixels(const QImage& image, const QRect& area, bool (*test)(QRgb)) {
         }
     }
     return count;
-}
-
-QByteArray pngOf(const QColor& colour, QSize size) {
-    QImage image(size, QImage::Format_RGB32);
-    image.fill(colour);
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return png;
 }
 
 bool isRed(QRgb p) {
@@ -438,7 +429,7 @@ TEST(PageImage, UnwritableTargetIsAFailureNamingThePath) {
 // ---------------------------------------------------------------------------
 
 TEST(Pictures, HtmlFindsInlinePicturesByContentIdAndFitsLargeOnesToTheBody) {
-    const QByteArray png = pngOf(Qt::red, QSize(3000, 200));
+    const QByteArray png = render_test::picture(QSize(3000, 200), Qt::red);
     common::InlineImage image{"logo@1", "logo.png", {png.begin(), png.end()}};
     const auto doc = loadText("<html><body><img src=\"cid:logo@1\"></body></html>", {image});
     const QImage page = doc.renderPage(0);
@@ -453,7 +444,7 @@ TEST(Pictures, LocalFilesNamedByTheDocumentAreNeverRead) {
     const QString file = dir.filePath(QStringLiteral("secret.png"));
     QFile out(file);
     ASSERT_TRUE(out.open(QIODevice::WriteOnly));
-    out.write(pngOf(Qt::red, QSize(200, 200)));
+    out.write(render_test::picture(QSize(200, 200), Qt::red));
     out.close();
     for (const QString& src : {file, QUrl::fromLocalFile(file).toString()}) {
         const std::string html = "<html><body><img src=\"" + src.toStdString() +

@@ -14,10 +14,6 @@ namespace {
 
 using Format = render::LoadOptions::Format;
 
-std::string_view asText(std::span<const std::uint8_t> bytes) {
-    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
-}
-
 bool hasByteOrderMark(std::span<const std::uint8_t> bytes) {
     const std::string_view text = asText(bytes);
     return text.starts_with("\xEF\xBB\xBF") || text.starts_with("\xFF\xFE") ||

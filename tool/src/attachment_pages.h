@@ -11,6 +11,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace mime {
@@ -21,6 +22,11 @@ struct Part;
 namespace tool::detail {
 
 struct AttachmentType;
+
+// Bytes as the text the digests and readers take.
+inline std::string_view asText(std::span<const std::uint8_t> bytes) {
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
 
 // An attachment's bytes and what its message says of them.
 struct AttachmentSource {

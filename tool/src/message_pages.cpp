@@ -27,6 +27,7 @@ namespace tool {
 
 namespace {
 
+using detail::asText;
 using detail::AttachmentKind;
 using detail::AttachmentPages;
 using detail::PageOutput;
@@ -631,10 +632,6 @@ private:
         m_writer.writeDocumentFiles(
             document, doc.sha256.empty() ? std::span<const std::uint8_t>() : bytes, doc);
         m_result.documents.push_back(std::move(doc));
-    }
-
-    static std::string_view asText(std::span<const std::uint8_t> bytes) {
-        return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
     }
 
     envelope::Options headerOptions() const {
